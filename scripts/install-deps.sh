@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running and testing Torvikel needs.
+# Works as root or through sudo; safe to run again.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+PKGS=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libcurl4-openssl-dev
+  clang libclang-rt-14-dev
+  python3 python3-pyftpdlib
+  fonts-dejavu-core fonts-wqy-microhei fontconfig
+)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
