@@ -1,0 +1,56 @@
+// Cutting the receiver's byte stream into sentences, the checksum test, the field split
+// and the dispatch table. Pure functions and one small stateful cutter; no I/O, no clock.
+//
+// The stream is cut at every "$": a sentence runs from its "$" up to, not including, the
+// next "$", so it carries its checksum, its CR LF and any stray bytes before the next "$".
+// A sentence is therefore delivered only when the first byte of the next one has arrived.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "link/receiver_state.h"
+
+// Which handler a checksum-valid sentence goes to. The one dispatch table lives in RouteOf.
+enum class SentenceRoute {
+  None,       // echoed, logged, refreshes the fields, nothing else
+  GGA, GLL, GSA, GSV, RMC, VTG, ZDA,
+  MtkReply,   // characters 2-4 of the address are "MTK": PMTKnnn replies
+  Chn,        // characters 5-7 are "CHN": ticks the MCHN indicator
+  Zrn001,     // characters 2-7 are "ZRN001": mode reply
+  Zrn818,     // characters 2-7 are "ZRN818": fix-rate reset reply
+};
+
+// Address field (slot 0, without "$") to route; first matching rule wins.
+SentenceRoute RouteOf(std::string_view address);
+
+// True when the XOR of the bytes before the first "*" (skipping every "$") equals the one
+// or two hexadecimal digits (either case) that follow the "*".
+bool VerifyChecksum(std::string_view sentence);
+
+// Fills the field table from a sentence that starts with "$". Slots beyond the fiftieth are
+// dropped; slots the sentence does not reach read as empty.
+void SplitFields(std::string_view sentence, SentenceFields& fields);
+
+// Cuts a byte stream into sentences across arbitrary read boundaries.
+// Bounded: a run between two "$" longer than kSentenceBufferSize - 1 bytes, or a tail without
+// "$" longer than kCarryOverSize, is no sentence and is dropped, never cut into a false one.
+// NUL bytes are skipped and never hide the sentences that follow them.
+class SentenceCutter {
+ public:
+  SentenceCutter();
+  // Feeds one chunk; calls sink(std::string_view sentence) for every complete sentence, in
+  // order. The view is valid only during the call.
+  template <typename Sink>
+  void feed(const char* data, std::size_t size, Sink&& sink);
+  void reset();
+  std::size_t carryOverSize() const { return carryLen_; }
+
+ private:
+  // Implementation detail, defined in nmea_sentence_impl.h (included below).
+  char carry_[kCarryOverSize];
+  std::size_t carryLen_ = 0;
+  bool discarding_ = false;  // inside an overlong run: drop until the next "$"
+};
+
+#include "link/nmea_sentence_impl.h"

@@ -1,0 +1,32 @@
+// Port names: "ComN" and "\\.\ComN" to a device path, and the list of serial ports on
+// this machine for the window's tooltips and the command-line tool.
+//
+// Resolution of ComN: first the port map directory (TORVIKEL_PORT_DIR, else
+// ~/.config/torvikel/ports), whose entry "comN" is a symlink to the device or a file
+// holding its path; otherwise the N-th serial port detected, in a stable order: USB and ACM
+// devices, then Bluetooth rfcomm, then on-board ports that exist in hardware.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct DetectedPort {
+  std::string devicePath;   // /dev/ttyUSB0
+  std::string description;  // "FTDI FT232R USB UART", "pseudo-terminal (torvikel-sim)"...
+};
+
+// Strips an optional "\\.\" prefix, then scans "Com%d" (case-sensitive) as the window does.
+std::optional<int> ComNumberOf(const std::string& portText);
+
+// The port map directory in use.
+std::string PortMapDirectory();
+
+// Serial ports found on this machine, in the stable order above (no port map entries).
+std::vector<DetectedPort> DetectSerialPorts();
+
+// Device path for port number n (1-based), or nullopt; fills description when given.
+std::optional<std::string> ResolveComPort(int n, std::string* description = nullptr);
+
+// For "--port": ComN as the window takes it, or a device path given directly.
+std::optional<std::string> ResolvePortText(const std::string& portText, std::string* description = nullptr);

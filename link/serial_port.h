@@ -1,0 +1,53 @@
+// Thin POSIX serial layer with the operations the connection and the readers need:
+// open exclusively, time-outs, queue sizes, line state, purge, bytes queued, read, write,
+// close. Works on real ports (USB, ACM, rfcomm, on-board) and on pseudo-terminals.
+//
+// Thread rule: one thread may read while another writes. close() must only be called when
+// no other thread can still use the port (join the reader first); interrupt() may be called
+// from any thread to wake a reader blocked in waitReadable().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct LineState {
+  std::uint32_t baudRate = 0;  // [bit/s]
+  int dataBits = 8;
+  bool parity = false;
+  int stopBits = 1;
+};
+
+class SerialPort {
+ public:
+  SerialPort();
+  ~SerialPort();  // closes
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // Opens a device path for reading and writing, exclusively (TIOCEXCL), raw mode.
+  bool open(const std::string& devicePath);
+  bool isOpen() const;
+  // Read total time-out and write total time-out [ms]; a read returns what is there after
+  // at most readTotalMs, a write gives up after writeTotalMs.
+  bool setTimeouts(int readTotalMs, int writeTotalMs);
+  bool setupQueues(int inputBytes, int outputBytes);  // accepted, nothing to do on Linux
+  bool getState(LineState& state);
+  // Applies baud, 8 data bits, no parity, one stop bit, raw; any rate via termios2 (BOTHER).
+  bool setState(const LineState& state);
+  bool purge();                     // drop both directions
+  int bytesQueued();                // FIONREAD; -1 on error
+  // Waits until bytes are queued, the port fails, interrupt() is called or timeoutMs passes.
+  // Returns true when bytes (or an error to report) are there.
+  bool waitReadable(int timeoutMs);
+  void interrupt();                 // wakes waitReadable() in another thread
+  long read(void* buffer, std::size_t size);         // -1 on error
+  long write(const void* data, std::size_t size);    // bytes written, -1 on error; bounded by the write time-out
+  void close();
+  int fd() const;
+  std::string lastError() const;
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
