@@ -1,0 +1,37 @@
+// The reader thread: runs the read loop on the open port and hands every sentence to the
+// window thread, waiting until it has been handled.
+//
+// Thread rule: created and stopped on the window thread. Stopping is requestInterruption(),
+// then cancelling the hand-off and interrupting the port's wait, then wait(): the loop
+// returns within one bounded wait, so the join cannot deadlock against the window thread.
+#pragma once
+
+#include <QThread>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/handoff.h"
+
+class SerialPort;
+
+class Thread1 : public QThread {
+  Q_OBJECT
+ public:
+  // handler runs on the window thread, once per sentence, with the sentence's bytes.
+  using SentenceHandler = std::function<void(const std::string& sentence)>;
+  Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext);
+  ~Thread1() override;
+
+  // Requests termination, releases a pending hand-off and waits until run() has returned.
+  // Safe to call more than once. Afterwards nothing of this thread touches the port.
+  void stopAndWait();
+
+ protected:
+  void run() override;
+
+ private:
+  std::shared_ptr<SerialPort> port_;
+  SentenceHandler handler_;
+  BlockingHandOff handOff_;
+};
