@@ -29,7 +29,8 @@ class SerialPort {
   bool open(const std::string& devicePath);
   bool isOpen() const;
   // Read total time-out and write total time-out [ms]; a read returns what is there after
-  // at most readTotalMs, a write gives up after writeTotalMs.
+  // at most readTotalMs, a write gives up after writeTotalMs (then lastError() says
+  // "write time-out" and the count of bytes that did go out is returned). Defaults 500 and 100.
   bool setTimeouts(int readTotalMs, int writeTotalMs);
   bool setupQueues(int inputBytes, int outputBytes);  // accepted, nothing to do on Linux
   bool getState(LineState& state);
@@ -37,10 +38,14 @@ class SerialPort {
   bool setState(const LineState& state);
   bool purge();                     // drop both directions
   int bytesQueued();                // FIONREAD; -1 on error
-  // Waits until bytes are queued, the port fails, interrupt() is called or timeoutMs passes.
-  // Returns true when bytes (or an error to report) are there.
+  // Waits until bytes are queued, the port fails, interrupt() is called or timeoutMs passes
+  // (a negative timeoutMs waits without limit). Returns true when bytes (or an error to
+  // report) are there; false on time-out and on interrupt.
   bool waitReadable(int timeoutMs);
-  void interrupt();                 // wakes waitReadable() in another thread
+  // Wakes waitReadable() in another thread. An interrupt made while nobody waits is kept and
+  // ends the next wait at once, so a stop request cannot slip in between a check and a wait.
+  // It also cuts short a read() that is waiting for more bytes.
+  void interrupt();
   long read(void* buffer, std::size_t size);         // -1 on error
   long write(const void* data, std::size_t size);    // bytes written, -1 on error; bounded by the write time-out
   void close();
