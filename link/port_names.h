@@ -30,3 +30,13 @@ std::optional<std::string> ResolveComPort(int n, std::string* description = null
 
 // For "--port": ComN as the window takes it, or a device path given directly.
 std::optional<std::string> ResolvePortText(const std::string& portText, std::string* description = nullptr);
+
+// The same over other roots, so tests can point detection at a fake /dev and
+// /sys/class/tty tree and resolution at a temporary port map directory.
+struct PortRoots {
+  std::string devDir = "/dev";
+  std::string sysClassTtyDir = "/sys/class/tty";
+  std::string mapDir;  // empty: PortMapDirectory()
+};
+std::vector<DetectedPort> DetectSerialPortsIn(const PortRoots& roots);
+std::optional<std::string> ResolveComPortIn(const PortRoots& roots, int n, std::string* description = nullptr);

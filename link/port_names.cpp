@@ -1,0 +1,221 @@
+// Port names: turns the window's "ComN" into a Linux device. A user's own port map wins
+// (an entry "comN" that is a symlink to the device or a file holding its path); otherwise
+// the N-th serial port found in /dev, in an order that does not change between runs: USB
+// serial (ttyUSB), USB modems (ttyACM), Bluetooth (rfcomm), then on-board UARTs that really
+// exist. The kernel creates ttyS0..ttyS31 whether or not a UART is behind them; those
+// phantoms report UART type 0 in sysfs and are skipped, as other Linux serial tools do.
+//
+// Thread rule: no shared state; every call reads the file system afresh.
+#include "link/port_names.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Device families in detection order.
+struct Family {
+  const char* prefix;
+  const char* genericDescription;
+};
+constexpr Family kFamilies[] = {
+    {"ttyUSB", "USB serial port"},
+    {"ttyACM", "USB modem (ACM)"},
+    {"rfcomm", "Bluetooth RFCOMM"},
+    {"ttyS", "on-board serial port"},
+};
+
+std::string trim(const std::string& text) {
+  const auto isBlank = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && isBlank(static_cast<unsigned char>(text[begin]))) ++begin;
+  while (end > begin && isBlank(static_cast<unsigned char>(text[end - 1]))) --end;
+  return text.substr(begin, end - begin);
+}
+
+// First line of a small sysfs attribute, trimmed; empty when absent.
+std::string readAttribute(const fs::path& path) {
+  std::ifstream in(path);
+  std::string line;
+  if (!in || !std::getline(in, line)) return {};
+  return trim(line);
+}
+
+// Number behind the family prefix ("ttyUSB12" -> 12), or -1 when the rest is not all digits.
+long suffixNumber(const std::string& name, const std::string& prefix) {
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return -1;
+  long value = 0;
+  for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+    const char c = name[i];
+    if (c < '0' || c > '9' || value > 100000) return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+// An on-board port exists in hardware when its UART type is known (type 0 is "no UART"), or,
+// for drivers without that attribute, when a driver is bound to its device.
+bool onBoardPortExists(const fs::path& sysTty) {
+  std::error_code ec;
+  const std::string type = readAttribute(sysTty / "type");
+  if (!type.empty()) return std::atol(type.c_str()) != 0;
+  return fs::exists(sysTty / "device" / "driver", ec);
+}
+
+// "Manufacturer Product (vid:pid)" from the USB device that owns the tty: the first ancestor
+// of the tty's device directory that carries USB descriptor strings.
+std::string usbDescription(const fs::path& sysTty) {
+  std::error_code ec;
+  fs::path dir = fs::canonical(sysTty / "device", ec);
+  if (ec) return {};
+  for (int depth = 0; depth < 5 && !dir.empty() && dir != dir.root_path(); ++depth, dir = dir.parent_path()) {
+    const std::string product = readAttribute(dir / "product");
+    const std::string manufacturer = readAttribute(dir / "manufacturer");
+    const std::string vendorId = readAttribute(dir / "idVendor");
+    if (product.empty() && manufacturer.empty() && vendorId.empty()) continue;
+    std::string text = manufacturer;
+    if (!product.empty()) text += (text.empty() ? "" : " ") + product;
+    const std::string productId = readAttribute(dir / "idProduct");
+    if (!vendorId.empty() && !productId.empty()) {
+      text += (text.empty() ? "" : " ") + std::string("(") + vendorId + ":" + productId + ")";
+    }
+    return text;
+  }
+  return {};
+}
+
+std::string describe(const PortRoots& roots, const Family& family, const std::string& name) {
+  if (std::string(family.prefix) == "ttyUSB" || std::string(family.prefix) == "ttyACM") {
+    const std::string usb = usbDescription(fs::path(roots.sysClassTtyDir) / name);
+    if (!usb.empty()) return usb;
+  }
+  return family.genericDescription;
+}
+
+std::string homeDirectory() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
+  return ".";
+}
+
+// Target of a port map entry: a symlink's target (relative to the directory when relative)
+// or the trimmed first line of a regular file. Empty when there is no usable entry.
+std::string mapEntryTarget(const fs::path& entry) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(entry, ec);
+  if (ec || !fs::exists(status)) return {};
+  if (fs::is_symlink(status)) {
+    fs::path target = fs::read_symlink(entry, ec);
+    if (ec || target.empty()) return {};
+    if (target.is_relative()) target = entry.parent_path() / target;
+    return target.lexically_normal().string();
+  }
+  if (fs::is_regular_file(status)) return readAttribute(entry);
+  return {};
+}
+
+bool samePath(const std::string& a, const std::string& b) {
+  std::error_code ec1;
+  std::error_code ec2;
+  const fs::path ca = fs::weakly_canonical(a, ec1);
+  const fs::path cb = fs::weakly_canonical(b, ec2);
+  return !ec1 && !ec2 && ca == cb;
+}
+
+// What a device path is, for a port map entry's description.
+std::string describeDevice(const PortRoots& roots, const std::string& devicePath) {
+  for (const DetectedPort& port : DetectSerialPortsIn(roots)) {
+    if (samePath(port.devicePath, devicePath)) return port.description;
+  }
+  std::error_code ec;
+  if (!fs::exists(devicePath, ec)) return "missing device";
+  const fs::path canonical = fs::weakly_canonical(devicePath, ec);
+  if (!ec && canonical.parent_path() == fs::weakly_canonical(fs::path(roots.devDir) / "pts", ec)) {
+    return "pseudo-terminal";
+  }
+  return "serial device";
+}
+
+}  // namespace
+
+std::optional<int> ComNumberOf(const std::string& portText) {
+  static const std::string kDevicePrefix = "\\\\.\\";
+  std::string text = portText;
+  if (text.compare(0, kDevicePrefix.size(), kDevicePrefix) == 0) text.erase(0, kDevicePrefix.size());
+  // The same scan the window applies: literal "Com", then one decimal number; what follows
+  // the number is not looked at.
+  int number = 0;
+  if (std::sscanf(text.c_str(), "Com%d", &number) != 1) return std::nullopt;
+  return number;
+}
+
+std::string PortMapDirectory() {
+  if (const char* dir = std::getenv("TORVIKEL_PORT_DIR"); dir != nullptr && *dir != '\0') return dir;
+  return homeDirectory() + "/.config/torvikel/ports";
+}
+
+std::vector<DetectedPort> DetectSerialPortsIn(const PortRoots& roots) {
+  std::vector<DetectedPort> ports;
+  std::error_code ec;
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(roots.devDir, ec), end; !ec && it != end; it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  for (const Family& family : kFamilies) {
+    std::vector<std::pair<long, std::string>> members;
+    for (const std::string& name : names) {
+      const long number = suffixNumber(name, family.prefix);
+      if (number >= 0) members.emplace_back(number, name);
+    }
+    std::sort(members.begin(), members.end());
+    for (const auto& member : members) {
+      const std::string& name = member.second;
+      if (std::string(family.prefix) == "ttyS" && !onBoardPortExists(fs::path(roots.sysClassTtyDir) / name)) continue;
+      ports.push_back({(fs::path(roots.devDir) / name).string(), describe(roots, family, name)});
+    }
+  }
+  return ports;
+}
+
+std::vector<DetectedPort> DetectSerialPorts() { return DetectSerialPortsIn(PortRoots{}); }
+
+std::optional<std::string> ResolveComPortIn(const PortRoots& roots, int n, std::string* description) {
+  if (n < 1) return std::nullopt;
+  const fs::path mapDir = roots.mapDir.empty() ? fs::path(PortMapDirectory()) : fs::path(roots.mapDir);
+  const fs::path entry = mapDir / ("com" + std::to_string(n));
+  // An entry is the user's explicit choice: it wins even when its device is missing (the
+  // open then fails), rather than silently handing ComN to some other device.
+  if (const std::string target = mapEntryTarget(entry); !target.empty()) {
+    if (description != nullptr) *description = describeDevice(roots, target) + ", from port map entry " + entry.string();
+    return target;
+  }
+  const std::vector<DetectedPort> ports = DetectSerialPortsIn(roots);
+  if (static_cast<std::size_t>(n) > ports.size()) return std::nullopt;
+  const DetectedPort& port = ports[static_cast<std::size_t>(n) - 1];
+  if (description != nullptr) *description = port.description;
+  return port.devicePath;
+}
+
+std::optional<std::string> ResolveComPort(int n, std::string* description) {
+  return ResolveComPortIn(PortRoots{}, n, description);
+}
+
+std::optional<std::string> ResolvePortText(const std::string& portText, std::string* description) {
+  if (!portText.empty() && portText.front() == '/') {
+    if (description != nullptr) *description = describeDevice(PortRoots{}, portText);
+    return portText;
+  }
+  const std::optional<int> n = ComNumberOf(portText);
+  if (!n) return std::nullopt;
+  return ResolveComPort(*n, description);
+}
