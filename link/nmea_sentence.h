@@ -4,6 +4,8 @@
 // The stream is cut at every "$": a sentence runs from its "$" up to, not including, the
 // next "$", so it carries its checksum, its CR LF and any stray bytes before the next "$".
 // A sentence is therefore delivered only when the first byte of the next one has arrived.
+//
+// Thread rule: the free functions are reentrant; one SentenceCutter belongs to one reader.
 #pragma once
 
 #include <cstddef>
@@ -47,8 +49,13 @@ class SentenceCutter {
   std::size_t carryOverSize() const { return carryLen_; }
 
  private:
-  // Implementation detail, defined in nmea_sentence_impl.h (included below).
-  char carry_[kCarryOverSize];
+  // Appends the bytes of [from, to) that are not NUL to the unfinished run; switches to
+  // discarding when the run outgrows a sentence.
+  void appendToRun(const char* from, const char* to);
+
+  // The unfinished run: starts with its "$" and never holds more than a sentence can, since a
+  // longer run is dropped anyway. Bytes before the first "$" are never kept at all.
+  char carry_[kSentenceBufferSize];
   std::size_t carryLen_ = 0;
   bool discarding_ = false;  // inside an overlong run: drop until the next "$"
 };

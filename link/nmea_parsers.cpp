@@ -1,0 +1,342 @@
+// Parsers for the position, time and satellite sentences, and their helpers.
+// The texts are built in small stack buffers and assigned whole, so a parser never leaves a
+// half-written text behind and allocates nothing for texts short enough for the string's own
+// storage (every coordinate, date, time and speed text is).
+//
+// Thread rule: pure functions; the date and time conversion reads the C library's time zone.
+#include "link/nmea_parsers.h"
+
+#include <array>
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <locale.h>
+#include <time.h>
+
+namespace {
+
+bool IsCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Appends the decimal digits of v (v >= 0) at out; returns the position behind them.
+char* AppendDecimal(char* out, std::int64_t v) {
+  char digits[24];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0);
+  while (n > 0) *out++ = digits[--n];
+  return out;
+}
+
+// Two digits with a leading "0" below 10; larger values are written whole.
+char* AppendTwoDigits(char* out, std::int64_t v) {
+  if (v >= 0 && v <= 9) *out++ = '0';
+  return AppendDecimal(out, v);
+}
+
+// "%4d" and "%02d" for the date and time texts; values are non-negative after mktime.
+char* AppendPadded(char* out, int v, int width, char pad) {
+  char digits[16];
+  int n = 0;
+  const bool negative = v < 0;
+  unsigned u = negative ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+  do {
+    digits[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u > 0);
+  int len = n + (negative ? 1 : 0);
+  if (pad == ' ') {
+    for (; len < width; ++len) *out++ = ' ';
+    if (negative) *out++ = '-';
+  } else {
+    if (negative) *out++ = '-';
+    for (; len < width; ++len) *out++ = '0';
+  }
+  while (n > 0) *out++ = digits[--n];
+  return out;
+}
+
+locale_t CLocale() {
+  static const locale_t kC = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  return kC;
+}
+
+enum class Axis { Latitude, Longitude };
+
+std::optional<std::string> FormatCoordinate(std::string_view value, std::string_view hemisphere, Axis axis) {
+  double x = 0.0;
+  if (IsPlainNumber(value)) {
+    const std::optional<double> parsed = ParseCoordinate(value);
+    if (!parsed) return std::nullopt;
+    x = *parsed;
+  }
+  constexpr long double kSixtieth = 1.0L / 60.0L;
+  // Degrees are the hundreds of the whole part; the rest are minutes.
+  const std::int64_t degrees = static_cast<std::int64_t>(x) / 100;
+  const double g = static_cast<double>(static_cast<long double>(degrees) +
+                                       (static_cast<long double>(x) - 100.0L * static_cast<long double>(degrees)) * kSixtieth);
+  const std::int64_t n = static_cast<std::int64_t>(g);
+  const long double fraction = static_cast<long double>(g) - static_cast<long double>(n);
+  const std::int64_t minutes = static_cast<std::int64_t>(fraction * 60.0L);
+  const double e = static_cast<double>(fraction * 60.0L);
+  const std::int64_t f = static_cast<std::int64_t>(e);
+  const double t = static_cast<double>((static_cast<long double>(e) - static_cast<long double>(f)) * 60.0L);
+  const std::int64_t seconds = static_cast<std::int64_t>(t);
+  const std::int64_t hundredths =
+      static_cast<std::int64_t>((static_cast<long double>(t) - static_cast<long double>(seconds)) * 100.0L);
+
+  // Degrees, then the degree sign at character 3 (latitude) or 4 (longitude), or behind a
+  // shorter number.
+  char degreeText[32];
+  char* const degreeEnd = AppendDecimal(degreeText, n);
+  const std::size_t degreeLen = static_cast<std::size_t>(degreeEnd - degreeText);
+  const std::size_t signAt = std::min<std::size_t>(axis == Axis::Latitude ? 2 : 3, degreeLen);
+
+  char rest[32];
+  char* p = rest;
+  p = AppendTwoDigits(p, minutes);
+  *p++ = '\'';
+  p = AppendTwoDigits(p, seconds);
+  *p++ = '.';
+  p = AppendTwoDigits(p, hundredths);
+  *p++ = '"';
+
+  std::string text;
+  text.reserve(hemisphere.size() + 2 + degreeLen + static_cast<std::size_t>(p - rest));
+  text.append(hemisphere);
+  text.push_back(' ');
+  text.append(degreeText, signAt);
+  text.push_back('\xB0');
+  text.append(degreeText + signAt, degreeLen - signAt);
+  text.append(rest, static_cast<std::size_t>(p - rest));
+  return text;
+}
+
+// One part of RMC's time or date field: the characters at pos and pos+1 (fewer when the field
+// ends), all digits and at least one.
+bool TwoDigitPart(std::string_view field, std::size_t pos, int& out) {
+  if (pos >= field.size()) return false;
+  const std::string_view part = field.substr(pos, 2);
+  int v = 0;
+  for (char c : part) {
+    if (!IsDigit(c)) return false;
+    v = v * 10 + (c - '0');
+  }
+  out = v;
+  return true;
+}
+
+}  // namespace
+
+long AtolOf(std::string_view text) {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n && IsCSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  const unsigned long limit = negative ? static_cast<unsigned long>(LONG_MAX) + 1ul : static_cast<unsigned long>(LONG_MAX);
+  unsigned long magnitude = 0;
+  bool overflow = false;
+  for (; i < n && IsDigit(text[i]); ++i) {
+    const unsigned long d = static_cast<unsigned long>(text[i] - '0');
+    if (overflow || magnitude > (limit - d) / 10) {
+      overflow = true;
+      continue;
+    }
+    magnitude = magnitude * 10 + d;
+  }
+  if (overflow) return negative ? LONG_MIN : LONG_MAX;
+  if (negative) return magnitude == static_cast<unsigned long>(LONG_MAX) + 1ul ? LONG_MIN : -static_cast<long>(magnitude);
+  return static_cast<long>(magnitude);
+}
+
+double StrtodOf(std::string_view text) {
+  // strtod needs a NUL-terminated text; short fields (all real ones) stay on the stack.
+  std::array<char, 128> small;
+  std::string large;
+  const char* c = nullptr;
+  if (text.size() < small.size()) {
+    std::memcpy(small.data(), text.data(), text.size());
+    small[text.size()] = '\0';
+    c = small.data();
+  } else {
+    large.assign(text);
+    c = large.c_str();
+  }
+  return strtod_l(c, nullptr, CLocale());
+}
+
+bool IsPlainNumber(std::string_view text) {
+  int dots = 0;
+  for (char c : text) {
+    if (c == '.') {
+      if (++dots > 1) return false;
+    } else if (!IsDigit(c)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<double> ParseCoordinate(std::string_view text) {
+  const std::size_t dot = text.find('.');
+  if (dot == std::string_view::npos) return 0.0;
+  const std::string_view whole = text.substr(0, dot);
+  if (whole.empty()) return std::nullopt;
+  std::int64_t integer = 0;
+  for (char c : whole) {
+    if (!IsDigit(c)) return std::nullopt;
+    integer = integer * 10 + (c - '0');
+    if (integer > INT32_MAX) return std::nullopt;
+  }
+  constexpr double kTenth = 0.1;
+  double value = static_cast<double>(integer);
+  double weight = kTenth;
+  for (char c : text.substr(dot + 1)) {
+    if (!IsDigit(c)) return std::nullopt;
+    value = static_cast<double>(static_cast<long double>(value) +
+                                static_cast<long double>(c - '0') * static_cast<long double>(weight));
+    weight = static_cast<double>(static_cast<long double>(weight) * static_cast<long double>(kTenth));
+  }
+  return value;
+}
+
+std::optional<std::string> FormatLatitude(std::string_view value, std::string_view hemisphere) {
+  return FormatCoordinate(value, hemisphere, Axis::Latitude);
+}
+
+std::optional<std::string> FormatLongitude(std::string_view value, std::string_view hemisphere) {
+  return FormatCoordinate(value, hemisphere, Axis::Longitude);
+}
+
+std::string SpeedTextOf(std::string_view value, char unit) {
+  constexpr std::string_view kUnit = " km/h";
+  std::string text;
+  if (unit == 'N') {
+    const double kmh = StrtodOf(value) * 1.852;
+    char digits[64];
+    const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, kmh, std::chars_format::general, 15);
+    const std::size_t len = r.ec == std::errc{} ? static_cast<std::size_t>(r.ptr - digits) : 0;
+    text.reserve(std::min<std::size_t>(len, 5) + kUnit.size());
+    text.append(digits, std::min<std::size_t>(len, 5));
+  } else {
+    text.reserve(value.size() + kUnit.size());
+    text.append(value);
+  }
+  text.append(kUnit);
+  return text;
+}
+
+bool UpdateDateTime(std::string_view timeField, std::string_view dateField, std::time_t now,
+                    Display_SatInfo_st& info) {
+  int hour = 0, minute = 0, second = 0, day = 0, month = 0, year = 0;
+  if (!TwoDigitPart(timeField, 0, hour) || !TwoDigitPart(timeField, 2, minute) ||
+      !TwoDigitPart(timeField, 4, second) || !TwoDigitPart(dateField, 0, day) ||
+      !TwoDigitPart(dateField, 2, month) || !TwoDigitPart(dateField, 4, year)) {
+    return false;
+  }
+  tzset();
+  std::tm broken{};
+  if (localtime_r(&now, &broken) == nullptr) return false;
+  broken.tm_year = year + 100;
+  broken.tm_mon = month - 1;
+  broken.tm_mday = day;
+  broken.tm_hour = hour;
+  broken.tm_min = minute;
+  broken.tm_sec = second;
+  if (broken.tm_year > 138) broken.tm_year = 130;  // keeps the result within 32-bit time
+  const std::time_t local = mktime(&broken) - ::timezone;
+  std::tm shown{};
+  if (localtime_r(&local, &shown) == nullptr) return false;
+
+  char date[32];
+  char* p = AppendPadded(date, shown.tm_year + 1900, 4, ' ');
+  *p++ = '/';
+  p = AppendPadded(p, shown.tm_mon + 1, 2, '0');
+  *p++ = '/';
+  p = AppendPadded(p, shown.tm_mday, 2, '0');
+  char time[32];
+  char* q = AppendPadded(time, shown.tm_hour, 2, '0');
+  *q++ = ':';
+  q = AppendPadded(q, shown.tm_min, 2, '0');
+  *q++ = ':';
+  q = AppendPadded(q, shown.tm_sec, 2, '0');
+  info.dateText.assign(date, static_cast<std::size_t>(p - date));
+  info.timeText.assign(time, static_cast<std::size_t>(q - time));
+  return true;
+}
+
+std::string_view FixModeName(std::string_view fixType) {
+  switch (AtolOf(fixType)) {
+    case 2: return "2D";
+    case 3: return "3D";
+    default: return "No Fix";
+  }
+}
+
+std::string CopyFieldText(std::string_view field) { return std::string(field); }
+
+void ParseGGA(const SentenceFields& fields, ReceiverState& state) {
+  Display_SatInfo_st& info = state.satInfo;
+  if (std::optional<std::string> lat = FormatLatitude(fields[2], fields[3])) info.latText = std::move(*lat);
+  if (std::optional<std::string> lon = FormatLongitude(fields[4], fields[5])) info.lonText = std::move(*lon);
+  info.altitudeText = CopyFieldText(fields[9]);
+}
+
+void ParseGLL(const SentenceFields& fields, ReceiverState& state) {
+  Display_SatInfo_st& info = state.satInfo;
+  if (std::optional<std::string> lat = FormatLatitude(fields[1], fields[2])) info.latText = std::move(*lat);
+  if (std::optional<std::string> lon = FormatLongitude(fields[3], fields[4])) info.lonText = std::move(*lon);
+}
+
+void ParseRMC(const SentenceFields& fields, ReceiverState& state, std::time_t now) {
+  Display_SatInfo_st& info = state.satInfo;
+  if (std::optional<std::string> lat = FormatLatitude(fields[3], fields[4])) info.latText = std::move(*lat);
+  if (std::optional<std::string> lon = FormatLongitude(fields[5], fields[6])) info.lonText = std::move(*lon);
+  info.speedText = SpeedTextOf(fields[7], 'N');
+  UpdateDateTime(fields[1], fields[9], now, info);
+}
+
+void ParseVTG(const SentenceFields& fields, ReceiverState& state) {
+  state.satInfo.speedText = SpeedTextOf(fields[7], 'K');
+}
+
+void ParseZDA(const SentenceFields&, ReceiverState&) {
+  // ZDA's date and time are not shown; the sentence still counts as received.
+}
+
+void ParseGSA(const SentenceFields& fields, ReceiverState& state) {
+  Display_SatInfo_st& info = state.satInfo;
+  info.fixModeText = FixModeName(fields[2]);
+  info.pdopText = CopyFieldText(fields[15]);
+  info.hdopText = CopyFieldText(fields[16]);
+  info.vdopText = CopyFieldText(fields[17]);
+  state.lastFixMode = info.fixModeText;
+  for (int i = 0; i < 12; ++i) info.usedPrn[static_cast<std::size_t>(i)] = CopyFieldText(fields[3 + i]);
+}
+
+void ParseGSV(const SentenceFields& fields, ReceiverState& state) {
+  Display_SatInfo_st& info = state.satInfo;
+  const long count = AtolOf(fields[1]);
+  const long number = AtolOf(fields[2]);
+  for (int group = 4; group <= 16; group += 4) {
+    const long prn = AtolOf(fields[group]);
+    if (prn < 1 || prn >= kSatSlots) continue;  // PRN 0, empty, or beyond the table
+    const std::size_t k = static_cast<std::size_t>(prn);
+    info.satPrn[k] = CopyFieldText(fields[group]);
+    info.satElevation[k] = CopyFieldText(fields[group + 1]);
+    info.satAzimuth[k] = CopyFieldText(fields[group + 2]);
+    info.satSnr[k] = CopyFieldText(fields[group + 3]);
+  }
+  if (number == count) state.gsvCycleComplete = true;
+}

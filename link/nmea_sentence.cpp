@@ -1,0 +1,159 @@
+// The per-sentence steps before any parser runs: the checksum test, the field split and the
+// dispatch table, plus the cutter's bounded carry-over. Everything here works on views of
+// the sentence text and allocates nothing.
+//
+// Thread rule: reentrant free functions; a SentenceCutter is owned by one reader.
+#include "link/nmea_sentence.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+
+// Whitespace as the C locale's isspace sees it; the hex scan skips it like scanf does.
+bool IsCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// What sscanf(text, "%2x", &value) == 1 decides, without the NUL-terminated copy and the
+// format parsing: leading whitespace is skipped, then at most two characters are read; an
+// optional sign and a "0x" prefix count against those two. The text ends at a NUL byte.
+bool ScanHexWidth2(std::string_view text, unsigned& value) {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n && IsCSpace(text[i])) ++i;
+  int width = 2;
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+    --width;
+  }
+  unsigned magnitude = 0;
+  int digits = 0;
+  if (width > 0 && i < n && text[i] == '0') {
+    ++i;
+    --width;
+    ++digits;
+    if (width > 0 && i < n && (text[i] == 'x' || text[i] == 'X')) {
+      ++i;
+      --width;
+    }
+  }
+  while (width > 0 && i < n) {
+    const int d = HexValue(text[i]);
+    if (d < 0) break;
+    magnitude = magnitude * 16u + static_cast<unsigned>(d);
+    ++i;
+    --width;
+    ++digits;
+  }
+  if (digits == 0) return false;
+  value = negative ? 0u - magnitude : magnitude;
+  return true;
+}
+
+// Characters from..to of the address, counted from 1, equal want; a substring that would run
+// past the end of the address is shorter than want and so never matches.
+bool CharsAre(std::string_view address, std::size_t from, std::string_view want) {
+  return address.size() >= from - 1 + want.size() && address.substr(from - 1, want.size()) == want;
+}
+
+}  // namespace
+
+SentenceRoute RouteOf(std::string_view address) {
+  struct Rule {
+    std::size_t from;
+    std::string_view text;
+    SentenceRoute route;
+  };
+  // Order matters: the first rule that matches decides. "PMTKCHN" therefore goes to the reply
+  // handler, and the talker (first two characters) is never looked at for standard types.
+  static constexpr std::array<Rule, 11> kRules{{
+      {3, "GGA", SentenceRoute::GGA},
+      {3, "GLL", SentenceRoute::GLL},
+      {3, "GSA", SentenceRoute::GSA},
+      {3, "GSV", SentenceRoute::GSV},
+      {3, "RMC", SentenceRoute::RMC},
+      {3, "VTG", SentenceRoute::VTG},
+      {3, "ZDA", SentenceRoute::ZDA},
+      {2, "MTK", SentenceRoute::MtkReply},
+      {5, "CHN", SentenceRoute::Chn},
+      {2, "ZRN001", SentenceRoute::Zrn001},
+      {2, "ZRN818", SentenceRoute::Zrn818},
+  }};
+  for (const Rule& rule : kRules) {
+    if (CharsAre(address, rule.from, rule.text)) return rule.route;
+  }
+  return SentenceRoute::None;
+}
+
+bool VerifyChecksum(std::string_view sentence) {
+  unsigned sum = 0;
+  std::size_t i = 0;
+  const std::size_t n = sentence.size();
+  for (; i < n; ++i) {
+    const char c = sentence[i];
+    if (c == '*') break;
+    if (c == '\0') return false;  // the text ends here, before any "*"
+    if (c != '$') sum ^= static_cast<unsigned char>(c);
+  }
+  if (i == n) return false;
+  unsigned written = 0;
+  const std::string_view digits = sentence.substr(i + 1);
+  if (!ScanHexWidth2(digits.substr(0, std::min(digits.size(), digits.find('\0'))), written)) {
+    return false;
+  }
+  return written == sum;
+}
+
+void SplitFields(std::string_view sentence, SentenceFields& fields) {
+  fields.clear();
+  if (sentence.empty()) return;
+  std::size_t pos = 1;  // behind the "$"
+  while (fields.count() < kFieldSlots) {
+    const std::size_t comma = sentence.find(',', pos);
+    if (comma != std::string_view::npos) {
+      fields.push(sentence.substr(pos, comma - pos));
+      pos = comma + 1;
+      continue;
+    }
+    // The last field ends at the "*"; with no "*" after it, at the end of the text.
+    const std::size_t star = sentence.find('*', pos);
+    fields.push(sentence.substr(pos, star == std::string_view::npos ? std::string_view::npos : star - pos));
+    break;
+  }
+}
+
+SentenceCutter::SentenceCutter() { carry_[0] = '\0'; }
+
+void SentenceCutter::reset() {
+  carryLen_ = 0;
+  discarding_ = false;
+}
+
+void SentenceCutter::appendToRun(const char* from, const char* to) {
+  constexpr std::size_t kLongest = static_cast<std::size_t>(kSentenceBufferSize) - 1;
+  while (from < to && !discarding_) {
+    const char* nul = static_cast<const char*>(std::memchr(from, '\0', static_cast<std::size_t>(to - from)));
+    const char* stop = nul != nullptr ? nul : to;
+    const std::size_t take = static_cast<std::size_t>(stop - from);
+    if (take > kLongest - carryLen_) {
+      // Longer than any sentence: no sentence at all. Drop it up to the next "$".
+      carryLen_ = 0;
+      discarding_ = true;
+      return;
+    }
+    std::memcpy(carry_ + carryLen_, from, take);
+    carryLen_ += take;
+    from = nul != nullptr ? nul + 1 : to;
+  }
+}
