@@ -1,0 +1,152 @@
+// The two charts of the Status tab, drawn with QPainter: a bubble chart for the sky plot and a
+// bar chart for the signal strengths. Each chart owns one series; the series keeps the points
+// in the order they were added, and the chart computes where they stand so that tests can
+// compare the computed places with the rendered image.
+//
+// Thread rule: window thread only, like every widget.
+#pragma once
+
+#include <QImage>
+#include <QRectF>
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+#include "app/tcolor.h"
+
+class BubbleChart;
+class BarChart;
+
+struct AxisRange {
+  double min = 0;
+  double max = 0;
+};
+
+struct BubblePoint {
+  double x = 0;
+  double y = 0;
+  double radius = 0;  // in units of the vertical axis
+  QString label;
+  TColor color = clNone;
+};
+
+class BubbleSeries {
+ public:
+  explicit BubbleSeries(BubbleChart* chart) : chart_(chart) {}
+  void clear();
+  void addBubble(double x, double y, double radius, const QString& label, TColor color);
+  int count() const { return static_cast<int>(points_.size()); }
+  const std::vector<BubblePoint>& points() const { return points_; }
+
+ private:
+  BubbleChart* chart_;
+  std::vector<BubblePoint> points_;
+};
+
+struct DrawnBubble {
+  QPointF centrePx;
+  double radiusPx = 0;
+  QString label;
+  TColor color = clNone;
+};
+
+// Square plot without axes, title, legend or margins. Both axes span the points' values, so
+// points that are never drawn (colour clNone) still widen the axes.
+class BubbleChart : public QWidget {
+  Q_OBJECT
+ public:
+  explicit BubbleChart(QWidget* parent = nullptr);
+  ~BubbleChart() override;
+
+  BubbleSeries* series() { return series_; }
+  const BubbleSeries* series() const { return series_; }
+  void setColor(TColor colour);
+  TColor color() const { return color_; }
+  // Drawn under the points, scaled to the whole chart.
+  void setBackgroundImage(const QImage& image);
+  const QImage& backgroundImage() const { return background_; }
+
+  AxisRange horizontalAxis() const;
+  AxisRange verticalAxis() const;
+  QPointF toPixel(double x, double y) const;
+  // The bubbles as the next paint draws them, in series order, clNone points left out.
+  std::vector<DrawnBubble> drawnBubbles() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  BubbleSeries* series_;
+  TColor color_ = clWhite;
+  QImage background_;
+};
+
+struct BarPoint {
+  double value = 0;
+  QString label;
+  TColor color = clNone;
+};
+
+class BarSeries {
+ public:
+  explicit BarSeries(BarChart* chart) : chart_(chart) {}
+  void clear();
+  void add(double value, const QString& label, TColor color);
+  int count() const { return static_cast<int>(points_.size()); }
+  const std::vector<BarPoint>& points() const { return points_; }
+
+ private:
+  BarChart* chart_;
+  std::vector<BarPoint> points_;
+};
+
+struct DrawnBar {
+  QRectF barPx;         // the filled bar, clipped to the plot
+  QString label;        // under the bar on the horizontal axis
+  QString valueText;    // the mark above the bar
+  QRectF valueMarkPx;   // where the mark's box stands
+  TColor color = clNone;
+};
+
+// Bars side by side in series order, on a fixed vertical axis, with a gradient back that runs
+// from the plot's centre outwards.
+class BarChart : public QWidget {
+  Q_OBJECT
+ public:
+  explicit BarChart(QWidget* parent = nullptr);
+  ~BarChart() override;
+
+  BarSeries* series() { return series_; }
+  const BarSeries* series() const { return series_; }
+  void setColor(TColor colour);
+  TColor color() const { return color_; }
+  void setVerticalAxis(double min, double max);
+  AxisRange verticalAxis() const { return vertical_; }
+  void setGradient(TColor startColour, TColor endColour);
+  void setAxisLabelColor(TColor colour);
+  TColor axisLabelColor() const { return axisLabelColor_; }
+  void setMarkArrowLengthPx(int lengthPx) { arrowLengthPx_ = lengthPx; update(); }
+
+  QRectF plotRect() const;
+  // Vertical axis labels as drawn: value and text position.
+  std::vector<std::pair<double, QRectF>> verticalAxisLabels() const;
+  // The bars as the next paint draws them, in series order.
+  std::vector<DrawnBar> drawnBars() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  double valueToY(double value, const QRectF& plot) const;
+
+  BarSeries* series_;
+  TColor color_ = kWindowBlue;
+  AxisRange vertical_{0, 100};
+  TColor gradientStart_ = clYellow;
+  TColor gradientEnd_ = kBarBackEnd;
+  TColor axisLabelColor_ = clWhite;
+  int arrowLengthPx_ = 20;
+};
+
+// Font of chart labels and marks: 8-point Arial, or the closest sans-serif there is.
+QFont ChartLabelFont();

@@ -1,0 +1,264 @@
+// The main window TForm1: two tabs ("Status" and "Setup") holding every control of the
+// program under its fixed name, the two timers and the save dialog. The controls are public
+// members because the link, the command replies and the assisted-GPS update all write to
+// them by name.
+//
+// Thread rule: window thread only. Worker threads reach the window solely through a blocking
+// or queued hand-off onto this thread; none of them touches a control directly.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QString>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+#include "app/chart_widgets.h"
+#include "app/tcolor.h"
+#include "link/nmea_session.h"
+
+// A save-file dialog with a filter in the classic "name|pattern|name|pattern" form.
+class SaveDialog {
+ public:
+  QString Filter;      // "*.txt|*.txt"
+  QString FileName;    // the path last chosen
+  // Replaces the dialog when set (tests): returns the chosen path, or empty for Cancel.
+  std::function<QString()> hook;
+
+  // Qt's form of Filter: one "name (pattern)" entry per pair, joined by ";;".
+  QString qtFilter() const;
+  // Shows the modal dialog; returns true and sets FileName when a path was chosen.
+  bool Execute(QWidget* parent);
+};
+
+// A combo box that reports the list item shown or -1 once the text has been typed over, as the
+// estimate and the command handlers expect of a box whose text can be edited.
+void MakeTypedTextDeselect(QComboBox* box);
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // ---- Handlers (run on the window thread)
+  void FormCreate();
+  void Button1Click();
+  void hotClick();
+  void warmClick();
+  void coldClick();
+  void StartLogClick();
+  void StopLogClick();
+  void btDefaultClick();
+  void btConfirmClick();
+  void btNAQueryClick();
+  void btFixQueryClick();
+  void btFixSetClick();
+  void Button5Click();
+  void btDGQueryClick();
+  void btDGPSSetClick();
+  void btVerQueryClick();
+  void Button2Click();
+  void Button3Click();
+  void Button4Click();
+  void Timer1Timer();
+  void Timer2Timer();
+
+  void OpenComPort();
+  void HandleSentence();
+  void UpdateSentenceDisplay();
+  // Redraws the sky plot and the signal chart when a GSV group has just completed.
+  void RebuildCharts();
+  // Fills the tooltips of ComboBox1's items with the device each ComN resolves to.
+  void RefreshPortTooltips();
+
+  // ---- Page control
+  QTabWidget* PageControl1 = nullptr;
+  QWidget* TabSheet1 = nullptr;
+  QWidget* TabSheet2 = nullptr;
+
+  // ---- Status tab
+  QGroupBox* GroupBox1 = nullptr;
+  QGroupBox* GroupBox2 = nullptr;
+  QGroupBox* GroupBox3 = nullptr;
+  QGroupBox* GroupBox4 = nullptr;
+  QGroupBox* GroupBox5 = nullptr;
+  QGroupBox* GroupBox6 = nullptr;
+  QLabel* Label2 = nullptr;
+  QComboBox* ComboBox1 = nullptr;
+  QComboBox* ComboBox2 = nullptr;
+  QPushButton* Button1 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  BubbleChart* Chart1 = nullptr;
+  BubbleSeries* Series1 = nullptr;
+  QLabel* N = nullptr;
+  QLabel* S = nullptr;
+  QLabel* E = nullptr;
+  QLabel* W = nullptr;
+  QFrame* Shape1 = nullptr;
+  QFrame* Shape2 = nullptr;
+  QLabel* TntLabel1 = nullptr;
+  QPushButton* hot = nullptr;
+  QPushButton* warm = nullptr;
+  QPushButton* cold = nullptr;
+  QPushButton* StartLog = nullptr;
+  QPushButton* StopLog = nullptr;
+  BarChart* Chart2 = nullptr;
+  BarSeries* Series2 = nullptr;
+  QLabel* Label9 = nullptr;
+  QLineEdit* EdDate = nullptr;
+  QLabel* Label8 = nullptr;
+  QLineEdit* EdTime = nullptr;
+  QLabel* Label6 = nullptr;
+  QLineEdit* EdLat = nullptr;
+  QLabel* Label7 = nullptr;
+  QLineEdit* EdLon = nullptr;
+  QLabel* Label3 = nullptr;
+  QLineEdit* EdMode = nullptr;
+  QLabel* Label4 = nullptr;
+  QLineEdit* EdSpeed = nullptr;
+  QLabel* Label10 = nullptr;
+  QLineEdit* EdPDOP = nullptr;
+  QLabel* Label5 = nullptr;
+  QLineEdit* EdHeight = nullptr;
+  QLabel* TheTime = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QCheckBox* CheckBox1 = nullptr;  // GGA
+  QCheckBox* CheckBox2 = nullptr;  // GSA
+  QCheckBox* CheckBox3 = nullptr;  // GSV
+  QCheckBox* CheckBox4 = nullptr;  // RMC
+  QCheckBox* CheckBox5 = nullptr;  // GLL
+  QCheckBox* CheckBox6 = nullptr;  // VTG
+  QCheckBox* CheckBox7 = nullptr;  // ZDA
+  QCheckBox* CheckBox9 = nullptr;  // MCHN
+  QLabel* Label1 = nullptr;   // "GGA"
+  QLabel* Label11 = nullptr;  // "GSA"
+  QLabel* Label12 = nullptr;  // "GSV"
+  QLabel* Label13 = nullptr;  // "RMC"
+  QLabel* Label15 = nullptr;  // "GLL"
+  QLabel* Label16 = nullptr;  // "VTG"
+  QLabel* Label14 = nullptr;  // "ZDA"
+  QLabel* Label28 = nullptr;  // "MCHN"
+
+  // ---- Setup tab
+  QGroupBox* GroupBox7 = nullptr;   // "NMEA Output Settings"
+  QGroupBox* GroupBox8 = nullptr;   // "DGPS"
+  QGroupBox* GroupBox9 = nullptr;   // "Datum" (covered)
+  QGroupBox* GroupBox10 = nullptr;  // "SBAS" (covered)
+  QGroupBox* GroupBox11 = nullptr;  // flash write (covered)
+  QGroupBox* GroupBox12 = nullptr;  // "About"
+  QGroupBox* GroupBox13 = nullptr;  // "AGPS"
+  QGroupBox* GroupBox14 = nullptr;  // "Fix Update Rate"
+  QGroupBox* GroupBox15 = nullptr;  // "Baudrate" (hidden)
+  QGroupBox* GroupBox16 = nullptr;  // "Current" (covered)
+  QGroupBox* GroupBox17 = nullptr;  // "NMEA  Output" (covered)
+  QGroupBox* GroupBox18 = nullptr;  // "Data Bandwidth"
+  QGroupBox* GroupBox19 = nullptr;  // "Firmware Version"
+  QLabel* GLL = nullptr;
+  QLabel* RMC = nullptr;
+  QLabel* VTG = nullptr;
+  QLabel* GSA = nullptr;
+  QLabel* GSV = nullptr;
+  QLabel* GGA = nullptr;
+  QLabel* ZDA = nullptr;
+  QLabel* MCHN = nullptr;
+  QComboBox* cbGLL = nullptr;
+  QComboBox* cbRMC = nullptr;
+  QComboBox* cbVTG = nullptr;
+  QComboBox* cbGSA = nullptr;
+  QComboBox* cbGSV = nullptr;
+  QComboBox* cbGGA = nullptr;
+  QComboBox* cbZDA = nullptr;
+  QComboBox* cbMCHN = nullptr;
+  QPushButton* btDefault = nullptr;
+  QPushButton* btConfirm = nullptr;
+  QPushButton* btNAQuery = nullptr;
+  QComboBox* cbBA = nullptr;
+  QPushButton* btBAUSet = nullptr;
+  QComboBox* cbFix = nullptr;
+  QPushButton* btFixQuery = nullptr;
+  QPushButton* btFixSet = nullptr;
+  QPushButton* Button5 = nullptr;
+  QLabel* lbFix = nullptr;
+  QLabel* Label38 = nullptr;  // "Hz"
+  QLabel* lbRS = nullptr;
+  QLabel* Label40 = nullptr;  // "%"
+  QRadioButton* rbWAAS = nullptr;
+  QRadioButton* rbDisable = nullptr;
+  QRadioButton* rbRTCM = nullptr;
+  QLabel* Label17 = nullptr;
+  QLabel* Label29 = nullptr;
+  QComboBox* cbRTCMBD = nullptr;
+  QPushButton* btDGQuery = nullptr;
+  QPushButton* btDGPSSet = nullptr;
+  QLabel* Label39 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QPushButton* Button4 = nullptr;
+  QLabel* Label26 = nullptr;
+  QLabel* Label27 = nullptr;
+  QLabel* Label37 = nullptr;
+  QPushButton* btVerQuery = nullptr;
+  QLabel* Label23 = nullptr;
+  QLabel* Label24 = nullptr;
+  QLabel* Label25 = nullptr;
+  // covered groups
+  QComboBox* cbDatum = nullptr;
+  QPushButton* btDatumSet = nullptr;
+  QPushButton* btDaQuery = nullptr;
+  QLabel* Label18 = nullptr;
+  QLabel* Label19 = nullptr;
+  QLabel* Label20 = nullptr;
+  QLabel* Label21 = nullptr;
+  QRadioButton* rbIntegrity = nullptr;
+  QRadioButton* rbTest = nullptr;
+  QPushButton* btSBASSet = nullptr;
+  QPushButton* btSBASQuery = nullptr;
+  QLabel* lbTimes = nullptr;
+  QLabel* Label22 = nullptr;
+  QLabel* Label36 = nullptr;
+  QCheckBox* CheckBox8 = nullptr;
+  QPushButton* btAllSet = nullptr;
+  QPushButton* btAllQuery = nullptr;
+  QLabel* Label30 = nullptr;
+  QLabel* lbTest = nullptr;
+  QLabel* Label35 = nullptr;
+  QCheckBox* cbTest = nullptr;
+  QLabel* Label31 = nullptr;
+  QLabel* Label32 = nullptr;
+  QLabel* Label33 = nullptr;
+  QLabel* Label34 = nullptr;
+  QPushButton* btWakeup = nullptr;
+
+  // ---- Non-visual members
+  QTimer* Timer1 = nullptr;  // 200 ms, bandwidth estimate, runs from the start
+  QTimer* Timer2 = nullptr;  // 1000 ms, fix timer, runs while the link is on
+  SaveDialog SaveDialog1;
+
+  // --- link: port, reader thread, sentence hand-off
+  NmeaSession session;  // satInfo is session.state.satInfo
+
+  // --- commands and replies
+
+  // --- assisted-GPS update
+
+ private:
+  void buildStatusTab();
+  void buildSetupTab();
+  void connectHandlers();
+};
+
+// The one window of the program; set by TForm1's constructor, cleared by its destructor.
+extern TForm1* Form1;
+
+// Datum list of the covered "Datum" group: "(n)Name\"Region\"" for n = 0..222.
+const QStringList& DatumList();

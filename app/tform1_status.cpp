@@ -1,0 +1,57 @@
+// The computed displays of the window: the bandwidth estimate (Timer1), the fix timer
+// (Timer2) and the rebuild of the sky plot and the signal chart after a complete GSV group.
+//
+// Thread rule: window thread only (timers and the per-sentence update run there).
+#include <QString>
+
+#include "app/tform1.h"
+#include "link/status_rules.h"
+
+namespace {
+
+void setFontColour(QWidget* widget, TColor colour) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, ToQColor(colour));
+  widget->setPalette(palette);
+}
+
+}  // namespace
+
+void TForm1::Timer1Timer() {
+  const std::array<int, kRateColumns> rateIndex = {
+      cbGLL->currentIndex(), cbRMC->currentIndex(), cbVTG->currentIndex(), cbGSA->currentIndex(),
+      cbGSV->currentIndex(), cbGGA->currentIndex(), cbZDA->currentIndex(), cbMCHN->currentIndex(),
+  };
+  const auto estimate =
+      EstimateBandwidth(ComboBox2->currentText().toStdString(), rateIndex, cbFix->currentIndex());
+  // While the baud text or the fix rate is undefined the labels keep what they show.
+  if (!estimate) return;
+  lbFix->setText(QString::number(estimate->fixRateHz));
+  lbRS->setText(QString::fromStdString(estimate->text));
+  const TColor colour = estimate->red ? clRed : clWhite;
+  setFontColour(lbRS, colour);
+  setFontColour(Label40, colour);
+}
+
+void TForm1::Timer2Timer() { FixTimerTick(session.state); }
+
+void TForm1::RebuildCharts() {
+  if (!session.state.gsvCycleComplete) return;
+  const std::vector<ChartSatellite> satellites = TakeChartSatellites(session.state);
+  session.state.gsvCycleComplete = false;
+
+  Series1->clear();
+  Series2->clear();
+  // Invisible anchors: they make both automatic axes span -150..150 at least, so the plot's
+  // origin stays under the cross of the background picture whatever satellites are shown.
+  Series1->addBubble(150, 150, 1, QString(), clNone);
+  Series1->addBubble(150, -150, 1, QString(), clNone);
+  Series1->addBubble(-150, 150, 1, QString(), clNone);
+  Series1->addBubble(-150, -150, 1, QString(), clNone);
+  for (const ChartSatellite& sat : satellites) {
+    const TColor colour = sat.used ? clBlue : clSilver;
+    const QString label = QString::fromLatin1(sat.prn.data(), static_cast<qsizetype>(sat.prn.size()));
+    Series2->add(sat.snr, label, colour);
+    Series1->addBubble(sat.x, sat.y, 20, label, colour);
+  }
+}
