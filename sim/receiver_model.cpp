@@ -1,0 +1,644 @@
+// The simulated receiver's behaviour: NMEA output, command replies, binary protocol, faults.
+// See receiver_model.h.
+//
+// Thread rule: not thread-safe; one owner at a time.
+#include "sim/receiver_model.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "sim/sim_text.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::int64_t kGpsEpochUnixS = 315964800;  // 1980-01-06
+constexpr std::int64_t kLeapSecondsS = 18;           // GPS - UTC since 2017
+constexpr std::int64_t kSecondsPerWeek = 604800;
+constexpr std::int64_t kEpoSetS = 21600;             // one EPO set covers six hours
+constexpr int kSetsPerSevenDays = 28;
+constexpr int kRecordsPerSet = 32;
+constexpr int kAckAccepted = 3;
+constexpr int kAckUnsupported = 1;
+constexpr int kAckFailed = 2;
+constexpr std::size_t kLongestCommand = 200;
+constexpr int kMaxLateCycles = 3;
+
+// Rate table positions of the sentences we generate.
+constexpr int kGll = 0, kRmc = 1, kVtg = 2, kGga = 3, kGsa = 4, kGsv = 5, kZda = 17, kMchn = 18;
+
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...) {
+  char buf[256];
+  va_list args;
+  va_start(args, pattern);
+  const int n = std::vsnprintf(buf, sizeof buf, pattern, args);
+  va_end(args);
+  return std::string(buf, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buf - 1));
+}
+
+std::string join(const std::vector<std::string>& fields) {
+  std::string out;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) out += ',';
+    out += fields[i];
+  }
+  return out;
+}
+
+std::tm utcTm(std::int64_t utcMs) {
+  const std::time_t seconds = static_cast<std::time_t>(utcMs / 1000);
+  std::tm tm{};
+  gmtime_r(&seconds, &tm);
+  return tm;
+}
+
+// hhmmss.sss
+std::string nmeaTime(std::int64_t utcMs) {
+  const std::tm tm = utcTm(utcMs);
+  return format("%02d%02d%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(utcMs % 1000));
+}
+
+// ddmmyy
+std::string nmeaDate(std::int64_t utcMs) {
+  const std::tm tm = utcTm(utcMs);
+  return format("%02d%02d%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100);
+}
+
+// ddmm.mmmm or dddmm.mmmm, and the hemisphere letter.
+std::pair<std::string, std::string> nmeaAngle(double deg, bool longitude) {
+  const double a = std::fabs(deg);
+  int whole = static_cast<int>(a);
+  double minutes = (a - whole) * 60.0;
+  if (minutes >= 59.99995) {
+    minutes = 0;
+    ++whole;
+  }
+  const std::string text = longitude ? format("%03d%07.4f", whole, minutes) : format("%02d%07.4f", whole, minutes);
+  const std::string side = longitude ? (deg < 0 ? "W" : "E") : (deg < 0 ? "S" : "N");
+  return {text, side};
+}
+
+std::int64_t gpsSecondsOf(std::int64_t utcMs) { return utcMs / 1000 - kGpsEpochUnixS + kLeapSecondsS; }
+
+std::int64_t systemUtcMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+std::vector<std::string> ReadCaptureLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    std::string line = text.substr(start, end - start);
+    if (line.empty() || line.front() != '#') lines.push_back(std::move(line));
+    start = end;
+  }
+  return lines;
+}
+
+ReceiverModel::ReceiverModel(ModelOptions options)
+    : options_(std::move(options)), sky_(options_.latitudeDeg, options_.longitudeDeg), rng_(options_.seed) {
+  // Whole seconds, so the 1 Hz output carries times ending in .000 as a receiver's does.
+  startUtcMs_ = options_.startUtcMs != 0 ? options_.startUtcMs : systemUtcMs() / 1000 * 1000;
+  baud_ = options_.baud;
+  periodMs_ = options_.periodMs;
+  rates_ = options_.rates;
+  fixTimings_ = options_.startup;
+  nextCycleAt_ = periodMs_;
+  startupPending_ = options_.startupMessage;
+  loadReplay();
+}
+
+void ReceiverModel::loadReplay() {
+  bursts_.clear();
+  std::string burstKey;
+  for (const std::string& line : options_.replayLines) {
+    // A burst is what a receiver sends for one fix: a new time in GGA, RMC, GLL or ZDA
+    // starts the next one.
+    std::string key;
+    if (line.size() > 7 && line[0] == '$') {
+      const std::string type = line.substr(3, 3);
+      const std::vector<std::string> fields = splitFields(line.substr(1, line.find_first_of("*\r\n") - 1));
+      if ((type == "GGA" || type == "RMC" || type == "ZDA") && fields.size() > 1) key = fields[1];
+      if (type == "GLL" && fields.size() > 5) key = fields[5];
+    }
+    if (bursts_.empty() || (!key.empty() && !burstKey.empty() && key != burstKey)) bursts_.push_back({});
+    if (!key.empty()) burstKey = key;
+    bursts_.back().lines.push_back(line);
+  }
+  nextBurst_ = 0;
+  nextBurstAt_ = 0;
+  replayDone_ = bursts_.empty();
+}
+
+FixMode ReceiverModel::fixModeAt(SimMs now) const {
+  const SimMs since = now - restartAt_;
+  if (since < fixTimings_.fix2dAfterMs) return FixMode::None;
+  if (since < fixTimings_.fix3dAfterMs) return FixMode::Fix2D;
+  return FixMode::Fix3D;
+}
+
+SimMs ReceiverModel::nextEventAt(bool lineIdle) const {
+  SimMs next = kNever;
+  if (startupPending_) return 0;
+  if (binaryMode_) {
+    if (!sawBinaryPacket_) next = modeAckAt_;
+    return next;
+  }
+  if (!options_.replayLines.empty()) {
+    if (replayDone_) return kNever;
+    if (options_.replayFast) return lineIdle ? 0 : kNever;
+    return nextBurstAt_;
+  }
+  return nextCycleAt_;
+}
+
+std::vector<OutChunk> ReceiverModel::advance(SimMs now, bool lineIdle) {
+  std::vector<OutChunk> out;
+  if (startupPending_) {
+    startupPending_ = false;
+    if (options_.startupMessage) out.push_back({frameSentence("PMTK010,001"), 0, 0, false});
+  }
+  if (binaryMode_) {
+    if (!sawBinaryPacket_ && now >= modeAckAt_) {
+      for (OutChunk& c : ackChunks(buildAck(kCmdAckCommand, kCmdSetOutput, kAckAccepted))) out.push_back(std::move(c));
+      modeAckAt_ = options_.binaryAckRepeatMs > 0 ? now + options_.binaryAckRepeatMs : kNever;
+    }
+    return out;
+  }
+  if (!options_.replayLines.empty()) {
+    if (replayDone_) return out;
+    if (options_.replayFast ? lineIdle : now >= nextBurstAt_) {
+      for (OutChunk& c : replayBurst()) out.push_back(std::move(c));
+      nextBurstAt_ = now + 1000;
+    }
+    return out;
+  }
+  if (now < nextCycleAt_) return out;
+  // A driver that fell far behind (a stopped debugger, a jump of a test's clock) gets one
+  // cycle, not a flood of stale ones.
+  if (now - nextCycleAt_ > static_cast<SimMs>(kMaxLateCycles) * periodMs_) nextCycleAt_ = now;
+  while (nextCycleAt_ <= now) {
+    for (OutChunk& c : cycle(nextCycleAt_)) out.push_back(std::move(c));
+    nextCycleAt_ += periodMs_;
+  }
+  return out;
+}
+
+std::vector<OutChunk> ReceiverModel::replayBurst() {
+  std::vector<OutChunk> out;
+  if (nextBurst_ >= bursts_.size()) {
+    replayDone_ = true;
+    return out;
+  }
+  for (const std::string& line : bursts_[nextBurst_].lines) {
+    for (OutChunk& c : withFaults(line)) out.push_back(std::move(c));
+  }
+  ++nextBurst_;
+  if (nextBurst_ >= bursts_.size()) {
+    if (options_.replayLoop) {
+      nextBurst_ = 0;
+    } else {
+      replayDone_ = true;
+    }
+  }
+  return out;
+}
+
+std::vector<OutChunk> ReceiverModel::cycle(SimMs at) {
+  ++cycleIndex_;
+  const std::int64_t utcMs = utcMsAt(at);
+  const FixMode mode = fixModeAt(at);
+  const SimMs sinceRestart = at - restartAt_;
+  const Position pos = sky_.positionAt(at);
+  std::vector<SatelliteView> sats = sky_.satellitesAt(utcMs / 1000);
+  // Before the fix the receiver has found only some signals, without positions in the sky;
+  // in the first half of the search it has found none.
+  if (mode == FixMode::None) {
+    if (sinceRestart < fixTimings_.fix2dAfterMs / 2) {
+      sats.clear();
+    } else {
+      std::erase_if(sats, [](const SatelliteView& s) { return s.snrDbHz < 0; });
+      for (SatelliteView& s : sats) s.elevationDeg = s.azimuthDeg = -1;
+    }
+  }
+  std::vector<int> used;
+  if (mode != FixMode::None) {
+    const std::size_t wanted = mode == FixMode::Fix2D ? 3 : 12;
+    for (const SatelliteView& s : sats) {
+      if (!s.sbas && s.snrDbHz >= 20 && used.size() < wanted) used.push_back(s.prn);
+    }
+  }
+  const bool fix = mode != FixMode::None;
+  const bool differential = fix && dgpsMode_ == 2 && mode == FixMode::Fix3D;
+  const double n = std::max<double>(1.0, static_cast<double>(used.size()));
+  const double hdop = 0.7 + 4.0 / n;
+  const double pdop = hdop * 1.6;
+  const double vdop = std::sqrt(pdop * pdop - hdop * hdop);
+  const auto [latText, latSide] = nmeaAngle(pos.latitudeDeg, false);
+  const auto [lonText, lonSide] = nmeaAngle(pos.longitudeDeg, true);
+  const std::string time = nmeaTime(utcMs);
+  const std::string date = nmeaDate(utcMs);
+  const double speedKnots = pos.speedMps * 3600.0 / 1852.0;
+  const double speedKmh = pos.speedMps * 3.6;
+  const char* modeLetter = differential ? "D" : "A";
+
+  const auto due = [&](int field) { return rates_[field] > 0 && cycleIndex_ % rates_[field] == 0; };
+  std::vector<std::string> bodies;
+  if (due(kGga)) {
+    if (fix) {
+      bodies.push_back(format("GPGGA,%s,%s,%s,%s,%s,%d,%02d,%.2f,%.1f,M,%.1f,M,%s", time.c_str(), latText.c_str(), latSide.c_str(),
+                              lonText.c_str(), lonSide.c_str(), differential ? 2 : 1, static_cast<int>(used.size()), hdop,
+                              pos.altitudeM, 17.2, differential ? "0000,0000" : ","));
+    } else {
+      bodies.push_back(format("GPGGA,%s,,,,,0,00,,,M,,M,,", time.c_str()));
+    }
+  }
+  if (due(kGll)) {
+    bodies.push_back(fix ? format("GPGLL,%s,%s,%s,%s,%s,A,%s", latText.c_str(), latSide.c_str(), lonText.c_str(), lonSide.c_str(),
+                                  time.c_str(), modeLetter)
+                         : format("GPGLL,,,,,%s,V,N", time.c_str()));
+  }
+  if (due(kGsa)) {
+    std::vector<std::string> f = {"GPGSA", "A", std::to_string(static_cast<int>(mode))};
+    for (std::size_t i = 0; i < 12; ++i) f.push_back(i < used.size() ? format("%02d", used[i]) : "");
+    if (fix) {
+      f.push_back(format("%.2f", pdop));
+      f.push_back(format("%.2f", hdop));
+      f.push_back(format("%.2f", vdop));
+    } else {
+      f.insert(f.end(), {"", "", ""});
+    }
+    bodies.push_back(join(f));
+  }
+  if (due(kGsv)) {
+    const std::size_t messages = std::max<std::size_t>(1, (sats.size() + 3) / 4);
+    for (std::size_t m = 0; m < messages; ++m) {
+      std::string body = format("GPGSV,%zu,%zu,%02zu", messages, m + 1, sats.size());
+      for (std::size_t i = m * 4; i < std::min(sats.size(), m * 4 + 4); ++i) {
+        const SatelliteView& s = sats[i];
+        body += format(",%02d,", s.prn);
+        if (s.elevationDeg >= 0) body += format("%02d,%03d,", s.elevationDeg, s.azimuthDeg);
+        else body += ",,";
+        if (s.snrDbHz >= 0) body += format("%02d", s.snrDbHz);
+      }
+      bodies.push_back(body);
+    }
+  }
+  if (due(kRmc)) {
+    bodies.push_back(fix ? format("GPRMC,%s,A,%s,%s,%s,%s,%.2f,%.2f,%s,,,%s", time.c_str(), latText.c_str(), latSide.c_str(),
+                                  lonText.c_str(), lonSide.c_str(), speedKnots, pos.courseDeg, date.c_str(), modeLetter)
+                         : format("GPRMC,%s,V,,,,,0.00,0.00,%s,,,N", time.c_str(), date.c_str()));
+  }
+  if (due(kVtg)) {
+    bodies.push_back(fix ? format("GPVTG,%.2f,T,,M,%.2f,N,%.2f,K,%s", pos.courseDeg, speedKnots, speedKmh, modeLetter)
+                         : std::string("GPVTG,0.00,T,,M,0.00,N,0.00,K,N"));
+  }
+  if (due(kZda)) {
+    const std::tm tm = utcTm(utcMs);
+    bodies.push_back(format("GPZDA,%s,%02d,%02d,%04d,,", time.c_str(), tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900));
+  }
+  if (due(kMchn)) {
+    // 32 channels "PPSSU": PRN, SNR, 2 used in the fix / 1 tracked / 0 searching.
+    std::string body = "PMTKCHN";
+    for (std::size_t ch = 0; ch < 32; ++ch) {
+      if (ch < sats.size()) {
+        const SatelliteView& s = sats[ch];
+        const bool inFix = std::find(used.begin(), used.end(), s.prn) != used.end();
+        body += format(",%02d%02d%d", s.prn, std::max(0, s.snrDbHz), inFix ? 2 : (s.snrDbHz >= 0 ? 1 : 0));
+      } else {
+        body += ",00000";
+      }
+    }
+    bodies.push_back(body);
+  }
+  std::vector<OutChunk> out;
+  for (const std::string& body : bodies) {
+    for (OutChunk& c : withFaults(frameSentence(body))) out.push_back(std::move(c));
+  }
+  return out;
+}
+
+std::vector<OutChunk> ReceiverModel::withFaults(const std::string& sentence) {
+  const NmeaFaults& f = options_.nmeaFaults;
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  const auto hit = [&](double p) { return p > 0 && chance(rng_) < p; };
+  std::string text = sentence;
+  const std::size_t star = text.rfind('*');
+  const bool framed = star != std::string::npos && star + 3 <= text.size();
+  if (framed) {
+    const unsigned value = static_cast<unsigned>(std::strtoul(text.substr(star + 1, 2).c_str(), nullptr, 16));
+    if (hit(f.badChecksum)) {
+      text.replace(star + 1, 2, format("%02X", (value ^ 0x5Au) & 0xFFu));
+    } else if (hit(f.lowerCaseChecksum)) {
+      text.replace(star + 1, 2, format("%02x", value));
+    } else if (value < 0x10 && hit(f.oneDigitChecksum)) {
+      text.replace(star + 1, 2, format("%X", value));
+    }
+  }
+  std::uniform_int_distribution<int> byte(0, 255);
+  const auto noise = [&](std::size_t count) {
+    std::string s;
+    s.reserve(count);
+    while (s.size() < count) {
+      const char c = static_cast<char>(byte(rng_));
+      if (c != '$') s += c;
+    }
+    return s;
+  };
+  if (hit(f.nulBytes)) text.append(static_cast<std::size_t>(std::uniform_int_distribution<int>(1, 3)(rng_)), '\0');
+  if (hit(f.garbage)) text += noise(static_cast<std::size_t>(std::uniform_int_distribution<int>(1, 40)(rng_)));
+  if (hit(f.longRun)) text += noise(f.longRunBytes);
+  std::vector<OutChunk> out;
+  if (text.size() > 1 && hit(f.splitWrites)) {
+    const std::size_t cut = std::uniform_int_distribution<std::size_t>(1, text.size() - 1)(rng_);
+    out.push_back({text.substr(0, cut), 0, 0, true});
+    out.push_back({text.substr(cut), f.splitGapMs, 0, true});
+  } else {
+    out.push_back({std::move(text), 0, 0, true});
+  }
+  return out;
+}
+
+std::vector<OutChunk> ReceiverModel::receive(std::string_view bytes, SimMs now) {
+  std::vector<OutChunk> out;
+  const auto append = [&out](std::vector<OutChunk> more) {
+    for (OutChunk& c : more) out.push_back(std::move(c));
+  };
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    if (binaryMode_) {
+      binaryParser_.feed(bytes.substr(i));
+      i = bytes.size();
+      while (binaryMode_) {
+        std::optional<BinaryPacket> packet = binaryParser_.next();
+        if (!packet) break;
+        append(handleBinary(*packet, now));
+      }
+      // Back in NMEA: what followed the output-mode packet in this chunk is dropped.
+      if (!binaryMode_) {
+        BinaryFrameParser rest;
+        std::swap(rest, binaryParser_);
+      }
+      continue;
+    }
+    const char c = bytes[i++];
+    if (c == '$') {
+      line_.assign(1, c);
+      inLine_ = true;
+    } else if (c == '\r' || c == '\n') {
+      if (inLine_) {
+        inLine_ = false;
+        if (std::optional<std::string> body = checkedBody(line_)) append(handleCommand(*body, now));
+      }
+    } else if (c == '\0') {
+      // A real receiver ignores the zero byte some programs send after the line end.
+    } else if (inLine_) {
+      line_ += c;
+      if (line_.size() > kLongestCommand) inLine_ = false;
+    }
+  }
+  return out;
+}
+
+int ReceiverModel::ackFlag(int command, int natural) const {
+  if (const auto it = options_.ackFlagFor.find(command); it != options_.ackFlagFor.end()) return it->second;
+  if (options_.ackFlagAll >= 0) return options_.ackFlagAll;
+  return natural;
+}
+
+std::vector<OutChunk> ReceiverModel::handleCommand(const std::string& body, SimMs now) {
+  commands_.push_back(body);
+  const std::vector<std::string> fields = splitFields(body);
+  const std::string& address = fields[0];
+  std::vector<OutChunk> out;
+  if (address == "PZRN000") {
+    if (options_.answerZrn && fields.size() > 1 && fields[1] == "MODE") out.push_back({frameSentence("PZRN001,MODE,0"), 0, 0, false});
+    return out;
+  }
+  if (address == "PZRN818") {
+    if (options_.answerZrn) {
+      periodMs_ = 1000;
+      out.push_back({frameSentence("PZRN818"), 0, 0, false});
+    }
+    return out;
+  }
+  if (address.size() > 4 && address.compare(0, 4, "PMTK") == 0) {
+    if (const std::optional<long> number = fieldNumber(std::string_view(address).substr(4))) {
+      return handlePmtk(static_cast<int>(*number), fields, now);
+    }
+  }
+  return out;
+}
+
+std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<std::string>& fields, SimMs now) {
+  std::vector<OutChunk> out;
+  const auto reply = [&out](const std::string& body) { out.push_back({frameSentence(body), 0, 0, false}); };
+  const auto ack = [&](int natural) {
+    const int flag = ackFlag(number, natural);
+    reply(format("PMTK001,%d,%d", number, flag));
+    return flag == kAckAccepted;
+  };
+  const auto number1 = [&](std::size_t i) { return i < fields.size() ? fieldNumber(fields[i]) : std::nullopt; };
+
+  switch (number) {
+    case 101: restart(options_.hot, now, out); return out;
+    case 102: restart(options_.warm, now, out); return out;
+    case 103: restart(options_.cold, now, out); return out;
+    case 104:  // full cold start: factory settings too
+      rates_ = kDefaultRates;
+      periodMs_ = 1000;
+      dgpsMode_ = 0;
+      restart(options_.cold, now, out);
+      return out;
+    case 127:
+      if (ack(kAckAccepted)) {
+        epoOwn_ = true;
+        epo_ = EpoState{};
+      }
+      return out;
+    case 220:
+    case 300: {
+      const std::optional<long> period = number1(1);
+      const bool valid = period && *period >= 100 && *period <= 10000;
+      if (ack(valid ? kAckAccepted : kAckFailed) && valid) {
+        periodMs_ = static_cast<int>(*period);
+        nextCycleAt_ = now + periodMs_;
+      }
+      return out;
+    }
+    case 251: {
+      const std::optional<long> baud = number1(1);
+      const bool valid = baud && *baud >= 4800 && *baud <= 921600;
+      if (ack(valid ? kAckAccepted : kAckFailed) && valid) out.back().baudAfter = static_cast<std::uint32_t>(*baud);
+      return out;
+    }
+    case 253: {
+      if (options_.binaryFaults.neverBinary) return out;
+      const std::optional<long> protocol = number1(1);
+      const std::optional<long> baud = number1(2);
+      if (protocol == 1L) {
+        binaryMode_ = true;
+        sawBinaryPacket_ = false;
+        binaryParser_ = BinaryFrameParser{};
+        uploadedRecords_.clear();
+        modeAckAt_ = now + options_.binaryFirstAckDelayMs;
+        if (baud && *baud > 0) baud_ = static_cast<std::uint32_t>(*baud);
+      } else if (protocol == 0L && ack(kAckAccepted) && baud && *baud > 0) {
+        out.back().baudAfter = static_cast<std::uint32_t>(*baud);
+      }
+      return out;
+    }
+    case 301: {
+      const std::optional<long> mode = number1(1);
+      const bool valid = mode && *mode >= 0 && *mode <= 2;
+      if (ack(valid ? kAckAccepted : kAckFailed) && valid) dgpsMode_ = static_cast<int>(*mode);
+      return out;
+    }
+    case 314: {
+      if (fields.size() == 2 && fields[1] == "-1") {
+        if (ack(kAckAccepted)) rates_ = kDefaultRates;
+        return out;
+      }
+      OutputRates rates{};
+      bool valid = fields.size() >= 2 && fields.size() <= kRateFields + 1;
+      for (std::size_t i = 1; valid && i < fields.size(); ++i) {
+        const std::optional<long> rate = fieldNumber(fields[i]);
+        valid = rate && *rate >= 0 && *rate <= 5;
+        if (valid) rates[i - 1] = static_cast<int>(*rate);
+      }
+      if (ack(valid ? kAckAccepted : kAckFailed) && valid) rates_ = rates;
+      return out;
+    }
+    case 400: reply(format("PMTK500,%d,0,0,0,0", periodMs_)); return out;
+    case 401: reply(format("PMTK501,%d", dgpsMode_)); return out;
+    case 414: {
+      std::string body = "PMTK514";
+      for (const int rate : rates_) body += format(",%d", rate);
+      reply(body);
+      return out;
+    }
+    case 602: return out;  // its reply is not used; a quiet receiver is just as plausible
+    case 605: reply("PMTK705," + options_.firmware); return out;
+    case 607: {
+      const EpoState e = epoNow(now);
+      if (e.sets == 0) {
+        reply("PMTK707,0,0,0,0,0,0,0,0,0");
+      } else {
+        // Fields 6 to 9: the six-hour set in use now.
+        const std::int64_t gps = gpsSecondsOf(utcMsAt(now));
+        const std::int64_t first = e.firstWeek * kSecondsPerWeek + e.firstTowS;
+        const std::int64_t last = e.lastWeek * kSecondsPerWeek + e.lastTowS;
+        const std::int64_t current = std::clamp(gps / kEpoSetS * kEpoSetS, first, last);
+        reply(format("PMTK707,%d,%ld,%ld,%ld,%ld,%lld,%lld,%lld,%lld", e.sets, e.firstWeek, e.firstTowS, e.lastWeek, e.lastTowS,
+                     static_cast<long long>(current / kSecondsPerWeek), static_cast<long long>(current % kSecondsPerWeek),
+                     static_cast<long long>(current / kSecondsPerWeek), static_cast<long long>(current % kSecondsPerWeek)));
+      }
+      return out;
+    }
+    default:
+      // Other settings a MediaTek receiver knows are taken without effect; the rest is
+      // unsupported.
+      ack(number >= 200 && number < 400 ? kAckAccepted : kAckUnsupported);
+      return out;
+  }
+}
+
+EpoState ReceiverModel::epoNow(SimMs now) const {
+  if (epoOwn_ || !options_.epoIsDefault) return epoOwn_ ? epo_ : options_.epo;
+  // A seven-day set fetched a day ago, in six-hour steps.
+  const std::int64_t first = (gpsSecondsOf(utcMsAt(now)) - 86400) / kEpoSetS * kEpoSetS;
+  const std::int64_t last = first + (kSetsPerSevenDays - 1) * kEpoSetS;
+  return EpoState{kSetsPerSevenDays, static_cast<long>(first / kSecondsPerWeek), static_cast<long>(first % kSecondsPerWeek),
+                  static_cast<long>(last / kSecondsPerWeek), static_cast<long>(last % kSecondsPerWeek)};
+}
+
+void ReceiverModel::restart(const RestartTimings& timings, SimMs now, std::vector<OutChunk>& out) {
+  restartAt_ = now;
+  fixTimings_ = timings;
+  if (options_.startupMessage) out.push_back({frameSentence("PMTK010,001"), 0, 0, false});
+}
+
+std::vector<OutChunk> ReceiverModel::ackChunks(std::string ack) const {
+  const BinaryFaults& f = options_.binaryFaults;
+  std::vector<OutChunk> out;
+  if (f.splitAcks && f.splitAckAt > 0 && static_cast<std::size_t>(f.splitAckAt) < ack.size()) {
+    const std::size_t cut = static_cast<std::size_t>(f.splitAckAt);
+    out.push_back({ack.substr(0, cut), 0, 0, false});
+    out.push_back({ack.substr(cut), f.splitGapMs, 0, false});
+  } else {
+    out.push_back({std::move(ack), 0, 0, false});
+  }
+  return out;
+}
+
+std::vector<OutChunk> ReceiverModel::handleBinary(const BinaryPacket& packet, SimMs now) {
+  binaryPackets_.push_back(packet);
+  sawBinaryPacket_ = true;
+  const BinaryFaults& f = options_.binaryFaults;
+  std::vector<OutChunk> out;
+  if (packet.command == kCmdEpoData && packet.payload.size() >= 2) {
+    const std::uint16_t seq = readU16(packet.payload, 0);
+    const bool closing = seq == kEpoClosingSeq;
+    if (!closing) uploadedRecords_.append(packet.payload, 2, std::string::npos);
+    if (f.silentAfter >= 0 && (closing || seq > f.silentAfter)) return out;
+    if (closing && !f.ackClosingPacket) return out;
+    if (!closing && f.junkBeforeAck > 0 && (f.junkAtSeq < 0 || f.junkAtSeq == seq)) {
+      for (int k = 0; k < f.junkBeforeAck; ++k) {
+        // 14 bytes: a status report of the kind a receiver sends unasked.
+        out.push_back({buildFrame(0x0100, std::string("\x00\x01\x02\x03\x04", 5)), 0, 0, false});
+      }
+    }
+    const std::uint8_t result = (!closing && seq == f.rejectSeq) ? 0 : 1;
+    const std::uint16_t ackSeq = (!closing && seq == f.wrongSeqAt) ? static_cast<std::uint16_t>(seq + 1) : seq;
+    std::string ack = buildAck(kCmdAckEpo, ackSeq, result);
+    if (!closing && seq == f.corruptAckAt) ack[9] = static_cast<char>(ack[9] ^ 0x5A);
+    for (OutChunk& c : ackChunks(std::move(ack))) out.push_back(std::move(c));
+    return out;
+  }
+  if (packet.command == kCmdSetOutput && packet.payload.size() >= 5) {
+    if (packet.payload[0] == 0) {
+      const std::uint32_t baud = readU32(packet.payload, 1);
+      binaryMode_ = false;
+      modeAckAt_ = kNever;
+      finishUpload(now);
+      nextCycleAt_ = now + periodMs_;
+      inLine_ = false;
+      // A baud field of 0 (a rate the sender did not know) keeps the present speed.
+      if (baud != 0) baud_ = baud;
+      if (baud != 0) out.push_back({std::string(), 0, baud, false});
+    } else {
+      for (OutChunk& c : ackChunks(buildAck(kCmdAckCommand, kCmdSetOutput, kAckAccepted))) out.push_back(std::move(c));
+    }
+    return out;
+  }
+  for (OutChunk& c : ackChunks(buildAck(kCmdAckCommand, packet.command, kAckUnsupported))) out.push_back(std::move(c));
+  return out;
+}
+
+void ReceiverModel::finishUpload(SimMs now) {
+  // Records that are all zero are padding of the last packet, not data.
+  std::size_t records = uploadedRecords_.size() / kEpoRecordBytes;
+  while (records > 0 &&
+         uploadedRecords_.find_first_not_of('\0', (records - 1) * kEpoRecordBytes) >= records * kEpoRecordBytes) {
+    --records;
+  }
+  const int sets = static_cast<int>(records / kRecordsPerSet);
+  if (sets == 0) return;
+  const std::int64_t first = gpsSecondsOf(utcMsAt(now)) / kEpoSetS * kEpoSetS;
+  const std::int64_t last = first + (sets - 1) * kEpoSetS;
+  epoOwn_ = true;
+  epo_ = EpoState{sets, static_cast<long>(first / kSecondsPerWeek), static_cast<long>(first % kSecondsPerWeek),
+                  static_cast<long>(last / kSecondsPerWeek), static_cast<long>(last % kSecondsPerWeek)};
+}
+
+}  // namespace sim

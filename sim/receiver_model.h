@@ -1,0 +1,198 @@
+// The simulated MediaTek receiver without any I/O: bytes from the program and the passing of
+// time go in, chunks of bytes to write come out. It produces the 1 Hz NMEA output (or plays a
+// capture), answers PMTK and the maker's ZRN commands, obeys what it is told (output rates,
+// fix period, DGPS mode, restarts, EPO clear), speaks the binary packet protocol after
+// "$PMTK253,1,..." and injects the faults it is configured with. Time is passed in
+// (milliseconds since the receiver started), so tests drive it without waiting.
+//
+// Thread rule: not thread-safe; one owner at a time (SimReceiver guards it with a mutex).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/binary_frame.h"
+#include "sim/sky.h"
+
+namespace sim {
+
+using SimMs = std::int64_t;  // [ms] since the receiver started
+constexpr SimMs kNever = std::numeric_limits<SimMs>::max();
+
+// One write to the line.
+struct OutChunk {
+  std::string bytes;
+  int gapBeforeMs = 0;          // idle line before this write (split writes)
+  std::uint32_t baudAfter = 0;  // non-zero: the line speed changes once these bytes are out
+  bool periodic = false;        // cycle output, which a saturated line may drop
+};
+
+// Faults in the periodic NMEA output (generated or replayed); replies stay clean.
+// Each probability is per sentence, drawn from the seeded generator.
+struct NmeaFaults {
+  double badChecksum = 0;        // checksum digits wrong
+  double lowerCaseChecksum = 0;  // hex letters of the checksum in lower case
+  double oneDigitChecksum = 0;   // checksum below 0x10 written with one digit
+  double nulBytes = 0;           // one to three NUL bytes after the line end
+  double garbage = 0;            // 1..40 random bytes (never '$') after the line end
+  double longRun = 0;            // a long run of bytes without '$' after the line end
+  std::size_t longRunBytes = 25000;
+  double splitWrites = 0;        // the sentence written in two parts, cut at a random point
+  int splitGapMs = 5;            // pause between the two parts
+};
+
+// Faults of the binary exchange. Sequence numbers select EPO data packets; -1 disables.
+struct BinaryFaults {
+  bool neverBinary = false;   // "$PMTK253,1,..." is ignored: the receiver stays in NMEA
+  int junkBeforeAck = 0;      // this many 14-byte packets that are not acknowledgements ...
+  long junkAtSeq = -1;        // ... before the acknowledgement of this packet (-1: of every packet)
+  long rejectSeq = -1;        // acknowledged with result 0
+  long wrongSeqAt = -1;       // acknowledged with the sequence number one higher
+  long corruptAckAt = -1;     // acknowledgement with a wrong checksum
+  long silentAfter = -1;      // no answer to any packet after this one
+  bool splitAcks = false;     // every acknowledgement in two writes ...
+  int splitAckAt = 11;        // ... cut before this byte (11: between 0D and 0A)
+  int splitGapMs = 20;
+  bool ackClosingPacket = true;  // acknowledge the closing packet (sequence 0xFFFF)
+};
+
+struct RestartTimings {
+  int fix2dAfterMs = 0;
+  int fix3dAfterMs = 0;
+};
+
+// State of the receiver's EPO data as PMTK707 reports it.
+struct EpoState {
+  int sets = 0;  // 6-hour sets held; 0 none, 28 seven days
+  long firstWeek = 0;
+  long firstTowS = 0;
+  long lastWeek = 0;
+  long lastTowS = 0;
+};
+
+constexpr int kRateFields = 19;  // PMTK314/514 fields
+using OutputRates = std::array<int, kRateFields>;
+// GLL RMC VTG GGA GSA GSV, eleven unused, ZDA MCHN: GGA, GSA, GSV, RMC, VTG every fix.
+constexpr OutputRates kDefaultRates = {0, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+struct ModelOptions {
+  std::uint32_t baud = 115200;
+  double latitudeDeg = 25.05;
+  double longitudeDeg = 121.50;
+  std::int64_t startUtcMs = 0;  // UTC at start [ms since 1970]; 0: the system clock
+  RestartTimings startup{5000, 10000};  // No Fix, then 2D, then 3D after power-up
+  RestartTimings hot{1000, 2000};
+  RestartTimings warm{4000, 7000};
+  RestartTimings cold{10000, 15000};
+  int periodMs = 1000;
+  OutputRates rates = kDefaultRates;
+  std::string firmware = "AXN_1.30,0000,Kappa-32,1.0";  // the four fields of PMTK705
+  bool epoIsDefault = true;  // a current seven-day set, computed from the clock
+  EpoState epo;              // used when epoIsDefault is false
+  bool answerZrn = true;     // answer the maker's PZRN000/PZRN818 commands
+  int ackFlagAll = -1;       // acknowledgement flag for every set command (-1: natural)
+  std::map<int, int> ackFlagFor;  // flag for one command number
+  int binaryFirstAckDelayMs = 1500;  // after "$PMTK253,1": the first mode acknowledgement ...
+  int binaryAckRepeatMs = 1000;      // ... repeated until the first packet arrives (0: once)
+  std::vector<std::string> replayLines;  // non-empty: play these lines instead of generating
+  bool replayFast = false;   // bursts back to back instead of one a second
+  bool replayLoop = false;
+  bool startupMessage = true;  // "$PMTK010,001" at power-up and after each restart
+  NmeaFaults nmeaFaults;
+  BinaryFaults binaryFaults;
+  std::uint32_t seed = 1;
+};
+
+enum class FixMode { None = 1, Fix2D = 2, Fix3D = 3 };
+
+class ReceiverModel {
+ public:
+  explicit ReceiverModel(ModelOptions options);
+
+  // Bytes the program wrote, at time now; returns the replies.
+  std::vector<OutChunk> receive(std::string_view bytes, SimMs now);
+  // Output due at or before now. lineIdle: nothing is waiting to be written (fast replay
+  // only produces its next burst then).
+  std::vector<OutChunk> advance(SimMs now, bool lineIdle);
+  // When advance() next has something to do (kNever: nothing scheduled).
+  SimMs nextEventAt(bool lineIdle) const;
+
+  // Settings that tests and the command line may change while it runs.
+  ModelOptions& options() { return options_; }
+
+  bool binaryMode() const { return binaryMode_; }
+  std::uint32_t baud() const { return baud_; }
+  int periodMs() const { return periodMs_; }
+  const OutputRates& rates() const { return rates_; }
+  int dgpsMode() const { return dgpsMode_; }
+  EpoState epoState() const { return epo_; }
+  FixMode fixModeAt(SimMs now) const;
+  bool replayFinished() const { return !options_.replayLines.empty() && replayDone_; }
+  // Every binary packet received, in order, whole frames as they came.
+  const std::vector<BinaryPacket>& binaryPackets() const { return binaryPackets_; }
+  // Bodies of every NMEA command with a right checksum, in order ("PMTK314,-1").
+  const std::vector<std::string>& commands() const { return commands_; }
+
+ private:
+  struct Burst {
+    std::vector<std::string> lines;
+  };
+
+  void loadReplay();
+  std::vector<OutChunk> cycle(SimMs at);
+  std::vector<OutChunk> replayBurst();
+  std::vector<OutChunk> withFaults(const std::string& sentence);
+  std::vector<OutChunk> handleCommand(const std::string& body, SimMs now);
+  std::vector<OutChunk> handlePmtk(int number, const std::vector<std::string>& fields, SimMs now);
+  std::vector<OutChunk> handleBinary(const BinaryPacket& packet, SimMs now);
+  std::vector<OutChunk> ackChunks(std::string ack) const;
+  int ackFlag(int command, int natural) const;
+  void restart(const RestartTimings& timings, SimMs now, std::vector<OutChunk>& out);
+  void finishUpload(SimMs now);
+  std::int64_t utcMsAt(SimMs at) const { return startUtcMs_ + at; }
+  EpoState epoNow(SimMs now) const;
+
+  ModelOptions options_;
+  Sky sky_;
+  std::mt19937 rng_;
+  std::int64_t startUtcMs_ = 0;
+  std::uint32_t baud_ = 115200;
+  int periodMs_ = 1000;
+  OutputRates rates_ = kDefaultRates;
+  int dgpsMode_ = 0;
+  EpoState epo_;
+  bool epoOwn_ = false;  // epo_ holds what was cleared or uploaded, not the configured state
+  RestartTimings fixTimings_;
+  SimMs restartAt_ = 0;
+  bool startupPending_ = true;
+  SimMs nextCycleAt_ = 0;
+  long cycleIndex_ = 0;
+
+  std::string line_;  // NMEA command being assembled
+  bool inLine_ = false;
+  std::vector<std::string> commands_;
+
+  bool binaryMode_ = false;
+  bool sawBinaryPacket_ = false;
+  SimMs modeAckAt_ = kNever;
+  BinaryFrameParser binaryParser_;
+  std::vector<BinaryPacket> binaryPackets_;
+  std::string uploadedRecords_;
+
+  std::vector<Burst> bursts_;
+  std::size_t nextBurst_ = 0;
+  SimMs nextBurstAt_ = 0;
+  bool replayDone_ = false;
+};
+
+// Lines of a capture file for replay: comment lines starting with '#' left out, every other
+// line kept byte for byte with its own line end.
+std::vector<std::string> ReadCaptureLines(const std::string& text);
+
+}  // namespace sim

@@ -1,0 +1,250 @@
+// Command line of torvikel-sim; see sim_arguments.h.
+//
+// Thread rule: plain functions, no shared state.
+#include "sim/sim_arguments.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+#include "sim/sim_text.h"
+
+namespace sim {
+
+namespace {
+
+bool toDouble(const std::string& text, double& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text.c_str(), &end);
+  return errno == 0 && end != nullptr && *end == '\0';
+}
+
+bool toLong(const std::string& text, long& value, long low, long high) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text.c_str(), &end, 10);
+  return errno == 0 && end != nullptr && *end == '\0' && value >= low && value <= high;
+}
+
+bool toProbability(const std::string& text, double& value) { return toDouble(text, value) && value >= 0.0 && value <= 1.0; }
+
+}  // namespace
+
+std::string SimUsage() {
+  return R"(Usage: torvikel-sim [options]
+
+A simulated MediaTek GPS receiver on a pseudo-terminal. It registers the terminal as port
+comN in the port map directory, prints one line "torvikel-sim ready: DEVICE ..." and talks
+NMEA 0183 until it is stopped (Ctrl-C, SIGTERM); the port map entry is removed on exit.
+
+Port:
+  --com N              register as comN (default 1; 0: do not register)
+  --port-dir DIR       port map directory (default $TORVIKEL_PORT_DIR, else
+                       ~/.config/torvikel/ports)
+  --baud N             line speed for pacing the output (default 115200); 10 bits a byte
+  --no-pace            do not pace the output at the line speed
+  --record FILE        write every byte received from the program to FILE
+
+Receiver:
+  --lat DEG --lon DEG  start of the slowly moving position (default 25.05 121.50)
+  --utc SECONDS        UTC at start, seconds since 1970 (default: the system clock)
+  --fix2d-after S      seconds from start to the 2D fix (default 5)
+  --fix3d-after S      seconds from start to the 3D fix (default 10)
+  --period MS          fix period / output cycle (default 1000; PMTK300 changes it)
+  --firmware TEXT      the four fields of the PMTK705 reply
+                       (default "AXN_1.30,0000,Kappa-32,1.0")
+  --model NAME         replace field 3 of the firmware text (the model name)
+  --epo STATE          EPO state for PMTK707: "none", or SETS,FWN,FTOW,LWN,LTOW
+                       (default: a current seven-day set, 28 sets)
+  --no-zrn             do not answer the maker's $PZRN000,MODE and $PZRN818 commands
+  --ack-flag N         answer every set command with $PMTK001,<cmd>,N (3 accepted;
+                       0 invalid, 1 unsupported, 2 failed: the setting is then not applied)
+  --ack-flag CMD=N     the same for one command number only (repeatable)
+  --seed N             seed of the fault generator (default 1)
+
+Replay:
+  --replay FILE        play a capture instead of generated sentences; lines starting with
+                       '#' are skipped; one burst (one fix time) a second
+  --fast               bursts back to back, as fast as the line allows
+  --loop               start again at the end
+  --exit-at-end        exit once the capture has been played
+
+Faults in the periodic output (P: probability per sentence, 0 to 1):
+  --bad-checksum P     wrong checksum digits
+  --lower-checksum P   checksum letters in lower case
+  --one-digit-checksum P  checksum below 0x10 written with one digit
+  --nul P              one to three NUL bytes after the line end
+  --garbage P          1 to 40 random bytes (never '$') after the line end
+  --long-run P         a long run of bytes without '$' after the line end
+  --long-run-bytes N   its length (default 25000)
+  --split P            the sentence written in two parts, cut at a random point
+  --split-gap MS       pause between the parts (default 5)
+
+Binary protocol ($PMTK253,1,BAUD switches to it; the output-mode packet switches back):
+  --never-binary       ignore $PMTK253: stay in NMEA
+  --binary-ack-delay MS  delay of the first mode acknowledgement (default 1500)
+  --binary-ack-repeat MS repeat it until the first packet arrives (default 1000; 0: once)
+  --binary-junk N      send N 14-byte packets that are not acknowledgements before each
+                       acknowledgement ...
+  --binary-junk-at SEQ ... or only before the acknowledgement of packet SEQ
+  --reject SEQ         acknowledge packet SEQ with result 0 (rejected)
+  --wrong-seq SEQ      acknowledge packet SEQ with the sequence number SEQ+1
+  --corrupt-ack SEQ    acknowledgement of packet SEQ with a wrong checksum
+  --silent-after SEQ   stop answering after packet SEQ
+  --split-acks         write each acknowledgement in two parts ...
+  --split-ack-at N     ... cut before byte N (default 11: between 0D and 0A)
+  --split-ack-gap MS   pause between the parts (default 20)
+  --no-closing-ack     do not acknowledge the closing packet (sequence 0xFFFF)
+
+  --help               this text
+)";
+}
+
+bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out, std::string& error) {
+  ModelOptions& m = out.options.model;
+  NmeaFaults& nf = m.nmeaFaults;
+  BinaryFaults& bf = m.binaryFaults;
+  std::string model;
+
+  using Handler = std::function<bool(const std::string&)>;
+  const auto probability = [](double& target) { return Handler([&target](const std::string& v) { return toProbability(v, target); }); };
+  const auto number = [](auto& target, long low, long high) {
+    return Handler([&target, low, high](const std::string& v) {
+      long n = 0;
+      if (!toLong(v, n, low, high)) return false;
+      target = static_cast<std::remove_reference_t<decltype(target)>>(n);
+      return true;
+    });
+  };
+  const auto seconds = [](int& targetMs) {
+    return Handler([&targetMs](const std::string& v) {
+      double s = 0;
+      if (!toDouble(v, s) || s < 0 || s > 86400) return false;
+      targetMs = static_cast<int>(s * 1000.0);
+      return true;
+    });
+  };
+  const auto text = [](std::string& target) { return Handler([&target](const std::string& v) { target = v; return true; }); };
+  const auto flag = [](bool& target, bool value) { return std::function<void()>([&target, value] { target = value; }); };
+
+  const long kSeqMax = 0xFFFE;
+  const std::map<std::string, Handler> withValue = {
+      {"--com", number(out.options.comNumber, 0, 99)},
+      {"--port-dir", text(out.options.portMapDir)},
+      {"--baud", number(m.baud, 1, 4000000)},
+      {"--record", text(out.options.recordPath)},
+      {"--lat", [&m](const std::string& v) { return toDouble(v, m.latitudeDeg) && m.latitudeDeg >= -89.9 && m.latitudeDeg <= 89.9; }},
+      {"--lon", [&m](const std::string& v) { return toDouble(v, m.longitudeDeg) && m.longitudeDeg >= -180 && m.longitudeDeg <= 180; }},
+      {"--utc", [&m](const std::string& v) {
+         long s = 0;
+         if (!toLong(v, s, 1, 4102444800L)) return false;
+         m.startUtcMs = static_cast<std::int64_t>(s) * 1000;
+         return true;
+       }},
+      {"--fix2d-after", seconds(m.startup.fix2dAfterMs)},
+      {"--fix3d-after", seconds(m.startup.fix3dAfterMs)},
+      {"--period", number(m.periodMs, 100, 10000)},
+      {"--firmware", text(m.firmware)},
+      {"--model", text(model)},
+      {"--epo", [&m](const std::string& v) {
+         if (v == "none") {
+           m.epoIsDefault = false;
+           m.epo = EpoState{};
+           return true;
+         }
+         const std::vector<std::string> f = splitFields(v);
+         long n[5] = {};
+         if (f.size() != 5) return false;
+         for (std::size_t i = 0; i < 5; ++i) {
+           if (!toLong(f[i], n[i], 0, 100000000L)) return false;
+         }
+         m.epoIsDefault = false;
+         m.epo = EpoState{static_cast<int>(n[0]), n[1], n[2], n[3], n[4]};
+         return true;
+       }},
+      {"--ack-flag", [&m](const std::string& v) {
+         const std::size_t eq = v.find('=');
+         long flagValue = 0;
+         if (eq == std::string::npos) return toLong(v, flagValue, 0, 9) && (m.ackFlagAll = static_cast<int>(flagValue), true);
+         long command = 0;
+         if (!toLong(v.substr(0, eq), command, 0, 999) || !toLong(v.substr(eq + 1), flagValue, 0, 9)) return false;
+         m.ackFlagFor[static_cast<int>(command)] = static_cast<int>(flagValue);
+         return true;
+       }},
+      {"--seed", number(m.seed, 0, 0x7FFFFFFF)},
+      {"--replay", text(out.replayPath)},
+      {"--bad-checksum", probability(nf.badChecksum)},
+      {"--lower-checksum", probability(nf.lowerCaseChecksum)},
+      {"--one-digit-checksum", probability(nf.oneDigitChecksum)},
+      {"--nul", probability(nf.nulBytes)},
+      {"--garbage", probability(nf.garbage)},
+      {"--long-run", probability(nf.longRun)},
+      {"--long-run-bytes", number(nf.longRunBytes, 1, 1000000)},
+      {"--split", probability(nf.splitWrites)},
+      {"--split-gap", number(nf.splitGapMs, 0, 10000)},
+      {"--binary-ack-delay", number(m.binaryFirstAckDelayMs, 0, 60000)},
+      {"--binary-ack-repeat", number(m.binaryAckRepeatMs, 0, 60000)},
+      {"--binary-junk", number(bf.junkBeforeAck, 0, 1000)},
+      {"--binary-junk-at", number(bf.junkAtSeq, 0, kSeqMax)},
+      {"--reject", number(bf.rejectSeq, 0, kSeqMax)},
+      {"--wrong-seq", number(bf.wrongSeqAt, 0, kSeqMax)},
+      {"--corrupt-ack", number(bf.corruptAckAt, 0, kSeqMax)},
+      {"--silent-after", number(bf.silentAfter, 0, kSeqMax)},
+      {"--split-ack-at", number(bf.splitAckAt, 1, 11)},
+      {"--split-ack-gap", number(bf.splitGapMs, 0, 10000)},
+  };
+  const std::map<std::string, std::function<void()>> switches = {
+      {"--help", flag(out.help, true)},
+      {"-h", flag(out.help, true)},
+      {"--no-pace", flag(out.options.pace, false)},
+      {"--no-zrn", flag(m.answerZrn, false)},
+      {"--fast", flag(m.replayFast, true)},
+      {"--loop", flag(m.replayLoop, true)},
+      {"--exit-at-end", flag(out.exitAtEnd, true)},
+      {"--never-binary", flag(bf.neverBinary, true)},
+      {"--split-acks", flag(bf.splitAcks, true)},
+      {"--no-closing-ack", flag(bf.ackClosingPacket, false)},
+  };
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (const auto s = switches.find(arg); s != switches.end()) {
+      s->second();
+      continue;
+    }
+    const auto h = withValue.find(arg);
+    if (h == withValue.end()) {
+      error = "unknown option " + arg + " (see --help)";
+      return false;
+    }
+    if (i + 1 >= args.size()) {
+      error = arg + " needs a value";
+      return false;
+    }
+    const std::string& value = args[++i];
+    if (!h->second(value)) {
+      error = "bad value for " + arg + ": " + value;
+      return false;
+    }
+  }
+  if (!model.empty()) {
+    std::vector<std::string> f = splitFields(m.firmware);
+    f.resize(std::max<std::size_t>(f.size(), 4));
+    f[2] = model;
+    std::string joined;
+    for (std::size_t i = 0; i < f.size(); ++i) joined += (i > 0 ? "," : "") + f[i];
+    m.firmware = joined;
+  }
+  if (m.startup.fix3dAfterMs < m.startup.fix2dAfterMs) m.startup.fix3dAfterMs = m.startup.fix2dAfterMs;
+  if (m.replayFast && out.replayPath.empty()) {
+    error = "--fast needs --replay";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,108 @@
+// The simulated receiver on a pseudo-terminal: the program opens the slave side as its
+// serial port, one worker thread here owns the master side. Output is paced at the line
+// speed of the receiver's baud rate (10 bits a byte) and written without blocking: what the
+// line cannot take (nobody reading the port) is dropped, as a real receiver's output is.
+// The slave side is also held open here, in raw mode, so the program can open and close it
+// any number of times without hang-ups. The slave is registered as "comN" in the port map
+// directory while the receiver runs.
+//
+// Thread rule: every public member may be called from any thread; the model behind it is
+// guarded by one mutex. start() and stop() from one controlling thread. The worker thread is
+// joined by stop() (and by the destructor).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/receiver_model.h"
+
+namespace sim {
+
+struct SimOptions {
+  ModelOptions model;
+  int comNumber = 1;        // registered as port map entry comN; 0: not registered
+  std::string portMapDir;   // empty: the program's port map directory
+  std::string recordPath;   // non-empty: every byte received from the program is written here
+  bool pace = true;         // false: no line-speed pacing (gaps of split writes still kept)
+  bool keepLogs = true;     // keep received and sent bytes in memory for received()/sentBytes()
+};
+
+// Bytes that came from the program in one read, with their arrival time.
+struct ReceivedChunk {
+  std::int64_t atMs = 0;  // [ms] since start()
+  std::string bytes;
+};
+
+class SimReceiver {
+ public:
+  explicit SimReceiver(SimOptions options);
+  ~SimReceiver();
+  SimReceiver(const SimReceiver&) = delete;
+  SimReceiver& operator=(const SimReceiver&) = delete;
+
+  // Opens the pseudo-terminal, registers it and starts the worker. On failure returns false
+  // and says why in *error.
+  bool start(std::string* error = nullptr);
+  // Stops the worker, removes the port map entry (if it is still ours), closes everything.
+  void stop();
+
+  std::string slavePath() const;     // "/dev/pts/5"
+  std::string portMapEntry() const;  // registered entry, empty when none
+
+  // What the program wrote.
+  std::vector<ReceivedChunk> received() const;
+  std::string receivedBytes() const;
+  // What went on the line towards the program (after faults, without dropped output).
+  std::string sentBytes() const;
+  void clearLogs();
+  // Binary packets and checked NMEA commands received, in order.
+  std::vector<BinaryPacket> binaryPackets() const;
+  std::vector<std::string> commands() const;
+  bool binaryMode() const;
+  std::uint32_t baud() const;
+  // A replay without --loop has played its last line and the line is quiet again.
+  bool replayFinished() const;
+
+  // Runs fn on the model under its lock: change faults, flags, firmware text; read state.
+  void withModel(const std::function<void(ReceiverModel&)>& fn);
+  // Waits until condition() holds (checked after every turn of the worker) or timeoutMs
+  // passes; condition may call the accessors above. Returns the last result.
+  bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+ private:
+  void run();
+  void wake();
+  bool registerPort(std::string* error);
+  void unregisterPort();
+  std::int64_t elapsedUs() const;
+
+  SimOptions options_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::unique_ptr<ReceiverModel> model_;
+  std::deque<OutChunk> queue_;
+  std::vector<ReceivedChunk> received_;
+  std::string sent_;
+  std::int64_t lineFreeAtUs_ = 0;
+  std::uint32_t lineBaud_ = 115200;
+
+  int masterFd_ = -1;
+  int slaveFd_ = -1;
+  int wakeFd_ = -1;
+  std::FILE* record_ = nullptr;
+  std::string slavePath_;
+  std::string entryPath_;
+  std::thread worker_;
+  std::atomic<bool> stopping_{false};
+  std::int64_t startNs_ = 0;
+};
+
+}  // namespace sim
