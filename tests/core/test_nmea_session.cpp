@@ -1,0 +1,248 @@
+// One sentence at a time through the session (checksum, split, dispatch, parser, outcome),
+// the satellite table across GSV cycles, and the chart data step that empties it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "link/nmea_session.h"
+
+namespace {
+
+// A sentence as a receiver frames it: "$", body, "*", XOR in two upper-case digits, CR LF.
+std::string Framed(const std::string& body) {
+  unsigned sum = 0;
+  for (unsigned char c : body) sum ^= c;
+  char digits[3];
+  std::snprintf(digits, sizeof digits, "%02X", sum);
+  return "$" + body + "*" + digits + "\r\n";
+}
+
+// --- outcome of the dispatch ---
+
+struct OutcomeCase {
+  const char* legend;
+  std::string sentence;
+  bool valid;
+  SentenceRoute route;
+  bool tick;
+  bool fixRateGroup;
+  bool setSuccessful;
+};
+
+class OutcomeTable : public ::testing::TestWithParam<OutcomeCase> {};
+
+TEST_P(OutcomeTable, DispatchDecides) {
+  const OutcomeCase& c = GetParam();
+  NmeaSession session;
+  session.clock = [] { return std::time_t{1326628800}; };
+  const SentenceOutcome o = session.handle(c.sentence);
+  EXPECT_EQ(o.valid, c.valid) << c.legend;
+  EXPECT_EQ(o.route, c.route) << c.legend;
+  EXPECT_EQ(o.tickMchnIndicator, c.tick) << c.legend;
+  EXPECT_EQ(o.showFixRateGroup, c.fixRateGroup) << c.legend;
+  EXPECT_EQ(o.showSetSuccessful, c.setSuccessful) << c.legend;
+  EXPECT_FALSE(o.gsvCycleComplete) << c.legend;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, OutcomeTable,
+    ::testing::Values(
+        OutcomeCase{"wrong checksum: nothing at all", "$GPGGA,1*00\r\n", false, SentenceRoute::None, false, false, false},
+        OutcomeCase{"no checksum: nothing at all", "$POLYN,1,2\r\n", false, SentenceRoute::None, false, false, false},
+        OutcomeCase{"GGA", Framed("GPGGA,1,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,,M,,"), true, SentenceRoute::GGA, false, false, false},
+        OutcomeCase{"GNGSA", Framed("GNGSA,A,3,01,,,,,,,,,,,,1.0,1.0,1.0"), true, SentenceRoute::GSA, false, false, false},
+        OutcomeCase{"PMTK001 reply", Framed("PMTK001,314,3"), true, SentenceRoute::MtkReply, false, false, false},
+        OutcomeCase{"PMTKCHN is a reply, not the indicator", Framed("PMTKCHN,1,2"), true, SentenceRoute::MtkReply, false, false, false},
+        OutcomeCase{"CHN at 5-7 ticks the indicator", Framed("PXXXCHN,1"), true, SentenceRoute::Chn, true, false, false},
+        OutcomeCase{"ZRN001 with MODE shows the fix-rate group", Framed("PZRN001,MODE,1"), true, SentenceRoute::Zrn001, false, true, false},
+        OutcomeCase{"ZRN001 with MODEX still begins with MODE", Framed("PZRN001,MODEX"), true, SentenceRoute::Zrn001, false, true, false},
+        OutcomeCase{"ZRN001 with MOD does not", Framed("PZRN001,MOD"), true, SentenceRoute::Zrn001, false, false, false},
+        OutcomeCase{"ZRN001 with lower-case mode does not", Framed("PZRN001,mode"), true, SentenceRoute::Zrn001, false, false, false},
+        OutcomeCase{"ZRN818 shows Set Successful", Framed("PZRN818"), true, SentenceRoute::Zrn818, false, false, true},
+        OutcomeCase{"unknown type is valid and routed nowhere", Framed("POLYN,1"), true, SentenceRoute::None, false, false, false}));
+
+TEST(Session, BadChecksumLeavesTheStateAlone) {
+  NmeaSession session;
+  session.handle(Framed("GPGGA,1,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,,M,,"));
+  const std::string before = session.state.satInfo.latText;
+  std::string corrupted = Framed("GPGGA,1,4807.038,N,12130.2500,E,1,08,0.9,1.0,M,,M,,");
+  corrupted[corrupted.size() - 3] ^= 1;
+  EXPECT_FALSE(session.handle(corrupted).valid);
+  EXPECT_EQ(session.state.satInfo.latText, before);
+  EXPECT_EQ(session.state.satInfo.altitudeText, "545.4");
+}
+
+TEST(Session, AFailingClockDoesNotEscapeAndKeepsTheTexts) {
+  NmeaSession session;
+  session.clock = []() -> std::time_t { throw std::runtime_error("no clock"); };
+  session.state.satInfo.dateText = "kept";
+  SentenceOutcome o;
+  EXPECT_NO_THROW(o = session.handle(Framed("GPRMC,123456.000,A,4807.038,N,01131.000,E,0.02,84.4,150812,,,A")));
+  EXPECT_TRUE(o.valid);
+  EXPECT_EQ(session.state.satInfo.dateText, "kept");
+}
+
+// --- GSA ---
+
+TEST(Session, GsaFillsModeDopsAndUsedList) {
+  NmeaSession session;
+  session.handle(Framed("GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.5,0.9,1.2"));
+  session.handle(Framed("GPGSA,A,2,20,16,09,03,07,,,,,,,,2.64,1.98,2.31"));
+  const Display_SatInfo_st& info = session.state.satInfo;
+  EXPECT_EQ(info.fixModeText, "2D");
+  EXPECT_EQ(session.state.lastFixMode, "2D");
+  EXPECT_EQ(info.pdopText, "2.64");
+  EXPECT_EQ(info.hdopText, "1.98");
+  EXPECT_EQ(info.vdopText, "2.31");
+  const std::vector<std::string> used(info.usedPrn.begin(), info.usedPrn.begin() + 12);
+  EXPECT_EQ(used, (std::vector<std::string>{"20", "16", "09", "03", "07", "", "", "", "", "", "", ""}));
+  for (std::size_t i = 12; i < info.usedPrn.size(); ++i) EXPECT_TRUE(info.usedPrn[i].empty()) << i;
+}
+
+// --- GSV cycles and the chart data step ---
+
+struct Sat {
+  std::string prn;
+  int snr;
+  std::uint32_t color;
+};
+
+std::vector<Sat> Summary(const std::vector<ChartSatellite>& sats) {
+  std::vector<Sat> out;
+  for (const ChartSatellite& s : sats) out.push_back({s.prn, s.snr, s.color});
+  return out;
+}
+
+bool operator==(const Sat& a, const Sat& b) { return a.prn == b.prn && a.snr == b.snr && a.color == b.color; }
+
+std::ostream& operator<<(std::ostream& os, const Sat& s) {
+  return os << "{" << s.prn << ", " << s.snr << ", " << std::hex << s.color << std::dec << "}";
+}
+
+struct CycleCase {
+  const char* legend;
+  std::vector<std::string> bodies;      // handled in order
+  std::vector<bool> completeAfter;      // outcome.gsvCycleComplete after each
+  std::vector<Sat> charted;             // TakeChartSatellites after the last
+};
+
+class CycleTable : public ::testing::TestWithParam<CycleCase> {};
+
+constexpr std::uint32_t kBlue = 0xFF0000;
+constexpr std::uint32_t kSilver = 0xC0C0C0;
+
+TEST_P(CycleTable, SatellitesOfACycle) {
+  const CycleCase& c = GetParam();
+  ASSERT_EQ(c.bodies.size(), c.completeAfter.size());
+  NmeaSession session;
+  for (std::size_t i = 0; i < c.bodies.size(); ++i) {
+    const SentenceOutcome o = session.handle(Framed(c.bodies[i]));
+    ASSERT_TRUE(o.valid) << c.legend;
+    EXPECT_EQ(o.gsvCycleComplete, c.completeAfter[i]) << c.legend << ", sentence " << i;
+  }
+  EXPECT_EQ(Summary(TakeChartSatellites(session.state)), c.charted) << c.legend;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CycleTable,
+    ::testing::Values(
+        CycleCase{"satellites 3, 17 and 22 with 17 and 22 in the fix: ascending, silver, blue, blue",
+                  {"GPGSA,A,3,17,22,,,,,,,,,,,1.0,1.0,1.0", "GPGSV,1,1,03,22,40,100,35,3,10,200,20,17,70,300,44"},
+                  {false, true},
+                  {{"3", 20, kSilver}, {"17", 44, kBlue}, {"22", 35, kBlue}}},
+        CycleCase{"three-message cycle completes only with the third",
+                  {"GPGSV,3,1,09,01,10,010,11,02,20,020,12,03,30,030,13,04,40,040,14",
+                   "GPGSV,3,2,09,05,50,050,15,06,60,060,16,07,70,070,17,08,80,080,18",
+                   "GPGSV,3,3,09,09,90,090,19"},
+                  {false, false, true},
+                  {{"01", 11, kSilver}, {"02", 12, kSilver}, {"03", 13, kSilver}, {"04", 14, kSilver}, {"05", 15, kSilver},
+                   {"06", 16, kSilver}, {"07", 17, kSilver}, {"08", 18, kSilver}, {"09", 19, kSilver}}},
+        CycleCase{"message 1 of 1 without groups completes an empty cycle", {"GPGSV,1,1,00"}, {true}, {}},
+        CycleCase{"PRN 0, empty PRN and PRN 64 or more change nothing",
+                  {"GPGSV,1,1,04,00,10,010,11,,20,020,12,64,30,030,13,120,40,040,14"}, {true}, {}},
+        CycleCase{"PRN 07 is stored at 7 with its text; 7 in GSA does not make it used",
+                  {"GPGSA,A,3,7,,,,,,,,,,,,1.0,1.0,1.0", "GPGSV,1,1,01,07,45,180,30"}, {false, true}, {{"07", 30, kSilver}}},
+        CycleCase{"PRN 63 is the last slot", {"GPGSV,1,1,01,63,45,180,"}, {true}, {{"63", 0, kSilver}}},
+        CycleCase{"empty or non-numeric SNR charts as 0", {"GPGSV,1,1,02,05,45,180,,06,45,180,xx"}, {true},
+                  {{"05", 0, kSilver}, {"06", 0, kSilver}}},
+        CycleCase{"lost last message: its satellites are drawn with the next cycle",
+                  {"GPGSV,2,1,05,01,10,010,11,02,20,020,12,03,30,030,13,04,40,040,14", "GPGSV,1,1,01,10,50,050,15"},
+                  {false, true},
+                  {{"01", 11, kSilver}, {"02", 12, kSilver}, {"03", 13, kSilver}, {"04", 14, kSilver}, {"10", 15, kSilver}}},
+        CycleCase{"a PRN reported twice keeps its last report",
+                  {"GPGSV,2,1,02,05,10,010,11", "GPGSV,2,2,02,05,20,020,22"}, {false, true}, {{"05", 22, kSilver}}},
+        CycleCase{"counts compare as numbers: 02 of 2 completes", {"GPGSV,2,02,01,05,10,010,11"}, {true}, {{"05", 11, kSilver}}}));
+
+TEST(Charts, EachCycleStartsFromAnEmptyTable) {
+  NmeaSession session;
+  session.handle(Framed("GPGSV,1,1,02,05,10,010,11,06,20,020,22"));
+  EXPECT_EQ(TakeChartSatellites(session.state).size(), 2u);
+  EXPECT_FALSE(session.state.gsvCycleComplete);
+  for (int k = 0; k < kSatSlots; ++k) {
+    EXPECT_TRUE(session.state.satInfo.satPrn[k].empty()) << k;
+    EXPECT_TRUE(session.state.satInfo.satElevation[k].empty()) << k;
+    EXPECT_TRUE(session.state.satInfo.satAzimuth[k].empty()) << k;
+    EXPECT_TRUE(session.state.satInfo.satSnr[k].empty()) << k;
+  }
+  // Nothing is due until the next cycle completes; then only satellite 06 is reported again.
+  EXPECT_TRUE(TakeChartSatellites(session.state).empty());
+  session.handle(Framed("GPGSV,1,1,01,06,20,020,23"));
+  EXPECT_EQ(Summary(TakeChartSatellites(session.state)), (std::vector<Sat>{{"06", 23, kSilver}}));
+}
+
+TEST(Charts, NothingIsTakenBeforeTheCycleCompletes) {
+  NmeaSession session;
+  session.handle(Framed("GPGSV,2,1,01,05,10,010,11"));
+  EXPECT_TRUE(TakeChartSatellites(session.state).empty());
+  EXPECT_EQ(session.state.satInfo.satPrn[5], "05");  // still waiting for its cycle
+}
+
+struct PositionCase {
+  const char* legend;
+  std::string elevation;
+  std::string azimuth;
+  double x;
+  double y;
+};
+
+TEST(Charts, SkyPlotPositions) {
+  const PositionCase rows[] = {
+      {"zenith lies at the centre", "90", "123", 0.0, 0.0},
+      {"horizon east lies right of the centre", "0", "90", 100.0, 0.0},
+      {"empty elevation and azimuth: north horizon", "", "", 0.0, 100.0},
+      {"horizon south", "0", "180", 0.0, -100.0},
+      {"horizon west", "0", "270", -100.0, 0.0},
+      {"60 degrees up in the north-east", "60", "45", 50.0 * std::sqrt(0.5), 50.0 * std::sqrt(0.5)},
+      {"non-numeric texts count as 0", "abc", "x", 0.0, 100.0},
+  };
+  for (const PositionCase& r : rows) {
+    NmeaSession session;
+    session.handle(Framed("GPGSV,1,1,01,12," + r.elevation + "," + r.azimuth + ",40"));
+    const std::vector<ChartSatellite> sats = TakeChartSatellites(session.state);
+    ASSERT_EQ(sats.size(), 1u) << r.legend;
+    EXPECT_NEAR(sats[0].x, r.x, 1e-9) << r.legend;
+    EXPECT_NEAR(sats[0].y, r.y, 1e-9) << r.legend;
+    EXPECT_EQ(sats[0].elevationText, r.elevation) << r.legend;
+    EXPECT_EQ(sats[0].azimuthText, r.azimuth) << r.legend;
+    EXPECT_EQ(sats[0].snrText, "40") << r.legend;
+  }
+}
+
+TEST(Charts, ColourComparesTextsExactly) {
+  Display_SatInfo_st info;
+  info.usedPrn[0] = "07";
+  info.usedPrn[11] = "22";
+  info.usedPrn[12] = "30";  // beyond the twelve GSA positions: never counts
+  struct Row {
+    const char* prn;
+    std::uint32_t color;
+  };
+  const Row rows[] = {{"07", kBlue}, {"7", kSilver}, {"22", kBlue}, {"30", kSilver}};
+  for (const Row& r : rows) EXPECT_EQ(PrnColor(r.prn, info), r.color) << r.prn;
+}
+
+}  // namespace
