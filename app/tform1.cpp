@@ -386,6 +386,11 @@ void TForm1::buildSetupTab() {
                   QStringLiteral("(The featuer also needs firmware support!)"), 6, 62);
   btWakeup = button(GroupBox17, "btWakeup", QStringLiteral("Wake Up"), 10, 84, 70);
 
+  // The long explanatory lines end at their group's edge: no control reaches past its parent.
+  for (QGroupBox* g : {GroupBox9, GroupBox16, GroupBox10, GroupBox11, GroupBox17})
+    for (QLabel* l : g->findChildren<QLabel*>())
+      if (l->geometry().right() > g->width() - 4) l->resize(g->width() - 4 - l->x(), l->height());
+
   // Left column: NMEA output settings.
   GroupBox7 = group(tab, "GroupBox7", QStringLiteral("NMEA Output Settings"), 4, 2, 400, 190);
   struct RateBox {
