@@ -1,0 +1,66 @@
+// Fetches the 7-day EPO file from the EPO server by FTP: log in with the fixed user, list
+// "*" in the long form (only its success counts), retrieve "MTK7d.EPO" as an image transfer
+// over an active-mode data connection, quit. Bounded: the connect, every server reply and a
+// stalled transfer have time-outs, a file larger than any acceptable EPO file is aborted
+// early, and the file is written under a temporary name and renamed only when complete, so a
+// failed download never leaves a file that a later step could take for a good one.
+//
+// Server: EpoDownloadOptions::server, else the environment variable TORVIKEL_EPO_SERVER
+// (host[:port], "[v6addr]:port" for IPv6), else kEpoDefaultServerHost on port 21.
+//
+// Thread rule: EpoDownload blocks the calling thread only; run it on a worker thread to keep a
+// window responsive and set the cancel flag from any thread to end it early.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+inline constexpr const char* kEpoDefaultServerHost = "localhost";
+inline constexpr std::uint16_t kEpoFtpPort = 21;
+inline constexpr const char* kEpoServerEnvironment = "TORVIKEL_EPO_SERVER";
+inline constexpr const char* kEpoFtpUser = "qpd3702";
+inline constexpr const char* kEpoFtpPassword = "plovix";
+inline constexpr const char* kEpoFileName = "MTK7d.EPO";
+// Shown for any failure of the connection, login, listing or retrieval.
+inline constexpr const char* kEpoDownloadFailedMessage =
+    "Failed to connect to AGPS server. \r\nPlease check your network connection.";
+
+struct EpoServer {
+  std::string host;
+  std::uint16_t port = kEpoFtpPort;
+};
+
+// "host", "host:port", "[v6addr]" or "[v6addr]:port"; nullopt when empty or malformed.
+std::optional<EpoServer> EpoParseServer(std::string_view text);
+
+struct EpoServerChoice {
+  std::optional<EpoServer> server;  // nullopt: the given text was malformed (see detail)
+  std::string detail;               // where the choice came from, or what was wrong
+};
+// The given text if not empty, else TORVIKEL_EPO_SERVER if set and not empty, else the default.
+EpoServerChoice EpoChooseServer(std::string_view given = {});
+
+struct EpoDownloadOptions {
+  std::string server;                       // host[:port]; empty: environment or default
+  std::string directory = ".";              // where "MTK7d.EPO" is written
+  long connectTimeoutMs = 15000;            // TCP connect and the server's greeting
+  long responseTimeoutMs = 20000;           // each further reply of the server
+  long stallTimeoutMs = 20000;              // a transfer that moves no byte for this long ends
+  long long maxFileBytes = 268800;          // larger files are aborted while they arrive
+  const std::atomic<bool>* cancel = nullptr;  // set to end the download early
+};
+
+struct EpoDownloadResult {
+  bool ok = false;
+  std::string localPath;   // the complete file (set on success only)
+  long long bytes = 0;     // bytes of the file (on success) or received before the failure
+  std::string detail;      // what happened, for logs and the command-line tool
+};
+
+// Connect, log in, list, retrieve, quit; the connection is closed on every path. On success
+// localPath holds the server's file byte for byte (whether it is an acceptable EPO file is
+// for EpoOpenFile to say). On failure no file of that name has been created or changed.
+EpoDownloadResult EpoDownload(const EpoDownloadOptions& options);

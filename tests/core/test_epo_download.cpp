@@ -1,0 +1,355 @@
+// The EPO download against a real FTP server on 127.0.0.1 (tests/ftp_fixture.py, Debian's
+// python3-pyftpdlib, active mode only), and the choice of the server address.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "agps/epo_download.h"
+#include "agps/epo_packets.h"
+#include "tests/core/test_epo_support.h"
+
+using epotest::Bytes;
+
+namespace {
+
+std::string PythonPath() {
+  const char* fromEnvironment = std::getenv("TORVIKEL_PYTHON");
+  return fromEnvironment != nullptr && fromEnvironment[0] != '\0' ? fromEnvironment : "/usr/bin/python3";
+}
+
+std::string FixturePath() { return std::string(TORVIKEL_TEST_DATA) + "/../ftp_fixture.py"; }
+
+// One running fixture server; stopped (SIGTERM, then reaped) when the object goes.
+class FtpFixture {
+ public:
+  FtpFixture(const std::string& root, const std::string& mode, const std::vector<std::string>& extra = {}) {
+    logPath_ = root + ".log";
+    int toChild[2];
+    int fromChild[2];
+    if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return;
+    std::vector<std::string> args = {PythonPath(), FixturePath(), "--root", root, "--mode", mode, "--log", logPath_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(toChild[0], 0);
+      ::dup2(fromChild[1], 1);
+      ::close(toChild[1]);
+      ::close(fromChild[0]);
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    stdin_ = toChild[1];
+    stdout_ = fromChild[0];
+    // Wait (bounded, so a broken fixture fails the test instead of hanging it) for "PORT n".
+    std::string line;
+    for (;;) {
+      pollfd pfd{stdout_, POLLIN, 0};
+      if (::poll(&pfd, 1, 20000) <= 0) break;
+      char c = 0;
+      if (::read(stdout_, &c, 1) != 1) break;
+      if (c == '\n') break;
+      line.push_back(c);
+    }
+    if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
+  }
+  ~FtpFixture() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
+    if (stdin_ >= 0) ::close(stdin_);
+    if (stdout_ >= 0) ::close(stdout_);
+  }
+  FtpFixture(const FtpFixture&) = delete;
+  FtpFixture& operator=(const FtpFixture&) = delete;
+
+  int port() const { return port_; }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::vector<std::string> log() const {
+    std::vector<std::string> lines;
+    std::ifstream in(logPath_);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  // The server logs on its own schedule: look again for a while before giving up.
+  bool logHas(const std::string& line) const {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+      const auto lines = log();
+      if (std::find(lines.begin(), lines.end(), line) != lines.end()) return true;
+      ::usleep(20000);
+    }
+    return false;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  int stdout_ = -1;
+  int port_ = 0;
+  std::string logPath_;
+};
+
+// A directory served by the fixture and a directory the download writes into.
+struct Dirs {
+  epotest::TempDir served;
+  epotest::TempDir local;
+  bool localHoldsOnly(const std::vector<std::string>& names) const {
+    auto have = local.names();
+    auto want = names;
+    std::sort(have.begin(), have.end());
+    std::sort(want.begin(), want.end());
+    return have == want;
+  }
+};
+
+EpoDownloadOptions OptionsFor(const FtpFixture& server, const Dirs& dirs) {
+  EpoDownloadOptions options;
+  options.server = server.address();
+  options.directory = dirs.local.path();
+  options.connectTimeoutMs = 5000;
+  options.responseTimeoutMs = 5000;
+  options.stallTimeoutMs = 3000;
+  return options;
+}
+
+TEST(EpoDownload, FetchesTheFileByteForByteInOneActiveModeSession) {
+  Dirs dirs;
+  const Bytes content = epotest::MakeEpoBytes(53760);
+  epotest::WriteBytes(dirs.served.file("MTK7d.EPO"), content);
+  FtpFixture server(dirs.served.path(), "normal");
+  ASSERT_GT(server.port(), 0) << "fixture did not start: " << PythonPath() << " " << FixturePath();
+
+  const EpoDownloadResult result = EpoDownload(OptionsFor(server, dirs));
+  ASSERT_TRUE(result.ok) << result.detail;
+  EXPECT_EQ(result.localPath, dirs.local.file("MTK7d.EPO"));
+  EXPECT_EQ(result.bytes, 53760);
+  EXPECT_EQ(epotest::ReadBytes(result.localPath), content);
+  EXPECT_TRUE(dirs.localHoldsOnly({"MTK7d.EPO"})) << "no temporary file left";
+  EXPECT_TRUE(static_cast<bool>(EpoOpenFile(result.localPath)));
+
+  // What the server saw, in order: login, the long listing of "*", the image-type retrieval
+  // of MTK7d.EPO, quit; one login for both transfers; no passive mode.
+  const std::vector<std::string> expectedOrder = {"CMD USER qpd3702", "PASSWORD-OK", "CMD LIST *", "CMD TYPE I",
+                                                  "CMD RETR MTK7d.EPO", "SENT MTK7d.EPO", "CMD QUIT"};
+  ASSERT_TRUE(server.logHas("CMD QUIT"));
+  const std::vector<std::string> log = server.log();
+  auto at = log.begin();
+  for (const std::string& step : expectedOrder) {
+    at = std::find(at, log.end(), step);
+    ASSERT_NE(at, log.end()) << "missing or out of order: " << step;
+  }
+  EXPECT_EQ(std::count(log.begin(), log.end(), "CMD USER qpd3702"), 1);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find("PASV") != std::string::npos; }),
+            0);
+}
+
+struct FailureCase {
+  const char* legend;
+  const char* mode;
+  long servedBytes;  // -1: no MTK7d.EPO on the server
+  std::vector<std::string> extraArgs;
+  const char* detailHas;
+  const char* logHas;  // a line the server must have logged ("" for none)
+};
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.legend; }
+
+class EpoDownloadFailureTest : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(EpoDownloadFailureTest, FailsWithoutLeavingAFileAndQuits) {
+  const FailureCase& c = GetParam();
+  Dirs dirs;
+  if (c.servedBytes >= 0) epotest::WriteBytes(dirs.served.file("MTK7d.EPO"), epotest::MakeEpoBytes(static_cast<std::size_t>(c.servedBytes)));
+  // A file from an earlier download must survive a failed one unchanged.
+  const Bytes earlier = epotest::MakeEpoBytes(120);
+  epotest::WriteBytes(dirs.local.file("MTK7d.EPO"), earlier);
+  FtpFixture server(dirs.served.path(), c.mode, c.extraArgs);
+  ASSERT_GT(server.port(), 0) << "fixture did not start";
+
+  const EpoDownloadResult result = EpoDownload(OptionsFor(server, dirs));
+  EXPECT_FALSE(result.ok) << c.legend;
+  EXPECT_NE(result.detail.find(c.detailHas), std::string::npos) << c.legend << ": " << result.detail;
+  EXPECT_TRUE(result.localPath.empty()) << c.legend;
+  EXPECT_TRUE(dirs.localHoldsOnly({"MTK7d.EPO"})) << c.legend << ": no half or temporary file";
+  EXPECT_EQ(epotest::ReadBytes(dirs.local.file("MTK7d.EPO")), earlier) << c.legend;
+  if (c.logHas[0] != '\0') {
+    EXPECT_TRUE(server.logHas(c.logHas)) << c.legend << ": server log lacks " << c.logHas;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, EpoDownloadFailureTest,
+    ::testing::Values(
+        FailureCase{"wrong password", "normal", 1800, {"--password", "not-plovix"}, "log in", "PASSWORD-WRONG"},
+        FailureCase{"no MTK7d.EPO on the server: the connection is still closed with QUIT", "normal", -1, {},
+                    "retrieve MTK7d.EPO", "CMD QUIT"},
+        FailureCase{"oversized file, size announced: refused before it is sent", "normal", 268801, {},
+                    "larger than 268800", "CMD QUIT"},
+        FailureCase{"oversized file, size not announced: aborted while it arrives", "normal", 16000000,
+                    {"--no-size"}, "larger than 268800", "INCOMPLETE MTK7d.EPO"},
+        FailureCase{"server drops the connection mid-transfer", "drop", 53760, {}, "retrieve MTK7d.EPO", "DROP"}));
+
+TEST(EpoDownload, ServerThatAcceptsAndNeverAnswersIsEndedByTheTimeOut) {
+  Dirs dirs;
+  const Bytes earlier = epotest::MakeEpoBytes(120);
+  epotest::WriteBytes(dirs.local.file("MTK7d.EPO"), earlier);
+  FtpFixture server(dirs.served.path(), "silent");
+  ASSERT_GT(server.port(), 0);
+  EpoDownloadOptions options = OptionsFor(server, dirs);
+  options.connectTimeoutMs = 1000;
+  options.responseTimeoutMs = 1000;
+  const EpoDownloadResult result = EpoDownload(options);
+  EXPECT_FALSE(result.ok);
+  EXPECT_NE(result.detail.find("imeout"), std::string::npos) << result.detail;
+  EXPECT_TRUE(dirs.localHoldsOnly({"MTK7d.EPO"}));
+  EXPECT_EQ(epotest::ReadBytes(dirs.local.file("MTK7d.EPO")), earlier);
+}
+
+TEST(EpoDownload, CancelFlagEndsTheDownload) {
+  Dirs dirs;
+  FtpFixture server(dirs.served.path(), "silent");
+  ASSERT_GT(server.port(), 0);
+  std::atomic<bool> cancel{true};
+  EpoDownloadOptions options = OptionsFor(server, dirs);
+  options.cancel = &cancel;
+  const EpoDownloadResult result = EpoDownload(options);
+  EXPECT_FALSE(result.ok);
+  EXPECT_NE(result.detail.find("cancelled"), std::string::npos) << result.detail;
+}
+
+TEST(EpoDownload, SmallOrOddFilesDownloadButAreNotAcceptable) {
+  for (long size : {0L, 61L}) {
+    Dirs dirs;
+    epotest::WriteBytes(dirs.served.file("MTK7d.EPO"), epotest::MakeEpoBytes(static_cast<std::size_t>(size)));
+    FtpFixture server(dirs.served.path(), "normal");
+    ASSERT_GT(server.port(), 0);
+    const EpoDownloadResult result = EpoDownload(OptionsFor(server, dirs));
+    ASSERT_TRUE(result.ok) << size << " bytes: " << result.detail;
+    EXPECT_EQ(epotest::ReadBytes(result.localPath).size(), static_cast<std::size_t>(size));
+    EXPECT_FALSE(static_cast<bool>(EpoOpenFile(result.localPath))) << size << " bytes";
+  }
+}
+
+TEST(EpoDownload, NobodyListeningFails) {
+  // A port that was free a moment ago: bind, read it back, close.
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(s);
+  epotest::TempDir local;
+  EpoDownloadOptions options;
+  options.server = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  options.directory = local.path();
+  const EpoDownloadResult result = EpoDownload(options);
+  EXPECT_FALSE(result.ok);
+  EXPECT_TRUE(local.names().empty());
+}
+
+TEST(EpoServerAddress, ParsesHostAndPort) {
+  const struct {
+    const char* text;
+    bool ok;
+    const char* host;
+    int port;
+  } rows[] = {
+      {"epo.example.net", true, "epo.example.net", 21},
+      {"epo.example.net:2121", true, "epo.example.net", 2121},
+      {"127.0.0.1:65535", true, "127.0.0.1", 65535},
+      {"[::1]", true, "::1", 21},
+      {"[::1]:2121", true, "::1", 2121},
+      {"", false, "", 0},
+      {":21", false, "", 0},
+      {"host:", false, "", 0},
+      {"host:0", false, "", 0},
+      {"host:65536", false, "", 0},
+      {"host:21x", false, "", 0},
+      {"host:-1", false, "", 0},
+      {"user@host", false, "", 0},
+      {"host/path", false, "", 0},
+      {"two words", false, "", 0},
+      {"[::1", false, "", 0},
+      {"[]:21", false, "", 0},
+      {"[::1]21", false, "", 0},
+  };
+  for (const auto& row : rows) {
+    const std::optional<EpoServer> server = EpoParseServer(row.text);
+    ASSERT_EQ(server.has_value(), row.ok) << '"' << row.text << '"';
+    if (row.ok) {
+      EXPECT_EQ(server->host, row.host) << row.text;
+      EXPECT_EQ(server->port, row.port) << row.text;
+    }
+  }
+}
+
+TEST(EpoServerAddress, GivenBeatsEnvironmentBeatsDefault) {
+  const char* saved = std::getenv(kEpoServerEnvironment);
+  const std::string savedText = saved != nullptr ? saved : "";
+  const struct {
+    const char* legend;
+    const char* given;
+    const char* environment;  // nullptr: unset
+    bool ok;
+    const char* host;
+    int port;
+  } rows[] = {
+      {"nothing set: default", "", nullptr, true, kEpoDefaultServerHost, 21},
+      {"empty environment: default", "", "", true, kEpoDefaultServerHost, 21},
+      {"environment", "", "mirror.lan:2121", true, "mirror.lan", 2121},
+      {"argument over environment", "cli.lan", "mirror.lan:2121", true, "cli.lan", 21},
+      {"malformed environment", "", "mirror.lan:x", false, "", 0},
+  };
+  for (const auto& row : rows) {
+    if (row.environment == nullptr) {
+      ::unsetenv(kEpoServerEnvironment);
+    } else {
+      ::setenv(kEpoServerEnvironment, row.environment, 1);
+    }
+    const EpoServerChoice choice = EpoChooseServer(row.given);
+    ASSERT_EQ(choice.server.has_value(), row.ok) << row.legend << ": " << choice.detail;
+    if (row.ok) {
+      EXPECT_EQ(choice.server->host, row.host) << row.legend;
+      EXPECT_EQ(choice.server->port, row.port) << row.legend;
+    } else {
+      EXPECT_NE(choice.detail.find("mirror.lan:x"), std::string::npos) << row.legend;
+    }
+  }
+  if (saved != nullptr) {
+    ::setenv(kEpoServerEnvironment, savedText.c_str(), 1);
+  } else {
+    ::unsetenv(kEpoServerEnvironment);
+  }
+}
+
+TEST(EpoDownload, MalformedServerFailsBeforeConnecting) {
+  epotest::TempDir local;
+  EpoDownloadOptions options;
+  options.server = "bad host";
+  options.directory = local.path();
+  const EpoDownloadResult result = EpoDownload(options);
+  EXPECT_FALSE(result.ok);
+  EXPECT_NE(result.detail.find("not host[:port]"), std::string::npos) << result.detail;
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#!/usr/bin/python3
+"""A local EPO server for the download tests.
+
+Serves one directory on 127.0.0.1 to the user "qpd3702" with the password "plovix", active
+mode only (PASV and EPSV are refused, so a client that tries passive mode fails). Prints
+"PORT <n>" on one line when it listens, then runs until SIGTERM or until its standard input
+closes (so it never outlives the test that started it).
+
+Modes:
+  normal  serve the directory
+  drop    like normal, but a retrieval sends half of the file and then the server drops
+          both the data and the control connection
+  silent  accept connections and never say a word (not even the greeting)
+
+--password P makes the server expect another password (a wrong-password case for the client);
+--no-size refuses SIZE, so the client cannot learn a file's size before it arrives.
+
+--log FILE appends one line per command received ("CMD <verb> <arg>") and per finished
+retrieval ("SENT <name>" when the file went out whole, "INCOMPLETE <name>" when the transfer
+ended early), so a test can see what the client asked for and whether it stopped early.
+
+Needs Debian's python3-pyftpdlib; run it with /usr/bin/python3.
+"""
+import argparse
+import logging
+import os
+import signal
+import socket
+import sys
+import threading
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FileProducer, FTPHandler
+from pyftpdlib.log import config_logging
+from pyftpdlib.servers import FTPServer
+
+USER = "qpd3702"
+PASSWORD = "plovix"
+
+
+def exit_when_stdin_closes():
+    def watch():
+        try:
+            while sys.stdin.buffer.read(4096):
+                pass
+        finally:
+            os._exit(0)
+    threading.Thread(target=watch, daemon=True).start()
+
+
+class Log:
+    def __init__(self, path):
+        self.path = path
+
+    def write(self, line):
+        if not self.path:
+            return
+        with open(self.path, "a", encoding="utf-8") as f:
+            f.write(line + "\n")
+
+
+def make_handler(log, drop, password, no_size):
+    class HalfFileProducer(FileProducer):
+        """Gives half of the file, then drops the whole session."""
+
+        def __init__(self, fd, type_, handler):
+            super().__init__(fd, type_)
+            self.handler = handler
+            size = os.fstat(fd.fileno()).st_size
+            self.limit = size // 2
+            self.sent = 0
+
+        def more(self):
+            if self.sent >= self.limit:
+                log.write("DROP")
+                handler = self.handler
+                if handler.data_channel is not None:
+                    handler.data_channel.socket.setsockopt(
+                        socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+                handler.socket.setsockopt(
+                    socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+                handler.close()
+                return b""
+            data = self.file.read(min(4096, self.limit - self.sent))
+            self.sent += len(data)
+            return data
+
+    refused = ("PASV", "EPSV") + (("SIZE",) if no_size else ())
+    commands = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in refused}
+
+    class Handler(FTPHandler):
+        # Active mode only: no passive data connections.
+        proto_cmds = commands
+
+        def pre_process_command(self, line, cmd, arg):
+            log.write(("CMD %s %s" % (cmd, arg if cmd != "PASS" else "***")).rstrip())
+            if cmd == "PASS":
+                log.write("PASSWORD-OK" if arg == password else "PASSWORD-WRONG")
+            return super().pre_process_command(line, cmd, arg)
+
+        def ftp_LIST(self, path):
+            # Like most servers, take the mask "*" as every entry of the directory.
+            if os.path.basename(path) == "*":
+                path = os.path.dirname(path)
+            return super().ftp_LIST(path)
+
+        def on_file_sent(self, file):
+            log.write("SENT " + os.path.basename(file))
+
+        def on_incomplete_file_sent(self, file):
+            log.write("INCOMPLETE " + os.path.basename(file))
+
+        def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
+            if drop and cmd == "RETR" and isproducer:
+                data = HalfFileProducer(file, self._current_type, self)
+            return super().push_dtp_data(data, isproducer=isproducer, file=file, cmd=cmd)
+
+    return Handler
+
+
+def run_silent():
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    print("PORT %d" % listener.getsockname()[1], flush=True)
+    held = []
+    while True:
+        conn, _ = listener.accept()
+        held.append(conn)  # kept open, never written to
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--root", default=".")
+    parser.add_argument("--mode", choices=("normal", "drop", "silent"), default="normal")
+    parser.add_argument("--log", default="")
+    parser.add_argument("--password", default=PASSWORD, help="the password the server expects")
+    parser.add_argument("--no-size", action="store_true", help="refuse SIZE: file sizes stay unknown")
+    args = parser.parse_args()
+
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    exit_when_stdin_closes()
+    if args.mode == "silent":
+        run_silent()
+        return
+
+    log = Log(args.log)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(USER, args.password, os.path.abspath(args.root), perm="elr")
+    handler = make_handler(log, args.mode == "drop", args.password, args.no_size)
+    handler.authorizer = authorizer
+    handler.banner = "torvikel test EPO server"
+    handler.permit_foreign_addresses = False
+    handler.timeout = 60
+    handler.auth_failed_timeout = 0.1  # answer a wrong password at once
+    handler.use_sendfile = False  # every byte through the producers, so "drop" can cut in
+    config_logging(level=logging.CRITICAL)
+    server = FTPServer(("127.0.0.1", 0), handler)
+    print("PORT %d" % server.socket.getsockname()[1], flush=True)
+    server.serve_forever(handle_exit=False)
+
+
+if __name__ == "__main__":
+    main()
