@@ -133,6 +133,86 @@ bool TwoDigitPart(std::string_view field, std::size_t pos, int& out) {
   return true;
 }
 
+// One RMC a second needs the local time of "now", mktime and the time-zone offset. Done
+// plainly, each of tzset and mktime re-reads the time-zone settings (with TZ unset, a stat of
+// /etc/localtime per call): that, not the arithmetic, dominated the whole pipeline. This
+// keeps the results of tzset + localtime + mktime while asking for the time-zone settings
+// only when "now" or the TZ variable changes, and answering mktime from the last offset when
+// localtime_r confirms the answer; anything it cannot confirm goes to mktime itself.
+class LocalClock {
+ public:
+  // localtime(now), with the time-zone settings refreshed as tzset would.
+  bool localNow(std::time_t now, std::tm& out) {
+    const char* tz = std::getenv("TZ");
+    const bool tzChanged = (tz != nullptr) != tzSet_ || (tz != nullptr && tzText_ != tz);
+    if (!queried_ || now != queriedAt_ || tzChanged) {
+      tzset();
+      queried_ = true;
+      queriedAt_ = now;
+      tzSet_ = tz != nullptr;
+      tzText_ = tz != nullptr ? tz : "";
+      offsetKnown_[0] = offsetKnown_[1] = false;
+      nowValid_ = localtime_r(&now, &now_) != nullptr;
+    }
+    out = now_;
+    return nowValid_;
+  }
+
+  // mktime(&t) for a broken-down time whose tm_isdst is 0 or 1.
+  std::time_t makeTime(std::tm t) {
+    const int hint = t.tm_isdst > 0 ? 1 : 0;
+    // The fields as a count of seconds, normalised the way mktime normalises them.
+    const std::int64_t years = static_cast<std::int64_t>(t.tm_year) + 1900 + FloorDiv(t.tm_mon, 12);
+    const int mon = t.tm_mon - 12 * static_cast<int>(FloorDiv(t.tm_mon, 12));
+    const std::int64_t days = DaysFromCivil(years, mon + 1, 1) + t.tm_mday - 1;
+    const std::int64_t fields = days * 86400 + t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
+    if (offsetKnown_[hint]) {
+      const std::time_t guess = static_cast<std::time_t>(fields - offset_[hint]);
+      std::tm check{};
+      if (localtime_r(&guess, &check) != nullptr && check.tm_isdst == hint &&
+          SecondsOf(check) == fields) {
+        return guess;
+      }
+    }
+    const std::time_t exact = mktime(&t);
+    if (exact != static_cast<std::time_t>(-1)) {
+      offset_[hint] = fields - static_cast<std::int64_t>(exact);
+      offsetKnown_[hint] = true;
+    }
+    return exact;
+  }
+
+ private:
+  static std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0); }
+  // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+  static std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = FloorDiv(y, 400);
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+  }
+  static std::int64_t SecondsOf(const std::tm& t) {
+    const std::int64_t days = DaysFromCivil(static_cast<std::int64_t>(t.tm_year) + 1900, t.tm_mon + 1, t.tm_mday);
+    return days * 86400 + t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
+  }
+
+  bool queried_ = false;
+  std::time_t queriedAt_ = 0;
+  bool tzSet_ = false;
+  std::string tzText_;
+  std::tm now_{};
+  bool nowValid_ = false;
+  std::int64_t offset_[2] = {0, 0};
+  bool offsetKnown_[2] = {false, false};
+};
+
+LocalClock& ThreadClock() {
+  thread_local LocalClock clock;
+  return clock;
+}
+
 }  // namespace
 
 long AtolOf(std::string_view text) {
@@ -245,9 +325,9 @@ bool UpdateDateTime(std::string_view timeField, std::string_view dateField, std:
       !TwoDigitPart(dateField, 2, month) || !TwoDigitPart(dateField, 4, year)) {
     return false;
   }
-  tzset();
+  LocalClock& clock = ThreadClock();
   std::tm broken{};
-  if (localtime_r(&now, &broken) == nullptr) return false;
+  if (!clock.localNow(now, broken)) return false;
   broken.tm_year = year + 100;
   broken.tm_mon = month - 1;
   broken.tm_mday = day;
@@ -255,7 +335,7 @@ bool UpdateDateTime(std::string_view timeField, std::string_view dateField, std:
   broken.tm_min = minute;
   broken.tm_sec = second;
   if (broken.tm_year > 138) broken.tm_year = 130;  // keeps the result within 32-bit time
-  const std::time_t local = mktime(&broken) - ::timezone;
+  const std::time_t local = clock.makeTime(broken) - ::timezone;
   std::tm shown{};
   if (localtime_r(&local, &shown) == nullptr) return false;
 

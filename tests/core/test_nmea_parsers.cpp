@@ -264,6 +264,72 @@ INSTANTIATE_TEST_SUITE_P(
         DateTimeCase{"date without year", "UTC0", kWinterNow, "123456.000", "1508", nullptr, nullptr},
         DateTimeCase{"time without seconds", "UTC0", kWinterNow, "1234", "150812", nullptr, nullptr}));
 
+// The date and time texts must be exactly what tzset, localtime, mktime, the zone offset and
+// localtime again give, done plainly for every call, whatever the zone and its transitions:
+// many receiver dates and times (out-of-range fields included, which mktime normalises)
+// against that plain computation, in zones with daylight saving, odd offsets and offset
+// changes, and with "now" on both sides of a transition.
+TEST_F(TimeZoneTest, DateTimeAgreesWithThePlainLibraryComputation) {
+  const char* zones[] = {"UTC0", "<+08>-8", kCet, "America/New_York", "Europe/Moscow",
+                         "Australia/Lord_Howe", "Asia/Kathmandu", "Europe/London", ""};
+  const std::time_t nows[] = {kWinterNow, kSummerNow, 1332637200 /* 2012-03-25 01:00 UTC */,
+                              1351386000 /* 2012-10-28 01:00 UTC */, 1414278000 /* 2014-10-25 23:00 UTC */};
+  auto plain = [](const std::string& time, const std::string& date, std::time_t now) {
+    tzset();
+    std::tm b = *std::localtime(&now);
+    b.tm_year = std::stoi(date.substr(4, 2)) + 100;
+    b.tm_mon = std::stoi(date.substr(2, 2)) - 1;
+    b.tm_mday = std::stoi(date.substr(0, 2));
+    b.tm_hour = std::stoi(time.substr(0, 2));
+    b.tm_min = std::stoi(time.substr(2, 2));
+    b.tm_sec = std::stoi(time.substr(4, 2));
+    if (b.tm_year > 138) b.tm_year = 130;
+    const std::time_t t = std::mktime(&b) - timezone;
+    const std::tm r = *std::localtime(&t);
+    char d[32], h[32];
+    std::snprintf(d, sizeof d, "%4d/%02d/%02d", r.tm_year + 1900, r.tm_mon + 1, r.tm_mday);
+    std::snprintf(h, sizeof h, "%02d:%02d:%02d", r.tm_hour, r.tm_min, r.tm_sec);
+    return std::string(d) + " " + h;
+  };
+  std::mt19937 rng(2012);
+  auto two = [](int v) { return std::string{static_cast<char>('0' + v / 10 % 10), static_cast<char>('0' + v % 10)}; };
+  int compared = 0;
+  for (const char* zone : zones) {
+    if (*zone == '\0') {
+      unsetenv("TZ");
+      tzset();
+    } else {
+      UseZone(zone);
+    }
+    for (std::time_t now : nows) {
+      // A receiver running through the days around each transition of 2012 and 2014, one fix
+      // every 599 seconds, then random and out-of-range fields.
+      std::vector<std::pair<std::string, std::string>> inputs;
+      for (std::time_t t = 1332460800; t < 1332460800 + 4 * 86400; t += 599) {  // 2012-03-23..26
+        for (std::time_t base : {t, t + 18316800 /* late October 2012 */, t + 81820800 /* late October 2014 */,
+                                 t - 15552000 /* late September 2011 */}) {
+          std::tm u{};
+          gmtime_r(&base, &u);
+          inputs.emplace_back(two(u.tm_hour) + two(u.tm_min) + two(u.tm_sec) + ".000",
+                              two(u.tm_mday) + two(u.tm_mon + 1) + two(u.tm_year % 100));
+        }
+      }
+      std::uniform_int_distribution<int> any(0, 99);
+      for (int i = 0; i < 300; ++i) {
+        inputs.emplace_back(two(any(rng)) + two(any(rng)) + two(any(rng)), two(any(rng)) + two(any(rng)) + two(any(rng)));
+      }
+      for (const auto& [time, date] : inputs) {
+        Display_SatInfo_st info;
+        ASSERT_TRUE(UpdateDateTime(time, date, now, info));
+        ASSERT_EQ(info.dateText + " " + info.timeText, plain(time, date, now))
+            << "zone " << zone << ", now " << now << ", time " << time << ", date " << date;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GT(compared, 10000);
+}
+
 // --- fix mode ---
 
 TEST(FixMode, NameOfTheFixTypeField) {
