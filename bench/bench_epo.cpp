@@ -1,0 +1,128 @@
+// Cost of the EPO upload's decisions: a whole seven-day upload (299 data packets) against an
+// in-memory receiver that acknowledges each packet at once, per packet; building and reading
+// packets; and the reply scanner on a stream of acknowledgements.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "agps/epo_packets.h"
+#include "agps/epo_upload.h"
+
+namespace {
+
+constexpr std::size_t kSevenDayBytes = 53760;
+
+std::vector<std::uint8_t> SevenDayContent() {
+  std::vector<std::uint8_t> bytes(kSevenDayBytes);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((i * 31 + i / 60) & 0xFF);
+  return bytes;
+}
+
+std::array<std::uint8_t, 12> AckFor(std::uint16_t seq) {
+  std::array<std::uint8_t, 12> p = {0x04, 0x24, 0x0C, 0x00, 0x02, 0x00,
+                                    static_cast<std::uint8_t>(seq & 0xFF), static_cast<std::uint8_t>(seq >> 8),
+                                    0x01, 0x00, 0x0D, 0x0A};
+  for (std::size_t i = 2; i < 9; ++i) p[9] ^= p[i];
+  return p;
+}
+
+// A receiver in memory: acknowledges each data packet the moment it is written.
+class InstantReceiver : public EpoLink {
+ public:
+  void write(std::span<const std::uint8_t> bytes) override {
+    ++writes;
+    if (bytes.size() == kEpoPacketBytes && !(bytes[6] == 0xFF && bytes[7] == 0xFF)) {
+      const auto ack = AckFor(static_cast<std::uint16_t>(bytes[6] | (bytes[7] << 8)));
+      pending.insert(pending.end(), ack.begin(), ack.end());
+    }
+  }
+  long bytesWaiting() override { return static_cast<long>(pending.size()); }
+  long read(std::span<std::uint8_t> buffer) override {
+    const std::size_t n = std::min(buffer.size(), pending.size());
+    std::copy(pending.begin(), pending.begin() + static_cast<long>(n), buffer.begin());
+    pending.erase(pending.begin(), pending.begin() + static_cast<long>(n));
+    return static_cast<long>(n);
+  }
+  void idle() override {}
+  bool stopRequested() override { return false; }
+  void progress(int percent, const std::string&) override { lastPercent = percent; }
+
+  std::vector<std::uint8_t> pending;
+  int writes = 0;
+  int lastPercent = -1;
+};
+
+void BM_UploadSevenDayFilePerPacket(benchmark::State& state) {
+  std::vector<std::uint8_t> content = SevenDayContent();
+  std::int64_t packets = 0;
+  for (auto _ : state) {
+    EpoFilePtr file(fmemopen(content.data(), content.size(), "rb"));
+    EpoUploadOptions options;
+    options.fileName.clear();
+    options.deleteFileAtEnd = false;
+    EpoUpload upload(std::move(file), options);
+    InstantReceiver receiver;
+    receiver.pending = {0x04, 0x24, 0x0C, 0x00, 0x01, 0x00, 0xFD, 0x00, 0x03, 0xF3, 0x0D, 0x0A};
+    const EpoEnding ending = RunEpoUpload(upload, receiver);
+    if (ending != EpoEnding::Completed || receiver.lastPercent != 100) state.SkipWithError("upload did not complete");
+    packets += upload.state().epoTotalPackets;
+    benchmark::DoNotOptimize(receiver.writes);
+  }
+  state.SetItemsProcessed(packets);  // items: data packets sent and acknowledged
+}
+BENCHMARK(BM_UploadSevenDayFilePerPacket)->Unit(benchmark::kMillisecond);
+
+void BM_BuildDataPacket(benchmark::State& state) {
+  EpoRecord r1, r2, r3;
+  r1.fill(0x11);
+  r2.fill(0x22);
+  r3.fill(0x33);
+  EpoPacket packet{};
+  std::uint16_t seq = 0;
+  for (auto _ : state) {
+    EpoBuildPacket(seq++, r1, r2, r3, packet);
+    benchmark::DoNotOptimize(packet.data());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+BENCHMARK(BM_BuildDataPacket);
+
+void BM_ReadAllPacketsOfSevenDayFile(benchmark::State& state) {
+  std::vector<std::uint8_t> content = SevenDayContent();
+  std::int64_t packets = 0;
+  for (auto _ : state) {
+    EpoFilePtr file(fmemopen(content.data(), content.size(), "rb"));
+    EpoPacket packet{};
+    for (std::uint16_t seq = 0; EpoReadPacket(seq, file.get(), packet); ++seq) ++packets;
+    benchmark::DoNotOptimize(packet.data());
+  }
+  state.SetItemsProcessed(packets);
+}
+BENCHMARK(BM_ReadAllPacketsOfSevenDayFile)->Unit(benchmark::kMicrosecond);
+
+void BM_ScanAcknowledgements(benchmark::State& state) {
+  std::vector<std::uint8_t> stream;
+  for (std::uint16_t seq = 0; seq < 299; ++seq) {
+    const auto ack = AckFor(seq);
+    stream.insert(stream.end(), ack.begin(), ack.end());
+  }
+  ReplyFramer framer;
+  std::int64_t acks = 0;
+  const ReplyFramer::Sink sink = [&acks](std::span<const std::uint8_t>, const EpoReply& reply) {
+    acks += reply.kind == EpoReplyKind::EpoAck;
+    return true;
+  };
+  for (auto _ : state) {
+    // Seven-byte reads, as a slow line delivers them.
+    for (std::size_t at = 0; at < stream.size(); at += 7) {
+      framer.feed(std::span<const std::uint8_t>(stream.data() + at, std::min<std::size_t>(7, stream.size() - at)), sink);
+    }
+  }
+  state.SetItemsProcessed(acks);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
+}
+BENCHMARK(BM_ScanAcknowledgements)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
