@@ -21,10 +21,15 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "app/chart_widgets.h"
 #include "app/tcolor.h"
+#include "app/thread1.h"
+#include "commands/receiver_commands.h"
 #include "link/nmea_session.h"
+#include "link/serial_port.h"
 
 // A save-file dialog with a filter in the classic "name|pattern|name|pattern" form.
 class SaveDialog {
@@ -246,10 +251,34 @@ class TForm1 : public QWidget {
 
   // --- link: port, reader thread, sentence hand-off
   NmeaSession session;  // satInfo is session.state.satInfo
+  // The open port, shared with the reader and upload threads. Closed only after every
+  // thread that uses it has been joined (a closed descriptor number is reused at once).
+  std::shared_ptr<SerialPort> comHandle;
+  // The current reader; destroying it stops and joins it (declared after comHandle so it
+  // goes first when the window is destroyed).
+  std::unique_ptr<Thread1> readerThread;
+  // The sentence being handled, as the reader cut it: "$" up to the next "$".
+  std::string sentenceBuffer;
+  int sentenceLength = 0;
+  // Starts a new reader on comHandle.
+  void StartReader();
+  // Requests the reader's termination, releases a hand-off it waits in, and joins it.
+  void StopReader();
+  // Writes a command sequence to the open port with its pauses (on this thread).
+  void SendCommands(const CommandSequence& sequence);
+  // Switches the link off: the disconnect half of Button1Click.
+  void Disconnect();
 
   // --- commands and replies
+  // Receiver replies whose address carries "MTK" (PMTK001, PMTK514 ...).
+  void HandlePmtkReply();
+  // The log step of the per-sentence update: appends the sentence when logging is on and
+  // sets StartLog/StopLog from the logging state.
+  void WriteSentenceToLog();
 
   // --- assisted-GPS update
+  // Stops a running upload thread (disconnect); nothing when none runs.
+  void StopEpoUpload();
 
  private:
   void buildStatusTab();

@@ -4,3 +4,5 @@
 #include "app/tform1.h"
 
 void TForm1::Button3Click() {}
+
+void TForm1::StopEpoUpload() {}

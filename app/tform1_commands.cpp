@@ -20,3 +20,10 @@ void TForm1::Button2Click() {}
 void TForm1::Button4Click() {}
 void TForm1::StartLogClick() {}
 void TForm1::StopLogClick() {}
+
+void TForm1::HandlePmtkReply() {}
+
+void TForm1::WriteSentenceToLog() {
+  StartLog->setEnabled(true);
+  StopLog->setEnabled(false);
+}

@@ -2,13 +2,218 @@
 // from the reader thread onto the window thread.
 //
 // Thread rule: window thread only; the reader thread reaches HandleSentence through the
-// blocking hand-off.
+// blocking hand-off and nothing else.
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <stdexcept>
+
+#include "app/message_box.h"
 #include "app/tform1.h"
+#include "commands/serial_command_port.h"
+#include "link/port_names.h"
 
-void TForm1::Button1Click() {}
+namespace {
 
-void TForm1::OpenComPort() {}
+// A failed connect step: its message is shown in the standard error box.
+class ConnectError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
-void TForm1::HandleSentence() {}
+constexpr int kMemoMaxLines = 50;
+constexpr int kMemoMaxChars = 5000;
 
-void TForm1::UpdateSentenceDisplay() {}
+// Integer value of a whole text, 0 when it is not a number (leading blanks and a sign
+// allowed, nothing after the digits), as the speed box is read.
+long WholeNumberOrZero(const std::string& text) {
+  const char* begin = text.c_str();
+  while (*begin == ' ' || *begin == '\t') ++begin;
+  if (*begin == '\0') return 0;
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(begin, &end, 10);
+  if (end == begin || *end != '\0' || errno == ERANGE) return 0;
+  return value;
+}
+
+// Lines and characters as a classic memo counts them: each line ends in CR LF.
+int MemoLineCount(const QPlainTextEdit* memo) {
+  const QTextDocument* doc = memo->document();
+  int blocks = doc->blockCount();
+  if (doc->lastBlock().text().isEmpty()) --blocks;  // text ending in a line end
+  return blocks < 0 ? 0 : blocks;
+}
+
+int MemoCharCount(const QPlainTextEdit* memo) {
+  const QTextDocument* doc = memo->document();
+  // characterCount() includes one paragraph separator per block plus the final one; each
+  // separator stands for CR LF in the memo's own text.
+  const int separators = doc->blockCount() - 1;
+  return (doc->characterCount() - 1) + separators;
+}
+
+}  // namespace
+
+void TForm1::Button1Click() {
+  if (Button1->text() != QLatin1String("On")) {
+    Disconnect();
+    return;
+  }
+  try {
+    OpenComPort();
+  } catch (const ConnectError& e) {
+    ShowErrorBox(QString::fromLatin1(e.what()));
+    return;
+  }
+  Timer2->start();
+  Button1->setText(QStringLiteral("Off"));
+  ComboBox1->setEnabled(false);
+  ComboBox2->setEnabled(false);
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           hot, warm, cold, StartLog, btAllQuery, btAllSet, btNAQuery, btDefault, btConfirm,
+           btDGQuery, btDGPSSet, btDaQuery, btDatumSet, btSBASSet, btSBASQuery, btVerQuery,
+           btFixQuery, btFixSet, btWakeup, btBAUSet, CheckBox8, cbTest, Button2, Button3, Button4}) {
+    w->setEnabled(true);
+  }
+}
+
+void TForm1::OpenComPort() {
+  const std::string portText = ComboBox1->currentText().toLatin1().toStdString();
+  int number = 0;
+  if (std::sscanf(portText.c_str(), "Com%d", &number) != 1) throw ConnectError("Com Port Error!");
+  // Ports above 9 carry the device prefix, as the system's naming wants; the resolver
+  // accepts both forms.
+  const std::string portName = number <= 9 ? portText : "\\\\.\\" + portText;
+
+  auto port = std::make_shared<SerialPort>();
+  const std::optional<std::string> device = ResolvePortText(portName);
+  if (!device || !port->open(*device)) throw ConnectError("Open ComPort failed.");
+  // From here on a failing step closes the port again before the error is shown, so the
+  // exclusive open does not keep the port locked until the program ends.
+  port->setTimeouts(500, 100);  // a failure here is not fatal
+  if (!port->setupQueues(8192, 1024)) throw ConnectError("SetupComm failed.");
+  LineState line;
+  if (!port->getState(line)) throw ConnectError("GetCommState failed.");
+  const long baud = WholeNumberOrZero(ComboBox2->currentText().toLatin1().toStdString());
+  if (baud == 0) throw ConnectError("Error baud rate.");
+  line.baudRate = static_cast<std::uint32_t>(baud);
+  line.dataBits = 8;
+  line.parity = false;
+  line.stopBits = 1;
+  if (baud < 0 || !port->setState(line)) throw ConnectError("SetCommState failed.");
+  if (!port->purge()) throw ConnectError("PurgeComm failed.");
+
+  session.state.fixTimerSeconds = 0;
+  comHandle = std::move(port);
+  StartReader();  // the reader runs before the first query goes out
+  SendCommands(ConnectQueryCommands());
+}
+
+void TForm1::Disconnect() {
+  StopReader();
+  StopEpoUpload();
+  if (comHandle) {
+    comHandle->close();
+    comHandle.reset();
+  }
+  Timer2->stop();
+  Button1->setText(QStringLiteral("On"));
+  Edit1->setText(QStringLiteral("0"));
+  ComboBox1->setEnabled(true);
+  ComboBox2->setEnabled(true);
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           hot, warm, cold, StartLog, btAllQuery, btAllSet, btNAQuery, btDefault, btConfirm,
+           btDGQuery, btDGPSSet, btDaQuery, btDatumSet, btSBASSet, btSBASQuery, btVerQuery,
+           StopLog, btFixQuery, btFixSet, btWakeup, btBAUSet, CheckBox8, cbTest, Button2,
+           Button3, Button4}) {
+    w->setEnabled(false);
+  }
+  if (cbFix->count() > 5) cbFix->removeItem(5);
+  Button5->setEnabled(false);
+}
+
+void TForm1::StartReader() {
+  readerThread = std::make_unique<Thread1>(
+      comHandle,
+      [this](const std::string& sentence) {
+        sentenceBuffer = sentence;
+        sentenceLength = static_cast<int>(sentence.size());
+        // A failure while one sentence is handled must not end reception.
+        try {
+          HandleSentence();
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "torvikel: sentence dropped: %s\n", e.what());
+        }
+      },
+      this);
+  readerThread->start();
+}
+
+void TForm1::StopReader() {
+  if (!readerThread) return;
+  readerThread->stopAndWait();
+  readerThread.reset();
+}
+
+void TForm1::SendCommands(const CommandSequence& sequence) {
+  if (!comHandle) return;
+  SerialCommandPort port(*comHandle);
+  RunCommandSequence(port, sequence);
+}
+
+void TForm1::HandleSentence() {
+  const SentenceOutcome outcome = session.handle(std::string_view(sentenceBuffer).substr(0, static_cast<std::size_t>(sentenceLength)));
+  if (!outcome.valid) return;  // dropped without trace
+  switch (outcome.route) {
+    case SentenceRoute::MtkReply:
+      HandlePmtkReply();
+      break;
+    case SentenceRoute::Chn:
+      CheckBox9->setChecked(true);
+      break;
+    case SentenceRoute::Zrn001:
+      if (outcome.showFixRateGroup) GroupBox14->setVisible(true);
+      break;
+    case SentenceRoute::Zrn818:
+      ShowMessageBox(QStringLiteral("Set Successful!"), QStringLiteral("Send ok"), BoxButtons::Ok, BoxIcon::None);
+      break;
+    default:
+      break;
+  }
+  UpdateSentenceDisplay();
+}
+
+void TForm1::UpdateSentenceDisplay() {
+  // 1. Console.
+  if (MemoLineCount(Memo1) > kMemoMaxLines || MemoCharCount(Memo1) > kMemoMaxChars) Memo1->clear();
+  QString text = QString::fromLatin1(sentenceBuffer.data(), sentenceLength);
+  text.remove(QLatin1Char('\r'));  // the memo's line end is the sentence's own CR LF
+  Memo1->insertPlainText(text);
+  Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+
+  // 2. Log.
+  WriteSentenceToLog();
+
+  // 3. Edit fields.
+  const Display_SatInfo_st& satInfo = session.state.satInfo;
+  auto latin1 = [](const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); };
+  EdDate->setText(latin1(satInfo.dateText));
+  EdTime->setText(latin1(satInfo.timeText));
+  EdMode->setText(latin1(satInfo.fixModeText));
+  Edit1->setText(QString::number(session.state.fixTimerSeconds));
+  EdLat->setText(latin1(satInfo.latText));  // Latin-1 is the 8-bit code page: ° is 0xB0
+  EdLon->setText(latin1(satInfo.lonText));
+  EdSpeed->setText(latin1(satInfo.speedText));
+  EdPDOP->setText(latin1(satInfo.pdopText));
+  EdHeight->setText(latin1(satInfo.altitudeText));
+
+  // 4. Charts, when a satellite cycle has just completed.
+  RebuildCharts();
+}
