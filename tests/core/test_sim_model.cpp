@@ -1,0 +1,525 @@
+// The simulated receiver's model on a fake clock: its sentences, its replies to every command
+// the program sends, what it obeys, and its NMEA faults. No terminal, no waiting.
+//
+// Thread rule: single-threaded.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/receiver_model.h"
+#include "tests/core/test_sim_support.h"
+
+using simtest::bodiesOf;
+using simtest::fieldOf;
+using simtest::frame;
+using simtest::joinChunks;
+
+namespace {
+
+// Runs the model from..to (ms) in 100 ms steps and returns everything it wrote.
+std::string runFor(sim::ReceiverModel& model, sim::SimMs fromMs, sim::SimMs toMs) {
+  std::string out;
+  for (sim::SimMs t = fromMs; t <= toMs; t += 100) out += joinChunks(model.advance(t, true));
+  return out;
+}
+
+std::map<std::string, int> countByAddress(const std::vector<std::string>& bodies) {
+  std::map<std::string, int> counts;
+  for (const std::string& body : bodies) ++counts[fieldOf(body, 0)];
+  return counts;
+}
+
+std::vector<std::string> repliesTo(sim::ReceiverModel& model, const std::string& bytes, sim::SimMs now = 20000) {
+  return bodiesOf(joinChunks(model.receive(bytes, now)));
+}
+
+TEST(SimModel, EverySentenceIsWellFramedThroughStartUp) {
+  sim::ReceiverModel model(simtest::quietOptions());
+  const std::string stream = runFor(model, 0, 30000);
+  const std::vector<std::string> parts = simtest::cutAtDollar(stream);
+  ASSERT_GT(parts.size(), 150u);
+  for (const std::string& part : parts) EXPECT_TRUE(simtest::strictBody(part)) << part;
+  EXPECT_EQ(stream.front(), '$') << "nothing before the first sentence";
+  const std::map<std::string, int> counts = countByAddress(bodiesOf(stream));
+  for (const char* type : {"GPGGA", "GPGSA", "GPRMC", "GPVTG"}) EXPECT_EQ(counts.at(type), 30) << type;
+  EXPECT_GE(counts.at("GPGSV"), 50) << "several GSV messages a cycle once satellites are found";
+  EXPECT_EQ(counts.count("GPGLL"), 0u);
+}
+
+TEST(SimModel, NoFixThen2DThen3D) {
+  struct Row {
+    const char* legend;
+    sim::SimMs atMs;
+    std::string gsaMode;
+    std::string ggaQuality;
+    std::string rmcStatus;
+  };
+  const std::vector<Row> rows = {
+      {"just after start", 1000, "1", "0", "V"},
+      {"still searching", 4000, "1", "0", "V"},
+      {"2D after 5 s", 6000, "2", "1", "A"},
+      {"3D after 10 s", 11000, "3", "1", "A"},
+      {"3D later", 60000, "3", "1", "A"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ReceiverModel model(simtest::quietOptions());
+    if (row.atMs > 1000) model.advance(row.atMs - 1000, true);
+    const std::vector<std::string> bodies = bodiesOf(joinChunks(model.advance(row.atMs, true)));
+    std::map<std::string, std::string> last;
+    for (const std::string& b : bodies) last[fieldOf(b, 0)] = b;
+    EXPECT_EQ(fieldOf(last["GPGSA"], 2), row.gsaMode);
+    EXPECT_EQ(fieldOf(last["GPGGA"], 6), row.ggaQuality);
+    EXPECT_EQ(fieldOf(last["GPRMC"], 2), row.rmcStatus);
+    EXPECT_EQ(fieldOf(last["GPGGA"], 2).empty(), row.ggaQuality == "0") << "position only with a fix";
+  }
+}
+
+TEST(SimModel, SatellitesAreConsistentAndPlausible) {
+  sim::ReceiverModel model(simtest::quietOptions());
+  const std::vector<std::string> bodies = bodiesOf(runFor(model, 0, 20000));
+  int cyclesChecked = 0;
+  std::size_t blocks = 0;
+  std::string total;
+  bool oneDigitPrn = false;
+  bool twoDigitPrn = false;
+  for (const std::string& b : bodies) {
+    if (fieldOf(b, 0) != "GPGSV") continue;
+    const int count = std::stoi(fieldOf(b, 1));
+    const int index = std::stoi(fieldOf(b, 2));
+    if (index == 1) {
+      blocks = 0;
+      total = fieldOf(b, 3);
+    }
+    EXPECT_EQ(fieldOf(b, 3), total) << "same total in every message of a cycle";
+    for (std::size_t s = 0; s < 4 && !fieldOf(b, 4 + s * 4).empty(); ++s, ++blocks) {
+      const std::string prn = fieldOf(b, 4 + s * 4);
+      const std::string elevation = fieldOf(b, 5 + s * 4);
+      const std::string azimuth = fieldOf(b, 6 + s * 4);
+      const std::string snr = fieldOf(b, 7 + s * 4);
+      (std::stoi(prn) < 10 ? oneDigitPrn : twoDigitPrn) = true;
+      if (!elevation.empty()) {
+        EXPECT_GE(std::stoi(elevation), 0);
+        EXPECT_LE(std::stoi(elevation), 90);
+        EXPECT_LT(std::stoi(azimuth), 360);
+      }
+      if (!snr.empty()) {
+        EXPECT_GE(std::stoi(snr), 10);
+        EXPECT_LE(std::stoi(snr), 55);
+      }
+    }
+    if (index == count) {
+      EXPECT_EQ(blocks, static_cast<std::size_t>(std::stoi(total)));
+      ++cyclesChecked;
+    }
+  }
+  EXPECT_GE(cyclesChecked, 20);
+  EXPECT_TRUE(oneDigitPrn);
+  EXPECT_TRUE(twoDigitPrn);
+}
+
+TEST(SimModel, SkyChangesAndPositionMoves) {
+  const sim::Sky sky(25.05, 121.50);
+  const sim::Position start = sky.positionAt(0);
+  EXPECT_DOUBLE_EQ(start.latitudeDeg, 25.05);
+  EXPECT_DOUBLE_EQ(start.longitudeDeg, 121.50);
+  const sim::Position later = sky.positionAt(300000);
+  EXPECT_GT(later.latitudeDeg, start.latitudeDeg);
+  EXPECT_LT(later.latitudeDeg - start.latitudeDeg, 0.01) << "slowly";
+  // Over two hours every satellite of the model rises or sets at least once.
+  std::map<int, bool> seenUp;
+  std::map<int, bool> seenDown;
+  for (std::int64_t t = 0; t < 7200; t += 60) {
+    std::map<int, bool> up;
+    for (const sim::SatelliteView& s : sky.satellitesAt(1700000000 + t)) up[s.prn] = true;
+    for (int prn : {3, 7, 9, 12, 16, 22}) (up[prn] ? seenUp : seenDown)[prn] = true;
+  }
+  for (int prn : {3, 7, 9, 12, 16, 22}) {
+    EXPECT_TRUE(seenUp[prn] && seenDown[prn]) << "PRN " << prn;
+  }
+}
+
+TEST(SimModel, RepliesToEveryCommandOfTheProgram) {
+  struct Row {
+    const char* legend;
+    std::string bytes;
+    std::vector<std::string> replies;
+  };
+  const std::string z = std::string(1, '\0');
+  const std::vector<Row> rows = {
+      {"rates query", "$PMTK414*33\r\n", {"PMTK514,0,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"}},
+      {"rates query with zero byte", "$PMTK414*33\r\n" + z, {"PMTK514,0,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"}},
+      {"fix period query", "$PMTK400*36\r\n" + z, {"PMTK500,1000,0,0,0,0"}},
+      {"DGPS query", "$PMTK401*37\r\n" + z, {"PMTK501,0"}},
+      {"firmware query", "$PMTK605*31\r\n", {"PMTK705,AXN_1.30,0000,Kappa-32,1.0"}},
+      {"maker's mode query", frame("PZRN000,MODE"), {"PZRN001,MODE,0"}},
+      {"maker's fix-rate reset", frame("PZRN818"), {"PZRN818"}},
+      {"set rates", frame("PMTK314,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0"), {"PMTK001,314,3"}},
+      {"default rates", "$PMTK314,-1*04\r\n" + z, {"PMTK001,314,3"}},
+      {"fix period", frame("PMTK300,200,0,0,0,0"), {"PMTK001,300,3"}},
+      {"fix period out of range", frame("PMTK300,50,0,0,0,0"), {"PMTK001,300,2"}},
+      {"DGPS mode", "$PMTK301,2*2E\r\n", {"PMTK001,301,3"}},
+      {"DGPS mode out of range", frame("PMTK301,7"), {"PMTK001,301,2"}},
+      {"EPO clear", "$PMTK127*36\r\n", {"PMTK001,127,3"}},
+      {"rates with a bad value", frame("PMTK314,1,1,9"), {"PMTK001,314,2"}},
+      {"second query of the DGPS button: no reply", "$PMTK602*36\r\n" + z, {}},
+      {"hot restart: start-up notice", "$PMTK101*32\r\n" + z, {"PMTK010,001"}},
+      {"unknown query", frame("PMTK499"), {"PMTK001,499,1"}},
+      {"wrong checksum is ignored", "$PMTK414*34\r\n", {}},
+      {"missing checksum is ignored", "$PMTK414\r\n", {}},
+      {"lower-case checksum is taken", "$PMTK301,2*2e\r\n", {"PMTK001,301,3"}},
+      {"two commands in one write", "$PMTK401*37\r\n$PMTK400*36\r\n", {"PMTK501,0", "PMTK500,1000,0,0,0,0"}},
+      {"noise before the command", "xx\x01$$PMTK401*37\r\n", {"PMTK501,0"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ModelOptions options = simtest::quietOptions();
+    options.startupMessage = true;
+    sim::ReceiverModel model(options);
+    model.advance(0, true);  // the power-up notice
+    EXPECT_EQ(repliesTo(model, row.bytes), row.replies);
+  }
+}
+
+TEST(SimModel, CommandSplitAcrossWritesIsAnsweredOnce) {
+  const std::string command = "$PMTK605*31\r\n";
+  for (std::size_t cut = 1; cut < command.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    sim::ReceiverModel model(simtest::quietOptions());
+    std::string out = joinChunks(model.receive(command.substr(0, cut), 100));
+    out += joinChunks(model.receive(command.substr(cut), 110));
+    EXPECT_EQ(bodiesOf(out), std::vector<std::string>{"PMTK705,AXN_1.30,0000,Kappa-32,1.0"});
+  }
+}
+
+TEST(SimModel, SettingsAreObeyedAndReported) {
+  struct Row {
+    const char* legend;
+    std::vector<std::string> commands;
+    std::string query;
+    std::string expected;
+  };
+  const std::vector<Row> rows = {
+      {"rates set", {frame("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1")}, "$PMTK414*33\r\n",
+       "PMTK514,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"},
+      {"rates back to default", {frame("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"), "$PMTK314,-1*04\r\n"}, "$PMTK414*33\r\n",
+       "PMTK514,0,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"},
+      {"fix period", {frame("PMTK300,200,0,0,0,0")}, "$PMTK400*36\r\n", "PMTK500,200,0,0,0,0"},
+      {"maker's reset of the fix period", {frame("PMTK300,200,0,0,0,0"), frame("PZRN818")}, "$PMTK400*36\r\n", "PMTK500,1000,0,0,0,0"},
+      {"DGPS mode", {"$PMTK301,2*2E\r\n"}, "$PMTK401*37\r\n", "PMTK501,2"},
+      {"EPO cleared", {"$PMTK127*36\r\n"}, "$PMTK607*33\r\n", "PMTK707,0,0,0,0,0,0,0,0,0"},
+      {"full cold start restores factory rates", {frame("PMTK314,1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"), frame("PMTK104")},
+       "$PMTK414*33\r\n", "PMTK514,0,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ReceiverModel model(simtest::quietOptions());
+    for (const std::string& c : row.commands) model.receive(c, 100);
+    const std::vector<std::string> replies = repliesTo(model, row.query, 200);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0], row.expected);
+  }
+}
+
+TEST(SimModel, RatesDecideWhichSentencesGoOut) {
+  sim::ReceiverModel model(simtest::quietOptions());
+  // GLL every fix, GGA every second fix, ZDA and MCHN every fix, nothing else.
+  model.receive(frame("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"), 0);
+  const std::map<std::string, int> counts = countByAddress(bodiesOf(runFor(model, 100, 10000)));
+  const std::map<std::string, int> expected = {{"GPGLL", 10}, {"GPGGA", 5}, {"GPZDA", 10}, {"PMTKCHN", 10}};
+  EXPECT_EQ(counts, expected);
+}
+
+TEST(SimModel, FixPeriodSetsTheOutputCycle) {
+  sim::ReceiverModel model(simtest::quietOptions());
+  model.receive(frame("PMTK300,200,0,0,0,0"), 0);
+  const std::map<std::string, int> counts = countByAddress(bodiesOf(runFor(model, 100, 2000)));
+  EXPECT_EQ(counts.at("GPGGA"), 10);
+}
+
+TEST(SimModel, SbasModeGivesADifferentialFix) {
+  sim::ReceiverModel model(simtest::quietOptions());
+  model.receive("$PMTK301,2*2E\r\n", 0);
+  const std::vector<std::string> bodies = bodiesOf(runFor(model, 15000, 15000));
+  bool sawGga = false;
+  for (const std::string& b : bodies) {
+    if (fieldOf(b, 0) != "GPGGA") continue;
+    sawGga = true;
+    EXPECT_EQ(fieldOf(b, 6), "2");
+  }
+  EXPECT_TRUE(sawGga);
+}
+
+// Time from a restart command to the first 3D GSA.
+sim::SimMs timeTo3d(const std::string& restartCommand) {
+  sim::ReceiverModel model(simtest::quietOptions());
+  runFor(model, 0, 20000);
+  model.receive(restartCommand, 20050);
+  for (sim::SimMs t = 20100; t < 60000; t += 100) {
+    for (const std::string& b : bodiesOf(joinChunks(model.advance(t, true)))) {
+      if (fieldOf(b, 0) == "GPGSA" && fieldOf(b, 2) == "3") return t - 20050;
+    }
+  }
+  return -1;
+}
+
+TEST(SimModel, RestartsDropTheFixForLongerTheColderTheyAre) {
+  const sim::SimMs hot = timeTo3d("$PMTK101*32\r\n");
+  const sim::SimMs warm = timeTo3d("$PMTK102*31\r\n");
+  const sim::SimMs cold = timeTo3d("$PMTK103*30\r\n");
+  EXPECT_GT(hot, 0);
+  EXPECT_LT(hot, warm);
+  EXPECT_LT(warm, cold);
+}
+
+TEST(SimModel, AcknowledgementFlagsOnRequest) {
+  struct Row {
+    const char* legend;
+    int all;
+    std::map<int, int> perCommand;
+    std::string expectedAck;
+    std::string expectedRates;
+  };
+  const std::string defaults = "PMTK514,0,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0";
+  const std::string changed = "PMTK514,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0";
+  const std::vector<Row> rows = {
+      {"natural", -1, {}, "PMTK001,314,3", changed},
+      {"all invalid", 0, {}, "PMTK001,314,0", defaults},
+      {"all unsupported", 1, {}, "PMTK001,314,1", defaults},
+      {"314 failed", -1, {{314, 2}}, "PMTK001,314,2", defaults},
+      {"another command fails, 314 does not", -1, {{300, 2}}, "PMTK001,314,3", changed},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ModelOptions options = simtest::quietOptions();
+    options.ackFlagAll = row.all;
+    options.ackFlagFor = row.perCommand;
+    sim::ReceiverModel model(options);
+    EXPECT_EQ(repliesTo(model, frame("PMTK314,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0")), std::vector<std::string>{row.expectedAck});
+    EXPECT_EQ(repliesTo(model, "$PMTK414*33\r\n"), std::vector<std::string>{row.expectedRates});
+  }
+}
+
+TEST(SimModel, FirmwareAndEpoStateAreConfigurable) {
+  sim::ModelOptions options = simtest::quietOptions();
+  options.firmware = "AXN_1.0,1234,Kappa-20,";
+  options.epoIsDefault = false;
+  options.epo = sim::EpoState{56, 1468, 172800, 1470, 151200};
+  sim::ReceiverModel model(options);
+  EXPECT_EQ(repliesTo(model, "$PMTK605*31\r\n"), std::vector<std::string>{"PMTK705,AXN_1.0,1234,Kappa-20,"});
+  const std::vector<std::string> epo = repliesTo(model, "$PMTK607*33\r\n");
+  ASSERT_EQ(epo.size(), 1u);
+  EXPECT_EQ(epo[0].rfind("PMTK707,56,1468,172800,1470,151200,", 0), 0u) << epo[0];
+}
+
+TEST(SimModel, DefaultEpoStateIsACurrentSevenDaySet) {
+  sim::ReceiverModel model(simtest::quietOptions());
+  const std::vector<std::string> epo = repliesTo(model, "$PMTK607*33\r\n");
+  ASSERT_EQ(epo.size(), 1u);
+  EXPECT_EQ(fieldOf(epo[0], 1), "28");
+  // 2023-11-14 22:13:20 UTC is GPS week 2288.
+  const long firstWeek = std::stol(fieldOf(epo[0], 2));
+  const long lastWeek = std::stol(fieldOf(epo[0], 4));
+  const long span = (lastWeek - firstWeek) * 604800 + std::stol(fieldOf(epo[0], 5)) - std::stol(fieldOf(epo[0], 3));
+  EXPECT_TRUE(firstWeek == 2288 || firstWeek == 2287) << firstWeek;
+  EXPECT_EQ(span, 27 * 21600);
+}
+
+TEST(SimModel, ZrnCommandsUnansweredWhenTurnedOff) {
+  sim::ModelOptions options = simtest::quietOptions();
+  options.answerZrn = false;
+  sim::ReceiverModel model(options);
+  EXPECT_TRUE(repliesTo(model, frame("PZRN000,MODE")).empty());
+  EXPECT_TRUE(repliesTo(model, frame("PZRN818")).empty());
+}
+
+// --- faults -------------------------------------------------------------------------------
+
+std::vector<sim::OutChunk> cycleWith(const sim::NmeaFaults& faults, std::uint32_t seed = 7) {
+  sim::ModelOptions options = simtest::quietOptions();
+  options.nmeaFaults = faults;
+  options.seed = seed;
+  sim::ReceiverModel model(options);
+  std::vector<sim::OutChunk> all;
+  for (sim::SimMs t = 1000; t <= 20000; t += 1000) {
+    for (sim::OutChunk& c : model.advance(t, true)) all.push_back(std::move(c));
+  }
+  return all;
+}
+
+TEST(SimModelFaults, ChecksumFaults) {
+  struct Row {
+    const char* legend;
+    sim::NmeaFaults faults;
+    bool relaxedValid;   // passes a check that takes either case (as the program's does)
+    bool lettersChange;  // checksums with hex letters fail the strict upper-case check
+  };
+  sim::NmeaFaults bad;
+  bad.badChecksum = 1;
+  sim::NmeaFaults lower;
+  lower.lowerCaseChecksum = 1;
+  const std::vector<Row> rows = {
+      {"none", {}, true, false},
+      {"bad checksum", bad, false, false},
+      {"lower case", lower, true, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    const std::string stream = joinChunks(cycleWith(row.faults));
+    int strict = 0;
+    int relaxed = 0;
+    int total = 0;
+    int withLetters = 0;
+    for (const std::string& part : simtest::cutAtDollar(stream)) {
+      ++total;
+      if (simtest::strictBody(part)) ++strict;
+      const std::size_t star = part.find('*');
+      unsigned sum = 0;
+      for (std::size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(part[i]);
+      unsigned written = 0;
+      if (std::sscanf(part.c_str() + star + 1, "%2x", &written) == 1 && written == sum) ++relaxed;
+      char upper[3];
+      std::snprintf(upper, sizeof upper, "%02X", sum);
+      if (upper[0] > '9' || upper[1] > '9') ++withLetters;
+    }
+    ASSERT_GT(total, 100);
+    ASSERT_GT(withLetters, 0);
+    EXPECT_EQ(relaxed, row.relaxedValid ? total : 0);
+    const int expectedStrict = !row.relaxedValid ? 0 : (row.lettersChange ? total - withLetters : total);
+    EXPECT_EQ(strict, expectedStrict);
+  }
+}
+
+TEST(SimModelFaults, OneDigitChecksumOnlyWhereTheValueAllowsIt) {
+  sim::NmeaFaults faults;
+  faults.oneDigitChecksum = 1;
+  int oneDigit = 0;
+  for (const std::string& part : simtest::cutAtDollar(joinChunks(cycleWith(faults)))) {
+    const std::size_t star = part.find('*');
+    ASSERT_NE(star, std::string::npos);
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(part[i]);
+    const std::string digits = part.substr(star + 1, part.find('\r') - star - 1);
+    EXPECT_EQ(digits.size(), sum < 16 ? 1u : 2u) << part;
+    EXPECT_EQ(std::stoul(digits, nullptr, 16), sum);
+    oneDigit += digits.size() == 1 ? 1 : 0;
+  }
+  EXPECT_GT(oneDigit, 0) << "some sentence of 20 cycles has a checksum below 0x10";
+}
+
+TEST(SimModelFaults, BytesBetweenSentences) {
+  struct Row {
+    const char* legend;
+    sim::NmeaFaults faults;
+    std::size_t minExtra;  // bytes behind the line end of every sentence
+    bool onlyNul;
+  };
+  sim::NmeaFaults nul;
+  nul.nulBytes = 1;
+  sim::NmeaFaults garbage;
+  garbage.garbage = 1;
+  sim::NmeaFaults longRun;
+  longRun.longRun = 1;
+  longRun.longRunBytes = 6000;
+  const std::vector<Row> rows = {
+      {"NUL bytes", nul, 1, true},
+      {"garbage", garbage, 1, false},
+      {"long runs without $", longRun, 6000, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    const std::vector<std::string> parts = simtest::cutAtDollar(joinChunks(cycleWith(row.faults)));
+    ASSERT_GT(parts.size(), 100u);
+    for (const std::string& part : parts) {
+      const std::size_t end = part.find("\r\n");
+      ASSERT_NE(end, std::string::npos);
+      const std::string sentence = part.substr(0, end + 2);
+      const std::string extra = part.substr(end + 2);
+      EXPECT_TRUE(simtest::strictBody(sentence)) << "the sentence itself stays valid";
+      EXPECT_GE(extra.size(), row.minExtra);
+      if (row.onlyNul) {
+        EXPECT_EQ(extra.find_first_not_of('\0'), std::string::npos);
+      }
+    }
+  }
+}
+
+TEST(SimModelFaults, SplitWritesKeepTheBytesAndAddAGap) {
+  sim::NmeaFaults faults;
+  faults.splitWrites = 1;
+  faults.splitGapMs = 9;
+  const std::vector<sim::OutChunk> chunks = cycleWith(faults);
+  const std::vector<sim::OutChunk> plain = cycleWith({});
+  EXPECT_EQ(joinChunks(chunks), joinChunks(plain)) << "same bytes, only cut";
+  EXPECT_EQ(chunks.size(), plain.size() * 2);
+  int gaps = 0;
+  for (const sim::OutChunk& c : chunks) gaps += c.gapBeforeMs == 9 ? 1 : 0;
+  EXPECT_EQ(static_cast<std::size_t>(gaps), plain.size());
+}
+
+TEST(SimModelFaults, SeedMakesFaultsReproducible) {
+  sim::NmeaFaults faults;
+  faults.badChecksum = 0.3;
+  faults.garbage = 0.3;
+  faults.splitWrites = 0.3;
+  EXPECT_EQ(joinChunks(cycleWith(faults, 11)), joinChunks(cycleWith(faults, 11)));
+  EXPECT_NE(joinChunks(cycleWith(faults, 11)), joinChunks(cycleWith(faults, 12)));
+}
+
+TEST(SimModelFaults, RepliesStayClean) {
+  sim::ModelOptions options = simtest::quietOptions();
+  options.nmeaFaults.badChecksum = 1;
+  options.nmeaFaults.garbage = 1;
+  sim::ReceiverModel model(options);
+  const std::string replies = joinChunks(model.receive("$PMTK605*31\r\n", 100));
+  EXPECT_EQ(replies, frame("PMTK705,AXN_1.30,0000,Kappa-32,1.0"));
+}
+
+// --- replay -------------------------------------------------------------------------------
+
+TEST(SimReplay, CommentLinesAreSkippedAndLinesKeptAsTheyAre) {
+  const std::string text = "# Name: test\n#\n$GPGGA,1*00\r\n$GPRMC,2*00\n\n$GPGSV,3\n# late comment\nlast";
+  const std::vector<std::string> lines = sim::ReadCaptureLines(text);
+  const std::vector<std::string> expected = {"$GPGGA,1*00\r\n", "$GPRMC,2*00\n", "\n", "$GPGSV,3\n", "last"};
+  EXPECT_EQ(lines, expected);
+}
+
+TEST(SimReplay, BurstsFollowTheFixTime) {
+  sim::ModelOptions options = simtest::quietOptions();
+  options.replayLines = sim::ReadCaptureLines(
+      "$GPRMC,071732.929,V*00\n"
+      "$GPGGA,071733.929,x*00\n$GPGSA,A,1*00\n$GPRMC,071733.929,V*00\n"
+      "$GPGGA,071734.929,x*00\n$GPGSV,1*00\n$GPRMC,071734.929,V*00\n");
+  sim::ReceiverModel model(options);
+  struct Row {
+    const char* legend;
+    sim::SimMs atMs;
+    std::size_t lines;
+  };
+  const std::vector<Row> rows = {
+      {"first burst at once", 0, 1}, {"nothing within the second", 500, 0}, {"second burst", 1000, 3},
+      {"third burst", 2000, 3},      {"end of the capture", 3000, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    EXPECT_EQ(model.advance(row.atMs, true).size(), row.lines);
+  }
+  EXPECT_TRUE(model.replayFinished());
+}
+
+TEST(SimReplay, FastAndLoop) {
+  sim::ModelOptions options = simtest::quietOptions();
+  options.replayLines = {"$GPGGA,000001.000*00\r\n", "$GPGGA,000002.000*00\r\n"};
+  options.replayFast = true;
+  options.replayLoop = true;
+  sim::ReceiverModel model(options);
+  std::string out;
+  for (int i = 0; i < 5; ++i) out += joinChunks(model.advance(0, true));
+  EXPECT_EQ(out, "$GPGGA,000001.000*00\r\n$GPGGA,000002.000*00\r\n$GPGGA,000001.000*00\r\n$GPGGA,000002.000*00\r\n$GPGGA,000001.000*00\r\n");
+  EXPECT_TRUE(model.advance(0, false).empty()) << "fast replay waits for an idle line";
+  EXPECT_FALSE(model.replayFinished());
+}
+
+}  // namespace
