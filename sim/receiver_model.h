@@ -134,6 +134,12 @@ class ReceiverModel {
   EpoState epoState() const { return epo_; }
   FixMode fixModeAt(SimMs now) const;
   bool replayFinished() const { return !options_.replayLines.empty() && replayDone_; }
+  // Starts playing these capture lines from now on (tests connect first, then play, so no
+  // line is lost before the program listens).
+  void startReplay(std::vector<std::string> lines) {
+    options_.replayLines = std::move(lines);
+    loadReplay();
+  }
   // Every binary packet received, in order, whole frames as they came.
   const std::vector<BinaryPacket>& binaryPackets() const { return binaryPackets_; }
   // Bodies of every NMEA command with a right checksum, in order ("PMTK314,-1").

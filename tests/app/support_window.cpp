@@ -1,0 +1,84 @@
+// Window test fixture.
+#include "tests/app/support_window.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTextDocument>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+WindowFixture::WindowFixture(sim::SimOptions options) : boxAnswer(QMessageBox::Ok), options_(std::move(options)) {}
+
+WindowFixture::~WindowFixture() {
+  SetMessageBoxHook({});
+  form_.reset();  // stops and joins the reader before the simulator goes
+  if (sim_) sim_->stop();
+}
+
+sim::SimOptions WindowFixture::DefaultSimOptions() {
+  sim::SimOptions options;
+  options.comNumber = 1;
+  options.model.startup = {500, 1000};
+  return options;
+}
+
+bool WindowFixture::start(std::string* error) {
+  if (!portDir_.isValid()) {
+    if (error) *error = "no temporary directory";
+    return false;
+  }
+  const QByteArray dir = portDir_.path().toLocal8Bit();
+  setenv("TORVIKEL_PORT_DIR", dir.constData(), 1);
+  options_.portMapDir = dir.toStdString();
+  sim_ = std::make_unique<sim::SimReceiver>(options_);
+  if (!sim_->start(error)) return false;
+  SetMessageBoxHook([this](const MessageBoxRequest& request) {
+    boxes_.push_back({request.text, request.title, request.buttons, request.icon});
+    return boxAnswer;
+  });
+  form_ = std::make_unique<TForm1>();
+  QObject::connect(form_->Memo1->document(), &QTextDocument::contentsChange,
+                   [this](int position, int /*removed*/, int added) {
+                     if (added <= 0) return;
+                     QTextDocument* doc = form_->Memo1->document();
+                     memoInserted_ += doc->toPlainText().mid(position, added);
+                   });
+  return true;
+}
+
+bool WindowFixture::connect() {
+  form_->Button1->click();
+  return form_->Button1->text() == QLatin1String("Off");
+}
+
+void WindowFixture::disconnect() {
+  if (form_->Button1->text() == QLatin1String("Off")) form_->Button1->click();
+}
+
+bool WindowFixture::pumpUntil(const std::function<bool()>& condition, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition()) {
+    if (timer.elapsed() > timeoutMs) return condition();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+std::string FramedSentence(const std::string& body) {
+  unsigned char sum = 0;
+  for (char c : body) sum = static_cast<unsigned char>(sum ^ static_cast<unsigned char>(c));
+  char tail[8];
+  std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+  return "$" + body + tail;
+}
+
+std::string ReadTestData(const std::string& name) {
+  std::ifstream in(std::string(TORVIKEL_TEST_DATA) + "/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}

@@ -1,0 +1,66 @@
+// Window test fixture: a simulated receiver on a pseudo-terminal registered as Com1 in a
+// private port map, the real window, and a recorder for every message box the window shows.
+//
+// Thread rule: the window and this fixture live on the test's main thread; the simulator
+// runs its own worker.
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/message_box.h"
+#include "app/tform1.h"
+#include "sim/sim_receiver.h"
+
+struct RecordedBox {
+  QString text;
+  QString title;
+  BoxButtons buttons;
+  BoxIcon icon;
+};
+
+class WindowFixture {
+ public:
+  // Starts the simulator with the given options (its port map entry is set here) and
+  // creates the window. start() must be checked by the caller.
+  explicit WindowFixture(sim::SimOptions options = DefaultSimOptions());
+  ~WindowFixture();
+
+  static sim::SimOptions DefaultSimOptions();
+  bool start(std::string* error = nullptr);
+
+  sim::SimReceiver& sim() { return *sim_; }
+  TForm1& form() { return *form_; }
+  std::vector<RecordedBox>& boxes() { return boxes_; }
+  QString portDir() const { return portDir_.path(); }
+  // The answer the box hook gives (QMessageBox::Ok by default).
+  int boxAnswer;
+
+  // Clicks "On"; true when the window is connected afterwards.
+  bool connect();
+  void disconnect();
+  // Processes events until condition() holds or timeoutMs passes.
+  static bool pumpUntil(const std::function<bool()>& condition, int timeoutMs);
+  // Every text the window has inserted into Memo1 since the last clear of this record
+  // (the memo itself is emptied every 50 lines).
+  const QString& memoInserted() const { return memoInserted_; }
+  void clearMemoRecord() { memoInserted_.clear(); }
+
+ private:
+  QTemporaryDir portDir_;
+  sim::SimOptions options_;
+  std::unique_ptr<sim::SimReceiver> sim_;
+  std::unique_ptr<TForm1> form_;
+  std::vector<RecordedBox> boxes_;
+  QString memoInserted_;
+};
+
+// Sentence framed as a receiver sends it: "$", body, "*", XOR in upper-case hex, CR LF.
+std::string FramedSentence(const std::string& body);
+
+// Whole file from the test data directory.
+std::string ReadTestData(const std::string& name);

@@ -1,0 +1,248 @@
+// The link through the real window: connect failures and their messages, enabling after
+// connect and disconnect, captures replayed through the pseudo-terminal into the console,
+// the console's clearing rule, and 200 connect/disconnect cycles against a full-speed stream
+// (run under AddressSanitizer and ThreadSanitizer too).
+#include <QtTest>
+#include <dirent.h>
+#include <string>
+#include <vector>
+
+#include "sim/receiver_model.h"
+#include "tests/app/support_window.h"
+
+namespace {
+
+// Independent of the program's own checksum code: XOR between "$" and "*", two hex digits.
+bool checksumValid(const std::string& sentence) {
+  const std::size_t star = sentence.find('*');
+  if (sentence.empty() || sentence[0] != '$' || star == std::string::npos || star + 1 >= sentence.size()) return false;
+  unsigned sum = 0;
+  for (std::size_t i = 1; i < star; ++i)
+    if (sentence[i] != '$') sum ^= static_cast<unsigned char>(sentence[i]);
+  unsigned value = 0;
+  int digits = 0;
+  for (std::size_t i = star + 1; i < sentence.size() && digits < 2 && std::isxdigit(static_cast<unsigned char>(sentence[i])); ++i, ++digits)
+    value = value * 16 + static_cast<unsigned>(std::stoi(std::string(1, sentence[i]), nullptr, 16));
+  return digits > 0 && value == sum;
+}
+
+// The valid sentences of a byte stream, as the window should show them: each from its "$"
+// up to the next "$"; the last one is still waiting for the next "$" and is not shown.
+QString expectedConsole(const std::string& stream) {
+  QString out;
+  std::size_t at = stream.find('$');
+  while (at != std::string::npos) {
+    const std::size_t next = stream.find('$', at + 1);
+    if (next == std::string::npos) break;
+    std::string sentence = stream.substr(at, next - at);
+    std::string clean;
+    for (char c : sentence)
+      if (c != '\0') clean += c;
+    if (checksumValid(clean)) {
+      QString text = QString::fromLatin1(clean.data(), static_cast<qsizetype>(clean.size()));
+      text.remove(QLatin1Char('\r'));
+      out += text;
+    }
+    at = next;
+  }
+  return out;
+}
+
+int openDescriptorCount() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+const std::vector<QWidget*> commandControls(TForm1& f) {
+  return {f.hot, f.warm, f.cold, f.StartLog, f.btAllQuery, f.btAllSet, f.btNAQuery, f.btDefault,
+          f.btConfirm, f.btDGQuery, f.btDGPSSet, f.btDaQuery, f.btDatumSet, f.btSBASSet, f.btSBASQuery,
+          f.btVerQuery, f.btFixQuery, f.btFixSet, f.btWakeup, f.btBAUSet, f.CheckBox8, f.cbTest,
+          f.Button2, f.Button3, f.Button4};
+}
+
+}  // namespace
+
+class LinkTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void connectFailures_data() {
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("baud");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("capitals are not scanned") << "COM1" << "115200" << "Com Port Error!";
+    QTest::newRow("no number") << "Com" << "115200" << "Com Port Error!";
+    QTest::newRow("port that resolves to nothing") << "Com77" << "115200" << "Open ComPort failed.";
+    QTest::newRow("speed 0") << "Com1" << "0" << "Error baud rate.";
+    QTest::newRow("speed not a number") << "Com1" << "fast" << "Error baud rate.";
+    QTest::newRow("speed with trailing text") << "Com1" << "9600x" << "Error baud rate.";
+  }
+
+  void connectFailures() {
+    QFETCH(QString, port);
+    QFETCH(QString, baud);
+    QFETCH(QString, message);
+    WindowFixture fx;
+    std::string error;
+    QVERIFY2(fx.start(&error), error.c_str());
+    const int descriptorsBefore = openDescriptorCount();
+    fx.form().ComboBox1->setEditText(port);
+    fx.form().ComboBox2->setEditText(baud);
+    QVERIFY(!fx.connect());
+    QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
+    QCOMPARE(fx.boxes()[0].text, message);
+    QCOMPARE(fx.boxes()[0].title, QStringLiteral("Torvikel v1.2.24"));
+    QCOMPARE(fx.boxes()[0].icon, BoxIcon::Error);
+    // The window stays disconnected, and a port opened before the failing step was closed.
+    QCOMPARE(fx.form().Button1->text(), QStringLiteral("On"));
+    QVERIFY(fx.form().ComboBox1->isEnabled());
+    QVERIFY(!fx.form().hot->isEnabled());
+    QVERIFY(!fx.form().Timer2->isActive());
+    QCOMPARE(openDescriptorCount(), descriptorsBefore);
+    // And the same port connects at once with a good speed.
+    fx.form().ComboBox1->setEditText(QStringLiteral("Com1"));
+    fx.form().ComboBox2->setEditText(QStringLiteral("115200"));
+    QVERIFY(fx.connect());
+  }
+
+  void prefixedTextIsRefusedLikeAnyOther() {
+    WindowFixture fx;
+    QVERIFY(fx.start());
+    fx.form().ComboBox1->setEditText(QStringLiteral("\\\\.\\Com1"));
+    // "\\.\Com1" does not scan as "Com%d": the window refuses it like any other text.
+    QVERIFY(!fx.connect());
+    QCOMPARE(fx.boxes().back().text, QStringLiteral("Com Port Error!"));
+  }
+
+  void enablingFollowsTheLink() {
+    WindowFixture fx;
+    QVERIFY(fx.start());
+    TForm1& f = fx.form();
+    f.cbFix->addItem(QStringLiteral("10"));
+    f.Button5->setEnabled(true);
+    QVERIFY(fx.connect());
+    for (QWidget* w : commandControls(f)) QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
+    QVERIFY(!f.StopLog->isEnabled());
+    QVERIFY(!f.ComboBox1->isEnabled());
+    QVERIFY(!f.ComboBox2->isEnabled());
+    QVERIFY(f.Timer2->isActive());
+    QCOMPARE(f.Timer2->interval(), 1000);
+    // The four queries went out: 13 + 13 + framed mode query + 14 bytes with a zero byte.
+    const std::string queries = std::string("$PMTK414*33\r\n$PMTK605*31\r\n") + FramedSentence("PZRN000,MODE") +
+                                std::string("$PMTK400*36\r\n\0", 14);
+    QVERIFY(fx.sim().waitUntil([&] { return fx.sim().receivedBytes().size() >= queries.size(); }, 3000));
+    QCOMPARE(fx.sim().receivedBytes(), queries);
+
+    fx.disconnect();
+    QCOMPARE(f.Button1->text(), QStringLiteral("On"));
+    for (QWidget* w : commandControls(f)) QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+    QVERIFY(!f.StopLog->isEnabled());
+    QVERIFY(f.ComboBox1->isEnabled());
+    QVERIFY(f.ComboBox2->isEnabled());
+    QVERIFY(!f.Timer2->isActive());
+    QCOMPARE(f.Edit1->text(), QStringLiteral("0"));
+    QCOMPARE(f.cbFix->count(), 5);  // the "10" entry is gone
+    QVERIFY(!f.Button5->isEnabled());
+    fx.disconnect();
+    QVERIFY(fx.connect());
+    fx.disconnect();
+    QCOMPARE(f.cbFix->count(), 5);  // nothing more is deleted
+  }
+
+  void capturesReachTheConsoleInOrder_data() {
+    QTest::addColumn<QString>("capture");
+    QTest::newRow("MT3339 HAT") << "mt3339.log";
+    QTest::newRow("BT-Q818") << "bt-q818.log";
+    QTest::newRow("FV-M11 power-up, sentence without checksum") << "mtk-3301.log";
+    QTest::newRow("MT3329 cold start") << "tr737A+.log";
+    QTest::newRow("PA6H with a leading NUL byte") << "sample_gpsdata_usbttl_5.txt";
+    QTest::newRow("PA6H first line truncated") << "sample_gpsdata_usbttl_2.txt";
+  }
+
+  void capturesReachTheConsoleInOrder() {
+    QFETCH(QString, capture);
+    sim::SimOptions options = WindowFixture::DefaultSimOptions();
+    options.model.startupMessage = false;
+    options.model.rates = {};  // silent until the replay: everything on the line is accounted for
+    WindowFixture fx(options);
+    QVERIFY(fx.start());
+    QVERIFY(fx.connect());
+    const std::vector<std::string> lines = sim::ReadCaptureLines(ReadTestData(capture.toStdString()));
+    QVERIFY(!lines.empty());
+    fx.sim().withModel([&](sim::ReceiverModel& m) {
+      m.options().replayFast = true;
+      m.startReplay(lines);
+    });
+    QVERIFY(fx.pumpUntil([&] { return fx.sim().replayFinished(); }, 20000));
+    // Everything the receiver put on the line (query replies and the capture), cut and
+    // checked independently of the program's own code.
+    const QString expected = expectedConsole(fx.sim().sentBytes());
+    QVERIFY(expected.size() > 100);
+    fx.pumpUntil([&] { return fx.memoInserted().size() >= expected.size(); }, 20000);
+    QCOMPARE(fx.memoInserted(), expected);
+  }
+
+  void consoleIsClearedPastFiftyLinesOrFiveThousandCharacters() {
+    WindowFixture fx;
+    QVERIFY(fx.start());
+    TForm1& f = fx.form();
+    auto hand = [&](const std::string& sentence) {
+      f.sentenceBuffer = sentence;
+      f.sentenceLength = static_cast<int>(sentence.size());
+      f.HandleSentence();
+    };
+    const std::string zda = FramedSentence("GPZDA,120000.000,15,08,2012,,");
+    for (int i = 0; i < 51; ++i) hand(zda);
+    QCOMPARE(f.Memo1->document()->blockCount(), 52);  // 51 lines and the empty last one
+    hand(zda);
+    QCOMPARE(f.Memo1->toPlainText(), QString::fromLatin1(zda.data()).remove(QLatin1Char('\r')));
+    // A bad checksum leaves the console alone.
+    std::string bad = zda;
+    bad[bad.find('*') + 1] = bad[bad.find('*') + 1] == '0' ? '1' : '0';
+    hand(bad);
+    QCOMPARE(f.Memo1->document()->blockCount(), 2);
+    // Characters: a few long sentences pass 5000 characters before 50 lines.
+    f.Memo1->clear();
+    const std::string longOne = FramedSentence("GPTXT," + std::string(1200, 'x'));
+    for (int i = 0; i < 5; ++i) hand(longOne);  // 5 x 1214 characters: more than 5000
+    QCOMPARE(f.Memo1->document()->blockCount(), 6);
+    hand(longOne);
+    QCOMPARE(f.Memo1->document()->blockCount(), 2);
+  }
+
+  void handOffSurvivesTwoHundredConnectCycles() {
+    sim::SimOptions options = WindowFixture::DefaultSimOptions();
+    options.pace = false;  // as fast as the pseudo-terminal takes it
+    options.model.startupMessage = false;
+    WindowFixture fx(options);
+    QVERIFY(fx.start());
+    const std::vector<std::string> lines = sim::ReadCaptureLines(ReadTestData("sample_gpsdata_usbttl_1.txt"));
+    fx.sim().withModel([&](sim::ReceiverModel& m) {
+      m.options().replayFast = true;
+      m.options().replayLoop = true;
+      m.startReplay(lines);
+    });
+    const int descriptorsBefore = openDescriptorCount();
+    int cyclesWithSentences = 0;
+    for (int cycle = 0; cycle < 200; ++cycle) {
+      fx.clearMemoRecord();
+      QVERIFY2(fx.connect(), qPrintable(QString::number(cycle)));
+      fx.pumpUntil([&] { return !fx.memoInserted().isEmpty(); }, cycle % 20 == 0 ? 2000 : 15);
+      if (!fx.memoInserted().isEmpty()) ++cyclesWithSentences;
+      fx.disconnect();
+      QVERIFY(!fx.form().readerThread);
+    }
+    QVERIFY(cyclesWithSentences >= 10);
+    QCOMPARE(openDescriptorCount(), descriptorsBefore);
+    // Closing the window while connected and streaming does not hang.
+    QVERIFY(fx.connect());
+    fx.pumpUntil([&] { return !fx.memoInserted().isEmpty(); }, 2000);
+  }
+};
+
+QTEST_MAIN(LinkTest)
+#include "test_link.moc"
