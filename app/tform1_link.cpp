@@ -8,16 +8,14 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <stdexcept>
 
 #include "app/message_box.h"
 #include "app/tform1.h"
 #include "commands/serial_command_port.h"
-#include "link/port_names.h"
+#include "link/port_open.h"
 
 namespace {
 
@@ -29,19 +27,6 @@ class ConnectError : public std::runtime_error {
 
 constexpr int kMemoMaxLines = 50;
 constexpr int kMemoMaxChars = 5000;
-
-// Integer value of a whole text, 0 when it is not a number (leading blanks and a sign
-// allowed, nothing after the digits), as the speed box is read.
-long WholeNumberOrZero(const std::string& text) {
-  const char* begin = text.c_str();
-  while (*begin == ' ' || *begin == '\t') ++begin;
-  if (*begin == '\0') return 0;
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(begin, &end, 10);
-  if (end == begin || *end != '\0' || errno == ERANGE) return 0;
-  return value;
-}
 
 // Lines and characters as a classic memo counts them: each line ends in CR LF.
 int MemoLineCount(const QPlainTextEdit* memo) {
@@ -85,33 +70,11 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::OpenComPort() {
-  const std::string portText = ComboBox1->currentText().toLatin1().toStdString();
-  int number = 0;
-  if (std::sscanf(portText.c_str(), "Com%d", &number) != 1) throw ConnectError("Com Port Error!");
-  // Ports above 9 carry the device prefix, as the system's naming wants; the resolver
-  // accepts both forms.
-  const std::string portName = number <= 9 ? portText : "\\\\.\\" + portText;
-
-  auto port = std::make_shared<SerialPort>();
-  const std::optional<std::string> device = ResolvePortText(portName);
-  if (!device || !port->open(*device)) throw ConnectError("Open ComPort failed.");
-  // From here on a failing step closes the port again before the error is shown, so the
-  // exclusive open does not keep the port locked until the program ends.
-  port->setTimeouts(500, 100);  // a failure here is not fatal
-  if (!port->setupQueues(8192, 1024)) throw ConnectError("SetupComm failed.");
-  LineState line;
-  if (!port->getState(line)) throw ConnectError("GetCommState failed.");
-  const long baud = WholeNumberOrZero(ComboBox2->currentText().toLatin1().toStdString());
-  if (baud == 0) throw ConnectError("Error baud rate.");
-  line.baudRate = static_cast<std::uint32_t>(baud);
-  line.dataBits = 8;
-  line.parity = false;
-  line.stopBits = 1;
-  if (baud < 0 || !port->setState(line)) throw ConnectError("SetCommState failed.");
-  if (!port->purge()) throw ConnectError("PurgeComm failed.");
-
+  PortOpenResult opened = OpenComPortSteps(ComboBox1->currentText().toLatin1().toStdString(),
+                                           ComboBox2->currentText().toLatin1().toStdString());
+  if (!opened.port) throw ConnectError(opened.error);
   session.state.fixTimerSeconds = 0;
-  comHandle = std::move(port);
+  comHandle = std::move(opened.port);
   StartReader();  // the reader runs before the first query goes out
   SendCommands(ConnectQueryCommands());
 }
