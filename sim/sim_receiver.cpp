@@ -26,6 +26,7 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::int64_t kBitsPerByte = 10;             // start, 8 data, stop
 constexpr std::int64_t kMaxPeriodicBacklogUs = 2000000;  // a saturated line drops newer cycles
+constexpr std::int64_t kFullLineBackoffUs = 10000;
 
 std::int64_t steadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -150,6 +151,8 @@ void SimReceiver::run() {
           const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
           if (options_.keepLogs) sent_.append(front.bytes, 0, written);
           lineFreeAtUs_ = options_.pace ? std::max(nowUs, lineFreeAtUs_) + lineTimeUs(front.bytes.size(), lineBaud_) : nowUs;
+          // A full terminal (nobody reading) gets a rest instead of a busy retry loop.
+          if (written < front.bytes.size()) lineFreeAtUs_ = std::max(lineFreeAtUs_, nowUs + kFullLineBackoffUs);
         }
         if (front.baudAfter != 0) lineBaud_ = front.baudAfter;
         queue_.pop_front();

@@ -1,0 +1,435 @@
+// The simulated receiver on a real pseudo-terminal, through the program's serial layer:
+// registration in the port map, repeated opens, commands and what was recorded of them,
+// replay of a real capture, the binary exchange over the line, and the torvikel-sim program
+// itself (ready line, options, removal of its entry on SIGTERM and SIGINT).
+//
+// Thread rule: each test owns its receiver; the receiver's worker is joined by stop().
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/port_names.h"
+#include "link/serial_port.h"
+#include "sim/sim_arguments.h"
+#include "sim/sim_receiver.h"
+#include "tests/core/test_sim_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/torvikel-sim-test-XXXXXX";
+    path_ = ::mkdtemp(pattern);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+sim::SimOptions fastOptions(const TempDir& dir) {
+  sim::SimOptions o;
+  o.model = simtest::quietOptions();
+  o.model.periodMs = 100;
+  o.model.startup = {0, 0};
+  o.portMapDir = dir.path().string();
+  return o;
+}
+
+// Reads from the port until `until` holds for what came, or the wait gives up (10 s).
+std::string readUntil(SerialPort& port, const std::function<bool(const std::string&)>& until) {
+  std::string in;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!until(in) && std::chrono::steady_clock::now() < deadline) {
+    if (!port.waitReadable(200)) continue;
+    char buf[4096];
+    const long n = port.read(buf, static_cast<std::size_t>(std::max(1, std::min(port.bytesQueued(), 4096))));
+    if (n > 0) in.append(buf, static_cast<std::size_t>(n));
+  }
+  return in;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(SimPty, RegistersItselfAndRemovesTheEntry) {
+  TempDir dir;
+  std::string entry;
+  {
+    sim::SimOptions options = fastOptions(dir);
+    options.comNumber = 3;
+    sim::SimReceiver receiver(options);
+    std::string error;
+    ASSERT_TRUE(receiver.start(&error)) << error;
+    entry = receiver.portMapEntry();
+    EXPECT_EQ(entry, (dir.path() / "com3").string());
+    ASSERT_TRUE(fs::is_symlink(entry));
+    EXPECT_EQ(fs::read_symlink(entry).string(), receiver.slavePath());
+    PortRoots roots;
+    roots.mapDir = dir.path().string();
+    EXPECT_EQ(ResolveComPortIn(roots, 3), receiver.slavePath());
+    receiver.stop();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(entry)));
+  }
+}
+
+TEST(SimPty, StaleEntryIsReplacedAndForeignEntryIsLeftAlone) {
+  TempDir dir;
+  fs::create_symlink("/dev/pts/stale", dir.path() / "com1");
+  sim::SimReceiver receiver(fastOptions(dir));
+  ASSERT_TRUE(receiver.start());
+  EXPECT_EQ(fs::read_symlink(dir.path() / "com1").string(), receiver.slavePath());
+  // Another simulator took the name meanwhile: ours must not remove its entry.
+  fs::remove(dir.path() / "com1");
+  fs::create_symlink("/dev/pts/other", dir.path() / "com1");
+  receiver.stop();
+  EXPECT_EQ(fs::read_symlink(dir.path() / "com1").string(), "/dev/pts/other");
+}
+
+TEST(SimPty, PortOpensAgainAndAgainWithoutHangUp) {
+  TempDir dir;
+  sim::SimReceiver receiver(fastOptions(dir));
+  ASSERT_TRUE(receiver.start());
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE(round);
+    SerialPort port;
+    ASSERT_TRUE(port.open(receiver.slavePath())) << port.lastError();
+    ASSERT_TRUE(port.setState(LineState{115200}));
+    ASSERT_TRUE(port.purge());
+    const std::string in = readUntil(port, [](const std::string& s) { return s.find("\r\n$GPGGA") != std::string::npos; });
+    EXPECT_TRUE(contains(in, "$GPGGA"));
+    port.close();
+  }
+}
+
+TEST(SimPty, SentencesOverTheLinePassAnIndependentCheck) {
+  TempDir dir;
+  sim::SimReceiver receiver(fastOptions(dir));
+  ASSERT_TRUE(receiver.start());
+  SerialPort port;
+  ASSERT_TRUE(port.open(receiver.slavePath()));
+  const std::string in = readUntil(port, [](const std::string& s) {
+    return std::count(s.begin(), s.end(), '$') > 80;
+  });
+  std::vector<std::string> parts = simtest::cutAtDollar(in);
+  ASSERT_GT(parts.size(), 80u);
+  parts.pop_back();  // may still be arriving
+  for (const std::string& part : parts) EXPECT_TRUE(simtest::strictBody(part)) << part;
+  EXPECT_TRUE(contains(receiver.sentBytes(), in.substr(in.find('$'))));
+}
+
+TEST(SimPty, CommandsAreAnsweredAndRecordedByteForByte) {
+  TempDir dir;
+  sim::SimOptions options = fastOptions(dir);
+  options.recordPath = (dir.path() / "received.bin").string();
+  sim::SimReceiver receiver(options);
+  ASSERT_TRUE(receiver.start());
+  SerialPort port;
+  ASSERT_TRUE(port.open(receiver.slavePath()));
+  struct Row {
+    const char* legend;
+    std::string bytes;
+    std::string reply;
+  };
+  const std::vector<Row> rows = {
+      {"firmware query", "$PMTK605*31\r\n", "$PMTK705,AXN_1.30,0000,Kappa-32,1.0*"},
+      {"fix period query with its zero byte", std::string("$PMTK400*36\r\n\0", 14), "$PMTK500,100,0,0,0,0*"},
+      {"DGPS mode set", "$PMTK301,2*2E\r\n", "$PMTK001,301,3*"},
+      {"maker's mode query", simtest::frame("PZRN000,MODE"), "$PZRN001,MODE,0*"},
+  };
+  std::string written;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    ASSERT_EQ(port.write(row.bytes.data(), row.bytes.size()), static_cast<long>(row.bytes.size()));
+    written += row.bytes;
+    const std::string in = readUntil(port, [&](const std::string& s) { return contains(s, row.reply); });
+    EXPECT_TRUE(contains(in, row.reply));
+  }
+  ASSERT_TRUE(receiver.waitUntil([&] { return receiver.receivedBytes().size() >= written.size(); }, 10000));
+  EXPECT_EQ(receiver.receivedBytes(), written);
+  const std::vector<sim::ReceivedChunk> chunks = receiver.received();
+  for (std::size_t i = 1; i < chunks.size(); ++i) EXPECT_LE(chunks[i - 1].atMs, chunks[i].atMs);
+  receiver.stop();
+  std::ifstream file(options.recordPath, std::ios::binary);
+  std::ostringstream recorded;
+  recorded << file.rdbuf();
+  EXPECT_EQ(recorded.str(), written);
+}
+
+TEST(SimPty, ReplaysARealCaptureLineForLine) {
+  std::ifstream file(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log", std::ios::binary);
+  ASSERT_TRUE(file);
+  std::ostringstream text;
+  text << file.rdbuf();
+  const std::vector<std::string> lines = sim::ReadCaptureLines(text.str());
+  std::string expected;
+  for (const std::string& line : lines) expected += line;
+  ASSERT_EQ(expected.find('#'), std::string::npos);
+
+  TempDir dir;
+  sim::SimOptions options = fastOptions(dir);
+  options.model.replayLines = lines;
+  options.model.replayFast = true;
+  sim::SimReceiver receiver(options);
+  ASSERT_TRUE(receiver.start());
+  SerialPort port;
+  ASSERT_TRUE(port.open(receiver.slavePath()));
+  const std::string in = readUntil(port, [&](const std::string& s) { return s.size() >= expected.size(); });
+  EXPECT_EQ(in, expected);
+  EXPECT_TRUE(receiver.waitUntil([&] { return receiver.replayFinished(); }, 5000));
+}
+
+// Reads one acknowledgement-sized answer (12 bytes) or whatever came within the wait.
+std::string readBytes(SerialPort& port, std::size_t count) {
+  return readUntil(port, [count](const std::string& s) { return s.size() >= count; });
+}
+
+TEST(SimPty, BinaryExchangeOverTheLine) {
+  struct Row {
+    const char* legend;
+    bool splitAcks;
+  };
+  for (const Row& row : std::vector<Row>{{"whole acknowledgements", false}, {"acknowledgements split between 0D and 0A", true}}) {
+    SCOPED_TRACE(row.legend);
+    TempDir dir;
+    sim::SimOptions options = fastOptions(dir);
+    options.model.binaryFaults.splitAcks = row.splitAcks;
+    sim::SimReceiver receiver(options);
+    ASSERT_TRUE(receiver.start());
+    SerialPort port;
+    ASSERT_TRUE(port.open(receiver.slavePath()));
+    const std::string sw = "$PMTK253,1,115200*00\r\n";
+    ASSERT_EQ(port.write(sw.data(), sw.size()), static_cast<long>(sw.size()));
+    ASSERT_TRUE(receiver.waitUntil([&] { return receiver.binaryMode(); }, 10000));
+    const std::string modeAck("\x04\x24\x0C\x00\x01\x00\xFD\x00\x03\xF3\x0D\x0A", 12);
+    const std::string in = readUntil(port, [&](const std::string& s) { return contains(s, modeAck); });
+    ASSERT_TRUE(contains(in, modeAck));
+
+    std::string packet("\x04\x24\xBF\x00\xD2\x02\x00\x00", 8);
+    packet.append(180, 'r');
+    unsigned char sum = 0;
+    for (std::size_t i = 2; i < 188; ++i) sum ^= static_cast<unsigned char>(packet[i]);
+    packet += static_cast<char>(sum);
+    packet += "\r\n";
+    ASSERT_EQ(port.write(packet.data(), packet.size()), 191);
+    EXPECT_EQ(readBytes(port, 12), std::string("\x04\x24\x0C\x00\x02\x00\x00\x00\x01\x0F\x0D\x0A", 12));
+
+    const std::string back("\x04\x24\x0E\x00\xFD\x00\x00\x00\xC2\x01\x00\x30\x0D\x0A", 14);
+    ASSERT_EQ(port.write(back.data(), back.size()), 14);
+    const std::string nmea = readUntil(port, [](const std::string& s) { return s.find("\r\n$GPGGA") != std::string::npos; });
+    EXPECT_TRUE(contains(nmea, "$GPGGA")) << "NMEA again after the output-mode packet";
+    const std::vector<sim::BinaryPacket> packets = receiver.binaryPackets();
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].raw, packet);
+    EXPECT_EQ(packets[1].raw, back);
+  }
+}
+
+TEST(SimPty, OutputIsDroppedWhileNobodyReads) {
+  TempDir dir;
+  sim::SimOptions options = fastOptions(dir);
+  options.pace = false;
+  options.model.replayLines = {std::string(200, 'x') + "\r\n"};
+  options.model.replayFast = true;
+  options.model.replayLoop = true;
+  sim::SimReceiver receiver(options);
+  ASSERT_TRUE(receiver.start());
+  // Nobody opens the port: the terminal fills, the receiver goes on and stays responsive.
+  ASSERT_TRUE(receiver.waitUntil([&] { return receiver.sentBytes().size() > 0; }, 10000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  SerialPort port;
+  ASSERT_TRUE(port.open(receiver.slavePath()));
+  ASSERT_TRUE(port.purge());
+  ASSERT_EQ(port.write("$PMTK605*31\r\n", 13), 13);
+  const std::string in = readUntil(port, [](const std::string& s) { return s.find("$PMTK705") != std::string::npos; });
+  EXPECT_TRUE(contains(in, "$PMTK705"));
+}
+
+// --- the program ----------------------------------------------------------------------------
+
+TEST(SimArguments, ParsesEveryKindOfOption) {
+  sim::SimCommandLine cmd;
+  std::string error;
+  ASSERT_TRUE(sim::ParseSimArguments({"--com", "4", "--baud", "9600", "--lat", "-33.5", "--lon", "151.2", "--fix2d-after", "0.5",
+                                      "--fix3d-after", "2", "--model", "Kappa-31", "--epo", "56,1468,172800,1470,151200",
+                                      "--ack-flag", "314=2", "--ack-flag", "1", "--replay", "x.log", "--fast", "--loop",
+                                      "--bad-checksum", "0.25", "--split", "1", "--seed", "9", "--reject", "4", "--split-acks",
+                                      "--no-closing-ack", "--never-binary", "--no-zrn", "--no-pace"},
+                                     cmd, error))
+      << error;
+  const sim::ModelOptions& m = cmd.options.model;
+  EXPECT_EQ(cmd.options.comNumber, 4);
+  EXPECT_EQ(m.baud, 9600u);
+  EXPECT_DOUBLE_EQ(m.latitudeDeg, -33.5);
+  EXPECT_DOUBLE_EQ(m.longitudeDeg, 151.2);
+  EXPECT_EQ(m.startup.fix2dAfterMs, 500);
+  EXPECT_EQ(m.startup.fix3dAfterMs, 2000);
+  EXPECT_EQ(m.firmware, "AXN_1.30,0000,Kappa-31,1.0");
+  EXPECT_FALSE(m.epoIsDefault);
+  EXPECT_EQ(m.epo.sets, 56);
+  EXPECT_EQ(m.epo.lastTowS, 151200);
+  EXPECT_EQ(m.ackFlagFor.at(314), 2);
+  EXPECT_EQ(m.ackFlagAll, 1);
+  EXPECT_EQ(cmd.replayPath, "x.log");
+  EXPECT_TRUE(m.replayFast && m.replayLoop);
+  EXPECT_DOUBLE_EQ(m.nmeaFaults.badChecksum, 0.25);
+  EXPECT_DOUBLE_EQ(m.nmeaFaults.splitWrites, 1.0);
+  EXPECT_EQ(m.seed, 9u);
+  EXPECT_EQ(m.binaryFaults.rejectSeq, 4);
+  EXPECT_TRUE(m.binaryFaults.splitAcks);
+  EXPECT_FALSE(m.binaryFaults.ackClosingPacket);
+  EXPECT_TRUE(m.binaryFaults.neverBinary);
+  EXPECT_FALSE(m.answerZrn);
+  EXPECT_FALSE(cmd.options.pace);
+}
+
+TEST(SimArguments, RefusesBadInput) {
+  struct Row {
+    const char* legend;
+    std::vector<std::string> args;
+    std::string errorContains;
+  };
+  const std::vector<Row> rows = {
+      {"unknown option", {"--colour"}, "unknown option --colour"},
+      {"missing value", {"--baud"}, "--baud needs a value"},
+      {"not a number", {"--baud", "fast"}, "bad value for --baud"},
+      {"probability above 1", {"--garbage", "1.5"}, "bad value for --garbage"},
+      {"port number out of range", {"--com", "100"}, "bad value for --com"},
+      {"EPO state with four fields", {"--epo", "28,1,2,3"}, "bad value for --epo"},
+      {"fast without a capture", {"--fast"}, "--fast needs --replay"},
+      {"fix period too short", {"--period", "50"}, "bad value for --period"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::SimCommandLine cmd;
+    std::string error;
+    EXPECT_FALSE(sim::ParseSimArguments(row.args, cmd, error));
+    EXPECT_NE(error.find(row.errorContains), std::string::npos) << error;
+  }
+}
+
+struct Child {
+  pid_t pid = -1;
+  int out = -1;
+};
+
+Child spawnSim(const std::vector<std::string>& args) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], STDOUT_FILENO);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    std::vector<char*> argv;
+    std::string program = TORVIKEL_SIM_BINARY;
+    argv.push_back(program.data());
+    std::vector<std::string> copy = args;
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  return {pid, fds[0]};
+}
+
+std::string readLine(int fd) {
+  std::string line;
+  char c = 0;
+  while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
+  return line;
+}
+
+int waitExit(pid_t pid) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(SimProgram, HelpAndBadOptions) {
+  struct Row {
+    const char* legend;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string firstLineStart;
+  };
+  const std::vector<Row> rows = {
+      {"help", {"--help"}, 0, "Usage: torvikel-sim"},
+      {"bad option", {"--bogus"}, 2, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    const Child child = spawnSim(row.args);
+    ASSERT_GT(child.pid, 0);
+    const std::string first = readLine(child.out);
+    ::close(child.out);
+    EXPECT_EQ(waitExit(child.pid), row.exitCode);
+    EXPECT_EQ(first.rfind(row.firstLineStart, 0), 0u) << first;
+  }
+}
+
+TEST(SimProgram, ReadyLineAnswersAndCleansUpOnSignals) {
+  struct Row {
+    const char* legend;
+    int signal;
+  };
+  for (const Row& row : std::vector<Row>{{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}}) {
+    SCOPED_TRACE(row.legend);
+    TempDir dir;
+    const Child child = spawnSim({"--com", "7", "--port-dir", dir.path().string(), "--model", "Kappa-40"});
+    ASSERT_GT(child.pid, 0);
+    const std::string ready = readLine(child.out);
+    const std::string prefix = "torvikel-sim ready: ";
+    ASSERT_EQ(ready.rfind(prefix, 0), 0u) << ready;
+    const std::string device = ready.substr(prefix.size(), ready.find(' ', prefix.size()) - prefix.size());
+    const fs::path entry = dir.path() / "com7";
+    EXPECT_TRUE(contains(ready, entry.string()));
+    ASSERT_TRUE(fs::is_symlink(entry));
+    EXPECT_EQ(fs::read_symlink(entry).string(), device);
+    {
+      SerialPort port;
+      ASSERT_TRUE(port.open(entry.string())) << port.lastError();
+      ASSERT_EQ(port.write("$PMTK605*31\r\n", 13), 13);
+      const std::string in = readUntil(port, [](const std::string& s) { return s.find("Kappa-40") != std::string::npos; });
+      EXPECT_TRUE(contains(in, "$PMTK705,AXN_1.30,0000,Kappa-40,1.0*"));
+    }
+    ::kill(child.pid, row.signal);
+    EXPECT_EQ(waitExit(child.pid), 0);
+    ::close(child.out);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(entry))) << "entry removed on " << row.legend;
+  }
+}
+
+TEST(SimProgram, ReplayToTheEndAndExit) {
+  TempDir dir;
+  const Child child = spawnSim({"--com", "0", "--replay", std::string(TORVIKEL_TEST_DATA) + "/tr737A+.log", "--fast", "--exit-at-end",
+                                "--no-pace"});
+  ASSERT_GT(child.pid, 0);
+  const std::string ready = readLine(child.out);
+  EXPECT_EQ(ready.find("registered"), std::string::npos) << "--com 0 registers nothing";
+  ::close(child.out);
+  EXPECT_EQ(waitExit(child.pid), 0) << "exits by itself once the capture is played";
+}
+
+}  // namespace
