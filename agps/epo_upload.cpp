@@ -46,6 +46,7 @@ EpoEndingTexts EpoEndingTextsFor(EpoEnding ending) {
     case EpoEnding::Failed: return {"ACK Failed,Please Try Again!.", "AGPS Message", "Update Failed!", false};
     case EpoEnding::Rejected: return {"Action Fail,Plaese try again!", "", "Update Failed!", true};
     case EpoEnding::FileShort: return {"Cannot open EPO file.", "", "Update Failed!", true};
+    case EpoEnding::Abandoned: return {"Update stopped.", "AGPS Message", "Update Failed!", false};
     case EpoEnding::None: break;
   }
   return {};
@@ -81,7 +82,7 @@ EpoTurn EpoUpload::end(EpoEnding ending, bool sendClosingPacket) {
   EpoBuildModePacket(baudRate, modePacket_);
   turn.writes[turn.writeCount++] = modePacket_;
   if (ending == EpoEnding::Failed) state_.epoAckCountdown = kEpoAckCountdownStart;
-  if (ending == EpoEnding::Rejected || ending == EpoEnding::FileShort) state_.epoSendState = 0;
+  if (ending != EpoEnding::Completed && ending != EpoEnding::Failed) state_.epoSendState = 0;
   ending_ = ending;
   turn.ending = ending;
   return turn;
@@ -110,6 +111,11 @@ EpoTurn EpoUpload::beginTurn() {
     return end(EpoEnding::Completed, true);
   }
   return turn;
+}
+
+EpoTurn EpoUpload::abandon() {
+  if (finished()) return {};
+  return end(EpoEnding::Abandoned, false);
 }
 
 bool EpoUpload::onReply(const EpoReply& reply) {

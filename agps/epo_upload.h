@@ -46,6 +46,7 @@ enum class EpoEnding {
   Failed,     // too many packets other than acknowledgements in a row
   Rejected,   // an acknowledgement rejected, for the wrong packet, or corrupt
   FileShort,  // the file ended before its counted packets (changed after it was checked)
+  Abandoned,  // the front end gave up (e.g. the command-line tool interrupted by the user)
 };
 
 // What the front end shows for an ending. Every ending hands the port back: the output-mode
@@ -103,6 +104,9 @@ class EpoUpload {
   EpoTurn beginTurn();
   // One chunk as read from the port. Ignored once the upload has ended.
   void feed(std::span<const std::uint8_t> chunk);
+  // Ends the upload now and hands the receiver back: only the output-mode packet is written
+  // (no closing packet), the file is closed and deleted when asked. Nothing once ended.
+  EpoTurn abandon();
 
   bool finished() const { return ending_ != EpoEnding::None; }
   EpoEnding ending() const { return ending_; }

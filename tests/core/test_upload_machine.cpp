@@ -526,6 +526,30 @@ TEST(EpoUpload, FileThatEndsBeforeItsCountedPacketsEndsInsteadOfWaitingForEver) 
   EXPECT_FALSE(upload.fileOpen());
 }
 
+TEST(EpoUpload, AbandonHandsTheReceiverBackAtOnce) {
+  const struct {
+    const char* legend;
+    int packetsAcked;  // before the front end gives up; -1: still waiting for binary output
+  } rows[] = {{"while waiting for binary output", -1}, {"in the middle", 3}, {"after the last packet", 10}};
+  for (const auto& row : rows) {
+    UploadFixture f(1800, true, 38400);
+    if (row.packetsAcked >= 0) {
+      f.upload->feed(epotest::ModeAckBytes(3));
+      for (int i = 0; i < row.packetsAcked; ++i) {
+        ASSERT_EQ(f.upload->beginTurn().writeCount, 1u) << row.legend;
+        f.upload->feed(epotest::EpoAckBytes(static_cast<std::uint16_t>(i)));
+      }
+    }
+    const EpoTurn turn = f.upload->abandon();
+    EXPECT_EQ(turn.ending, EpoEnding::Abandoned) << row.legend;
+    ASSERT_EQ(turn.writeCount, 1u) << row.legend;
+    EXPECT_EQ(Bytes(turn.writes[0].begin(), turn.writes[0].end()), ModePacketFor(38400)) << row.legend;
+    EXPECT_FALSE(f.fileExists()) << row.legend;
+    EXPECT_EQ(f.upload->abandon().writeCount, 0u) << row.legend << ": only once";
+    EXPECT_EQ(f.upload->beginTurn().writeCount, 0u) << row.legend;
+  }
+}
+
 TEST(EpoUpload, EndingTexts) {
   const struct {
     EpoEnding ending;
@@ -538,6 +562,7 @@ TEST(EpoUpload, EndingTexts) {
       {EpoEnding::Failed, "ACK Failed,Please Try Again!.", "AGPS Message", "Update Failed!", false},
       {EpoEnding::Rejected, "Action Fail,Plaese try again!", "", "Update Failed!", true},
       {EpoEnding::FileShort, "Cannot open EPO file.", "", "Update Failed!", true},
+      {EpoEnding::Abandoned, "Update stopped.", "AGPS Message", "Update Failed!", false},
   };
   for (const auto& row : rows) {
     const EpoEndingTexts t = EpoEndingTextsFor(row.ending);
