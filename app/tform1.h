@@ -266,6 +266,8 @@ class TForm1 : public QWidget {
   void StopReader();
   // Writes a command sequence to the open port with its pauses (on this thread).
   void SendCommands(const CommandSequence& sequence);
+  // Observer called at the end of every per-sentence update (tests, screenshots).
+  std::function<void()> sentenceDisplayed;
   // Switches the link off: the disconnect half of Button1Click.
   void Disconnect();
 

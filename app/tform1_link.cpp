@@ -179,4 +179,5 @@ void TForm1::UpdateSentenceDisplay() {
 
   // 4. Charts, when a satellite cycle has just completed.
   RebuildCharts();
+  if (sentenceDisplayed) sentenceDisplayed();
 }
