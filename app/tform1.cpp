@@ -197,7 +197,7 @@ void TForm1::buildStatusTab() {
   QWidget* tab = TabSheet1;
 
   // Top left: port choice, connect button and console.
-  GroupBox4 = group(tab, "GroupBox4", QString(), 4, 2, 314, 176);
+  GroupBox4 = group(tab, "GroupBox4", QString(), 4, 2, 334, 176);
   Label2 = label(GroupBox4, "Label2", QString::fromUtf8("Please choose\xEF\xBC\x9A"), 8, 12, 0, 18);
   ComboBox2 = combo(GroupBox4, "ComboBox2",
                     {"4800", "9600", "14400", "19200", "38400", "115200"}, 8, 34, 80);
@@ -216,39 +216,39 @@ void TForm1::buildStatusTab() {
     ComboBox1 = ports;
   }
   Button1 = button(GroupBox4, "Button1", QStringLiteral("On"), 182, 33, 64, 24, true);
-  Memo1 = place<QPlainTextEdit>(GroupBox4, "Memo1", 8, 62, 298, 108);
+  Memo1 = place<QPlainTextEdit>(GroupBox4, "Memo1", 8, 62, 318, 108);
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setPlainText(QStringLiteral("Memo1"));  // design-time text; FormCreate empties it
 
   // Date and time.
-  GroupBox2 = group(tab, "GroupBox2", QString(), 4, 180, 314, 40);
-  Label9 = label(GroupBox2, "Label9", QStringLiteral("Date"), 8, 12, 44);
-  EdDate = edit(GroupBox2, "EdDate", 54, 10, 100);
-  Label8 = label(GroupBox2, "Label8", QStringLiteral("Time"), 162, 12, 44);
-  EdTime = edit(GroupBox2, "EdTime", 206, 10, 100);
+  GroupBox2 = group(tab, "GroupBox2", QString(), 4, 180, 334, 40);
+  Label9 = label(GroupBox2, "Label9", QStringLiteral("Date"), 8, 12, 48);
+  EdDate = edit(GroupBox2, "EdDate", 56, 10, 104);
+  Label8 = label(GroupBox2, "Label8", QStringLiteral("Time"), 164, 12, 54);
+  EdTime = edit(GroupBox2, "EdTime", 220, 10, 104);
 
   // Position, fix and the seconds without a 3D fix.
-  GroupBox3 = group(tab, "GroupBox3", QString(), 4, 222, 314, 106);
-  Label6 = label(GroupBox3, "Label6", QStringLiteral("Latitude"), 8, 10, 54);
-  EdLat = edit(GroupBox3, "EdLat", 62, 8, 96);
-  Label7 = label(GroupBox3, "Label7", QStringLiteral("Longitude"), 162, 10, 56);
-  EdLon = edit(GroupBox3, "EdLon", 218, 8, 88);
-  Label3 = label(GroupBox3, "Label3", QStringLiteral("Mode"), 8, 34, 54);
-  EdMode = edit(GroupBox3, "EdMode", 62, 32, 96);
-  Label4 = label(GroupBox3, "Label4", QStringLiteral("Speed"), 162, 34, 56);
-  EdSpeed = edit(GroupBox3, "EdSpeed", 218, 32, 88);
-  Label10 = label(GroupBox3, "Label10", QStringLiteral("PDOP"), 8, 58, 54);
-  EdPDOP = edit(GroupBox3, "EdPDOP", 62, 56, 96);
-  Label5 = label(GroupBox3, "Label5", QStringLiteral("Altitude"), 162, 58, 56);
-  EdHeight = edit(GroupBox3, "EdHeight", 218, 56, 88);
-  TheTime = label(GroupBox3, "TheTime", QStringLiteral("TheTime"), 8, 82, 54);
-  Edit1 = edit(GroupBox3, "Edit1", 62, 80, 96);
+  GroupBox3 = group(tab, "GroupBox3", QString(), 4, 222, 334, 106);
+  Label6 = label(GroupBox3, "Label6", QStringLiteral("Latitude"), 8, 10, 48);
+  EdLat = edit(GroupBox3, "EdLat", 56, 8, 104);
+  Label7 = label(GroupBox3, "Label7", QStringLiteral("Longitude"), 164, 10, 56);
+  EdLon = edit(GroupBox3, "EdLon", 220, 8, 104);
+  Label3 = label(GroupBox3, "Label3", QStringLiteral("Mode"), 8, 34, 48);
+  EdMode = edit(GroupBox3, "EdMode", 56, 32, 104);
+  Label4 = label(GroupBox3, "Label4", QStringLiteral("Speed"), 164, 34, 56);
+  EdSpeed = edit(GroupBox3, "EdSpeed", 220, 32, 104);
+  Label10 = label(GroupBox3, "Label10", QStringLiteral("PDOP"), 8, 58, 48);
+  EdPDOP = edit(GroupBox3, "EdPDOP", 56, 56, 104);
+  Label5 = label(GroupBox3, "Label5", QStringLiteral("Altitude"), 164, 58, 56);
+  EdHeight = edit(GroupBox3, "EdHeight", 220, 56, 104);
+  TheTime = label(GroupBox3, "TheTime", QStringLiteral("TheTime"), 8, 82, 48);
+  Edit1 = edit(GroupBox3, "Edit1", 56, 80, 104);
   Edit1->setText(QStringLiteral("0"));
 
   // Output indicators: three rows GGA GSA GSV / RMC GLL VTG / ZDA MCHN.
-  GroupBox1 = group(tab, "GroupBox1", QString(), 4, 330, 314, 72);
+  GroupBox1 = group(tab, "GroupBox1", QString(), 4, 330, 334, 72);
   struct Indicator {
     QCheckBox** box;
     const char* boxName;
@@ -278,17 +278,17 @@ void TForm1::buildStatusTab() {
 
   // Sky plot and the restart and log buttons. The compass letters and the cross lines lie
   // beneath the chart, which covers them: the visible ones are those of its picture.
-  GroupBox5 = group(tab, "GroupBox5", QString(), 322, 2, 324, 176);
+  GroupBox5 = group(tab, "GroupBox5", QString(), 342, 2, 304, 176);
   setTextColour(GroupBox5, clSilver);
   constexpr int kChartX = 8;
   constexpr int kChartY = 14;
   const int mid = kSkyPlotSizePx / 2;
-  N = label(GroupBox5, "N", QStringLiteral("N"), kChartX + mid - 5, kChartY, 10, 14);
-  S = label(GroupBox5, "S", QStringLiteral("S"), kChartX + mid - 5, kChartY + kSkyPlotSizePx - 14,
-            10, 14);
-  E = label(GroupBox5, "E", QStringLiteral("E"), kChartX + kSkyPlotSizePx - 10, kChartY + mid - 7,
-            10, 14);
-  W = label(GroupBox5, "W", QStringLiteral("W"), kChartX, kChartY + mid - 7, 10, 14);
+  N = label(GroupBox5, "N", QStringLiteral("N"), kChartX + mid - 6, kChartY, 12, 14);
+  S = label(GroupBox5, "S", QStringLiteral("S"), kChartX + mid - 6, kChartY + kSkyPlotSizePx - 14,
+            12, 14);
+  E = label(GroupBox5, "E", QStringLiteral("E"), kChartX + kSkyPlotSizePx - 12, kChartY + mid - 7,
+            12, 14);
+  W = label(GroupBox5, "W", QStringLiteral("W"), kChartX, kChartY + mid - 7, 12, 14);
   for (QLabel* letter : {N, S, E, W}) {
     letter->setAlignment(Qt::AlignCenter);
     setBackColour(letter, clMoneyGreen);
@@ -302,17 +302,17 @@ void TForm1::buildStatusTab() {
                               kSkyPlotSizePx);
   Chart1->setBackgroundImage(MakeSkyBackground(kSkyPlotSizePx));
   Series1 = Chart1->series();
-  hot = button(GroupBox5, "hot", QStringLiteral("hot"), 172, 16, 64);
-  warm = button(GroupBox5, "warm", QStringLiteral("warm"), 172, 44, 64);
-  cold = button(GroupBox5, "cold", QStringLiteral("cold"), 172, 72, 64);
-  StartLog = button(GroupBox5, "StartLog", QStringLiteral("StartLog"), 244, 16, 72);
-  StopLog = button(GroupBox5, "StopLog", QStringLiteral("StopLog"), 244, 44, 72);
-  TntLabel1 = label(GroupBox5, "TntLabel1", QString(QChar(0x00B0)), 244, 76, 12, 16);
+  hot = button(GroupBox5, "hot", QStringLiteral("hot"), 166, 16, 56);
+  warm = button(GroupBox5, "warm", QStringLiteral("warm"), 166, 44, 56);
+  cold = button(GroupBox5, "cold", QStringLiteral("cold"), 166, 72, 56);
+  StartLog = button(GroupBox5, "StartLog", QStringLiteral("StartLog"), 228, 16, 68);
+  StopLog = button(GroupBox5, "StopLog", QStringLiteral("StopLog"), 228, 44, 68);
+  TntLabel1 = label(GroupBox5, "TntLabel1", QString(QChar(0x00B0)), 228, 76, 12, 16);
   setTextColour(TntLabel1, clBlue);
 
   // Signal strengths.
-  GroupBox6 = group(tab, "GroupBox6", QString(), 322, 180, 324, 222);
-  Chart2 = place<BarChart>(GroupBox6, "Chart2", 6, 6, 312, 210);
+  GroupBox6 = group(tab, "GroupBox6", QString(), 342, 180, 304, 222);
+  Chart2 = place<BarChart>(GroupBox6, "Chart2", 6, 6, 292, 210);
   Chart2->setColor(kWindowBlue);
   Chart2->setVerticalAxis(0, 100);
   Chart2->setGradient(clYellow, kBarBackEnd);

@@ -385,6 +385,43 @@ class WindowLayoutTest : public QObject {
     }
   }
 
+  // No caption is cut: every label, button and radio button of the visible groups is wide
+  // enough for its text in the font it is drawn with.
+  void textsFitTheirControls() {
+    const QList<QWidget*> coveredGroups = {form->GroupBox9, form->GroupBox16, form->GroupBox10,
+                                           form->GroupBox11, form->GroupBox17};
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+      bool covered = false;
+      for (QWidget* g : coveredGroups) covered = covered || isWithin(w, g);
+      if (covered || w->isHidden()) continue;
+      const QFontMetrics metrics(w->font());
+      int needed = 0;
+      QString text;
+      if (auto* l = qobject_cast<QLabel*>(w); l != nullptr && !l->wordWrap()) {
+        text = l->text();
+        needed = metrics.horizontalAdvance(text);
+      } else if (auto* b = qobject_cast<QPushButton*>(w)) {
+        text = b->text();
+        needed = metrics.horizontalAdvance(text) + 8;
+      } else if (auto* r = qobject_cast<QRadioButton*>(w)) {
+        text = r->text();
+        needed = metrics.horizontalAdvance(text) + 20;
+      } else {
+        continue;
+      }
+      QVERIFY2(needed <= w->width(), qPrintable(QStringLiteral("%1: \"%2\" needs %3, has %4")
+                                                    .arg(w->objectName(), text).arg(needed).arg(w->width())));
+      QVERIFY2(metrics.height() <= w->height(), qPrintable(w->objectName()));
+    }
+  }
+
+  // The coordinate edits show a whole coordinate text.
+  void coordinateEditsAreWideEnough() {
+    const QString widest = QString::fromLatin1("W 179\xB0" "59'59.99\"");
+    for (QLineEdit* e : {form->EdLat, form->EdLon})
+      QVERIFY2(QFontMetrics(e->font()).horizontalAdvance(widest) + 8 <= e->width(), qPrintable(e->objectName()));
+  }
+
   void colours() {
     const QColor blue(7, 73, 173);
     for (QGroupBox* g : form->findChildren<QGroupBox*>()) {

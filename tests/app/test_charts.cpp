@@ -1,0 +1,279 @@
+// The sky plot and the signal chart as rendered: where bubbles and bars stand, their colours,
+// labels and value marks, the invisible anchors, and the axes of both chart components.
+#include <QtTest>
+#include <cmath>
+#include <string>
+
+#include "app/chart_widgets.h"
+#include "app/message_box.h"
+#include "app/sky_background.h"
+#include "app/tform1.h"
+
+namespace {
+
+// Frames a sentence body as the receiver does: "$", body, "*", XOR in hex, CR LF.
+std::string framed(const std::string& body) {
+  unsigned char sum = 0;
+  for (char c : body) sum = static_cast<unsigned char>(sum ^ static_cast<unsigned char>(c));
+  char tail[8];
+  std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+  return "$" + body + tail;
+}
+
+bool near(QColor a, QColor b, int tolerance = 12) {
+  return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
+         qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+// Share of the pixels within radiusPx of a point that have the colour (labels cover a few).
+double shareOfColour(const QImage& image, QPointF centre, double radiusPx, QColor colour) {
+  int inside = 0;
+  int matching = 0;
+  for (int y = static_cast<int>(centre.y() - radiusPx); y <= centre.y() + radiusPx; ++y)
+    for (int x = static_cast<int>(centre.x() - radiusPx); x <= centre.x() + radiusPx; ++x) {
+      if (std::hypot(x - centre.x(), y - centre.y()) > radiusPx) continue;
+      if (!image.rect().contains(x, y)) continue;
+      ++inside;
+      if (near(QColor(image.pixel(x, y)), colour)) ++matching;
+    }
+  return inside == 0 ? 0 : static_cast<double>(matching) / inside;
+}
+
+const QColor kBlue(0, 0, 255);
+const QColor kSilver(192, 192, 192);
+
+}  // namespace
+
+class ChartsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  TForm1* form = nullptr;
+
+  void feed(const std::string& body) {
+    const SentenceOutcome outcome = form->session.handle(framed(body));
+    QVERIFY2(outcome.valid, body.c_str());
+  }
+
+ private slots:
+  void init() {
+    SetMessageBoxHook([](const MessageBoxRequest&) { return 0; });
+    form = new TForm1;
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+  }
+  void cleanup() {
+    delete form;
+    form = nullptr;
+    SetMessageBoxHook({});
+  }
+
+  // Satellites 3, 17 and 22; 17 and 22 are used in the fix. 3 stands at the zenith, 17 on the
+  // eastern horizon, 22 has empty elevation and azimuth and so stands on the northern horizon.
+  void skyPlotAndBarsOfOneCycle() {
+    feed("GPGSA,A,3,17,22,,,,,,,,,,,2.0,1.0,1.7");
+    feed("GPGSV,1,1,03,3,90,000,40,17,00,090,35,22,,,28");
+    QVERIFY(form->session.state.gsvCycleComplete);
+    form->RebuildCharts();
+    QVERIFY(!form->session.state.gsvCycleComplete);
+
+    // Sky plot: 151 pixels span -150..150, so 100 units are 50 pixels and a radius of 20 units
+    // is 10 pixels; the centre is pixel 75.
+    const struct {
+      const char* legend;
+      QString label;
+      QPointF expectedPx;
+      QColor colour;
+    } bubbles[] = {
+        {"elevation 90: centre", "3", {75, 75}, kSilver},
+        {"elevation 0 azimuth 90: (100, 0), east", "17", {125, 75}, kBlue},
+        {"empty elevation and azimuth: (0, 100), north", "22", {75, 25}, kBlue},
+    };
+    const std::vector<DrawnBubble> drawn = form->Chart1->drawnBubbles();
+    QCOMPARE(drawn.size(), std::size_t{3});  // the four anchors are not drawn
+    const QImage sky = form->Chart1->grab().toImage();
+    for (std::size_t i = 0; i < 3; ++i) {
+      const auto& b = bubbles[i];
+      QCOMPARE(drawn[i].label, b.label);
+      QVERIFY2(qAbs(drawn[i].centrePx.x() - b.expectedPx.x()) < 0.01, b.legend);
+      QVERIFY2(qAbs(drawn[i].centrePx.y() - b.expectedPx.y()) < 0.01, b.legend);
+      QVERIFY2(qAbs(drawn[i].radiusPx - 10) < 0.01, b.legend);
+      QVERIFY2(shareOfColour(sky, b.expectedPx, 8, b.colour) > 0.5, b.legend);
+    }
+    // The four anchors stand in the corners and leave the picture untouched there.
+    QCOMPARE(form->Series1->count(), 7);
+    const QImage picture = form->Chart1->backgroundImage();
+    for (QPoint corner : {QPoint(0, 0), QPoint(150, 0), QPoint(0, 150), QPoint(150, 150)})
+      QCOMPARE(QColor(sky.pixel(corner)), QColor(picture.pixel(corner)));
+
+    // Bars in ascending satellite number: 3 silver, 17 and 22 blue, each value above its bar.
+    const std::vector<DrawnBar> bars = form->Chart2->drawnBars();
+    QCOMPARE(bars.size(), std::size_t{3});
+    const struct {
+      QString label;
+      QString value;
+      QColor colour;
+    } expected[] = {{"3", "40", kSilver}, {"17", "35", kBlue}, {"22", "28", kBlue}};
+    const QImage chart = form->Chart2->grab().toImage();
+    const QRectF plot = form->Chart2->plotRect();
+    for (std::size_t i = 0; i < 3; ++i) {
+      QCOMPARE(bars[i].label, expected[i].label);
+      QCOMPARE(bars[i].valueText, expected[i].value);
+      QCOMPARE(QColor(chart.pixel(bars[i].barPx.center().toPoint())), expected[i].colour);
+      // Height on the fixed 0..100 axis.
+      QVERIFY(qAbs(bars[i].barPx.bottom() - plot.bottom()) < 0.01);
+      QVERIFY(qAbs(bars[i].barPx.height() - expected[i].value.toDouble() / 100 * plot.height()) < 0.01);
+      QVERIFY(bars[i].valueMarkPx.bottom() < bars[i].barPx.top());
+      if (i > 0) QVERIFY(bars[i].barPx.left() > bars[i - 1].barPx.right());
+    }
+  }
+
+  // "07" in GSV and "7" in GSA are different texts: silver.
+  void usedListComparesText() {
+    feed("GPGSA,A,3,7,,,,,,,,,,,,2.0,1.0,1.7");
+    feed("GPGSV,1,1,01,07,45,180,30");
+    form->RebuildCharts();
+    const std::vector<DrawnBar> bars = form->Chart2->drawnBars();
+    QCOMPARE(bars.size(), std::size_t{1});
+    QCOMPARE(bars[0].label, QStringLiteral("07"));
+    QCOMPARE(bars[0].color, clSilver);
+    QCOMPARE(form->Chart1->drawnBubbles().at(0).color, clSilver);
+  }
+
+  // Only a completed group redraws; satellites of an unfinished group join the next one, and
+  // a satellite missing from the next group is gone.
+  void rebuildFollowsCompletedGroups() {
+    feed("GPGSV,2,1,05,01,10,010,11,02,20,020,22,03,30,030,33,04,40,040,44");
+    feed("GPGSV,2,2,05,05,50,050,15");
+    form->RebuildCharts();
+    QCOMPARE(form->Series2->count(), 5);
+
+    feed("GPGSV,2,1,05,01,10,010,11,02,20,020,22,03,30,030,33,06,40,040,44");  // group unfinished
+    form->RebuildCharts();
+    QCOMPARE(form->Series2->count(), 5);  // unchanged
+    QCOMPARE(form->Series2->points().back().label, QStringLiteral("05"));
+
+    feed("GPGSV,1,1,01,09,60,090,39");
+    form->RebuildCharts();
+    QStringList labels;
+    for (const BarPoint& p : form->Series2->points()) labels << p.label;
+    QCOMPARE(labels, QStringList({"01", "02", "03", "06", "09"}));  // 04 and 05 dropped out
+    QCOMPARE(form->Series1->count(), 4 + 5);
+  }
+
+  // --------------------------------------------------------------- the components alone
+
+  void bubbleAxesSpanThePoints_data() {
+    QTest::addColumn<QList<QPointF>>("points");
+    QTest::addColumn<double>("hMin");
+    QTest::addColumn<double>("hMax");
+    QTest::addColumn<double>("vMin");
+    QTest::addColumn<double>("vMax");
+    QTest::newRow("anchors only") << QList<QPointF>{{150, 150}, {-150, -150}} << -150.0 << 150.0 << -150.0 << 150.0;
+    QTest::newRow("points beyond the anchors widen the axes")
+        << QList<QPointF>{{150, 150}, {-150, -150}, {200, -300}} << -150.0 << 200.0 << -300.0 << 150.0;
+    QTest::newRow("lopsided") << QList<QPointF>{{0, 0}, {10, 40}} << 0.0 << 10.0 << 0.0 << 40.0;
+    QTest::newRow("one point: centred on it") << QList<QPointF>{{5, 7}} << 4.0 << 6.0 << 6.0 << 8.0;
+  }
+  void bubbleAxesSpanThePoints() {
+    QFETCH(QList<QPointF>, points);
+    QFETCH(double, hMin);
+    QFETCH(double, hMax);
+    QFETCH(double, vMin);
+    QFETCH(double, vMax);
+    BubbleChart chart;
+    chart.resize(101, 101);
+    for (const QPointF& p : points) chart.series()->addBubble(p.x(), p.y(), 1, QString(), clNone);
+    QCOMPARE(chart.horizontalAxis().min, hMin);
+    QCOMPARE(chart.horizontalAxis().max, hMax);
+    QCOMPARE(chart.verticalAxis().min, vMin);
+    QCOMPARE(chart.verticalAxis().max, vMax);
+    QVERIFY(chart.drawnBubbles().empty());
+    // The extremes land on the chart's edges.
+    QCOMPARE(chart.toPixel(hMin, vMax), QPointF(0, 0));
+    QCOMPARE(chart.toPixel(hMax, vMin), QPointF(100, 100));
+  }
+
+  void bubbleRadiusAndLabelsRender() {
+    BubbleChart chart;
+    chart.resize(201, 201);
+    chart.setColor(clBlack);
+    chart.series()->addBubble(-100, -100, 1, QString(), clNone);
+    chart.series()->addBubble(100, 100, 1, QString(), clNone);
+    chart.series()->addBubble(0, 0, 40, QStringLiteral("88"), clBlue);  // 40 units = 40 pixels
+    const QImage image = chart.grab().toImage();
+    QCOMPARE(chart.drawnBubbles().at(0).radiusPx, 40.0);
+    QVERIFY(near(QColor(image.pixel(100 + 30, 100)), kBlue));
+    QVERIFY(near(QColor(image.pixel(100 - 30, 100 + 10)), kBlue));
+    QVERIFY(near(QColor(image.pixel(100 + 46, 100)), Qt::black));  // just outside
+    // The white label stands in the middle.
+    int white = 0;
+    for (int y = 92; y <= 108; ++y)
+      for (int x = 90; x <= 110; ++x) white += near(QColor(image.pixel(x, y)), Qt::white, 40) ? 1 : 0;
+    QVERIFY(white > 5);
+  }
+
+  void barAxisAndLabels() {
+    BarChart chart;
+    chart.resize(300, 200);
+    const QRectF plot = chart.plotRect();
+    const auto labels = chart.verticalAxisLabels();
+    QVERIFY(labels.size() >= 3);
+    QCOMPARE(labels.front().first, 0.0);
+    QCOMPARE(labels.back().first, 100.0);
+    QCOMPARE(chart.axisLabelColor(), clWhite);
+    // Out-of-range values stay inside the plot.
+    chart.series()->add(150, QStringLiteral("1"), clBlue);
+    chart.series()->add(-20, QStringLiteral("2"), clBlue);
+    chart.series()->add(0, QStringLiteral("3"), clSilver);
+    const auto bars = chart.drawnBars();
+    QVERIFY(qAbs(bars[0].barPx.top() - plot.top()) < 0.01);
+    QVERIFY(bars[1].barPx.height() < 0.01);
+    QVERIFY(bars[2].barPx.height() < 0.01);
+    for (const DrawnBar& b : bars) QVERIFY(chart.rect().contains(b.valueMarkPx.toRect()));
+    chart.series()->clear();
+    QVERIFY(chart.drawnBars().empty());
+  }
+
+  void barBackIsAGradientFromTheCentre() {
+    BarChart chart;
+    chart.resize(300, 200);
+    const QImage image = chart.grab().toImage();
+    const QRectF plot = chart.plotRect();
+    const QColor centre(image.pixel(plot.center().toPoint()));
+    const QColor corner(image.pixel(plot.topLeft().toPoint() + QPoint(3, 3)));
+    QVERIFY2(near(centre, QColor(255, 255, 0), 20), qPrintable(centre.name()));   // yellow
+    QVERIFY2(corner.blue() > 120 && corner.red() < 60 && corner.green() < 60, qPrintable(corner.name()));  // dark blue
+    // Outside the plot: the chart's own colour.
+    QCOMPARE(QColor(image.pixel(1, 1)), ToQColor(kWindowBlue));
+  }
+
+  // The picture: dark ground in the corners, white cross at the centre, rings where a
+  // satellite on the horizon and one at 60 degrees of elevation stand. "Whiteness" is the
+  // smallest channel: high only where white is drawn, low on sea, land and sky.
+  void skyBackground() {
+    const QImage image = MakeSkyBackground(151);
+    QCOMPARE(image.size(), QSize(151, 151));
+    QVERIFY(QColor(image.pixel(2, 2)).value() < 80);
+    QCOMPARE(QColor(image.pixel(75, 75)), QColor(Qt::white));
+    QCOMPARE(QColor(image.pixel(75, 40)), QColor(Qt::white));   // vertical hair
+    QCOMPARE(QColor(image.pixel(110, 75)), QColor(Qt::white));  // horizontal hair
+    // Outer ring at 50 pixels, inner ring at 25: bright on a diagonal crossing.
+    const auto brightestNear = [&image](double x, double y) {
+      int best = 0;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+          best = std::max(best, [](QColor c) { return std::min({c.red(), c.green(), c.blue()}); }(
+                                    QColor(image.pixel(qRound(x) + dx, qRound(y) + dy))));
+      return best;
+    };
+    const double d = 50 / std::sqrt(2.0);
+    QVERIFY(brightestNear(75 + d, 75 + d) > 120);
+    const double e = 25 / std::sqrt(2.0);
+    QVERIFY(brightestNear(75 - e, 75 - e) > 120);
+    QVERIFY(brightestNear(75 + 37 / std::sqrt(2.0), 75 + 37 / std::sqrt(2.0)) < 100);  // between the rings
+  }
+};
+
+QTEST_MAIN(ChartsTest)
+#include "test_charts.moc"
