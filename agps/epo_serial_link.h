@@ -1,0 +1,34 @@
+// The upload loop's port side on a serial port: what the window's upload thread and the
+// command-line tool both hand to RunEpoUpload. Reads only what the port reports as waiting;
+// a quiet turn waits at most about 1 ms for bytes (and wakes at once when they come).
+//
+// Thread rule: used by the upload thread only; the stop flag may be set from any thread
+// (the disconnect step, a signal handler's flag), and is looked at once per turn.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "agps/epo_upload.h"
+
+class SerialPort;
+
+class SerialEpoLink : public EpoLink {
+ public:
+  using ProgressFn = std::function<void(int percent, const std::string& text)>;
+
+  SerialEpoLink(SerialPort& port, const std::atomic<bool>& stop, ProgressFn onProgress = {});
+
+  void write(std::span<const std::uint8_t> bytes) override;
+  long bytesWaiting() override;
+  long read(std::span<std::uint8_t> buffer) override;
+  void idle() override;
+  bool stopRequested() override;
+  void progress(int percent, const std::string& text) override;
+
+ private:
+  SerialPort& port_;
+  const std::atomic<bool>& stop_;
+  ProgressFn onProgress_;
+};
