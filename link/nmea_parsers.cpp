@@ -246,7 +246,7 @@ double StrtodOf(std::string_view text) {
   std::string large;
   const char* c = nullptr;
   if (text.size() < small.size()) {
-    std::memcpy(small.data(), text.data(), text.size());
+    if (!text.empty()) std::memcpy(small.data(), text.data(), text.size());
     small[text.size()] = '\0';
     c = small.data();
   } else {

@@ -35,9 +35,10 @@ bool VerifyChecksum(std::string_view sentence);
 void SplitFields(std::string_view sentence, SentenceFields& fields);
 
 // Cuts a byte stream into sentences across arbitrary read boundaries.
-// Bounded: a run between two "$" longer than kSentenceBufferSize - 1 bytes, or a tail without
-// "$" longer than kCarryOverSize, is no sentence and is dropped, never cut into a false one.
-// NUL bytes are skipped and never hide the sentences that follow them.
+// Bounded: bytes before the first "$" are dropped at once, and a run between two "$" longer
+// than kSentenceBufferSize - 1 bytes is no sentence and is dropped up to the next "$", never
+// cut into a false one; so the carry-over never holds more than one sentence, far below
+// kCarryOverSize. NUL bytes are skipped and never hide the sentences that follow them.
 class SentenceCutter {
  public:
   SentenceCutter();
