@@ -27,8 +27,10 @@
 #include "app/chart_widgets.h"
 #include "app/tcolor.h"
 #include "app/thread1.h"
+#include "commands/epo_state_text.h"
 #include "commands/receiver_commands.h"
 #include "link/nmea_session.h"
+#include "link/sentence_log.h"
 #include "link/serial_port.h"
 
 // A save-file dialog with a filter in the classic "name|pattern|name|pattern" form.
@@ -272,11 +274,32 @@ class TForm1 : public QWidget {
   void Disconnect();
 
   // --- commands and replies
-  // Receiver replies whose address carries "MTK" (PMTK001, PMTK514 ...).
+  // Receiver replies whose address carries "MTK" (PMTK001, PMTK514 ...): picks the handler
+  // by reply number; any other number is ignored.
   void HandlePmtkReply();
+  // One per reply number (001, 500, 501, 514, 705, 707); each reads session.fields and
+  // applies the core's decision for that reply to the controls.
+  void HandlePmtkAck();
+  void HandleFixRateReply();
+  void HandleDgpsModeReply();
+  void HandleNmeaRatesReply();
+  void HandleVersionReply();
+  void HandleEpoInfoReply();
+  // The display reset of the three restart buttons: console, mode and PDOP emptied, the
+  // other fields "0", the fix timer count 0, indicators 1-7 unchecked (MCHN and the
+  // coordinates kept).
+  void ResetAfterRestart();
   // The log step of the per-sentence update: appends the sentence when logging is on and
   // sets StartLog/StopLog from the logging state.
   void WriteSentenceToLog();
+  // Set by the version reply of a receiver that cannot run DGPS or take an EPO update at
+  // exactly ten fixes a second; nothing clears it while the program runs.
+  bool tenHzModel = false;
+  // Sentence log: 1 while on. The file stays open across a disconnect.
+  int logEnabled = 0;
+  SentenceLog logHandle;
+  // "Now" and the time zone for the EPO validity text; tests fix them.
+  std::function<EpoClock()> epoClock = SystemEpoClock;
 
   // --- assisted-GPS update
   // Stops a running upload thread (disconnect); nothing when none runs.
