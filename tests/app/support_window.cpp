@@ -59,6 +59,26 @@ void WindowFixture::disconnect() {
   if (form_->Button1->text() == QLatin1String("Off")) form_->Button1->click();
 }
 
+bool WindowFixture::connectAndSettle(int timeoutMs) {
+  if (!connect()) return false;
+  return pumpUntil([this] { return memoInserted_.contains(QLatin1String("$PMTK500,")); }, timeoutMs);
+}
+
+bool WindowFixture::sendFromReceiver(const std::vector<std::string>& lines, int timeoutMs) {
+  if (lines.empty()) return true;
+  std::vector<std::string> replay = lines;
+  replay.push_back(FramedSentence("GPTXT,01,01,02,END OF TEST REPLY"));
+  QString last = QString::fromLatin1(lines.back().data(), static_cast<qsizetype>(lines.back().size()));
+  last.remove(QLatin1Char('\r'));
+  const qsizetype seenBefore = memoInserted_.size();
+  sim_->withModel([&](sim::ReceiverModel& m) {
+    m.options().replayFast = true;
+    m.options().replayLoop = false;
+    m.startReplay(replay);
+  });
+  return pumpUntil([&] { return memoInserted_.indexOf(last, seenBefore) >= 0; }, timeoutMs);
+}
+
 bool WindowFixture::pumpUntil(const std::function<bool()>& condition, int timeoutMs) {
   QElapsedTimer timer;
   timer.start();

@@ -49,6 +49,14 @@ class WindowFixture {
   // (the memo itself is emptied every 50 lines).
   const QString& memoInserted() const { return memoInserted_; }
   void clearMemoRecord() { memoInserted_.clear(); }
+  // Connects and waits until the replies to the connect queries have been handled (the
+  // fix-period reply, the last of them, has reached the console). Needs a receiver that
+  // keeps talking, since a sentence is handled only once the next one begins.
+  bool connectAndSettle(int timeoutMs = 10000);
+  // Has the simulated receiver send these lines (each a whole sentence with its line end)
+  // and then one more sentence, so the last of them is handed over too; waits until the
+  // last one has reached the console. Ends the receiver's own periodic output.
+  bool sendFromReceiver(const std::vector<std::string>& lines, int timeoutMs = 10000);
 
  private:
   QTemporaryDir portDir_;
