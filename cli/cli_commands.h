@@ -1,0 +1,22 @@
+// The commands of torvikel-cli. Each takes the arguments after its name and returns the
+// process exit code (kExitSuccess, kExitFailure, kExitUsage).
+//
+// Thread rule: main thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+using CliArgs = std::vector<std::string>;
+
+int RunPorts(const CliArgs& args);
+int RunMonitor(const CliArgs& args);
+int RunSend(const CliArgs& args);
+int RunLog(const CliArgs& args);
+int RunEpoUpdate(const CliArgs& args);
+
+extern const char* const kPortsHelp;
+extern const char* const kMonitorHelp;
+extern const char* const kSendHelp;
+extern const char* const kLogHelp;
+extern const char* const kEpoUpdateHelp;

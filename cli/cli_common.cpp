@@ -1,0 +1,127 @@
+// Shared pieces of the command-line tool: signals, messages, option parsing.
+//
+// Thread rule: the signal handler only stores into a lock-free atomic; the rest runs on the
+// main thread.
+#include "cli/cli_common.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::atomic<bool> gStop{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+extern "C" void onStopSignal(int) { gStop.store(true); }
+
+}  // namespace
+
+std::atomic<bool>& StopRequested() { return gStop; }
+
+void InstallStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocking call returns early and the loop looks at the flag
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A closed stdout pipe shows as a failed write, which ends the command cleanly.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::string OneLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      // A run of line-break characters becomes one blank, and none where a blank is already.
+      while (i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n')) ++i;
+      if (!line.empty() && line.back() != ' ' && i + 1 < text.size() && text[i + 1] != ' ') line.push_back(' ');
+      continue;
+    }
+    line.push_back(c);
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+void PrintError(std::string_view message) {
+  const std::string line = std::string(kProgramName) + ": " + OneLine(message) + "\n";
+  std::fflush(stdout);
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+bool WriteOut(std::string_view text) {
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) return false;
+  return std::fflush(stdout) == 0;
+}
+
+std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                                    std::string* error) {
+  ParsedArgs parsed;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      parsed.positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& s : specs) {
+      if (s.name == name) spec = &s;
+    }
+    if (spec == nullptr) {
+      *error = "unknown option " + name;
+      return std::nullopt;
+    }
+    if (!spec->takesValue) {
+      if (equals != std::string::npos) {
+        *error = name + " takes no value";
+        return std::nullopt;
+      }
+      parsed.flags.insert(name);
+      continue;
+    }
+    if (equals != std::string::npos) {
+      parsed.values[name] = arg.substr(equals + 1);
+    } else if (i + 1 < args.size()) {
+      parsed.values[name] = args[++i];
+    } else {
+      *error = name + " needs a value";
+      return std::nullopt;
+    }
+  }
+  return parsed;
+}
+
+std::optional<double> ParseSeconds(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
+  if (!(value > 0) || value > 86400) return std::nullopt;
+  return value;
+}
+
+int UsageError(std::string_view command, std::string_view message) {
+  std::string hint = std::string(kProgramName);
+  if (!command.empty()) hint += " " + std::string(command);
+  PrintError(std::string(message) + " (see " + hint + " --help)");
+  return kExitUsage;
+}

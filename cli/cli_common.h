@@ -1,0 +1,68 @@
+// What every command of torvikel-cli shares: exit codes, the stop request of Ctrl-C and
+// SIGTERM, one-line error messages, the small option parser, and the port options.
+//
+// Thread rule: the stop flag may be read from any thread and is set by the signal handler;
+// everything else belongs to the main thread.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+inline constexpr const char* kProgramName = "torvikel-cli";
+inline constexpr const char* kDefaultPortText = "Com1";
+inline constexpr const char* kDefaultBaudText = "115200";
+
+// Set by SIGINT and SIGTERM once InstallStopSignals() has run.
+std::atomic<bool>& StopRequested();
+void InstallStopSignals();
+
+// "torvikel-cli: <message>" on standard error, always one line: line breaks inside the
+// message (some of the receiver's own texts carry them) are folded into blanks.
+void PrintError(std::string_view message);
+// The same text folded onto one line, for stdout.
+std::string OneLine(std::string_view text);
+
+bool StdoutIsTerminal();
+
+// Writes all of text to stdout and flushes. False when stdout is gone (a closed pipe).
+bool WriteOut(std::string_view text);
+
+// Options of one command: "--name value", "--name=value", flags without a value, the rest
+// positional. "--" ends the options.
+struct OptionSpec {
+  std::string name;  // "--port"
+  bool takesValue = false;
+};
+struct ParsedArgs {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> values;
+  std::set<std::string> flags;
+  bool has(const std::string& name) const { return flags.count(name) > 0 || values.count(name) > 0; }
+  std::string value(const std::string& name, const std::string& fallback) const {
+    const auto it = values.find(name);
+    return it == values.end() ? fallback : it->second;
+  }
+};
+// nullopt and *error set on an unknown option or a missing value.
+std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                                    std::string* error);
+
+// --port and --baud, shared by every command that opens the receiver's port.
+inline const OptionSpec kPortOption{"--port", true};
+inline const OptionSpec kBaudOption{"--baud", true};
+inline const OptionSpec kHelpOption{"--help", false};
+
+// A time-out option in seconds ("3", "0.5"); nullopt unless a number above 0 and at most a day.
+std::optional<double> ParseSeconds(const std::string& text);
+
+// Prints a usage error and the hint to --help; returns kExitUsage.
+int UsageError(std::string_view command, std::string_view message);

@@ -1,0 +1,81 @@
+// ReceiverLink: connect steps, the reader thread and the queue to the main thread.
+//
+// Thread rule: deliver() runs on the reader thread; all else on the main thread.
+#include "cli/cli_link.h"
+
+#include "cli/cli_common.h"
+#include "commands/serial_command_port.h"
+#include "link/port_open.h"
+#include "link/reader_loop.h"
+
+namespace {
+constexpr std::size_t kQueueLimit = 4096;  // sentences waiting for the main thread
+// How often a waiting thread looks at the stop requests when nothing wakes it.
+constexpr auto kStopCheckInterval = std::chrono::milliseconds(100);
+}  // namespace
+
+std::unique_ptr<ReceiverLink> ReceiverLink::open(const std::string& portText, const std::string& baudText,
+                                                 std::string* error) {
+  PortOpenResult opened = OpenComPortSteps(portText, baudText, /*allowDevicePath=*/true);
+  if (!opened.port) {
+    *error = opened.error;
+    return nullptr;
+  }
+  std::unique_ptr<ReceiverLink> link(new ReceiverLink());
+  link->port_ = std::move(opened.port);
+  link->devicePath_ = opened.devicePath;
+  return link;
+}
+
+ReceiverLink::~ReceiverLink() { stopReader(); }
+
+void ReceiverLink::startReader() {
+  if (reader_.joinable()) return;
+  readerStop_ = false;
+  reader_ = std::thread([this] {
+    RunReaderLoop(
+        *port_, [this] { return readerStop_.load(); }, [this](std::string_view sentence) { deliver(sentence); });
+  });
+}
+
+void ReceiverLink::stopReader() {
+  if (!reader_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    readerStop_ = true;
+  }
+  drained_.notify_all();
+  port_->interrupt();
+  reader_.join();
+}
+
+void ReceiverLink::deliver(std::string_view sentence) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (queue_.size() >= kQueueLimit && !readerStop_) drained_.wait_for(lock, kStopCheckInterval);
+  if (readerStop_) return;
+  queue_.emplace_back(sentence);
+  lock.unlock();
+  arrived_.notify_one();
+}
+
+std::optional<std::string> ReceiverLink::nextSentence(Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (StopRequested()) return std::nullopt;
+    if (!queue_.empty()) {
+      std::string sentence = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      drained_.notify_one();
+      return sentence;
+    }
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) return std::nullopt;
+    arrived_.wait_until(lock, std::min(deadline, now + kStopCheckInterval));
+  }
+}
+
+void ReceiverLink::send(const CommandSequence& sequence) {
+  SerialCommandPort commandPort(*port_);
+  RunCommandSequence(commandPort, sequence);
+}

@@ -1,0 +1,63 @@
+// The receiver's port for the command-line tool: opened with the window's connect steps,
+// read by the core's read loop on a thread of its own, each sentence handed to the main
+// thread through a queue. The queue is bounded; when the main thread falls behind, the
+// reader waits for it (as the window's reader waits for its hand-off), so no sentence is
+// ever lost between the two.
+//
+// Thread rule: the reader thread only runs RunReaderLoop and pushes into the queue; every
+// other member is for the main thread. The destructor stops the reader and joins it before
+// the port goes away.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "commands/receiver_commands.h"
+#include "link/serial_port.h"
+
+class ReceiverLink {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Opens portText ("Com3", or a device path) at baudText through the connect steps. On
+  // failure returns null and the step's message in *error ("Open ComPort failed." ...).
+  static std::unique_ptr<ReceiverLink> open(const std::string& portText, const std::string& baudText,
+                                            std::string* error);
+  ~ReceiverLink();
+  ReceiverLink(const ReceiverLink&) = delete;
+  ReceiverLink& operator=(const ReceiverLink&) = delete;
+
+  void startReader();
+  // Ends the reader and joins it; sentences already queued stay available.
+  void stopReader();
+
+  // The next sentence as cut from the stream ("$" up to the next "$"), waiting at most until
+  // deadline. Nullopt at the deadline or once a stop has been requested (Ctrl-C, SIGTERM).
+  std::optional<std::string> nextSentence(Clock::time_point deadline);
+
+  // Writes the steps of a button's sequence, with its pauses, on the calling thread.
+  void send(const CommandSequence& sequence);
+
+  SerialPort& port() { return *port_; }
+  const std::string& devicePath() const { return devicePath_; }
+
+ private:
+  ReceiverLink() = default;
+  void deliver(std::string_view sentence);
+
+  std::shared_ptr<SerialPort> port_;
+  std::string devicePath_;
+  std::thread reader_;
+  std::atomic<bool> readerStop_{false};
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::condition_variable drained_;
+  std::deque<std::string> queue_;
+};

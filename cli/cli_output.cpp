@@ -1,0 +1,254 @@
+// Texts, JSON and reply descriptions of the command-line tool.
+//
+// Thread rule: pure functions.
+#include "cli/cli_output.h"
+
+#include <cstdio>
+
+#include "commands/epo_state_text.h"
+
+std::string Latin1ToUtf8(std::string_view latin1) {
+  std::string out;
+  out.reserve(latin1.size() + latin1.size() / 8);
+  for (const char c : latin1) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out.push_back(c);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+      out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string JsonString(std::string_view latin1) {
+  std::string out = "\"";
+  for (const char c : Latin1ToUtf8(latin1)) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+          out += escaped;
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+void JsonObject::key(std::string_view name) {
+  if (body_.size() > 1) body_.push_back(',');
+  body_ += JsonString(name);
+  body_.push_back(':');
+}
+
+JsonObject& JsonObject::text(std::string_view name, std::string_view latin1) {
+  key(name);
+  body_ += JsonString(latin1);
+  return *this;
+}
+
+JsonObject& JsonObject::number(std::string_view name, long long value) {
+  key(name);
+  body_ += std::to_string(value);
+  return *this;
+}
+
+JsonObject& JsonObject::boolean(std::string_view name, bool value) {
+  key(name);
+  body_ += value ? "true" : "false";
+  return *this;
+}
+
+JsonObject& JsonObject::raw(std::string_view name, std::string_view json) {
+  key(name);
+  body_ += json;
+  return *this;
+}
+
+std::string JsonArray(const std::vector<std::string>& elements) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    out += elements[i];
+  }
+  out.push_back(']');
+  return out;
+}
+
+std::string_view SentenceText(std::string_view sentence) {
+  const std::size_t end = sentence.find_first_of("\r\n");
+  return end == std::string_view::npos ? sentence : sentence.substr(0, end);
+}
+
+namespace {
+
+std::string DgpsName(long mode) {
+  const std::optional<std::string_view> radio = DgpsRadioToCheck(mode);
+  if (radio) {
+    for (const DgpsChoice& choice : kDgpsChoices) {
+      if (*radio == choice.radioName) return choice.name;
+    }
+  }
+  return "unknown";
+}
+
+struct Reporter {
+  std::string address;
+  ReplyReport report;
+
+  void operator()(const PmtkAck& ack) {
+    const MessageBoxText box = AckMessage(ack);
+    report.text = address + ": command " + std::to_string(ack.command) + " acknowledged with flag " +
+                  std::to_string(ack.flag) + ": " + std::string(box.text);
+    report.json = JsonObject()
+                      .text("kind", report.kind)
+                      .number("command", ack.command)
+                      .number("flag", ack.flag)
+                      .boolean("accepted", AckAccepted(ack))
+                      .text("text", box.text)
+                      .str();
+  }
+  void operator()(const PmtkFixPeriod& reply) {
+    report.text = address + ": fix period " + std::to_string(reply.fixPeriodMs) + " ms";
+    report.json = JsonObject().text("kind", report.kind).number("fixPeriodMs", reply.fixPeriodMs).str();
+  }
+  void operator()(const PmtkDgpsMode& reply) {
+    const std::string name = DgpsName(reply.mode);
+    report.text = address + ": DGPS mode " + std::to_string(reply.mode) + " (" + name + ")";
+    report.json = JsonObject().text("kind", report.kind).number("mode", reply.mode).text("name", name).str();
+  }
+  void operator()(const PmtkOutputRates& reply) {
+    report.text = address + ": output rates";
+    JsonObject json;
+    json.text("kind", report.kind);
+    for (int k = 0; k < kNmeaKindCount; ++k) {
+      const long rate = reply.rateOf(static_cast<NmeaKind>(k));
+      report.text += std::string(k == 0 ? " " : ", ") + kNmeaKindNames[k] + " " + std::to_string(rate);
+      json.number(kNmeaKindNames[k], rate);
+    }
+    report.json = json.str();
+  }
+  void operator()(const PmtkVersion& reply) {
+    const VersionUpdate update = VersionReplyUpdate(reply, /*button5Enabled=*/false);
+    report.text = address + ": firmware " + update.label27Text;
+    if (update.listedModel) {
+      report.text += " (listed model: 10 fixes a second offered";
+      if (update.setTenHzModel) report.text += "; no DGPS and no EPO update at 10 fixes a second";
+      report.text += ")";
+    } else {
+      report.text += " (unlisted model)";
+    }
+    report.json = JsonObject()
+                      .text("kind", report.kind)
+                      .text("release", reply.release)
+                      .text("buildId", reply.buildId)
+                      .text("model", reply.model)
+                      .text("fourth", reply.fourth)
+                      .text("text", update.label27Text)
+                      .boolean("listedModel", update.listedModel)
+                      .boolean("tenHzModel", update.setTenHzModel)
+                      .str();
+  }
+  void operator()(const PmtkEpoState& reply) {
+    const std::string text = EpoStateText(reply, SystemEpoClock(), IsoEpoTextFormat());
+    report.text = address + ": EPO data: " + text;
+    report.json = JsonObject()
+                      .text("kind", report.kind)
+                      .text("sets", reply.setsText)
+                      .number("firstWeek", reply.firstWeek)
+                      .number("firstTowSec", reply.firstTowSec)
+                      .number("lastWeek", reply.lastWeek)
+                      .number("lastTowSec", reply.lastTowSec)
+                      .text("text", text)
+                      .str();
+  }
+};
+
+}  // namespace
+
+std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome, const SentenceFields& fields) {
+  if (!outcome.valid) return std::nullopt;
+  const std::string address(fields[0]);
+  switch (outcome.route) {
+    case SentenceRoute::MtkReply: {
+      std::optional<PmtkReply> reply = DecodePmtkReply(fields);
+      if (!reply) return std::nullopt;
+      Reporter reporter{address, {}};
+      reporter.report.kind = std::string(PmtkReplyKindName(*reply));
+      std::visit(reporter, *reply);
+      reporter.report.pmtk = std::move(reply);
+      return reporter.report;
+    }
+    case SentenceRoute::Zrn818: {
+      ReplyReport report;
+      report.kind = "fixRateReset";
+      report.text = address + ": Set Successful!";
+      report.json = JsonObject().text("kind", report.kind).text("text", "Set Successful!").str();
+      return report;
+    }
+    case SentenceRoute::Zrn001: {
+      ReplyReport report;
+      report.kind = "modeReply";
+      report.text = address + ": mode reply" +
+                    (outcome.showFixRateGroup ? std::string(", the fix update rate can be set") : std::string());
+      report.json = JsonObject()
+                        .text("kind", report.kind)
+                        .text("mode", fields[1])
+                        .boolean("fixRateSettable", outcome.showFixRateGroup)
+                        .str();
+      return report;
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+bool IsStartupNotice(const SentenceOutcome& outcome, const SentenceFields& fields) {
+  if (!outcome.valid || outcome.route != SentenceRoute::MtkReply) return false;
+  const std::optional<long> number = PmtkReplyNumber(fields[0]);
+  return number && *number == 10 && FieldToLong(fields[1]) == 1;
+}
+
+std::string SentenceJson(std::string_view sentence, const ReceiverState& state,
+                         const std::vector<ChartSatellite>* satellites, const std::optional<ReplyReport>& reply) {
+  const Display_SatInfo_st& info = state.satInfo;
+  JsonObject json;
+  json.text("sentence", SentenceText(sentence))
+      .text("dateText", info.dateText)
+      .text("timeText", info.timeText)
+      .text("latText", info.latText)
+      .text("lonText", info.lonText)
+      .text("altitudeText", info.altitudeText)
+      .text("fixModeText", info.fixModeText)
+      .text("speedText", info.speedText)
+      .text("pdopText", info.pdopText)
+      .text("hdopText", info.hdopText)
+      .text("vdopText", info.vdopText)
+      .number("fixTimerSeconds", state.fixTimerSeconds);
+  if (satellites != nullptr) {
+    std::vector<std::string> items;
+    items.reserve(satellites->size());
+    for (const ChartSatellite& s : *satellites) {
+      items.push_back(JsonObject()
+                          .text("prn", s.prn)
+                          .text("elevation", s.elevationText)
+                          .text("azimuth", s.azimuthText)
+                          .text("snr", s.snrText)
+                          .boolean("used", s.used)
+                          .str());
+    }
+    json.raw("satellites", JsonArray(items));
+  }
+  if (reply) json.raw("reply", reply->json);
+  return json.str();
+}

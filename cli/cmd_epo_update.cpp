@@ -1,0 +1,263 @@
+// torvikel-cli epo-update: the assisted-GPS update without a window. The EPO file comes from
+// the user (--file, kept) or from the EPO server as "Update" fetches it (deleted after the
+// upload); the receiver is switched to binary output and the core's upload machine carries
+// the file over, with a progress bar on the terminal. Every ending, Ctrl-C included, leaves
+// the receiver in NMEA output: the upload machine writes the output-mode packet.
+//
+// Thread rule: main thread only (the download and the upload block it; the stop flag of
+// Ctrl-C and SIGTERM is looked at by both).
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "agps/epo_download.h"
+#include "agps/epo_packets.h"
+#include "agps/epo_serial_link.h"
+#include "agps/epo_upload.h"
+#include "cli/cli_commands.h"
+#include "cli/cli_common.h"
+#include "cli/cli_link.h"
+#include "link/port_open.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kDefaultSilenceTimeoutSec = 20.0;
+// After the switch to binary output the receiver needs a moment before it listens at the new
+// rate; the window waits this long too.
+constexpr auto kBinarySwitchWait = std::chrono::milliseconds(1000);
+constexpr int kBarWidth = 40;
+
+// A private directory for a downloaded file, removed with everything in it at the end, so
+// that a download never touches a file of the user's.
+class DownloadDirectory {
+ public:
+  DownloadDirectory() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/torvikel-epo-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~DownloadDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  DownloadDirectory(const DownloadDirectory&) = delete;
+  DownloadDirectory& operator=(const DownloadDirectory&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Shows the upload's progress: a bar redrawn in place on a terminal, otherwise one line per
+// new percentage.
+class ProgressDisplay {
+ public:
+  ProgressDisplay(bool terminal, int totalPackets) : terminal_(terminal), total_(totalPackets) {}
+  void show(int percent, const std::string& text) {
+    if (percent == lastPercent_ && !terminal_) return;
+    lastPercent_ = percent;
+    ++sent_;
+    const std::string firstLine = text.substr(0, text.find('\n'));
+    if (!terminal_) {
+      WriteOut(firstLine + "\n");
+      return;
+    }
+    const int filled = percent * kBarWidth / 100;
+    std::string line = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
+                       std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " + firstLine + "  (" +
+                       std::to_string(sent_) + "/" + std::to_string(total_) + " packets)\x1b[K";
+    WriteOut(line);
+    open_ = true;
+  }
+  void finish() {
+    if (open_) WriteOut("\n");
+    open_ = false;
+  }
+
+ private:
+  bool terminal_;
+  int total_;
+  int sent_ = 0;
+  int lastPercent_ = -1;
+  bool open_ = false;
+};
+
+// The serial port side of the upload with a bound on silence: when no data packet has gone
+// out for the given time (the receiver never switched to binary output, or stopped
+// answering), the upload is stopped as Ctrl-C stops it.
+class GuardedLink : public EpoLink {
+ public:
+  GuardedLink(SerialPort& port, Clock::duration silenceLimit, ProgressDisplay& display)
+      : inner_(port, StopRequested()), silenceLimit_(silenceLimit), quietSince_(Clock::now()), display_(display) {}
+
+  void write(std::span<const std::uint8_t> bytes) override { inner_.write(bytes); }
+  long bytesWaiting() override { return inner_.bytesWaiting(); }
+  long read(std::span<std::uint8_t> buffer) override { return inner_.read(buffer); }
+  void idle() override { inner_.idle(); }
+  bool stopRequested() override {
+    if (inner_.stopRequested()) return true;
+    if (Clock::now() - quietSince_ > silenceLimit_) timedOut_ = true;
+    return timedOut_;
+  }
+  void progress(int percent, const std::string& text) override {
+    quietSince_ = Clock::now();
+    display_.show(percent, text);
+  }
+  bool timedOut() const { return timedOut_; }
+
+ private:
+  SerialEpoLink inner_;
+  Clock::duration silenceLimit_;
+  Clock::time_point quietSince_;
+  ProgressDisplay& display_;
+  bool timedOut_ = false;
+};
+
+std::string secondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
+
+// Waits, but gives up at once on Ctrl-C.
+void pauseUnlessStopped(Clock::duration wait) {
+  const Clock::time_point until = Clock::now() + wait;
+  while (!StopRequested() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+}  // namespace
+
+const char* const kEpoUpdateHelp =
+    "Usage: torvikel-cli epo-update [--port P] [--baud B] [--file F | --server HOST[:PORT]]\n"
+    "                               [--timeout SEC]\n"
+    "\n"
+    "Updates the receiver's assisted-GPS (EPO) data, as the window's \"Update\" does: gets the\n"
+    "EPO file, switches the receiver to binary output at 115200 baud, uploads the file packet\n"
+    "by packet against the receiver's acknowledgements, then returns the receiver to NMEA\n"
+    "output at the rate of --baud.\n"
+    "\n"
+    "The file: --file F uploads F, which belongs to you and is kept. Without --file,\n"
+    "\"MTK7d.EPO\" is downloaded by FTP from --server, else from $TORVIKEL_EPO_SERVER, else\n"
+    "from localhost (port 21), into a private temporary directory, and deleted after the\n"
+    "upload.\n"
+    "\n"
+    "Progress: a bar on a terminal, else one line per percentage. The endings print the\n"
+    "window's messages: \"Update completed.\" and \"Update Success\"; \"ACK Failed,Please Try\n"
+    "Again!.\" when the receiver keeps sending other packets; \"Action Fail,Plaese try again!\"\n"
+    "when it refuses a packet. Ctrl-C or SIGTERM, and a receiver silent for --timeout seconds\n"
+    "(default 20; no data packet acknowledged), stop the upload with \"Update stopped.\"; the\n"
+    "receiver is returned to NMEA output all the same.\n"
+    "\n"
+    "Options:\n"
+    "  --port P          Com1 ... Com99 or a device path (default Com1)\n"
+    "  --baud B          the line speed of NMEA output, before and after (default 115200)\n"
+    "  --file F          upload this EPO file (60-byte records, at most 268800 bytes)\n"
+    "  --server H[:P]    the EPO server to download from\n"
+    "  --timeout SEC     the longest silence of the receiver during the upload (default 20)\n"
+    "\n"
+    "Exit codes: 0 update completed, 1 any other ending or failure, 2 usage error.\n";
+
+int RunEpoUpdate(const CliArgs& args) {
+  std::string error;
+  const std::optional<ParsedArgs> parsed = ParseArgs(
+      args, {kPortOption, kBaudOption, {"--file", true}, {"--server", true}, {"--timeout", true}, kHelpOption}, &error);
+  if (!parsed) return UsageError("epo-update", error);
+  if (parsed->has("--help")) return WriteOut(kEpoUpdateHelp) ? kExitSuccess : kExitFailure;
+  if (!parsed->positional.empty()) return UsageError("epo-update", "unexpected argument \"" + parsed->positional[0] + "\"");
+  if (parsed->has("--file") && parsed->has("--server")) return UsageError("epo-update", "--file and --server exclude each other");
+  if (parsed->has("--file") && parsed->value("--file", "").empty()) return UsageError("epo-update", "--file needs a file name");
+  if (parsed->has("--server") && !EpoParseServer(parsed->value("--server", ""))) {
+    return UsageError("epo-update", "--server takes HOST or HOST:PORT, not \"" + parsed->value("--server", "") + "\"");
+  }
+  const std::optional<double> silenceSec = ParseSeconds(parsed->value("--timeout", "20"));
+  if (!silenceSec) return UsageError("epo-update", "--timeout takes seconds above 0, not \"" + parsed->value("--timeout", "") + "\"");
+  const std::string baudText = parsed->value("--baud", kDefaultBaudText);
+
+  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(parsed->value("--port", kDefaultPortText), baudText, &error);
+  if (!link) {
+    PrintError(error);
+    return kExitFailure;
+  }
+  // The connect steps accepted the rate, so it is a whole number above 0.
+  const auto nmeaBaud = static_cast<std::uint32_t>(BaudOfText(baudText));
+
+  // The file.
+  DownloadDirectory downloads;
+  std::string path;
+  const bool downloaded = !parsed->has("--file");
+  if (downloaded) {
+    if (downloads.path().empty()) {
+      PrintError("cannot create a temporary directory for the download");
+      return kExitFailure;
+    }
+    WriteOut("Downloading EPO File...\n");
+    EpoDownloadOptions options;
+    options.server = parsed->value("--server", "");
+    options.directory = downloads.path();
+    options.cancel = &StopRequested();
+    const EpoDownloadResult result = EpoDownload(options);
+    if (!result.ok) {
+      if (StopRequested()) {
+        PrintError("Update stopped. (interrupted during the download)");
+      } else {
+        PrintError(std::string(kEpoDownloadFailedMessage) + " (" + result.detail + ")");
+      }
+      return kExitFailure;
+    }
+    path = result.localPath;
+  } else {
+    path = parsed->value("--file", "");
+  }
+  std::string detail;
+  EpoFilePtr file = EpoOpenFile(path, &detail);
+  if (!file) {
+    PrintError("Cannot open EPO file. (" + detail + ")");
+    return kExitFailure;
+  }
+
+  EpoUploadOptions uploadOptions;
+  uploadOptions.fileName = path;
+  uploadOptions.deleteFileAtEnd = downloaded;
+  uploadOptions.endingBaudRate = [nmeaBaud] { return nmeaBaud; };
+  EpoUpload upload(std::move(file), uploadOptions);
+  ProgressDisplay display(StdoutIsTerminal(), upload.state().epoTotalPackets);
+  WriteOut("Uploading " + path + ": " + std::to_string(upload.state().epoTotalPackets) +
+           " packets. DO NOT remove the mini USB cable (connection) when updating EPO data.\n");
+
+  // Switch the receiver to binary output, then follow it to the binary exchange's rate.
+  link->send(BinaryProtocolSwitchCommands());
+  pauseUnlessStopped(kBinarySwitchWait);
+  SerialPort& port = link->port();
+  LineState line;
+  if (port.getState(line)) {
+    line.baudRate = kEpoUploadBaudRate;
+    port.setState(line);
+  }
+
+  GuardedLink guarded(port, std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*silenceSec)), display);
+  EpoEnding ending = StopRequested() ? EpoEnding::None : RunEpoUpload(upload, guarded);
+  display.finish();
+  std::string reason;
+  if (ending == EpoEnding::None) {
+    // Ctrl-C, SIGTERM or silence: hand the receiver back to NMEA before leaving.
+    const EpoTurn turn = upload.abandon();
+    for (std::size_t i = 0; i < turn.writeCount; ++i) guarded.write(turn.writes[i]);
+    ending = EpoEnding::Abandoned;
+    reason = guarded.timedOut() ? "no answer from the receiver for " + secondsText(*silenceSec) : "interrupted";
+  }
+
+  const EpoEndingTexts texts = EpoEndingTextsFor(ending);
+  if (ending == EpoEnding::Completed) {
+    return WriteOut(std::string(texts.message) + "\n" + texts.labelText + "\n") ? kExitSuccess : kExitFailure;
+  }
+  WriteOut(std::string(texts.labelText) + "\n");
+  PrintError(std::string(texts.message) + (reason.empty() ? "" : " (" + reason + ")"));
+  return kExitFailure;
+}

@@ -1,0 +1,76 @@
+// torvikel-cli log FILE: the sentence log without a window. Every sentence that passes the
+// checksum test is appended to FILE byte for byte as received (its CR LF and any stray bytes
+// before the next "$" included), through the same log writer as the window's, until Ctrl-C
+// or SIGTERM. The tool sends nothing to the receiver.
+//
+// Thread rule: main thread (checksum test, writing), plus the link's reader thread.
+#include <string>
+
+#include "cli/cli_commands.h"
+#include "cli/cli_common.h"
+#include "cli/cli_link.h"
+#include "link/nmea_session.h"
+#include "link/sentence_log.h"
+
+const char* const kLogHelp =
+    "Usage: torvikel-cli log [--port P] [--baud B] FILE\n"
+    "\n"
+    "Records the receiver's sentences into FILE until Ctrl-C or SIGTERM: every sentence that\n"
+    "passes the checksum test, byte for byte as received, nothing else (no header, no time\n"
+    "stamps), as the window's log does. FILE is used exactly as given: unlike the window,\n"
+    "which always appends \".TXT\" to the chosen name, nothing is appended. An existing FILE\n"
+    "is emptied first. Other programs may read FILE while it is being written. Nothing is\n"
+    "sent to the receiver. A sentence is complete, and written, once the next one begins.\n"
+    "\n"
+    "Options:\n"
+    "  --port P   Com1 ... Com99 or a device path (default Com1)\n"
+    "  --baud B   line speed (default 115200)\n"
+    "\n"
+    "Exit codes: 0 ended by Ctrl-C or SIGTERM with every sentence written, 1 the port or\n"
+    "FILE could not be opened or a write failed, 2 usage error.\n";
+
+int RunLog(const CliArgs& args) {
+  std::string error;
+  const std::optional<ParsedArgs> parsed = ParseArgs(args, {kPortOption, kBaudOption, kHelpOption}, &error);
+  if (!parsed) return UsageError("log", error);
+  if (parsed->has("--help")) return WriteOut(kLogHelp) ? kExitSuccess : kExitFailure;
+  if (parsed->positional.size() != 1) return UsageError("log", "log takes one FILE");
+  const std::string& path = parsed->positional[0];
+  if (path.empty()) return UsageError("log", "the FILE name is empty");
+
+  std::unique_ptr<ReceiverLink> link =
+      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &error);
+  if (!link) {
+    PrintError(error);
+    return kExitFailure;
+  }
+  SentenceLog log;
+  if (!log.open(path)) {
+    PrintError("Open Error: cannot create " + path);
+    return kExitFailure;
+  }
+  WriteOut("Logging " + link->devicePath() + " to " + path + "; Ctrl-C ends.\n");
+  link->startReader();
+
+  NmeaSession session;
+  unsigned long long written = 0;
+  unsigned long long failed = 0;
+  while (!StopRequested()) {
+    const std::optional<std::string> sentence = link->nextSentence(ReceiverLink::Clock::time_point::max());
+    if (!sentence) continue;
+    if (!session.handle(*sentence).valid) continue;  // dropped without trace
+    if (log.write(sentence->data(), sentence->size())) {
+      ++written;
+    } else if (failed++ == 0) {
+      PrintError("cannot write to " + path + "; sentences are being lost");
+    }
+  }
+  link->stopReader();
+  log.close();
+  WriteOut(std::to_string(written) + " sentences logged to " + path + "\n");
+  if (failed > 0) {
+    PrintError(std::to_string(failed) + " sentences could not be written to " + path);
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}

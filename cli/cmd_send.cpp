@@ -1,0 +1,301 @@
+// torvikel-cli send: one button of the window, under a plain name. The bytes and pauses come
+// from the same sequence builders the buttons use; the tool then waits a bounded time for
+// the reply that says whether the receiver took the command, and prints every reply that
+// arrives meanwhile, decoded by the core.
+//
+// Thread rule: main thread, plus the link's reader thread.
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_commands.h"
+#include "cli/cli_common.h"
+#include "cli/cli_link.h"
+#include "cli/cli_output.h"
+#include "commands/pmtk_replies.h"
+#include "commands/receiver_commands.h"
+#include "link/nmea_session.h"
+
+namespace {
+
+constexpr double kDefaultReplyTimeoutSec = 3.0;
+
+// A reply the tool waits for.
+struct Expectation {
+  enum class What { Ack, Reply, StartupNotice, FixRateReset } what;
+  std::string replyKind;  // What::Reply: a PmtkReplyKindName
+};
+
+struct SendPlan {
+  CommandSequence sequence;
+  Expectation decisive;                 // accepted or refused by this one
+  std::vector<Expectation> followUps;   // replies of the queries the sequence ends with
+  std::string acceptedText;             // printed once the command is accepted
+};
+
+using Planner = std::function<std::optional<SendPlan>(const std::vector<std::string>& args, std::string* error)>;
+
+struct SendCommand {
+  const char* name;
+  int argumentCount;
+  Planner plan;
+};
+
+Expectation ack() { return {Expectation::What::Ack, ""}; }
+Expectation reply(const char* kind) { return {Expectation::What::Reply, kind}; }
+
+Planner fixed(CommandSequence (*build)(), Expectation decisive, std::vector<Expectation> followUps = {},
+              std::string acceptedText = {}) {
+  return [=](const std::vector<std::string>&, std::string*) {
+    return std::optional<SendPlan>(SendPlan{build(), decisive, followUps, acceptedText});
+  };
+}
+
+Planner restart(RestartKind kind) {
+  return [kind](const std::vector<std::string>&, std::string*) {
+    return std::optional<SendPlan>(SendPlan{RestartCommands(kind), {Expectation::What::StartupNotice, ""}, {}, {}});
+  };
+}
+
+// A whole number in [low, high], nothing else.
+std::optional<int> wholeNumber(const std::string& text, int low, int high) {
+  if (text.empty() || text.size() > 6) return std::nullopt;
+  int value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+std::optional<SendPlan> planRates(const std::vector<std::string>& args, std::string* error) {
+  RateIndices rates{};
+  for (int k = 0; k < kNmeaKindCount; ++k) {
+    const std::optional<int> rate = wholeNumber(args[static_cast<std::size_t>(k)], 0, kMaxOutputRate);
+    if (!rate) {
+      *error = std::string("the rate of ") + kNmeaKindNames[k] + " must be 0 to " + std::to_string(kMaxOutputRate) +
+               ", not \"" + args[static_cast<std::size_t>(k)] + "\"";
+      return std::nullopt;
+    }
+    rates[static_cast<std::size_t>(k)] = *rate;
+  }
+  return SendPlan{SetOutputRatesCommands(rates), ack(), {reply("outputRates")}, {}};
+}
+
+// The fix-rate box's items are the fixes a second: "1" to "5", then "10".
+std::optional<int> fixIndexOfHz(const std::string& text) {
+  if (text == kTenFixesEntry) return kTenFixesIndex;
+  const std::optional<int> hz = wholeNumber(text, 1, kTenFixesIndex);
+  if (!hz) return std::nullopt;
+  return *hz - 1;
+}
+
+std::optional<SendPlan> planFixRate(const std::vector<std::string>& args, std::string* error) {
+  const std::optional<int> index = fixIndexOfHz(args[0]);
+  if (!index) {
+    *error = "the fix rate must be 1, 2, 3, 4, 5 or 10 fixes a second, not \"" + args[0] + "\"";
+    return std::nullopt;
+  }
+  SendPlan plan{SetFixPeriodCommands(*index), ack(), {reply("fixPeriod")}, {}};
+  // Above 100 ms the sequence also asks for the DGPS mode.
+  if (FixPeriodMsOfIndex(*index).value_or(0) > 100) plan.followUps.push_back(reply("dgpsMode"));
+  return plan;
+}
+
+std::optional<SendPlan> planDgps(const std::vector<std::string>& args, std::string* error) {
+  for (const DgpsChoice& choice : kDgpsChoices) {
+    if (args[0] == choice.name) {
+      const int mode = DgpsModeOf(choice.rbWAAS, choice.rbRTCM, choice.rbDisable);
+      return SendPlan{SetDgpsModeCommands(mode), ack(), {reply("dgpsMode")}, {}};
+    }
+  }
+  *error = "the DGPS mode must be none, rtcm or sbas, not \"" + args[0] + "\"";
+  return std::nullopt;
+}
+
+const std::vector<SendCommand>& sendCommands() {
+  static const std::vector<SendCommand> commands = {
+      {"hot", 0, restart(RestartKind::Hot)},
+      {"warm", 0, restart(RestartKind::Warm)},
+      {"cold", 0, restart(RestartKind::Cold)},
+      {"rates", kNmeaKindCount, planRates},
+      {"default-rates", 0, fixed(DefaultOutputRatesCommands, ack(), {reply("outputRates")})},
+      {"query-rates", 0, fixed(OutputRateQueryCommands, reply("outputRates"))},
+      {"fix-rate", 1, planFixRate},
+      {"query-fix", 0, fixed(FixPeriodQueryCommands, reply("fixPeriod"))},
+      {"fix-reset", 0, fixed(FixRateResetCommands, {Expectation::What::FixRateReset, ""}, {reply("fixPeriod")})},
+      {"dgps", 1, planDgps},
+      {"query-dgps", 0, fixed(DgpsQueryCommands, reply("dgpsMode"))},
+      {"version", 0, fixed(VersionQueryCommands, reply("version"))},
+      {"epo-query", 0, fixed(EpoStateQueryCommands, reply("epoState"))},
+      {"epo-clear", 0, fixed(EpoClearCommands, ack(), {}, std::string(kEpoClearedText))},
+  };
+  return commands;
+}
+
+// The command an acknowledgement must name: the number of the setting the sequence starts
+// with ("$PMTK314,..." -> 314), read the way reply addresses are read.
+long acknowledgedCommandOf(const CommandSequence& sequence) {
+  if (sequence.empty() || sequence[0].bytes.size() < 2) return -1;
+  const std::string& bytes = sequence[0].bytes;
+  const std::size_t end = bytes.find_first_of(",*");
+  return PmtkReplyNumber(std::string_view(bytes).substr(1, end == std::string::npos ? std::string::npos : end - 1))
+      .value_or(-1);
+}
+
+struct Match {
+  bool matched = false;
+  bool accepted = false;
+  std::string refusal;
+};
+
+Match matchOf(const Expectation& e, long ackCommand, const SentenceOutcome& outcome, const SentenceFields& fields,
+              const std::optional<ReplyReport>& report) {
+  Match m;
+  switch (e.what) {
+    case Expectation::What::StartupNotice:
+      m.matched = m.accepted = IsStartupNotice(outcome, fields);
+      break;
+    case Expectation::What::FixRateReset:
+      m.matched = m.accepted = outcome.valid && outcome.route == SentenceRoute::Zrn818;
+      break;
+    case Expectation::What::Reply:
+      m.matched = m.accepted = report && report->kind == e.replyKind;
+      break;
+    case Expectation::What::Ack:
+      if (report && report->pmtk) {
+        if (const auto* a = std::get_if<PmtkAck>(&*report->pmtk); a != nullptr && a->command == ackCommand) {
+          m.matched = true;
+          m.accepted = AckAccepted(*a);
+          m.refusal = std::string(AckMessage(*a).text) + " (acknowledgement flag " + std::to_string(a->flag) + ")";
+        }
+      }
+      break;
+  }
+  return m;
+}
+
+std::string secondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
+
+}  // namespace
+
+const char* const kSendHelp =
+    "Usage: torvikel-cli send [--port P] [--baud B] [--timeout SEC] COMMAND [ARGS]\n"
+    "\n"
+    "Sends what a button of the window sends, byte for byte and with the same pauses, then\n"
+    "waits for the receiver's reply (at most SEC seconds after the last byte, default 3) and\n"
+    "prints every reply that arrives meanwhile, decoded. Nothing else is sent: the port is\n"
+    "opened as \"On\" opens it, without the queries of \"On\".\n"
+    "\n"
+    "Commands (button; accepted when):\n"
+    "  hot | warm | cold     restart buttons; the receiver's start-up notice $PMTK010,001\n"
+    "  rates GLL RMC VTG GSA GSV GGA ZDA MCHN\n"
+    "                        \"Confirm\" with each rate 0-5 (outputs per fix, 0 off);\n"
+    "                        $PMTK001,314,3, then the new rates are printed\n"
+    "  default-rates         \"Default\"; $PMTK001,314,3\n"
+    "  query-rates           output rates \"Query\"; the $PMTK514 reply\n"
+    "  fix-rate HZ           fix rate \"Set\", HZ 1, 2, 3, 4, 5 or 10; $PMTK001,300,3\n"
+    "  query-fix             fix rate \"Query\"; the $PMTK500 reply\n"
+    "  fix-reset             fix rate \"Reset\"; the receiver's $PZRN818\n"
+    "  dgps none|rtcm|sbas   DGPS \"Set\"; $PMTK001,301,3\n"
+    "  query-dgps            DGPS \"Query\"; the $PMTK501 reply\n"
+    "  version               firmware \"Query\"; the $PMTK705 reply\n"
+    "  epo-query             AGPS \"Query\"; the $PMTK707 reply (remaining validity)\n"
+    "  epo-clear             AGPS \"Reset\", without the window's question; $PMTK001,127,3\n"
+    "\n"
+    "An acknowledgement counts only when it names the command sent; any flag but 3 is a\n"
+    "refusal (\"Set Failed!\"). For the set commands the tool also waits, within the same\n"
+    "time, for the replies of the queries the button sends after them.\n"
+    "\n"
+    "Options:\n"
+    "  --port P       Com1 ... Com99 or a device path (default Com1)\n"
+    "  --baud B       line speed (default 115200)\n"
+    "  --timeout SEC  how long to wait for the reply (default 3)\n"
+    "\n"
+    "Exit codes: 0 accepted, 1 refused, no reply, or the port could not be opened,\n"
+    "2 usage error.\n";
+
+int RunSend(const CliArgs& args) {
+  std::string error;
+  const std::optional<ParsedArgs> parsed =
+      ParseArgs(args, {kPortOption, kBaudOption, {"--timeout", true}, kHelpOption}, &error);
+  if (!parsed) return UsageError("send", error);
+  if (parsed->has("--help")) return WriteOut(kSendHelp) ? kExitSuccess : kExitFailure;
+  if (parsed->positional.empty()) return UsageError("send", "which command? (hot, rates, version ...)");
+
+  const std::string& name = parsed->positional[0];
+  const auto& commands = sendCommands();
+  const auto command = std::find_if(commands.begin(), commands.end(), [&](const SendCommand& c) { return name == c.name; });
+  if (command == commands.end()) return UsageError("send", "unknown command \"" + name + "\"");
+  const std::vector<std::string> commandArgs(parsed->positional.begin() + 1, parsed->positional.end());
+  if (static_cast<int>(commandArgs.size()) != command->argumentCount) {
+    return UsageError("send", name + " takes " + std::to_string(command->argumentCount) + " argument" +
+                                  (command->argumentCount == 1 ? "" : "s") + ", not " +
+                                  std::to_string(commandArgs.size()));
+  }
+  const std::optional<SendPlan> plan = command->plan(commandArgs, &error);
+  if (!plan) return UsageError("send", error);
+  const std::optional<double> timeoutSec = ParseSeconds(parsed->value("--timeout", "3"));
+  if (!timeoutSec) return UsageError("send", "--timeout takes seconds above 0, not \"" + parsed->value("--timeout", "") + "\"");
+  if (plan->sequence.empty()) {
+    PrintError("nothing to send");
+    return kExitFailure;
+  }
+
+  std::unique_ptr<ReceiverLink> link =
+      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &error);
+  if (!link) {
+    PrintError(error);
+    return kExitFailure;
+  }
+  link->startReader();  // replies that come during the sequence's pauses are kept
+  link->send(plan->sequence);
+
+  const long ackCommand = acknowledgedCommandOf(plan->sequence);
+  const auto deadline =
+      ReceiverLink::Clock::now() + std::chrono::duration_cast<ReceiverLink::Clock::duration>(std::chrono::duration<double>(*timeoutSec));
+  std::vector<Expectation> pending = plan->followUps;
+  std::optional<Match> decision;
+  NmeaSession session;
+  bool outputOk = true;
+  while (!(decision && (pending.empty() || !decision->accepted))) {
+    const std::optional<std::string> sentence = link->nextSentence(deadline);
+    if (!sentence) break;
+    const SentenceOutcome outcome = session.handle(*sentence);
+    if (!outcome.valid) continue;
+    const std::optional<ReplyReport> report = ReportReply(outcome, session.fields);
+    if (report) outputOk = WriteOut(report->text + "\n") && outputOk;
+    if (IsStartupNotice(outcome, session.fields)) {
+      outputOk = WriteOut(std::string(session.fields[0]) + ": start-up notice, the receiver has restarted\n") && outputOk;
+    }
+    if (!decision) {
+      const Match m = matchOf(plan->decisive, ackCommand, outcome, session.fields, report);
+      if (m.matched) decision = m;
+    }
+    std::erase_if(pending, [&](const Expectation& e) { return matchOf(e, ackCommand, outcome, session.fields, report).matched; });
+  }
+  link->stopReader();
+
+  if (StopRequested() && !decision) {
+    PrintError("interrupted before the receiver replied");
+    return kExitFailure;
+  }
+  if (!decision) {
+    PrintError("no reply from the receiver within " + secondsText(*timeoutSec));
+    return kExitFailure;
+  }
+  if (!decision->accepted) {
+    PrintError("the receiver refused the command: " + decision->refusal);
+    return kExitFailure;
+  }
+  if (!plan->acceptedText.empty()) outputOk = WriteOut(plan->acceptedText + "\n") && outputOk;
+  return outputOk ? kExitSuccess : kExitFailure;
+}
