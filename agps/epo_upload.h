@@ -66,8 +66,9 @@ std::string EpoProgressText(int percent);
 struct EpoUploadOptions {
   std::string fileName = "MTK7d.EPO";  // the local file, deleted at the end when asked
   bool deleteFileAtEnd = true;         // a downloaded file goes; a file the user gave stays
-  // The rate the receiver returns to NMEA at, asked at the ending (the window reads ComboBox2
-  // then). Rates the output-mode packet cannot carry go out as 0.
+  // The rate the receiver returns to NMEA at, asked at the ending on the thread that runs the
+  // upload (the window reads ComboBox2 then, through its own hand-over to the window thread).
+  // Rates the output-mode packet cannot carry go out as 0.
   std::function<std::uint32_t()> endingBaudRate = [] { return kEpoUploadBaudRate; };
 };
 

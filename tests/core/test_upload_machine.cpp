@@ -496,18 +496,6 @@ TEST(EpoUpload, CompletionWritesLastDataPacketClosingPacketAndModePacketInOrder)
   EXPECT_EQ(line[5], (Bytes{0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0xC0, 0x12, 0x00, 0x00, 0x21, 0x0D, 0x0A}));
 }
 
-TEST(EpoUpload, SilentReceiverIsStoppedFromOutsideAndLeavesTheFile) {
-  UploadFixture f(1800);
-  ScriptedLink link(7, [](const Bytes& w) {
-    return IsDataPacket(w) && SeqOf(w) < 3 ? epotest::EpoAckBytes(SeqOf(w)) : Bytes{};
-  });
-  link.pending = epotest::ModeAckBytes(3);
-  EXPECT_EQ(RunEpoUpload(*f.upload, link), EpoEnding::None);
-  EXPECT_EQ(link.writes.size(), 4u) << "no closing or output-mode packet";
-  EXPECT_FALSE(f.upload->finished());
-  EXPECT_TRUE(f.fileExists());
-}
-
 TEST(EpoUpload, FileThatEndsBeforeItsCountedPacketsEndsInsteadOfWaitingForEver) {
   // Three packets counted, but the file is already at its last 180 bytes when sending starts
   // (as if it had been cut short after its check).
