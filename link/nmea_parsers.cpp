@@ -151,14 +151,14 @@ class LocalClock {
       queriedAt_ = now;
       tzSet_ = tz != nullptr;
       tzText_ = tz != nullptr ? tz : "";
-      offsetKnown_[0] = offsetKnown_[1] = false;
       nowValid_ = localtime_r(&now, &now_) != nullptr;
     }
     out = now_;
     return nowValid_;
   }
 
-  // mktime(&t) for a broken-down time whose tm_isdst is 0 or 1.
+  // mktime(&t) for a broken-down time whose tm_isdst is 0 or 1. The remembered offsets are
+  // only guesses, checked against the current rules, so they survive a change of zone.
   std::time_t makeTime(std::tm t) {
     const int hint = t.tm_isdst > 0 ? 1 : 0;
     // The fields as a count of seconds, normalised the way mktime normalises them.
