@@ -31,6 +31,11 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTORVIKEL_SANITIZE=t
 cmake --build build/tsan -j"$jobs"
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp" \
   ctest --test-dir build/tsan --output-on-failure --timeout 1800 -L threads
+# The core's threaded suites: the serial layer, the simulator's worker, uploads over a
+# pseudo-terminal, the command-line tool's reader.
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp" \
+  build/tsan/tests/torvikel_core_tests \
+  --gtest_filter='SerialPort*:SimPty*:SimBinary*:SimProgram*:*UploadOverSerial*:*UploadAgainstSimulator*:CommandsReceiver*:Cli*'
 
 step "libFuzzer targets, 60 s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
