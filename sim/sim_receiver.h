@@ -72,6 +72,7 @@ class SimReceiver {
   bool replayFinished() const;
 
   // Runs fn on the model under its lock: change faults, flags, firmware text; read state.
+  // fn must not call back into this object (the lock is not recursive).
   void withModel(const std::function<void(ReceiverModel&)>& fn);
   // Waits until condition() holds (checked after every turn of the worker) or timeoutMs
   // passes; condition may call the accessors above. Returns the last result.
