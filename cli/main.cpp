@@ -60,10 +60,7 @@ const Command* findCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fputs(kMainHelp, stderr);
-    return kExitUsage;
-  }
+  if (argc < 2) return UsageError("", "which command? ports, monitor, send, log or epo-update");
   const std::string first = argv[1];
   if (first == "--help" || first == "-h") {
     return WriteOut(kMainHelp) ? kExitSuccess : kExitFailure;

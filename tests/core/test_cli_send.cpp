@@ -1,0 +1,247 @@
+// torvikel-cli send against the simulated receiver: every command puts on the line exactly
+// the bytes of the window's button (the sequence the button builds, whose bytes the window's
+// own tests hold against the fixed texts), prints the reply decoded and exits 0 when the
+// receiver took it; a refused acknowledgement, a missing reply and a port that cannot be
+// opened end with 1 and one line on standard error; usage errors with 2.
+#ifdef TORVIKEL_CLI_BINARY
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "commands/receiver_commands.h"
+#include "tests/core/test_cli_support.h"
+
+namespace {
+
+using clitest::CliResult;
+using clitest::RunCli;
+using clitest::SimFixture;
+
+std::string BytesOf(const CommandSequence& sequence) {
+  std::string all;
+  for (const CommandStep& step : sequence) all += step.bytes;
+  return all;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Exactly one line, ending in a line feed.
+bool OneLine(const std::string& text) { return !text.empty() && text.find('\n') == text.size() - 1; }
+
+struct SendRow {
+  const char* legend;
+  std::vector<std::string> args;        // after "send --port Com4"
+  CommandSequence button;               // what the window's button writes
+  std::string printed;                  // part of the decoded reply on stdout
+  std::function<bool(sim::ReceiverModel&)> obeyed;  // the receiver's state afterwards; may be empty
+};
+
+void PrintTo(const SendRow& row, std::ostream* os) { *os << row.legend; }
+
+class CliSendTest : public ::testing::TestWithParam<SendRow> {};
+
+TEST_P(CliSendTest, SameBytesAsTheButtonAndTheReplyDecoded) {
+  const SendRow& row = GetParam();
+  SimFixture sim([](sim::SimOptions& o) { o.model.startupMessage = true; });
+  ASSERT_TRUE(sim.started()) << sim.error();
+
+  std::vector<std::string> args = {"send", "--port", SimFixture::kPortText};
+  args.insert(args.end(), row.args.begin(), row.args.end());
+  const CliResult result = RunCli(args, sim.env());
+
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(Contains(result.out, row.printed)) << result.out;
+  const std::string expected = BytesOf(row.button);
+  ASSERT_FALSE(expected.empty());
+  sim.receiver().waitUntil([&] { return sim.receiver().receivedBytes().size() >= expected.size(); }, 10000);
+  EXPECT_EQ(sim.receiver().receivedBytes(), expected) << "the bytes of the button, nothing before or after";
+  if (row.obeyed) {
+    bool obeyed = false;
+    sim.receiver().withModel([&](sim::ReceiverModel& m) { obeyed = row.obeyed(m); });
+    EXPECT_TRUE(obeyed) << "the receiver took the setting";
+  }
+}
+
+const RateIndices kSomeRates = {1, 2, 0, 3, 4, 5, 1, 0};  // GLL RMC VTG GSA GSV GGA ZDA MCHN
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryButton, CliSendTest,
+    ::testing::Values(
+        SendRow{"hot restart", {"hot"}, RestartCommands(RestartKind::Hot), "start-up notice", {}},
+        SendRow{"warm restart", {"warm"}, RestartCommands(RestartKind::Warm), "start-up notice", {}},
+        SendRow{"cold restart", {"cold"}, RestartCommands(RestartKind::Cold), "start-up notice", {}},
+        SendRow{"output rates, every box different",
+                {"rates", "1", "2", "0", "3", "4", "5", "1", "0"},
+                SetOutputRatesCommands(kSomeRates),
+                "output rates GLL 1, RMC 2, VTG 0, GSA 3, GSV 4, GGA 5, ZDA 1, MCHN 0",
+                // The receiver's own order: GLL RMC VTG GGA GSA GSV, eleven unused, ZDA MCHN.
+                [](sim::ReceiverModel& m) {
+                  const sim::OutputRates& r = m.rates();
+                  return r[0] == 1 && r[1] == 2 && r[2] == 0 && r[3] == 5 && r[4] == 3 && r[5] == 4 && r[17] == 1 &&
+                         r[18] == 0;
+                }},
+        SendRow{"default output rates", {"default-rates"}, DefaultOutputRatesCommands(), "Set Successful!",
+                [](sim::ReceiverModel& m) { return m.rates() == sim::kDefaultRates; }},
+        SendRow{"output-rate query", {"query-rates"}, OutputRateQueryCommands(),
+                "output rates GLL 0, RMC 1, VTG 1, GSA 1, GSV 1, GGA 1, ZDA 0, MCHN 0", {}},
+        SendRow{"fix rate 1 Hz: with the DGPS queries", {"fix-rate", "1"}, SetFixPeriodCommands(0), "fix period 1000 ms",
+                [](sim::ReceiverModel& m) { return m.periodMs() == 1000; }},
+        SendRow{"fix rate 3 Hz", {"fix-rate", "3"}, SetFixPeriodCommands(2), "fix period 333 ms",
+                [](sim::ReceiverModel& m) { return m.periodMs() == 333; }},
+        SendRow{"fix rate 10 Hz: the DGPS queries left out", {"fix-rate", "10"}, SetFixPeriodCommands(5),
+                "fix period 100 ms", [](sim::ReceiverModel& m) { return m.periodMs() == 100; }},
+        SendRow{"fix-period query", {"query-fix"}, FixPeriodQueryCommands(), "fix period 100 ms", {}},
+        SendRow{"maker's fix-rate reset", {"fix-reset"}, FixRateResetCommands(), "PZRN818: Set Successful!",
+                [](sim::ReceiverModel& m) { return m.periodMs() == 1000; }},
+        SendRow{"DGPS none", {"dgps", "none"}, SetDgpsModeCommands(DgpsModeOf(false, false, true)), "DGPS mode 0",
+                [](sim::ReceiverModel& m) { return m.dgpsMode() == 0; }},
+        SendRow{"DGPS RTCM", {"dgps", "rtcm"}, SetDgpsModeCommands(DgpsModeOf(false, true, false)), "DGPS mode 1",
+                [](sim::ReceiverModel& m) { return m.dgpsMode() == 1; }},
+        SendRow{"DGPS SBAS", {"dgps", "sbas"}, SetDgpsModeCommands(DgpsModeOf(true, false, false)), "DGPS mode 2",
+                [](sim::ReceiverModel& m) { return m.dgpsMode() == 2; }},
+        SendRow{"DGPS query and its companion", {"query-dgps"}, DgpsQueryCommands(), "DGPS mode 0", {}},
+        SendRow{"firmware query", {"version"}, VersionQueryCommands(), "firmware AXN_1.30,0000,Kappa-32,1.0", {}},
+        SendRow{"EPO state query", {"epo-query"}, EpoStateQueryCommands(), "EPO data: Remained", {}},
+        SendRow{"EPO clear, confirmed by the command itself", {"epo-clear"}, EpoClearCommands(), "Cleaned EPO Data",
+                [](sim::ReceiverModel& m) { return m.epoState().sets == 0; }}));
+
+struct FailureRow {
+  const char* legend;
+  std::function<void(sim::SimOptions&)> adjust;
+  std::vector<std::string> args;  // after "send"; "{dir}" stands for the port map directory
+  std::string message;            // part of the one line on standard error
+};
+
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.legend; }
+
+class CliSendFailureTest : public ::testing::TestWithParam<FailureRow> {};
+
+TEST_P(CliSendFailureTest, EndsWithOneAndOneLine) {
+  const FailureRow& row = GetParam();
+  SimFixture sim(row.adjust);
+  ASSERT_TRUE(sim.started()) << sim.error();
+  std::vector<std::string> args = {"send"};
+  for (std::string a : row.args) {
+    if (const std::size_t at = a.find("{dir}"); at != std::string::npos) a.replace(at, 5, sim.portMapDir());
+    args.push_back(a);
+  }
+  const CliResult result = RunCli(args, sim.env());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_TRUE(Contains(result.err, row.message)) << result.err;
+  EXPECT_TRUE(OneLine(result.err)) << result.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, CliSendFailureTest,
+    ::testing::Values(
+        FailureRow{"no such port", {}, {"--port", "Com99", "version"}, "Open ComPort failed."},
+        FailureRow{"no such device path", {}, {"--port", "{dir}/no-such-tty", "version"}, "Open ComPort failed."},
+        FailureRow{"port name in capitals", {}, {"--port", "COM4", "version"}, "Com Port Error!"},
+        FailureRow{"speed that is no number", {}, {"--port", "Com4", "--baud", "fast", "version"}, "Error baud rate."},
+        FailureRow{"output rates refused (flag 2)",
+                   [](sim::SimOptions& o) { o.model.ackFlagFor[314] = 2; },
+                   {"--port", "Com4", "rates", "1", "1", "1", "1", "1", "1", "0", "0"},
+                   "Set Failed! (acknowledgement flag 2)"},
+        FailureRow{"DGPS mode refused (flag 0)",
+                   [](sim::SimOptions& o) { o.model.ackFlagFor[301] = 0; },
+                   {"--port", "Com4", "dgps", "sbas"},
+                   "Set Failed! (acknowledgement flag 0)"},
+        FailureRow{"EPO clear unsupported (flag 1)",
+                   [](sim::SimOptions& o) { o.model.ackFlagFor[127] = 1; },
+                   {"--port", "Com4", "epo-clear"},
+                   "Set Failed! (acknowledgement flag 1)"},
+        FailureRow{"maker's reply never comes",
+                   [](sim::SimOptions& o) { o.model.answerZrn = false; },
+                   {"--port", "Com4", "--timeout", "1", "fix-reset"},
+                   "no reply from the receiver within 1 s"},
+        FailureRow{"restart without a start-up notice",
+                   [](sim::SimOptions& o) { o.model.startupMessage = false; },
+                   {"--port", "Com4", "--timeout", "0.5", "hot"},
+                   "no reply from the receiver within 0.5 s"}));
+
+// A receiver that does not answer at all: a pseudo-terminal nobody speaks on.
+TEST(CliSend, SilentReceiverEndsAfterTheTimeout) {
+  epotest::TempDir dir;
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string slave = ::ptsname(master);
+  std::filesystem::create_symlink(slave, dir.file("com6"));
+
+  const CliResult result = RunCli({"send", "--port", "Com6", "--timeout", "0.5", "version"},
+                                  {{"TORVIKEL_PORT_DIR", dir.path()}});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "torvikel-cli: no reply from the receiver within 0.5 s\n");
+
+  // What did reach the line is the query, and only it.
+  std::string line;
+  char buffer[256];
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) line.append(buffer, static_cast<std::size_t>(n));
+  EXPECT_EQ(line, BytesOf(VersionQueryCommands()));
+  ::close(master);
+}
+
+struct UsageRow {
+  const char* legend;
+  std::vector<std::string> args;
+  int exitCode;
+  std::string shows;  // part of stdout (exit 0) or of the one line on stderr (exit 2)
+};
+
+TEST(CliUsage, HelpForEveryCommandAndUsageErrors) {
+  const std::vector<UsageRow> rows = {
+      {"main help", {"--help"}, 0, "Usage: torvikel-cli COMMAND"},
+      {"help of a command", {"help", "send"}, 0, "Usage: torvikel-cli send"},
+      {"ports help", {"ports", "--help"}, 0, "Usage: torvikel-cli ports"},
+      {"monitor help", {"monitor", "--help"}, 0, "Usage: torvikel-cli monitor"},
+      {"send help", {"send", "--help"}, 0, "Usage: torvikel-cli send"},
+      {"send help after a command", {"send", "version", "--help"}, 0, "Usage: torvikel-cli send"},
+      {"log help", {"log", "--help"}, 0, "Usage: torvikel-cli log"},
+      {"epo-update help", {"epo-update", "--help"}, 0, "Usage: torvikel-cli epo-update"},
+      {"no command", {}, 2, "which command?"},
+      {"unknown command", {"reboot"}, 2, "unknown command \"reboot\""},
+      {"send without a command", {"send"}, 2, "which command?"},
+      {"unknown send command", {"send", "warp"}, 2, "unknown command \"warp\""},
+      {"seven rates", {"send", "rates", "1", "1", "1", "1", "1", "1", "1"}, 2, "rates takes 8 arguments, not 7"},
+      {"rate above 5", {"send", "rates", "1", "1", "1", "1", "6", "1", "1", "1"}, 2, "the rate of GSV must be 0 to 5"},
+      {"rate not a number", {"send", "rates", "1", "x", "1", "1", "1", "1", "1", "1"}, 2, "the rate of RMC"},
+      {"fix rate not in the list", {"send", "fix-rate", "7"}, 2, "1, 2, 3, 4, 5 or 10"},
+      {"unknown DGPS mode", {"send", "dgps", "waas"}, 2, "none, rtcm or sbas"},
+      {"argument too many", {"send", "version", "now"}, 2, "version takes 0 arguments, not 1"},
+      {"time-out of zero", {"send", "--timeout", "0", "version"}, 2, "--timeout takes seconds"},
+      {"time-out not a number", {"send", "--timeout=soon", "version"}, 2, "--timeout takes seconds"},
+      {"unknown option", {"monitor", "--colour"}, 2, "unknown option --colour"},
+      {"option without its value", {"monitor", "--port"}, 2, "--port needs a value"},
+      {"log without a file", {"log"}, 2, "log takes one FILE"},
+      {"file and server together", {"epo-update", "--file", "a", "--server", "b"}, 2, "exclude each other"},
+      {"malformed server", {"epo-update", "--server", "[::1"}, 2, "--server takes HOST"},
+  };
+  for (const UsageRow& row : rows) {
+    SCOPED_TRACE(row.legend);
+    const CliResult result = RunCli(row.args);
+    EXPECT_EQ(result.exitCode, row.exitCode);
+    if (row.exitCode == 0) {
+      EXPECT_EQ(result.out.rfind(row.shows, 0), 0u) << result.out;
+      EXPECT_EQ(result.err, "");
+    } else {
+      EXPECT_TRUE(Contains(result.err, row.shows)) << result.err;
+      EXPECT_TRUE(OneLine(result.err)) << result.err;
+    }
+  }
+}
+
+}  // namespace
+
+#endif  // TORVIKEL_CLI_BINARY

@@ -1,0 +1,470 @@
+// Helpers of the torvikel-cli tests: the built program run as a child process with its own
+// environment (port map directory, time zone), a simulated receiver registered in a private
+// port map directory, a small JSON reader written apart from the program's own output code,
+// and the local FTP server of the download tests.
+//
+// Thread rule: each test owns its child, receiver and server; nothing is shared.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/sim_receiver.h"
+#include "tests/core/test_epo_support.h"
+#include "tests/core/test_sim_support.h"
+
+namespace clitest {
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+struct CliResult {
+  int exitCode = -1;  // -1: killed by a signal or by the hang guard
+  std::string out;
+  std::string err;
+};
+
+// A generous guard so that a hanging program fails its test instead of the whole run; it is
+// no statement about how fast the program should be.
+inline constexpr int kHangGuardMs = 120000;
+
+// The program running as a child; stdout and stderr are collected through pipes.
+class CliProcess {
+ public:
+  // stdoutTerminal: standard output is a pseudo-terminal instead of a pipe, as on a console.
+  CliProcess(const std::vector<std::string>& args, const Env& env, bool stdoutTerminal = false) {
+    int outPipe[2];
+    int errPipe[2];
+    if (stdoutTerminal) {
+      const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+      if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return;
+      const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+      if (slave < 0) return;
+      outPipe[0] = master;
+      outPipe[1] = slave;
+    } else if (::pipe(outPipe) != 0) {
+      return;
+    }
+    if (::pipe(errPipe) != 0) {
+      ::close(outPipe[0]);
+      ::close(outPipe[1]);
+      return;
+    }
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(outPipe[1], STDOUT_FILENO);
+      ::dup2(errPipe[1], STDERR_FILENO);
+      ::close(outPipe[0]);
+      ::close(outPipe[1]);
+      ::close(errPipe[0]);
+      ::close(errPipe[1]);
+      const int devNull = ::open("/dev/null", O_RDONLY);
+      if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
+      for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+      std::vector<std::string> copy = args;
+      std::string program = TORVIKEL_CLI_BINARY;
+      std::vector<char*> argv{program.data()};
+      for (std::string& a : copy) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(program.c_str(), argv.data());
+      ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    out_ = outPipe[0];
+    err_ = errPipe[0];
+  }
+  ~CliProcess() {
+    if (pid_ > 0 && !reaped_) {
+      ::kill(pid_, SIGKILL);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+    if (err_ >= 0) ::close(err_);
+  }
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  const std::string& out() const { return result_.out; }
+  const std::string& err() const { return result_.err; }
+
+  // Collects output until ready(out) holds or the guard passes; the last result of ready.
+  bool waitFor(const std::function<bool(const std::string& out)>& ready, int guardMs = kHangGuardMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(guardMs);
+    while (!ready(result_.out)) {
+      if (std::chrono::steady_clock::now() >= until || !pump(50)) return ready(result_.out);
+    }
+    return true;
+  }
+  // Lines of stdout so far (each without its "\n"); a line not yet ended is left out.
+  std::vector<std::string> lines() const {
+    std::vector<std::string> all;
+    std::size_t start = 0;
+    for (std::size_t end = result_.out.find('\n'); end != std::string::npos; end = result_.out.find('\n', start)) {
+      all.push_back(result_.out.substr(start, end - start));
+      start = end + 1;
+    }
+    return all;
+  }
+
+  void signal(int number) {
+    if (pid_ > 0 && !reaped_) ::kill(pid_, number);
+  }
+
+  // Reads both pipes to their end and reaps the child; kills it when the guard passes.
+  CliResult finish(int guardMs = kHangGuardMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(guardMs);
+    while (pump(100)) {
+      if (std::chrono::steady_clock::now() >= until) {
+        ::kill(pid_, SIGKILL);
+        break;
+      }
+    }
+    if (pid_ > 0 && !reaped_) {
+      int status = 0;
+      if (::waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) result_.exitCode = WEXITSTATUS(status);
+      reaped_ = true;
+    }
+    return result_;
+  }
+
+ private:
+  // One poll over the open pipes; false once both have ended.
+  bool pump(int waitMs) {
+    pollfd fds[2];
+    int* owners[2];
+    std::string* sinks[2];
+    nfds_t n = 0;
+    if (out_ >= 0) {
+      fds[n] = {out_, POLLIN, 0};
+      owners[n] = &out_;
+      sinks[n++] = &result_.out;
+    }
+    if (err_ >= 0) {
+      fds[n] = {err_, POLLIN, 0};
+      owners[n] = &err_;
+      sinks[n++] = &result_.err;
+    }
+    if (n == 0) return false;
+    if (::poll(fds, n, waitMs) <= 0) return true;
+    for (nfds_t i = 0; i < n; ++i) {
+      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char buffer[8192];
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      } else {
+        ::close(*owners[i]);
+        *owners[i] = -1;
+      }
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  bool reaped_ = false;
+  CliResult result_;
+};
+
+inline CliResult RunCli(const std::vector<std::string>& args, const Env& env = {}) {
+  CliProcess child(args, env);
+  return child.finish();
+}
+
+// A simulated receiver registered as com4 in a private port map directory. Quiet, fast and
+// deterministic by default; adjust() changes the options before it starts.
+class SimFixture {
+ public:
+  static constexpr int kComNumber = 4;
+  static constexpr const char* kPortText = "Com4";
+
+  explicit SimFixture(const std::function<void(sim::SimOptions&)>& adjust = {}) {
+    sim::SimOptions options;
+    options.model = simtest::quietOptions();
+    options.model.periodMs = 100;  // a reply is handed over once the next sentence begins
+    options.model.startup = {0, 0};
+    options.comNumber = kComNumber;
+    options.portMapDir = dir_.path();
+    if (adjust) adjust(options);
+    receiver_ = std::make_unique<sim::SimReceiver>(options);
+    started_ = receiver_->start(&error_);
+  }
+  ~SimFixture() { receiver_->stop(); }
+
+  bool started() const { return started_; }
+  const std::string& error() const { return error_; }
+  sim::SimReceiver& receiver() { return *receiver_; }
+  const std::string& portMapDir() const { return dir_.path(); }
+  Env env() const { return {{"TORVIKEL_PORT_DIR", dir_.path()}, {"TZ", "UTC"}}; }
+
+ private:
+  epotest::TempDir dir_;
+  std::unique_ptr<sim::SimReceiver> receiver_;
+  std::string error_;
+  bool started_ = false;
+};
+
+// Latin-1 to UTF-8, written here apart from the program's own conversion.
+inline std::string Utf8Of(const std::string& latin1) {
+  std::string out;
+  for (const unsigned char c : latin1) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// A JSON value as read from the program's output.
+struct Json {
+  enum class Type { Null, Bool, Number, String, Array, Object } type = Type::Null;
+  bool boolean = false;
+  double number = 0;
+  std::string text;
+  std::vector<Json> items;
+  std::vector<std::pair<std::string, Json>> members;
+
+  const Json* find(const std::string& key) const {
+    for (const auto& [name, value] : members) {
+      if (name == key) return &value;
+    }
+    return nullptr;
+  }
+  std::vector<std::string> keys() const {
+    std::vector<std::string> names;
+    for (const auto& member : members) names.push_back(member.first);
+    return names;
+  }
+};
+
+// Reads one JSON text; nullopt on anything malformed or on trailing bytes.
+class JsonReader {
+ public:
+  static std::optional<Json> parse(const std::string& text) {
+    JsonReader reader(text);
+    std::optional<Json> value = reader.value();
+    reader.blanks();
+    if (!value || reader.at_ != text.size()) return std::nullopt;
+    return value;
+  }
+
+ private:
+  explicit JsonReader(const std::string& text) : text_(text) {}
+
+  void blanks() {
+    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r')) ++at_;
+  }
+  bool literal(const char* word) {
+    const std::string w(word);
+    if (text_.compare(at_, w.size(), w) != 0) return false;
+    at_ += w.size();
+    return true;
+  }
+  std::optional<std::string> string() {
+    if (at_ >= text_.size() || text_[at_] != '"') return std::nullopt;
+    ++at_;
+    std::string out;
+    while (at_ < text_.size() && text_[at_] != '"') {
+      const unsigned char c = static_cast<unsigned char>(text_[at_++]);
+      if (c < 0x20) return std::nullopt;  // control characters must be escaped
+      if (c != '\\') {
+        out.push_back(static_cast<char>(c));
+        continue;
+      }
+      if (at_ >= text_.size()) return std::nullopt;
+      const char e = text_[at_++];
+      switch (e) {
+        case '"': out.push_back('"'); break;
+        case '\\': out.push_back('\\'); break;
+        case '/': out.push_back('/'); break;
+        case 'b': out.push_back('\b'); break;
+        case 'f': out.push_back('\f'); break;
+        case 'n': out.push_back('\n'); break;
+        case 'r': out.push_back('\r'); break;
+        case 't': out.push_back('\t'); break;
+        case 'u': {
+          if (at_ + 4 > text_.size()) return std::nullopt;
+          const unsigned long code = std::strtoul(text_.substr(at_, 4).c_str(), nullptr, 16);
+          at_ += 4;
+          if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+          } else if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+          } else {
+            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+          }
+          break;
+        }
+        default: return std::nullopt;
+      }
+    }
+    if (at_ >= text_.size()) return std::nullopt;
+    ++at_;
+    return out;
+  }
+  std::optional<Json> value() {
+    blanks();
+    if (at_ >= text_.size()) return std::nullopt;
+    Json v;
+    const char c = text_[at_];
+    if (c == '{') {
+      ++at_;
+      v.type = Json::Type::Object;
+      blanks();
+      if (at_ < text_.size() && text_[at_] == '}') {
+        ++at_;
+        return v;
+      }
+      for (;;) {
+        blanks();
+        std::optional<std::string> key = string();
+        blanks();
+        if (!key || at_ >= text_.size() || text_[at_++] != ':') return std::nullopt;
+        std::optional<Json> member = value();
+        if (!member) return std::nullopt;
+        v.members.emplace_back(*key, std::move(*member));
+        blanks();
+        if (at_ < text_.size() && text_[at_] == ',') {
+          ++at_;
+          continue;
+        }
+        if (at_ < text_.size() && text_[at_] == '}') {
+          ++at_;
+          return v;
+        }
+        return std::nullopt;
+      }
+    }
+    if (c == '[') {
+      ++at_;
+      v.type = Json::Type::Array;
+      blanks();
+      if (at_ < text_.size() && text_[at_] == ']') {
+        ++at_;
+        return v;
+      }
+      for (;;) {
+        std::optional<Json> item = value();
+        if (!item) return std::nullopt;
+        v.items.push_back(std::move(*item));
+        blanks();
+        if (at_ < text_.size() && text_[at_] == ',') {
+          ++at_;
+          continue;
+        }
+        if (at_ < text_.size() && text_[at_] == ']') {
+          ++at_;
+          return v;
+        }
+        return std::nullopt;
+      }
+    }
+    if (c == '"') {
+      std::optional<std::string> s = string();
+      if (!s) return std::nullopt;
+      v.type = Json::Type::String;
+      v.text = std::move(*s);
+      return v;
+    }
+    if (literal("true")) {
+      v.type = Json::Type::Bool;
+      v.boolean = true;
+      return v;
+    }
+    if (literal("false")) {
+      v.type = Json::Type::Bool;
+      return v;
+    }
+    if (literal("null")) return v;
+    char* end = nullptr;
+    v.number = std::strtod(text_.c_str() + at_, &end);
+    if (end == text_.c_str() + at_) return std::nullopt;
+    at_ = static_cast<std::size_t>(end - text_.c_str());
+    v.type = Json::Type::Number;
+    return v;
+  }
+
+  const std::string& text_;
+  std::size_t at_ = 0;
+};
+
+// The local EPO server of the download tests (tests/ftp_fixture.py, Debian's pyftpdlib),
+// serving one directory on 127.0.0.1; stopped when the object goes.
+class FtpServer {
+ public:
+  explicit FtpServer(const std::string& root) {
+    int fromChild[2];
+    int toChild[2];
+    if (::pipe(fromChild) != 0 || ::pipe(toChild) != 0) return;
+    const char* python = std::getenv("TORVIKEL_PYTHON");
+    std::vector<std::string> args = {python != nullptr && python[0] != '\0' ? python : "/usr/bin/python3",
+                                     std::string(TORVIKEL_TEST_DATA) + "/../ftp_fixture.py", "--root", root};
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(toChild[0], STDIN_FILENO);
+      ::dup2(fromChild[1], STDOUT_FILENO);
+      ::close(toChild[1]);
+      ::close(fromChild[0]);
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    stdin_ = toChild[1];  // the server ends when this closes
+    stdout_ = fromChild[0];
+    std::string line;
+    for (;;) {
+      pollfd pfd{stdout_, POLLIN, 0};
+      char c = 0;
+      if (::poll(&pfd, 1, 20000) <= 0 || ::read(stdout_, &c, 1) != 1 || c == '\n') break;
+      line.push_back(c);
+    }
+    if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
+  }
+  ~FtpServer() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
+    if (stdin_ >= 0) ::close(stdin_);
+    if (stdout_ >= 0) ::close(stdout_);
+  }
+  FtpServer(const FtpServer&) = delete;
+  FtpServer& operator=(const FtpServer&) = delete;
+  int port() const { return port_; }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  int stdout_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace clitest
