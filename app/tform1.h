@@ -14,17 +14,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QString>
 #include <QTabWidget>
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "app/chart_widgets.h"
+#include "app/epo_parse.h"
 #include "app/tcolor.h"
 #include "app/thread1.h"
 #include "commands/epo_state_text.h"
@@ -302,8 +305,31 @@ class TForm1 : public QWidget {
   std::function<EpoClock()> epoClock = SystemEpoClock;
 
   // --- assisted-GPS update
-  // Stops a running upload thread (disconnect); nothing when none runs.
+  // Stops what an update still runs (disconnect, window close): cancels a download in
+  // progress; stops and joins the upload thread, which hands the receiver back to NMEA
+  // output. Nothing when neither runs. The caller closes the port afterwards.
   void StopEpoUpload();
+  // True from the switch of the port to the upload until the upload's ending or a stop.
+  bool epoUploadRunning = false;
+  // The upload thread of the last update, kept until the next click or a stop. Declared
+  // after readerThread, so the window's destruction stops and joins it first, while the
+  // port it writes to is still open.
+  std::unique_ptr<EPO_PARSE> epoThread;
+  // Progress of a running upload in the "AGPS" group, under Label39; created with the first
+  // update, shown only while an upload runs.
+  QProgressBar* ProgressBar1 = nullptr;
+  // Observer of every text the update puts into Label39, in order (tests).
+  std::function<void(const QString& text)> label39Shown;
+  // The download of a click, run on a worker while this thread keeps handling events; set
+  // by StopEpoUpload to end it early.
+  std::atomic<bool> epoDownloadCancel{false};
+  bool epoDownloading = false;
+  // The pieces of an update, on the window thread.
+  void setEpoLabel(const QString& text);
+  QProgressBar* epoProgressBar();
+  bool epoDownloadKeepingWindowAlive();
+  EPO_PARSE::WindowSide epoWindowSide();
+  void finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBaud);
 
  private:
   void buildStatusTab();

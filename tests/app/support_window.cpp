@@ -59,6 +59,8 @@ void WindowFixture::disconnect() {
   if (form_->Button1->text() == QLatin1String("Off")) form_->Button1->click();
 }
 
+void WindowFixture::destroyWindow() { form_.reset(); }
+
 bool WindowFixture::connectAndSettle(int timeoutMs) {
   if (!connect()) return false;
   return pumpUntil([this] { return memoInserted_.contains(QLatin1String("$PMTK500,")); }, timeoutMs);

@@ -43,6 +43,8 @@ class WindowFixture {
   // Clicks "On"; true when the window is connected afterwards.
   bool connect();
   void disconnect();
+  // Destroys the window as closing the program does (threads stopped by its destructor).
+  void destroyWindow();
   // Processes events until condition() holds or timeoutMs passes.
   static bool pumpUntil(const std::function<bool()>& condition, int timeoutMs);
   // Every text the window has inserted into Memo1 since the last clear of this record
