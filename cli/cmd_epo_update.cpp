@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -189,18 +190,19 @@ int RunEpoUpdate(const CliArgs& args) {
   const auto nmeaBaud = static_cast<std::uint32_t>(BaudOfText(baudText));
 
   // The file.
-  DownloadDirectory downloads;
+  std::optional<DownloadDirectory> downloads;
   std::string path;
   const bool downloaded = !parsed->has("--file");
   if (downloaded) {
-    if (downloads.path().empty()) {
+    downloads.emplace();
+    if (downloads->path().empty()) {
       PrintError("cannot create a temporary directory for the download");
       return kExitFailure;
     }
     WriteOut("Downloading EPO File...\n");
     EpoDownloadOptions options;
     options.server = parsed->value("--server", "");
-    options.directory = downloads.path();
+    options.directory = downloads->path();
     options.cancel = &StopRequested();
     const EpoDownloadResult result = EpoDownload(options);
     if (!result.ok) {

@@ -55,10 +55,19 @@ std::string clipped(const std::string& utf8, std::size_t columns) {
   return utf8;
 }
 
-std::size_t terminalColumns() {
-  winsize size{};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
+struct TerminalSize {
+  std::size_t columns = 80;
+  std::size_t rows = 24;
+};
+
+TerminalSize terminalSize() {
+  TerminalSize size;
+  winsize ws{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0) {
+    if (ws.ws_col > 1) size.columns = ws.ws_col;
+    if (ws.ws_row > 1) size.rows = ws.ws_row;
+  }
+  return size;
 }
 
 class LiveScreen {
@@ -91,6 +100,10 @@ class LiveScreen {
     row("Fix mode", info.fixModeText, "PDOP", info.pdopText);
     row("HDOP", info.hdopText, "VDOP", info.vdopText);
     lines.push_back("Seconds without a 3D fix: " + std::to_string(state.fixTimerSeconds));
+    lines.push_back("Last sentence: " + last_);
+    lines.push_back("");
+    lines.push_back("Replies:");
+    for (const std::string& r : replies_) lines.push_back("  " + r);
     lines.push_back("");
     lines.push_back("Satellites of the last complete cycle: " + std::to_string(satellites_.size()));
     lines.push_back("  PRN  Elevation  Azimuth  SNR  Used");
@@ -101,15 +114,13 @@ class LiveScreen {
                     Latin1ToUtf8(s.snrText).c_str(), s.used ? "yes" : "");
       lines.push_back(line);
     }
-    lines.push_back("");
-    lines.push_back("Replies:");
-    for (const std::string& r : replies_) lines.push_back("  " + r);
-    lines.push_back("");
-    lines.push_back("Last sentence: " + last_);
 
-    const std::size_t columns = terminalColumns();
+    // A screen taller than the terminal would scroll and tear the redraw: the lines that do
+    // not fit (the end of a long satellite table) are left out.
+    const TerminalSize size = terminalSize();
+    if (lines.size() > size.rows - 1) lines.resize(size.rows - 1);
     std::string screen = "\x1b[H";  // home, then each line cleared to its end
-    for (const std::string& line : lines) screen += clipped(line, columns - 1) + "\x1b[K\n";
+    for (const std::string& line : lines) screen += clipped(line, size.columns - 1) + "\x1b[K\n";
     screen += "\x1b[J";  // and whatever a longer screen before left below
     return WriteOut(screen);
   }
