@@ -136,11 +136,23 @@ void SimReceiver::wake() {
 
 void SimReceiver::run() {
   char buf[kReadChunk];
+  // Bytes from the program still crossing the line: when paced, each read reaches the model
+  // once its last byte has crossed at the receiver's present rate, after the bytes before it.
+  struct Incoming {
+    std::int64_t dueUs = 0;
+    std::string bytes;
+  };
+  std::deque<Incoming> incoming;
+  std::int64_t inputFreeAtUs = 0;
   while (!stopping_) {
     int timeoutMs = 1000;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       const std::int64_t nowUs = elapsedUs();
+      while (!incoming.empty() && incoming.front().dueUs <= nowUs) {
+        for (OutChunk& c : model_->receive(incoming.front().bytes, nowUs / 1000)) queue_.push_back(std::move(c));
+        incoming.pop_front();
+      }
       // Write what is due, in order; a chunk with a gap waits for it after the one before.
       while (!queue_.empty()) {
         OutChunk& front = queue_.front();
@@ -173,6 +185,7 @@ void SimReceiver::run() {
       if (!queue_.empty()) wakeAtUs = lineFreeAtUs_ + static_cast<std::int64_t>(queue_.front().gapBeforeMs) * 1000;
       const SimMs modelAt = model_->nextEventAt(queue_.empty());
       if (modelAt != kNever) wakeAtUs = std::min(wakeAtUs, modelAt * 1000);
+      if (!incoming.empty()) wakeAtUs = std::min(wakeAtUs, incoming.front().dueUs);
       const std::int64_t waitUs = wakeAtUs - elapsedUs();
       timeoutMs = waitUs <= 0 ? 0 : static_cast<int>(std::min<std::int64_t>((waitUs + 999) / 1000, 1000));
     }
@@ -194,7 +207,12 @@ void SimReceiver::run() {
         std::lock_guard<std::mutex> lock(mutex_);
         const std::int64_t nowUs = elapsedUs();
         if (options_.keepLogs) received_.push_back({nowUs / 1000, std::string(bytes)});
-        for (OutChunk& c : model_->receive(bytes, nowUs / 1000)) queue_.push_back(std::move(c));
+        if (options_.pace) {
+          inputFreeAtUs = std::max(nowUs, inputFreeAtUs) + lineTimeUs(bytes.size(), lineBaud_);
+          incoming.push_back({inputFreeAtUs, std::string(bytes)});
+        } else {
+          for (OutChunk& c : model_->receive(bytes, nowUs / 1000)) queue_.push_back(std::move(c));
+        }
       }
     }
   }

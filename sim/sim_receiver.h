@@ -2,6 +2,9 @@
 // serial port, one worker thread here owns the master side. Output is paced at the line
 // speed of the receiver's baud rate (10 bits a byte) and written without blocking: what the
 // line cannot take (nobody reading the port) is dropped, as a real receiver's output is.
+// Input is paced the same way: bytes from the program reach the receiver no earlier than
+// their line time after the bytes before them, so a reply never comes back before the
+// command's last byte could have crossed the line.
 // The slave side is also held open here, in raw mode, so the program can open and close it
 // any number of times without hang-ups. The slave is registered as "comN" in the port map
 // directory while the receiver runs.
@@ -31,7 +34,7 @@ struct SimOptions {
   int comNumber = 1;        // registered as port map entry comN; 0: not registered
   std::string portMapDir;   // empty: the program's port map directory
   std::string recordPath;   // non-empty: every byte received from the program is written here
-  bool pace = true;         // false: no line-speed pacing (gaps of split writes still kept)
+  bool pace = true;         // false: no line-speed pacing either way (gaps of split writes still kept)
   bool keepLogs = true;     // keep received and sent bytes in memory for received()/sentBytes()
 };
 
