@@ -11,7 +11,9 @@ namespace {
 
 void setFontColour(QWidget* widget, TColor colour) {
   QPalette palette = widget->palette();
-  palette.setColor(QPalette::WindowText, ToQColor(colour));
+  const QColor wanted = ToQColor(colour);
+  if (palette.color(QPalette::WindowText) == wanted) return;  // no repaint five times a second
+  palette.setColor(QPalette::WindowText, wanted);
   widget->setPalette(palette);
 }
 

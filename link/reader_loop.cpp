@@ -9,7 +9,7 @@
 
 namespace {
 constexpr int kReadBufferSize = 10000;  // one read takes at most 9999 bytes
-constexpr int kWaitBoundMs = 50;        // a termination request is also seen without interrupt()
+constexpr int kWaitBoundMs = 100;       // a termination request is also seen without interrupt()
 constexpr auto kErrorBackoff = std::chrono::milliseconds(5);  // device gone: do not spin
 }  // namespace
 
