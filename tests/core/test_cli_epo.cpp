@@ -96,6 +96,22 @@ TEST(CliEpoUpdate, UserFileArrivesAsItsRecordsAndIsKept) {
   EXPECT_EQ(epotest::ReadBytes(path), content) << "the user's file is kept as it was";
 }
 
+TEST(CliEpoUpdate, ProgressBarOnATerminal) {
+  SimFixture sim([](sim::SimOptions& o) { Prompt(o); });
+  ASSERT_TRUE(sim.started()) << sim.error();
+  epotest::TempDir dir;
+  const std::string path = dir.file("mine.EPO");
+  epotest::WriteBytes(path, epotest::MakeEpoBytes(kFileBytes));
+  CliProcess child({"epo-update", "--port", SimFixture::kPortText, "--file", path}, sim.env(), /*stdoutTerminal=*/true);
+  const CliResult result = child.finish();
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  // Redrawn in place after every packet, full at the end.
+  EXPECT_TRUE(Contains(result.out, "\r[" + std::string(40, '#') + "] Updating now... 100 %  (43/43 packets)")) << result.out;
+  EXPECT_TRUE(Contains(result.out, "\r[#.......................................] Updating now... 4 %  (2/43 packets)"));
+  EXPECT_FALSE(Contains(result.out, "Updating now... 100 %\r\n")) << "no line per percentage on a terminal";
+  EXPECT_TRUE(Contains(result.out, "Update completed."));
+}
+
 struct EndingRow {
   const char* legend;
   std::function<void(sim::BinaryFaults&)> faults;
