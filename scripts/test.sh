@@ -28,7 +28,7 @@ UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$root/tests/sanit
 
 step "ThreadSanitizer (threaded tests)"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTORVIKEL_SANITIZE=thread -DTORVIKEL_BUILD_BENCH=OFF
-cmake --build build/tsan -j"$jobs"
+cmake --build build/tsan -j"$jobs" --target threaded_tests
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp" \
   ctest --test-dir build/tsan --output-on-failure --timeout 1800 -L threads
 # The core's threaded suites: the serial layer, the simulator's worker, uploads over a
