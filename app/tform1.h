@@ -280,6 +280,9 @@ class TForm1 : public QWidget {
   // Receiver replies whose address carries "MTK" (PMTK001, PMTK514 ...): picks the handler
   // by reply number; any other number is ignored.
   void HandlePmtkReply();
+  // Deletes the "10" entry of cbFix (leaving no selection if it was selected) and disables
+  // Button5: an unlisted model's version reply, and disconnect.
+  void RemoveTenFixesEntry();
   // One per reply number (001, 500, 501, 514, 705, 707); each reads session.fields and
   // applies the core's decision for that reply to the controls.
   void HandlePmtkAck();

@@ -156,6 +156,17 @@ void TForm1::Button4Click() {
 
 // ---- Replies
 
+void TForm1::RemoveTenFixesEntry() {
+  if (cbFix->count() > kTenFixesIndex) {
+    const bool wasSelected = cbFix->currentIndex() == kTenFixesIndex;
+    cbFix->removeItem(kTenFixesIndex);
+    // Removing the selected entry would otherwise move the selection to "5", a rate the
+    // receiver never reported.
+    if (wasSelected) cbFix->setCurrentIndex(-1);
+  }
+  Button5->setEnabled(false);
+}
+
 void TForm1::HandlePmtkReply() {
   const std::optional<long> number = PmtkReplyNumber(session.fields[0]);
   if (!number) return;
@@ -221,14 +232,7 @@ void TForm1::HandleVersionReply() {
       Button5->setEnabled(true);
       break;
     case TenFixesEntryChange::RemoveAndDisableButton5:
-      if (cbFix->count() > kTenFixesIndex) {
-        const bool wasSelected = cbFix->currentIndex() == kTenFixesIndex;
-        cbFix->removeItem(kTenFixesIndex);
-        // Removing the selected entry would otherwise move the selection to "5", a rate the
-        // receiver never reported.
-        if (wasSelected) cbFix->setCurrentIndex(-1);
-      }
-      Button5->setEnabled(false);
+      RemoveTenFixesEntry();
       break;
     case TenFixesEntryChange::None:
       break;

@@ -98,8 +98,7 @@ void TForm1::Disconnect() {
            Button3, Button4}) {
     w->setEnabled(false);
   }
-  if (cbFix->count() > 5) cbFix->removeItem(5);
-  Button5->setEnabled(false);
+  RemoveTenFixesEntry();
 }
 
 void TForm1::StartReader() {

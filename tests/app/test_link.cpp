@@ -123,6 +123,7 @@ class LinkTest : public QObject {
     QVERIFY(fx.start());
     TForm1& f = fx.form();
     f.cbFix->addItem(QStringLiteral("10"));
+    f.cbFix->setCurrentIndex(5);
     f.Button5->setEnabled(true);
     QVERIFY(fx.connect());
     for (QWidget* w : commandControls(f)) QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
@@ -145,7 +146,8 @@ class LinkTest : public QObject {
     QVERIFY(f.ComboBox2->isEnabled());
     QVERIFY(!f.Timer2->isActive());
     QCOMPARE(f.Edit1->text(), QStringLiteral("0"));
-    QCOMPARE(f.cbFix->count(), 5);  // the "10" entry is gone
+    QCOMPARE(f.cbFix->count(), 5);  // the "10" entry is gone ...
+    QCOMPARE(f.cbFix->currentIndex(), -1);  // ... and no other rate took its place
     QVERIFY(!f.Button5->isEnabled());
     fx.disconnect();
     QVERIFY(fx.connect());
