@@ -210,5 +210,5 @@ class AgpsFailuresTest : public QObject {
   }
 };
 
-QTEST_MAIN(AgpsFailuresTest)
+AGPS_TEST_MAIN(AgpsFailuresTest)
 #include "test_agps_failures.moc"

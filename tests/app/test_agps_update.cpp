@@ -335,5 +335,5 @@ class AgpsUpdateTest : public QObject {
   }
 };
 
-QTEST_MAIN(AgpsUpdateTest)
+AGPS_TEST_MAIN(AgpsUpdateTest)
 #include "test_agps_update.moc"
