@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QStringList>
@@ -107,11 +108,15 @@ struct UpdateRecord {
   QStringList labels;
   std::vector<int> barValues;
   std::vector<bool> barShown;
+  std::vector<qint64> atMs;  // when each text came, since the record began
+  QElapsedTimer clock;
 };
 
 inline void RecordUpdate(TForm1& f, UpdateRecord& record) {
+  record.clock.start();
   f.label39Shown = [&f, &record](const QString& text) {
     record.labels << text;
+    record.atMs.push_back(record.clock.elapsed());
     record.barValues.push_back(f.ProgressBar1 != nullptr ? f.ProgressBar1->value() : -1);
     record.barShown.push_back(f.ProgressBar1 != nullptr && !f.ProgressBar1->isHidden());
   };
