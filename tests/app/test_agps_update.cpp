@@ -55,6 +55,8 @@ struct EndingCase {
   QString boxTitle;
   BoxIcon boxIcon;
   QString labelAfter;
+  QString speedAtEnding = {};  // typed into the speed box while the upload runs (empty: kept)
+  bool rateCarried = true;     // false: the output-mode packet carries 0 and the rate stays 115200
 };
 
 const std::vector<EndingCase>& endingCases() {
@@ -93,6 +95,12 @@ const std::vector<EndingCase>& endingCases() {
        kOneSetPackets, true, "Update completed.", "AGPS Message", BoxIcon::None, "Update Success"},
       {"Com12 typed into the box: reopened as typed", [](sim::BinaryFaults&) {}, "115200", 12, false, kOneSetPackets,
        true, "Update completed.", "AGPS Message", BoxIcon::None, "Update Success"},
+      {"speed 2400, a rate the output-mode packet cannot carry: the receiver stays at 115200",
+       [](sim::BinaryFaults&) {}, "2400", 1, true, kOneSetPackets, true, "Update completed.", "AGPS Message",
+       BoxIcon::None, "Update Success", QString(), false},
+      {"speed box no longer a number at the ending: the receiver stays at 115200", [](sim::BinaryFaults&) {}, "9600",
+       1, true, kOneSetPackets, true, "Update completed.", "AGPS Message", BoxIcon::None, "Update Success",
+       "fast", false},
   };
   return cases;
 }
@@ -228,6 +236,7 @@ class AgpsUpdateTest : public QObject {
 
     f.Button3->click();
     QVERIFY(f.epoUploadRunning);
+    if (!c.speedAtEnding.isEmpty()) f.ComboBox2->setEditText(c.speedAtEnding);
     QVERIFY(RunUntil([&] { return f.Button3->isEnabled(); }, kUpdateTimeoutMs));
 
     QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
@@ -239,14 +248,15 @@ class AgpsUpdateTest : public QObject {
     QVERIFY(f.ProgressBar1->isHidden());
     QVERIFY(!f.epoUploadRunning);
 
-    const std::uint32_t rate = c.speed.toUInt();
+    const std::uint32_t packetRate = c.rateCarried ? c.speed.toUInt() : 0;
+    const std::uint32_t rate = c.rateCarried ? c.speed.toUInt() : 115200;
     QVERIFY(fx.sim().waitUntil([&] { return !fx.sim().binaryMode() && fx.sim().baud() == rate; }, 10000));
     const ReceivedUpload r = Received(fx.sim());
     QCOMPARE(static_cast<int>(r.dataPackets.size()), c.dataPacketsSent);
     QVERIFY(sequencesRunFromZero(r));
     QCOMPARE(r.closingPackets, c.completes ? 1 : 0);
     QCOMPARE(static_cast<int>(r.modePackets.size()), 1);
-    QCOMPARE(r.modePackets[0].raw, ModePacket(rate));
+    QCOMPARE(r.modePackets[0].raw, ModePacket(packetRate));
     if (c.completes) QVERIFY(recordsMatch(r, content));
 
     // Every ending hands the port back: a new reader at the speed box's rate.
@@ -256,6 +266,36 @@ class AgpsUpdateTest : public QObject {
     QVERIFY(f.comHandle->getState(line));
     QCOMPARE(line.baudRate, rate);
     QVERIFY(!workDir.holdsEpoFile());
+  }
+
+  // The port cannot be reopened at the ending: the box has been shown, then the link is
+  // switched off with the connect step's message, from inside the upload thread's hand-off,
+  // without waiting on that thread for ever.
+  void portGoneAtTheEnding() {
+    WorkingDirectory workDir;
+    QVERIFY(workDir.valid());
+    EpoServer server(epotest::MakeEpoBytes(kOneSetBytes));
+    QVERIFY(server.running());
+    WindowFixture fx;
+    QVERIFY(fx.start());
+    TForm1& f = fx.form();
+    QVERIFY(fx.connectAndSettle());
+    f.Button3->click();
+    QVERIFY(f.epoUploadRunning);
+    // The entry now names a device that is not there (an entry wins over detected ports).
+    const QString entry = fx.portDir() + QStringLiteral("/com1");
+    QVERIFY(QFile::remove(entry));
+    QVERIFY(QFile::link(QStringLiteral("/nonexistent/ttyTorvikel"), entry));
+    QVERIFY(RunUntil([&] { return f.Button1->text() == QLatin1String("On"); }, kUpdateTimeoutMs));
+    QCOMPARE(static_cast<int>(fx.boxes().size()), 2);
+    QCOMPARE(fx.boxes()[0].text, QStringLiteral("Update completed."));
+    QCOMPARE(fx.boxes()[1].text, QStringLiteral("Open ComPort failed."));
+    QCOMPARE(fx.boxes()[1].icon, BoxIcon::Error);
+    QVERIFY(f.epoThread == nullptr);
+    QVERIFY(f.comHandle == nullptr);
+    QVERIFY(!f.epoUploadRunning);
+    QVERIFY(!f.Button3->isEnabled());
+    QCOMPARE(f.Label39->text(), QStringLiteral("Update Success"));
   }
 
   void stopDuringUpload_data() {
