@@ -42,15 +42,17 @@ class FtpFixture {
     }
     std::vector<std::string> args = {PythonPath(), FixtureScriptPath(), "--root", root, "--mode", mode, "--log", logPath_};
     args.insert(args.end(), extra.begin(), extra.end());
+    // argv is built before fork(): the child of a threaded process may only make
+    // async-signal-safe calls until exec (an allocation could deadlock).
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(toChild[0], 0);
       ::dup2(fromChild[1], 1);
       ::close(toChild[1]);
       ::close(fromChild[0]);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }

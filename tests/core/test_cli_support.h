@@ -62,6 +62,26 @@ class CliProcess {
       ::close(outPipe[1]);
       return;
     }
+    // Everything the child needs is built before fork(): between fork() and exec() a child of
+    // a threaded process (the simulator's worker runs) may only make async-signal-safe calls;
+    // an allocation there can deadlock on a lock another thread held at the fork.
+    std::string program = TORVIKEL_CLI_BINARY;
+    std::vector<std::string> argStore = args;
+    std::vector<char*> argv{program.data()};
+    for (std::string& a : argStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      const std::string name = entry.substr(0, entry.find('='));
+      bool overridden = false;
+      for (const auto& [key, value] : env) overridden = overridden || key == name;
+      if (!overridden) envStore.push_back(entry);
+    }
+    for (const auto& [key, value] : env) envStore.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& e : envStore) envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(outPipe[1], STDOUT_FILENO);
@@ -72,13 +92,7 @@ class CliProcess {
       ::close(errPipe[1]);
       const int devNull = ::open("/dev/null", O_RDONLY);
       if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
-      for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-      std::vector<std::string> copy = args;
-      std::string program = TORVIKEL_CLI_BINARY;
-      std::vector<char*> argv{program.data()};
-      for (std::string& a : copy) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(program.c_str(), argv.data());
+      ::execve(program.c_str(), argv.data(), envp.data());
       ::_exit(127);
     }
     ::close(outPipe[1]);
@@ -421,15 +435,17 @@ class FtpServer {
     const char* python = std::getenv("TORVIKEL_PYTHON");
     std::vector<std::string> args = {python != nullptr && python[0] != '\0' ? python : "/usr/bin/python3",
                                      std::string(TORVIKEL_TEST_DATA) + "/../ftp_fixture.py", "--root", root};
+    // argv is built before fork(): the child of a threaded process may only make
+    // async-signal-safe calls until exec (an allocation could deadlock).
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(toChild[0], STDIN_FILENO);
       ::dup2(fromChild[1], STDOUT_FILENO);
       ::close(toChild[1]);
       ::close(fromChild[0]);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }

@@ -41,15 +41,17 @@ class FtpFixture {
     if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return;
     std::vector<std::string> args = {PythonPath(), FixturePath(), "--root", root, "--mode", mode, "--log", logPath_};
     args.insert(args.end(), extra.begin(), extra.end());
+    // argv is built before fork(): the child of a threaded process may only make
+    // async-signal-safe calls until exec (an allocation could deadlock).
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(toChild[0], 0);
       ::dup2(fromChild[1], 1);
       ::close(toChild[1]);
       ::close(fromChild[0]);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }

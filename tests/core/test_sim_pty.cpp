@@ -336,17 +336,19 @@ struct Child {
 Child spawnSim(const std::vector<std::string>& args) {
   int fds[2];
   if (::pipe(fds) != 0) return {};
+  // argv is built before fork(): the child of a threaded process may only make
+  // async-signal-safe calls until exec (an allocation could deadlock).
+  std::vector<char*> argv;
+  std::string program = TORVIKEL_SIM_BINARY;
+  argv.push_back(program.data());
+  std::vector<std::string> copy = args;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(fds[1], STDOUT_FILENO);
     ::close(fds[0]);
     ::close(fds[1]);
-    std::vector<char*> argv;
-    std::string program = TORVIKEL_SIM_BINARY;
-    argv.push_back(program.data());
-    std::vector<std::string> copy = args;
-    for (std::string& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
