@@ -41,7 +41,7 @@ step "libFuzzer targets, 60 s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTORVIKEL_BUILD_APP=OFF -DTORVIKEL_BUILD_BENCH=OFF -DTORVIKEL_BUILD_FUZZ=ON \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined"
-cmake --build build/fuzz -j"$jobs"
+cmake --build build/fuzz -j"$jobs" --target fuzz_targets
 shopt -s nullglob
 for target in build/fuzz/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
