@@ -49,7 +49,11 @@ for target in build/fuzz/fuzz/fuzz_*; do
   corpus="build/fuzz/corpus-$name"
   mkdir -p "$corpus"
   echo "-- $name"
-  "$target" -max_total_time=60 -print_final_stats=1 "$corpus" "tests/fuzz-seeds/$name" 2>&1 | tail -n 12
+  seeds=()
+  [ -d "tests/fuzz-seeds/$name" ] && seeds=("tests/fuzz-seeds/$name")
+  "$target" -max_total_time=60 -print_final_stats=1 "$corpus" "${seeds[@]}" > "build/fuzz/$name.log" 2>&1 ||
+    { tail -n 40 "build/fuzz/$name.log"; echo "fuzz target $name failed" >&2; exit 1; }
+  tail -n 12 "build/fuzz/$name.log"
 done
 echo
 echo "All test stages passed."
