@@ -65,7 +65,7 @@ bool WriteOut(std::string_view text) {
   return std::fflush(stdout) == 0;
 }
 
-std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
                                     std::string* error) {
   ParsedArgs parsed;
   bool optionsEnded = false;
@@ -81,15 +81,15 @@ std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const 
     }
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& s : specs) {
-      if (s.name == name) spec = &s;
+    const OptionDef* def = nullptr;
+    for (const OptionDef& s : defs) {
+      if (s.name == name) def = &s;
     }
-    if (spec == nullptr) {
+    if (def == nullptr) {
       *error = "unknown option " + name;
       return std::nullopt;
     }
-    if (!spec->takesValue) {
+    if (!def->takesValue) {
       if (equals != std::string::npos) {
         *error = name + " takes no value";
         return std::nullopt;

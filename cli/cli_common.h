@@ -38,7 +38,7 @@ bool WriteOut(std::string_view text);
 
 // Options of one command: "--name value", "--name=value", flags without a value, the rest
 // positional. "--" ends the options.
-struct OptionSpec {
+struct OptionDef {
   std::string name;  // "--port"
   bool takesValue = false;
 };
@@ -53,13 +53,13 @@ struct ParsedArgs {
   }
 };
 // nullopt and *error set on an unknown option or a missing value.
-std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
                                     std::string* error);
 
 // --port and --baud, shared by every command that opens the receiver's port.
-inline const OptionSpec kPortOption{"--port", true};
-inline const OptionSpec kBaudOption{"--baud", true};
-inline const OptionSpec kHelpOption{"--help", false};
+inline const OptionDef kPortOption{"--port", true};
+inline const OptionDef kBaudOption{"--baud", true};
+inline const OptionDef kHelpOption{"--help", false};
 
 // A time-out option in seconds ("3", "0.5"); nullopt unless a number above 0 and at most a day.
 std::optional<double> ParseSeconds(const std::string& text);
