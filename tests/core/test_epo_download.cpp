@@ -19,95 +19,16 @@
 #include "agps/epo_download.h"
 #include "agps/epo_packets.h"
 #include "tests/core/test_epo_support.h"
+#include "tests/ftp_fixture.h"
 
 using epotest::Bytes;
 
 namespace {
 
-std::string PythonPath() {
-  const char* fromEnvironment = std::getenv("TORVIKEL_PYTHON");
-  return fromEnvironment != nullptr && fromEnvironment[0] != '\0' ? fromEnvironment : "/usr/bin/python3";
-}
+using ftptest::FtpFixture;
+using ftptest::PythonPath;
 
-std::string FixturePath() { return std::string(TORVIKEL_TEST_DATA) + "/../ftp_fixture.py"; }
-
-// One running fixture server; stopped (SIGTERM, then reaped) when the object goes.
-class FtpFixture {
- public:
-  FtpFixture(const std::string& root, const std::string& mode, const std::vector<std::string>& extra = {}) {
-    logPath_ = root + ".log";
-    int toChild[2];
-    int fromChild[2];
-    if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return;
-    std::vector<std::string> args = {PythonPath(), FixturePath(), "--root", root, "--mode", mode, "--log", logPath_};
-    args.insert(args.end(), extra.begin(), extra.end());
-    // argv is built before fork(): the child of a threaded process may only make
-    // async-signal-safe calls until exec (an allocation could deadlock).
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(toChild[0], 0);
-      ::dup2(fromChild[1], 1);
-      ::close(toChild[1]);
-      ::close(fromChild[0]);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    stdin_ = toChild[1];
-    stdout_ = fromChild[0];
-    // Wait (bounded, so a broken fixture fails the test instead of hanging it) for "PORT n".
-    std::string line;
-    for (;;) {
-      pollfd pfd{stdout_, POLLIN, 0};
-      if (::poll(&pfd, 1, 20000) <= 0) break;
-      char c = 0;
-      if (::read(stdout_, &c, 1) != 1) break;
-      if (c == '\n') break;
-      line.push_back(c);
-    }
-    if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
-  }
-  ~FtpFixture() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-    if (stdin_ >= 0) ::close(stdin_);
-    if (stdout_ >= 0) ::close(stdout_);
-  }
-  FtpFixture(const FtpFixture&) = delete;
-  FtpFixture& operator=(const FtpFixture&) = delete;
-
-  int port() const { return port_; }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-  std::vector<std::string> log() const {
-    std::vector<std::string> lines;
-    std::ifstream in(logPath_);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  // The server logs on its own schedule: look again for a while before giving up.
-  bool logHas(const std::string& line) const {
-    for (int attempt = 0; attempt < 500; ++attempt) {
-      const auto lines = log();
-      if (std::find(lines.begin(), lines.end(), line) != lines.end()) return true;
-      ::usleep(20000);
-    }
-    return false;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
-  int port_ = 0;
-  std::string logPath_;
-};
+std::string FixturePath() { return ftptest::FixtureScriptPath(); }
 
 // A directory served by the fixture and a directory the download writes into.
 struct Dirs {
