@@ -107,6 +107,9 @@ INSTANTIATE_TEST_SUITE_P(
     Captures, CliLogTest,
     ::testing::Values(LogRow{"MT3339, ended by SIGINT", "mt3339.log", {}, SIGINT},
                       LogRow{"FV-M11 with LF line ends, ended by SIGTERM", "mtk-3301.log", {}, SIGTERM},
+                      LogRow{"TR737A+ cold start", "tr737A+.log", {}, SIGINT},
+                      LogRow{"USB-TTL receiver, acknowledgements first", "sample_gpsdata_usbttl_5.txt", {}, SIGINT},
+                      LogRow{"USB-TTL receiver, blank first line", "sample_gpsdata_usbttl_2.txt", {}, SIGTERM},
                       LogRow{"BT-Q818 through a bad line: wrong checksums, garbage, NUL bytes, split writes",
                              "bt-q818.log",
                              [](sim::NmeaFaults& f) {
