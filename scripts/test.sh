@@ -16,7 +16,7 @@ step() { printf '\n==== %s ====\n' "$*"; }
 step "Build and test (warnings as errors)"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVIKEL_WERROR=ON
 cmake --build build/release -j"$jobs"
-ctest --test-dir build/release --output-on-failure --timeout 900
+ctest --test-dir build/release --output-on-failure --timeout 900 -j"$jobs"
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTORVIKEL_SANITIZE=address -DTORVIKEL_BUILD_BENCH=OFF
@@ -24,18 +24,13 @@ cmake --build build/asan -j"$jobs"
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
 LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$root/tests/sanitizers/ubsan.supp" \
-  ctest --test-dir build/asan --output-on-failure --timeout 1800 -LE nosan
+  ctest --test-dir build/asan --output-on-failure --timeout 1800 -j"$jobs"
 
-step "ThreadSanitizer (threaded tests)"
+step "ThreadSanitizer (the tests labelled threads)"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTORVIKEL_SANITIZE=thread -DTORVIKEL_BUILD_BENCH=OFF
 cmake --build build/tsan -j"$jobs" --target threaded_tests
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp" \
-  ctest --test-dir build/tsan --output-on-failure --timeout 1800 -L threads
-# The core's threaded suites: the serial layer, the simulator's worker, uploads over a
-# pseudo-terminal, the command-line tool's reader.
-TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp" \
-  build/tsan/tests/torvikel_core_tests \
-  --gtest_filter='SerialPort*:SimPty*:SimBinary*:SimProgram*:*UploadOverSerial*:*UploadAgainstSimulator*:CommandsReceiver*:Cli*'
+  ctest --test-dir build/tsan --output-on-failure --timeout 1800 -j"$jobs" -L threads
 
 step "libFuzzer targets, 60 s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
