@@ -10,7 +10,7 @@ PKGS=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   python3 python3-pyftpdlib
   fonts-dejavu-core fonts-wqy-microhei fontconfig
 )
