@@ -89,6 +89,8 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
   QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
   QApplication::setApplicationVersion(QStringLiteral(TORVIKEL_VERSION));
+  // Lets the desktop match the window to its menu entry and icon (Wayland's app id).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.torvikel.Torvikel"));
   if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
 
   QCommandLineParser parser;

@@ -13,6 +13,7 @@ PKGS=(
   clang libclang-rt-14-dev clang-format
   python3 python3-pyftpdlib
   fonts-dejavu-core fonts-wqy-microhei fontconfig
+  dpkg-dev file librsvg2-bin man-db groff-base lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${PKGS[@]}"; do

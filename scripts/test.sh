@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test:
 #   1. all tests, warnings as errors;
-#   2. all tests under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   3. the threaded tests under ThreadSanitizer;
-#   4. the libFuzzer targets, 60 seconds each.
+#   2. the Debian package and an installation (scripts/check-package.sh);
+#   3. all tests under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   4. the tests labelled threads under ThreadSanitizer;
+#   5. the libFuzzer targets, 60 seconds each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -17,6 +18,9 @@ step "Build and test (warnings as errors)"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVIKEL_WERROR=ON
 cmake --build build/release -j"$jobs"
 ctest --test-dir build/release --output-on-failure --timeout 900 -j"$jobs"
+
+step "Debian package and installation"
+bash scripts/check-package.sh --no-deps
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTORVIKEL_SANITIZE=address -DTORVIKEL_BUILD_BENCH=OFF
