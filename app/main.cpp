@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "app/message_box.h"
+#include "app/termination_signals.h"
 #include "app/tform1.h"
 #include "torvikel/version.h"
 
@@ -101,6 +102,11 @@ int main(int argc, char* argv[]) {
   if (parser.isSet(options.port)) window.ComboBox1->setEditText(parser.value(options.port));
   if (parser.isSet(options.baud)) window.ComboBox2->setEditText(parser.value(options.baud));
   window.show();
+  // SIGTERM, SIGINT and SIGHUP end the program as closing the window does.
+  InstallTerminationSignals(&window, [&window](int) {
+    window.Shutdown();
+    QCoreApplication::exit(0);
+  });
   if (parser.isSet(options.connect)) QTimer::singleShot(0, &window, [&window] { window.Button1->click(); });
 
   if (parser.isSet(options.screenshot)) {
