@@ -11,8 +11,10 @@
 #include <QFont>
 #include <QStringList>
 
+#include "app/message_box.h"
 #include "app/sky_background.h"
 #include "link/port_names.h"
+#include "torvikel/version.h"
 
 TForm1* Form1 = nullptr;
 
@@ -160,7 +162,7 @@ bool SaveDialog::Execute(QWidget* parent) {
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Form1 = this;
   setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(QString::fromLatin1("Torvikel v1.2.24"));
+  setWindowTitle(QString::fromLatin1(kApplicationTitle));
   setFont(windowFont());
   setFixedSize(kClientWidthPx, kClientHeightPx);
 
@@ -493,7 +495,7 @@ void TForm1::buildSetupTab() {
   Label23 = label(GroupBox12, "Label23", QStringLiteral("Torvikel"), 12, 40, 0, 40);
   Label23->setFont(windowFont(24, true));
   Label23->adjustSize();
-  Label24 = label(GroupBox12, "Label24", QStringLiteral("Version 1.2.24  2012 August 09th"), 12, 100);
+  Label24 = label(GroupBox12, "Label24", QStringLiteral("Version " TORVIKEL_VERSION "  2012 August 09th"), 12, 100);
   Label25 = label(GroupBox12, "Label25", QString(), 12, 120, 200);
 
   for (QComboBox* box : {cbGLL, cbRMC, cbVTG, cbGSA, cbGSV, cbGGA, cbZDA, cbMCHN, cbBA, cbFix,

@@ -16,6 +16,7 @@
 
 #include "sim/sim_arguments.h"
 #include "sim/sim_receiver.h"
+#include "torvikel/version.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
@@ -27,6 +28,10 @@ int main(int argc, char** argv) {
   }
   if (cmd.help) {
     std::cout << sim::SimUsage();
+    return 0;
+  }
+  if (cmd.version) {
+    std::cout << "torvikel-sim " TORVIKEL_VERSION "\n";
     return 0;
   }
   if (!cmd.replayPath.empty()) {

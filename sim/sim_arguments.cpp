@@ -108,6 +108,7 @@ Binary protocol ($PMTK253,1,BAUD switches to it; the output-mode packet switches
   --no-closing-ack     do not acknowledge the closing packet (sequence 0xFFFF)
 
   --help               this text
+  --version            the version number
 )";
 }
 
@@ -210,6 +211,7 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
   const std::map<std::string, std::function<void()>> switches = {
       {"--help", flag(out.help, true)},
       {"-h", flag(out.help, true)},
+      {"--version", flag(out.version, true)},
       {"--no-pace", flag(out.options.pace, false)},
       {"--no-zrn", flag(m.answerZrn, false)},
       {"--fast", flag(m.replayFast, true)},
