@@ -10,6 +10,7 @@
 #include <QFont>
 #include <QStringList>
 
+#include "app/repaint_pacer.h"
 #include "app/sky_background.h"
 #include "link/port_names.h"
 
@@ -184,6 +185,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   SaveDialog1.Filter = QStringLiteral("*.txt|*.txt");
 
   connectHandlers();
+  new RepaintPacer(this);
   RefreshPortTooltips();
   Timer1->start();
   FormCreate();
