@@ -9,8 +9,13 @@
 
 namespace {
 constexpr int kReadBufferSize = 10000;  // one read takes at most 9999 bytes
-constexpr int kWaitBoundMs = 100;       // a termination request is also seen without interrupt()
+constexpr int kWaitUntilWoken = -1;     // poll() without a time-out
 constexpr auto kErrorBackoff = std::chrono::milliseconds(5);  // device gone: do not spin
+
+// How long the next wait for bytes may last. Nothing in the loop falls due by itself: bytes
+// wake it, and whoever sets stopRequested() also calls port.interrupt(), so a silent port
+// costs no wake-ups at all. A deadline of the loop's own would shorten this wait.
+int nextWaitMs() { return kWaitUntilWoken; }
 }  // namespace
 
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
@@ -23,7 +28,7 @@ ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& sto
     if (queued == 0) {
       // Woken with nothing to read means a hang-up (the other end of a pseudo-terminal
       // closed, a USB receiver unplugged): back off rather than spin.
-      if (port.waitReadable(kWaitBoundMs) && port.bytesQueued() == 0) {
+      if (port.waitReadable(nextWaitMs()) && port.bytesQueued() == 0) {
         std::this_thread::sleep_for(kErrorBackoff);
       }
       continue;
