@@ -531,13 +531,14 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::RefreshPortTooltips() {
-  for (int n = 1; n <= ComboBox1->count(); ++n) {
-    std::string description;
-    const std::optional<std::string> device = ResolveComPort(n, &description);
+  // One look at the devices for the whole list: each item's own scan made opening it slow.
+  const std::vector<ResolvedPort> ports = ResolveComPorts(ComboBox1->count());
+  for (int n = 1; n <= static_cast<int>(ports.size()); ++n) {
+    const ResolvedPort& port = ports[static_cast<std::size_t>(n) - 1];
     QString tip;
-    if (device) {
-      tip = QStringLiteral("Com%1 \u2014 %2").arg(n).arg(QString::fromStdString(*device));
-      if (!description.empty()) tip += QStringLiteral(", ") + QString::fromStdString(description);
+    if (port.devicePath) {
+      tip = QStringLiteral("Com%1 \u2014 %2").arg(n).arg(QString::fromStdString(*port.devicePath));
+      if (!port.description.empty()) tip += QStringLiteral(", ") + QString::fromStdString(port.description);
     }
     ComboBox1->setItemData(n - 1, tip.isEmpty() ? QVariant() : QVariant(tip), Qt::ToolTipRole);
   }
