@@ -161,6 +161,26 @@ class ChartsTest : public QObject {
     QCOMPARE(form->Series1->count(), 4 + 5);
   }
 
+  // Repaints are held to the screen's frame rate: a change made right after a repaint waits
+  // for the frame's end, but the screen then shows the window as it finally is.
+  void screenCatchesUpWithChangesWithinAFrame() {
+    QScreen* screen = form->screen();
+    auto onScreen = [&] { return screen->grabWindow(form->winId()).toImage(); };
+    auto asDrawn = [&] { return form->grab().toImage().convertToFormat(onScreen().format()); };
+    feed("GPGSV,1,1,02,01,10,010,11,02,20,020,22");
+    form->RebuildCharts();
+    QTRY_VERIFY_WITH_TIMEOUT(onScreen() == asDrawn(), 5000);
+    // A repaint goes through now; the changes right after it fall within its frame.
+    form->EdDate->setText(QStringLiteral("2015/04/13"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    feed("GPGSV,1,1,03,07,45,100,41,08,60,200,37,09,30,300,25");
+    form->RebuildCharts();
+    form->EdTime->setText(QStringLiteral("12:34:56"));
+    form->Memo1->insertPlainText(QStringLiteral("$GPVTG,,T,,M,,N,,K,N*2C\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(onScreen() == asDrawn(), 5000);
+    QCOMPARE(form->Series2->count(), 3);
+  }
+
   // --------------------------------------------------------------- the components alone
 
   void bubbleAxesSpanThePoints_data() {
