@@ -10,7 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
-RepaintPacer::RepaintPacer(QWidget* window) : QObject(window), window_(window) {
+RepaintPacer::RepaintPacer(QWidget* window, std::function<void()> beforeRepaint)
+    : QObject(window), window_(window), beforeRepaint_(std::move(beforeRepaint)) {
   if (const QScreen* screen = window->screen(); screen != nullptr && screen->refreshRate() >= 1) {
     frameMs_ = std::max(1, static_cast<int>(std::floor(1000.0 / screen->refreshRate())));
   }
@@ -28,6 +29,7 @@ bool RepaintPacer::eventFilter(QObject* watched, QEvent* event) {
   const qint64 sinceMs = sinceLast_.isValid() ? sinceLast_.elapsed() : frameMs_;
   if (sinceMs >= frameMs_) {
     sinceLast_.start();
+    if (beforeRepaint_) beforeRepaint_();
     return false;
   }
   if (!frameTimer_.isActive()) frameTimer_.start(static_cast<int>(frameMs_ - sinceMs));
@@ -36,6 +38,7 @@ bool RepaintPacer::eventFilter(QObject* watched, QEvent* event) {
 
 void RepaintPacer::repaintNow() {
   sinceLast_.start();
+  if (beforeRepaint_) beforeRepaint_();
   passing_ = true;
   QEvent request(QEvent::UpdateRequest);
   QCoreApplication::sendEvent(window_, &request);

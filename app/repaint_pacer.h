@@ -10,13 +10,16 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <functional>
 
 class QWidget;
 
 class RepaintPacer : public QObject {
  public:
-  // Paces window (a top-level widget); becomes its child.
-  explicit RepaintPacer(QWidget* window);
+  // Paces window (a top-level widget); becomes its child. beforeRepaint, when given, runs
+  // just before each repaint: work that only matters for what is shown (scrolling the
+  // console to its end) is done there once a frame instead of once per sentence.
+  explicit RepaintPacer(QWidget* window, std::function<void()> beforeRepaint = {});
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -25,6 +28,7 @@ class RepaintPacer : public QObject {
   void repaintNow();
 
   QWidget* window_;
+  std::function<void()> beforeRepaint_;
   QTimer frameTimer_;       // single shot: the held request's turn
   QElapsedTimer sinceLast_;  // since the last repaint went through
   int frameMs_ = 16;

@@ -8,6 +8,7 @@
 #include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFont>
+#include <QScrollBar>
 #include <QStringList>
 
 #include "app/repaint_pacer.h"
@@ -185,7 +186,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   SaveDialog1.Filter = QStringLiteral("*.txt|*.txt");
 
   connectHandlers();
-  new RepaintPacer(this);
+  new RepaintPacer(this, [this] {
+    if (!memoScrollPending) return;
+    memoScrollPending = false;
+    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+  });
   RefreshPortTooltips();
   Timer1->start();
   FormCreate();

@@ -4,7 +4,6 @@
 // Thread rule: window thread only; the reader thread reaches HandleSentence through the
 // blocking hand-off and nothing else.
 #include <QMessageBox>
-#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -158,7 +157,7 @@ void TForm1::UpdateSentenceDisplay() {
   QString text = QString::fromLatin1(sentenceBuffer.data(), sentenceLength);
   text.remove(QLatin1Char('\r'));  // the memo's line end is the sentence's own CR LF
   Memo1->insertPlainText(text);
-  Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+  memoScrollPending = true;  // scrolled to the end with the next repaint
 
   // 2. Log.
   WriteSentenceToLog();

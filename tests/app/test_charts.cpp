@@ -1,5 +1,6 @@
 // The sky plot and the signal chart as rendered: where bubbles and bars stand, their colours,
 // labels and value marks, the invisible anchors, and the axes of both chart components.
+#include <QScrollBar>
 #include <QtTest>
 #include <cmath>
 #include <string>
@@ -162,7 +163,8 @@ class ChartsTest : public QObject {
   }
 
   // Repaints are held to the screen's frame rate: a change made right after a repaint waits
-  // for the frame's end, but the screen then shows the window as it finally is.
+  // for the frame's end, but the screen then shows the window as it finally is, the
+  // console scrolled to its last line.
   void screenCatchesUpWithChangesWithinAFrame() {
     QScreen* screen = form->screen();
     auto onScreen = [&] { return screen->grabWindow(form->winId()).toImage(); };
@@ -176,9 +178,16 @@ class ChartsTest : public QObject {
     feed("GPGSV,1,1,03,07,45,100,41,08,60,200,37,09,30,300,25");
     form->RebuildCharts();
     form->EdTime->setText(QStringLiteral("12:34:56"));
-    form->Memo1->insertPlainText(QStringLiteral("$GPVTG,,T,,M,,N,,K,N*2C\n"));
+    for (int i = 0; i < 12; ++i) {  // more lines than the console shows: it follows the end
+      form->sentenceBuffer = framed("GPVTG,,T,,M,,N,,K,N");
+      form->sentenceLength = static_cast<int>(form->sentenceBuffer.size());
+      form->UpdateSentenceDisplay();
+    }
     QTRY_VERIFY_WITH_TIMEOUT(onScreen() == asDrawn(), 5000);
     QCOMPARE(form->Series2->count(), 3);
+    const QScrollBar* lines = form->Memo1->verticalScrollBar();
+    QVERIFY(lines->maximum() > 0);
+    QCOMPARE(lines->value(), lines->maximum());
   }
 
   // --------------------------------------------------------------- the components alone
