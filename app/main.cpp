@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "app/message_box.h"
+#include "app/termination_signals.h"
 #include "app/tform1.h"
 
 namespace {
@@ -69,6 +70,11 @@ int main(int argc, char* argv[]) {
   if (parser.isSet(portOption)) window.ComboBox1->setEditText(parser.value(portOption));
   if (parser.isSet(baudOption)) window.ComboBox2->setEditText(parser.value(baudOption));
   window.show();
+  // SIGTERM, SIGINT and SIGHUP end the program as closing the window does.
+  InstallTerminationSignals(&window, [&window](int) {
+    window.Shutdown();
+    QCoreApplication::exit(0);
+  });
   if (parser.isSet(connectOption)) QTimer::singleShot(0, &window, [&window] { window.Button1->click(); });
 
   if (parser.isSet(screenshotOption)) {

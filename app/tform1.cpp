@@ -4,6 +4,7 @@
 //
 // Thread rule: window thread only.
 #include "app/tform1.h"
+#include "app/termination_signals.h"
 
 #include <QAbstractItemView>
 #include <QFileDialog>
@@ -184,6 +185,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Timer2->setObjectName(QStringLiteral("Timer2"));
   Timer2->setInterval(1000);
   SaveDialog1.Filter = QStringLiteral("*.txt|*.txt");
+  // A log on a FIFO or terminal whose reader stalls holds this thread up for a second per
+  // sentence at most, and not at all once the program is asked to end.
+  logHandle.setWritePolicy({&TerminationRequested(), SentenceLog::kDefaultStallLimitMs});
 
   connectHandlers();
   new RepaintPacer(this, [this] {
