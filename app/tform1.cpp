@@ -9,9 +9,11 @@
 #include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFont>
+#include <QScrollBar>
 #include <QStringList>
 
 #include "app/message_box.h"
+#include "app/repaint_pacer.h"
 #include "app/sky_background.h"
 #include "link/port_names.h"
 #include "torvikel/version.h"
@@ -190,6 +192,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   logHandle.setWritePolicy({&TerminationRequested(), SentenceLog::kDefaultStallLimitMs});
 
   connectHandlers();
+  new RepaintPacer(this, [this] {
+    if (!memoScrollPending) return;
+    memoScrollPending = false;
+    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+  });
   RefreshPortTooltips();
   Timer1->start();
   FormCreate();
@@ -535,13 +542,14 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::RefreshPortTooltips() {
-  for (int n = 1; n <= ComboBox1->count(); ++n) {
-    std::string description;
-    const std::optional<std::string> device = ResolveComPort(n, &description);
+  // One look at the devices for the whole list: each item's own scan made opening it slow.
+  const std::vector<ResolvedPort> ports = ResolveComPorts(ComboBox1->count());
+  for (int n = 1; n <= static_cast<int>(ports.size()); ++n) {
+    const ResolvedPort& port = ports[static_cast<std::size_t>(n) - 1];
     QString tip;
-    if (device) {
-      tip = QStringLiteral("Com%1 \u2014 %2").arg(n).arg(QString::fromStdString(*device));
-      if (!description.empty()) tip += QStringLiteral(", ") + QString::fromStdString(description);
+    if (port.devicePath) {
+      tip = QStringLiteral("Com%1 \u2014 %2").arg(n).arg(QString::fromStdString(*port.devicePath));
+      if (!port.description.empty()) tip += QStringLiteral(", ") + QString::fromStdString(port.description);
     }
     ComboBox1->setItemData(n - 1, tip.isEmpty() ? QVariant() : QVariant(tip), Qt::ToolTipRole);
   }

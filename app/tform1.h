@@ -86,6 +86,9 @@ class TForm1 : public QWidget {
   void OpenComPort();
   void HandleSentence();
   void UpdateSentenceDisplay();
+  // Set when a sentence has gone into Memo1: the console is scrolled to its end just before
+  // the next repaint (once a frame rather than once per sentence).
+  bool memoScrollPending = false;
   // Redraws the sky plot and the signal chart when a GSV group has just completed.
   void RebuildCharts();
   // Fills the tooltips of ComboBox1's items with the device each ComN resolves to.

@@ -2,8 +2,8 @@
 // window thread, waiting until it has been handled.
 //
 // Thread rule: created and stopped on the window thread. Stopping is requestInterruption(),
-// then cancelling the hand-off and interrupting the port's wait, then wait(): the loop
-// returns within one bounded wait, so the join cannot deadlock against the window thread.
+// then cancelling the hand-off and interrupting the port's wait, then wait(): the interrupt
+// ends the loop's wait at once, so the join cannot deadlock against the window thread.
 #pragma once
 
 #include <QThread>
@@ -36,7 +36,9 @@ class Thread1 : public QThread {
 
  private:
   std::shared_ptr<SerialPort> port_;
-  SentenceHandler handler_;
+  // Shared with every call in flight: a call can outlive this thread object (a disconnect
+  // from within a sentence's handling), and sharing costs no copy per sentence.
+  std::shared_ptr<const SentenceHandler> handler_;
   BlockingHandOff handOff_;
   std::vector<std::string> heldBack_;  // written by run(), read after the join
 };

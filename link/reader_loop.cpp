@@ -9,8 +9,16 @@
 
 namespace {
 constexpr int kReadBufferSize = 10000;  // one read takes at most 9999 bytes
-constexpr int kWaitBoundMs = 100;       // a termination request is also seen without interrupt()
+constexpr int kWaitUntilWoken = -1;     // poll() without a time-out
 constexpr auto kErrorBackoff = std::chrono::milliseconds(5);  // device gone: do not spin
+
+// How long the next wait for bytes may last. Bytes wake the loop, and whoever sets
+// stopRequested() also calls port.interrupt(), so the only deadline of its own is the quiet
+// time after a complete sentence still held for its "$"; without one, a silent port costs
+// no wake-ups at all.
+int nextWaitMs(bool holdingCompleteSentence, int quietHandOverMs) {
+  return holdingCompleteSentence ? quietHandOverMs : kWaitUntilWoken;
+}
 }  // namespace
 
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
@@ -31,7 +39,7 @@ ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& sto
     int queued = port.bytesQueued();
     if (queued == 0) {
       const bool holding = cutter.holdsCompleteSentence();
-      if (port.waitReadable(holding ? quietHandOverMs : kWaitBoundMs)) {
+      if (port.waitReadable(nextWaitMs(holding, quietHandOverMs))) {
         // Woken with nothing to read means a hang-up (the other end of a pseudo-terminal
         // closed, a USB receiver unplugged): back off rather than spin.
         if (port.bytesQueued() == 0) std::this_thread::sleep_for(kErrorBackoff);
