@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "commands/epo_state_text.h"
+#include "link/number_text.h"
 
 std::string Latin1ToUtf8(std::string_view latin1) {
   std::string out;
@@ -216,7 +217,7 @@ std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome, const Sen
 bool IsStartupNotice(const SentenceOutcome& outcome, const SentenceFields& fields) {
   if (!outcome.valid || outcome.route != SentenceRoute::MtkReply) return false;
   const std::optional<long> number = PmtkReplyNumber(fields[0]);
-  return number && *number == 10 && FieldToLong(fields[1]) == 1;
+  return number && *number == 10 && AtolOf(fields[1]) == 1;
 }
 
 std::string SentenceJson(std::string_view sentence, const ReceiverState& state,

@@ -18,6 +18,7 @@
 #include "commands/pmtk_replies.h"
 #include "commands/receiver_commands.h"
 #include "link/nmea_session.h"
+#include "link/number_text.h"
 
 namespace {
 
@@ -60,16 +61,12 @@ Planner restart(RestartKind kind) {
   };
 }
 
-// A whole number in [low, high], nothing else.
+// A whole number in [low, high], written with one to six decimal digits and nothing else.
 std::optional<int> wholeNumber(const std::string& text, int low, int high) {
-  if (text.empty() || text.size() > 6) return std::nullopt;
-  int value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const long value = AtolOf(text);
   if (value < low || value > high) return std::nullopt;
-  return value;
+  return static_cast<int>(value);
 }
 
 std::optional<SendPlan> planRates(const std::vector<std::string>& args, std::string* error) {

@@ -3,52 +3,9 @@
 // Thread rule: pure; no state of its own.
 #include "commands/pmtk_replies.h"
 
-#include <climits>
+#include "link/number_text.h"
 
 namespace {
-
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Sign and digits from `pos` on, saturating like strtol; `digits` tells whether any were read.
-long ReadDecimal(std::string_view text, std::size_t pos, bool& digits) {
-  digits = false;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    negative = text[pos] == '-';
-    ++pos;
-  }
-  // Accumulate toward the sign so LONG_MIN is reachable; clamp on overflow.
-  long value = 0;
-  bool clamped = false;
-  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-    digits = true;
-    if (clamped) continue;
-    const long digit = text[pos] - '0';
-    if (negative) {
-      if (value < (LONG_MIN + digit) / 10) {
-        value = LONG_MIN;
-        clamped = true;
-      } else {
-        value = value * 10 - digit;
-      }
-    } else {
-      if (value > (LONG_MAX - digit) / 10) {
-        value = LONG_MAX;
-        clamped = true;
-      } else {
-        value = value * 10 + digit;
-      }
-    }
-  }
-  return value;
-}
-
-std::size_t SkipCSpace(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && IsCSpace(text[pos])) ++pos;
-  return pos;
-}
 
 // Where each sentence type's rate stands in the 514 reply.
 struct RateField {
@@ -81,19 +38,12 @@ constexpr long kTenFixesPeriodMs = 100;
 
 }  // namespace
 
-long FieldToLong(std::string_view field) {
-  bool digits = false;
-  const long value = ReadDecimal(field, SkipCSpace(field, 0), digits);
-  return digits ? value : 0;
-}
-
 std::optional<long> PmtkReplyNumber(std::string_view address) {
   constexpr std::string_view kPrefix = "PMTK";
   if (!address.starts_with(kPrefix)) return std::nullopt;
-  bool digits = false;
-  const long number = ReadDecimal(address, SkipCSpace(address, kPrefix.size()), digits);
-  if (!digits) return std::nullopt;
-  return number;
+  const DecimalScan scan = ScanDecimal(address, kPrefix.size());
+  if (!scan.digits) return std::nullopt;
+  return scan.value;
 }
 
 std::optional<PmtkReply> DecodePmtkReply(const SentenceFields& fields) {
@@ -101,15 +51,15 @@ std::optional<PmtkReply> DecodePmtkReply(const SentenceFields& fields) {
   if (!number) return std::nullopt;
   switch (*number) {
     case 1:
-      return PmtkAck{FieldToLong(fields[1]), FieldToLong(fields[2])};
+      return PmtkAck{AtolOf(fields[1]), AtolOf(fields[2])};
     case 500:
-      return PmtkFixPeriod{FieldToLong(fields[1])};
+      return PmtkFixPeriod{AtolOf(fields[1])};
     case 501:
-      return PmtkDgpsMode{FieldToLong(fields[1])};
+      return PmtkDgpsMode{AtolOf(fields[1])};
     case 514: {
       PmtkOutputRates rates;
       for (const RateField& rateField : kRateFields) {
-        rates.rates[static_cast<std::size_t>(rateField.kind)] = FieldToLong(fields[rateField.field]);
+        rates.rates[static_cast<std::size_t>(rateField.kind)] = AtolOf(fields[rateField.field]);
       }
       return rates;
     }
@@ -117,8 +67,8 @@ std::optional<PmtkReply> DecodePmtkReply(const SentenceFields& fields) {
       return PmtkVersion{std::string(fields[1]), std::string(fields[2]), std::string(fields[3]),
                          std::string(fields[4])};
     case 707:
-      return PmtkEpoState{std::string(fields[1]), FieldToLong(fields[2]), FieldToLong(fields[3]),
-                          FieldToLong(fields[4]), FieldToLong(fields[5])};
+      return PmtkEpoState{std::string(fields[1]), AtolOf(fields[2]), AtolOf(fields[3]),
+                          AtolOf(fields[4]), AtolOf(fields[5])};
     default:
       return std::nullopt;
   }

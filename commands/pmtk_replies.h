@@ -14,11 +14,6 @@
 #include "commands/receiver_commands.h"
 #include "link/receiver_state.h"
 
-// A field as atol reads it: leading blanks, an optional sign, then decimal digits up to the
-// first other character; no digits (an empty field included) gives 0. Works on the view
-// itself, so a field is never cut at a buffer size; values beyond long saturate.
-long FieldToLong(std::string_view field);
-
 // The reply number of an address field such as "PMTK001" (read as "PMTK%d," would read it:
 // "PMTK", optional blanks and sign, digits). No digits, or no "PMTK": nullopt.
 std::optional<long> PmtkReplyNumber(std::string_view address);
@@ -62,7 +57,8 @@ using PmtkReply =
 
 // Decodes the field table of a sentence whose address has "MTK" at characters 2-4.
 // Reply numbers 1, 500, 501, 514, 705, 707 decode; any other, or none, gives nullopt.
-// Missing or non-numeric fields read as 0 (texts as empty).
+// Numbers are read as atol reads them (AtolOf): missing or non-numeric fields read as 0
+// (texts as empty).
 std::optional<PmtkReply> DecodePmtkReply(const SentenceFields& fields);
 
 // Short stable name of a reply's kind, for logs and machine-readable output:

@@ -1,21 +1,12 @@
 // Connect steps of a serial port.
 #include "link/port_open.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-
+#include "link/number_text.h"
 #include "link/port_names.h"
 
 long BaudOfText(const std::string& text) {
-  const char* begin = text.c_str();
-  while (*begin == ' ' || *begin == '\t') ++begin;
-  if (*begin == '\0') return 0;
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(begin, &end, 10);
-  if (end == begin || *end != '\0' || errno == ERANGE) return 0;
-  return value;
+  // Read as the C string it has always been handed on as: a NUL byte ends it.
+  return WholeDecimalOf(std::string_view(text.c_str())).value_or(0);
 }
 
 PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& baudText, bool allowDevicePath) {
@@ -25,10 +16,13 @@ PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& 
   if (allowDevicePath && !portText.empty() && portText[0] == '/') {
     device = portText;
   } else {
-    if (std::sscanf(portText.c_str(), "Com%d", &number) != 1) {
+    // "Com" and a number as the box's text begins; no device prefix may stand before it.
+    const std::optional<int> scanned = portText.starts_with("Com") ? ComNumberOf(portText) : std::nullopt;
+    if (!scanned) {
       result.error = "Com Port Error!";
       return result;
     }
+    number = *scanned;
     // Ports above 9 carry the device prefix, as the system's naming wants; the resolver
     // accepts both forms.
     device = ResolvePortText(number <= 9 ? portText : "\\\\.\\" + portText);

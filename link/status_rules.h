@@ -27,8 +27,8 @@ struct BandwidthEstimate {
 // not in the table.
 std::optional<std::array<float, kRateColumns>> BandwidthRow(int baudRate);
 
-// Baud text to a number as the window reads it: optional blanks and sign, then digits only;
-// anything else is 0.
+// Baud text to a number as the estimate reads it: optional blanks or tabs and a sign, then
+// digits only, within an int; anything else is 0.
 int BaudNumberOf(std::string_view baudText);
 
 // Fix rate in hertz for the selected item of the fix-rate box; nullopt when none is selected.

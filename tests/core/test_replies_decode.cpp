@@ -1,8 +1,8 @@
-// Reading PMTK replies: the reply number of the address, fields as atol reads them, and the
-// decoded values of each handled reply; everything else is ignored.
+// Reading PMTK replies: the reply number of the address, fields as atol reads them (the
+// reader itself: test_number_text.cpp), and the decoded values of each handled reply;
+// everything else is ignored.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <memory>
 #include <string>
 #include <variant>
@@ -26,35 +26,6 @@ struct ReplyFields {
   std::unique_ptr<std::string> text;
   SentenceFields fields;
 };
-
-TEST(RepliesDecode, FieldToLongReadsLikeAtol) {
-  struct Row {
-    const char* legend;
-    std::string field;
-    long expected;
-  };
-  const Row rows[] = {
-      {"empty", "", 0},
-      {"plain", "42", 42},
-      {"leading zeros", "001", 1},
-      {"leading blanks and tab", " \t 42", 42},
-      {"minus", "-7", -7},
-      {"plus", "+5", 5},
-      {"stops at the first other character", "12abc", 12},
-      {"decimal point ends it", "3.9", 3},
-      {"letters only", "abc", 0},
-      {"sign alone", "-", 0},
-      {"double sign", "--1", 0},
-      {"blank between sign and digits", "- 1", 0},
-      {"hex is not read", "0x1A", 0},
-      {"blank only", "   ", 0},
-      {"overflow saturates high", "99999999999999999999999", LONG_MAX},
-      {"overflow saturates low", "-99999999999999999999999", LONG_MIN},
-      {"lowest long exactly", std::to_string(LONG_MIN), LONG_MIN},
-      {"a long run of blanks is never cut", std::string(300, ' ') + "17", 17},
-  };
-  for (const Row& row : rows) EXPECT_EQ(FieldToLong(row.field), row.expected) << row.legend;
-}
 
 TEST(RepliesDecode, ReplyNumberOfAddress) {
   struct Row {
