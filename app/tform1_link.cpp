@@ -25,6 +25,12 @@ class ConnectError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The one report of a connection's failed sentence handling; the rest are only counted.
+void ReportHandlerFailure(const std::string& cause) {
+  std::fprintf(stderr, "torvikel: a sentence could not be handled: %s (further failures are only counted)\n",
+               cause.c_str());
+}
+
 constexpr int kMemoMaxLines = 50;
 constexpr int kMemoMaxChars = 5000;
 
@@ -74,6 +80,7 @@ void TForm1::OpenComPort() {
                                            ComboBox2->currentText().toLatin1().toStdString());
   if (!opened.port) throw ConnectError(opened.error);
   session.state.fixTimerSeconds = 0;
+  session.failures.reset();
   comHandle = std::move(opened.port);
   StartReader();  // the reader runs before the first query goes out
   SendCommands(ConnectQueryCommands());
@@ -111,11 +118,17 @@ void TForm1::StartReader() {
         try {
           HandleSentence();
         } catch (const std::exception& e) {
-          std::fprintf(stderr, "torvikel: sentence dropped: %s\n", e.what());
+          HandlerFailed(e.what());
+        } catch (...) {
+          HandlerFailed("unknown error");
         }
       },
       this);
   readerThread->start();
+}
+
+void TForm1::HandlerFailed(std::string_view cause) {
+  if (session.failures.record(cause)) ReportHandlerFailure(session.failures.first());
 }
 
 void TForm1::StopReader() {
@@ -133,22 +146,8 @@ void TForm1::SendCommands(const CommandSequence& sequence) {
 void TForm1::HandleSentence() {
   const SentenceOutcome outcome = session.handle(std::string_view(sentenceBuffer).substr(0, static_cast<std::size_t>(sentenceLength)));
   if (!outcome.valid) return;  // dropped without trace
-  switch (outcome.route) {
-    case SentenceRoute::MtkReply:
-      HandlePmtkReply();
-      break;
-    case SentenceRoute::Chn:
-      CheckBox9->setChecked(true);
-      break;
-    case SentenceRoute::Zrn001:
-      if (outcome.showFixRateGroup) GroupBox14->setVisible(true);
-      break;
-    case SentenceRoute::Zrn818:
-      ShowMessageBox(QStringLiteral("Set Successful!"), QStringLiteral("Send ok"), BoxButtons::Ok, BoxIcon::None);
-      break;
-    default:
-      break;
-  }
+  if (outcome.failure) ReportHandlerFailure(*outcome.failure);
+  if (outcome.reply) HandlePmtkReply(*outcome.reply);
   UpdateSentenceDisplay();
 }
 

@@ -9,7 +9,8 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_common.h"
 #include "cli/cli_link.h"
-#include "link/nmea_session.h"
+#include "cli/cli_output.h"
+#include "commands/nmea_session.h"
 #include "link/sentence_log.h"
 
 const char* const kLogHelp =
@@ -58,7 +59,9 @@ int RunLog(const CliArgs& args) {
   while (!StopRequested()) {
     const std::optional<std::string> sentence = link->nextSentence(ReceiverLink::Clock::time_point::max());
     if (!sentence) continue;
-    if (!session.handle(*sentence).valid) continue;  // dropped without trace
+    const SentenceOutcome outcome = session.handle(*sentence);
+    if (!outcome.valid) continue;  // dropped without trace
+    ReportSentenceFailure(outcome);
     if (log.write(sentence->data(), sentence->size())) {
       ++written;
     } else if (failed++ == 0) {

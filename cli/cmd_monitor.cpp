@@ -19,7 +19,7 @@
 #include "cli/cli_common.h"
 #include "cli/cli_link.h"
 #include "cli/cli_output.h"
-#include "link/nmea_session.h"
+#include "commands/nmea_session.h"
 #include "link/status_rules.h"
 
 namespace {
@@ -193,14 +193,15 @@ int RunMonitor(const CliArgs& args) {
     if (const std::optional<std::string> sentence = link->nextSentence(wakeAt)) {
       const SentenceOutcome outcome = session.handle(*sentence);
       if (outcome.valid) {
-        const std::optional<ReplyReport> reply = ReportReply(outcome, session.fields);
+        ReportSentenceFailure(outcome);
+        const std::optional<ReplyReport> reply = ReportReply(outcome);
         std::vector<ChartSatellite> satellites;
         if (outcome.gsvCycleComplete) satellites = TakeChartSatellites(session.state);
         if (json) {
           outputOk = WriteOut(SentenceJson(*sentence, session.state, outcome.gsvCycleComplete ? &satellites : nullptr, reply) + "\n");
         } else {
           if (reply) screen.addReply(reply->text);
-          if (IsStartupNotice(outcome, session.fields)) screen.addReply(std::string(session.fields[0]) + ": start-up notice");
+          if (const std::optional<std::string> notice = StartupNoticeText(outcome)) screen.addReply(*notice);
           if (outcome.gsvCycleComplete) screen.setSatellites(std::move(satellites));
           screen.setLastSentence(*sentence);
           dirty = true;

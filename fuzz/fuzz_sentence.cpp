@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "link/nmea_parsers.h"
-#include "link/nmea_session.h"
+#include "commands/nmea_session.h"
 
 namespace {
 

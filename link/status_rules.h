@@ -17,9 +17,9 @@ enum RateColumn { kRateGLL, kRateRMC, kRateVTG, kRateGSA, kRateGSV, kRateGGA, kR
 inline constexpr int kRateColumns = 8;
 
 struct BandwidthEstimate {
-  int fixRateHz = 0;    // shown by lbFix
+  int fixRateHz = 0;    // the fix rate the estimate assumes [Hz], shown beside it
   float estimate = 0;   // share of the line's capacity [%]
-  std::string text;     // the estimate as "%.1f", shown by lbRS
+  std::string text;     // the estimate as "%.1f", as shown
   bool red = false;     // estimate above 100
 };
 

@@ -34,7 +34,7 @@ std::string ReadFile(const std::string& path) {
 
 std::string BytesOf(const CommandSequence& sequence) {
   std::string all;
-  for (const CommandStep& step : sequence) all += step.bytes;
+  for (const CommandStep& step : sequence.steps) all += step.bytes;
   return all;
 }
 

@@ -86,13 +86,13 @@ TEST(RepliesDecode, Acknowledgements) {
   };
   for (const Row& row : rows) {
     const ReplyFields reply(row.text);
-    const std::optional<PmtkReply> decoded = DecodePmtkReply(reply.fields);
+    const std::optional<ReceiverReply> decoded = DecodePmtkReply(reply.fields);
     ASSERT_TRUE(decoded.has_value()) << row.legend;
     const PmtkAck* ack = std::get_if<PmtkAck>(&*decoded);
     ASSERT_NE(ack, nullptr) << row.legend;
     EXPECT_EQ(ack->command, row.command) << row.legend;
     EXPECT_EQ(ack->flag, row.flag) << row.legend;
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "ack") << row.legend;
+    EXPECT_EQ(ReplyKindName(*decoded), "ack") << row.legend;
   }
 }
 
@@ -102,14 +102,14 @@ TEST(RepliesDecode, SettingReplies) {
     const auto decoded = DecodePmtkReply(reply.fields);
     ASSERT_TRUE(decoded && std::holds_alternative<PmtkFixPeriod>(*decoded));
     EXPECT_EQ(std::get<PmtkFixPeriod>(*decoded).fixPeriodMs, 333);
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "fixPeriod");
+    EXPECT_EQ(ReplyKindName(*decoded), "fixPeriod");
   }
   {
     const ReplyFields reply("PMTK501,2");
     const auto decoded = DecodePmtkReply(reply.fields);
     ASSERT_TRUE(decoded && std::holds_alternative<PmtkDgpsMode>(*decoded));
     EXPECT_EQ(std::get<PmtkDgpsMode>(*decoded).mode, 2);
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "dgpsMode");
+    EXPECT_EQ(ReplyKindName(*decoded), "dgpsMode");
   }
   {
     const ReplyFields reply("PMTK501");
@@ -138,7 +138,7 @@ TEST(RepliesDecode, OutputRatesTakeFieldsOneToSixAndEighteenNineteen) {
     const auto decoded = DecodePmtkReply(reply.fields);
     ASSERT_TRUE(decoded && std::holds_alternative<PmtkOutputRates>(*decoded)) << row.legend;
     EXPECT_EQ(std::get<PmtkOutputRates>(*decoded).rates, row.expected) << row.legend;
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "outputRates");
+    EXPECT_EQ(ReplyKindName(*decoded), "outputRates");
   }
 }
 
@@ -152,7 +152,7 @@ TEST(RepliesDecode, VersionAndEpoStateTexts) {
     EXPECT_EQ(version.buildId, "0000");
     EXPECT_EQ(version.model, "Kappa-32");
     EXPECT_EQ(version.fourth, "1.0");
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "version");
+    EXPECT_EQ(ReplyKindName(*decoded), "version");
   }
   {
     const ReplyFields reply("PMTK707,28,1507,3600,1508,0,1507,0,1508,0");
@@ -164,7 +164,7 @@ TEST(RepliesDecode, VersionAndEpoStateTexts) {
     EXPECT_EQ(state.firstTowSec, 3600);
     EXPECT_EQ(state.lastWeek, 1508);
     EXPECT_EQ(state.lastTowSec, 0);
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "epoState");
+    EXPECT_EQ(ReplyKindName(*decoded), "epoState");
   }
   {
     const ReplyFields reply("PMTK707");
