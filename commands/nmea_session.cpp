@@ -1,5 +1,5 @@
 // One sentence through checksum, split, the dispatch to a parser or the reply decoder, and
-// the outcome the front end applies. The field table lives only as long as this call.
+// the outcome the front end applies. The field table holds views only during this call.
 //
 // Thread rule: a session and the state it owns are touched by one thread at a time.
 #include "commands/nmea_session.h"
@@ -16,7 +16,6 @@ SentenceOutcome NmeaSession::handle(std::string_view sentence) {
   // reception. Whatever the handler had assigned stays; the texts it had not reached keep
   // their previous values.
   try {
-    SentenceFields sentenceFields;
     SplitFields(sentence, sentenceFields);
     outcome.route = RouteOf(sentenceFields[0]);
     outcome.address = sentenceFields[0];
@@ -39,6 +38,9 @@ SentenceOutcome NmeaSession::handle(std::string_view sentence) {
   } catch (...) {
     if (failures.record("unknown error")) outcome.failure = failures.first();
   }
+  // The table is kept between calls only to spare setting it up again; emptied here, no view
+  // into this sentence outlives the call.
+  sentenceFields.clear();
   outcome.gsvCycleComplete = state.gsvCycleComplete;
   return outcome;
 }

@@ -44,4 +44,8 @@ class NmeaSession {
   // "Now" for the local date and time of RMC; injectable for tests.
   std::function<std::time_t()> clock = [] { return std::time(nullptr); };
   HandlerFailures failures;
+
+ private:
+  // The fields of the sentence being handled; empty outside handle().
+  SentenceFields sentenceFields;
 };

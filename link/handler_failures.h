@@ -13,9 +13,14 @@
 class HandlerFailures {
  public:
   // Counts one failure. True for the first since the last reset: the one to report.
-  bool record(std::string_view cause) {
+  // Never throws: it runs inside the handlers that catch the failure.
+  bool record(std::string_view cause) noexcept {
     if (count_++ > 0) return false;
-    first_ = cause;
+    try {
+      first_ = cause;
+    } catch (...) {
+      first_.clear();  // no memory left for the text: the count still tells
+    }
     return true;
   }
   std::uint64_t count() const { return count_; }
