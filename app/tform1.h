@@ -33,6 +33,7 @@
 #include "commands/epo_state_text.h"
 #include "commands/nmea_session.h"
 #include "commands/receiver_commands.h"
+#include "link/link_error.h"
 #include "link/sentence_log.h"
 #include "link/serial_port.h"
 
@@ -83,7 +84,13 @@ class TForm1 : public QWidget {
   void Timer1Timer();
   void Timer2Timer();
 
+  // Opens the port (raising a ConnectError with the failed step's cause), starts the reader
+  // and sends the first queries.
   void OpenComPort();
+  // A connect step failed: the standard error box with the step's text; the cause (device,
+  // errno) is kept in lastLinkError.
+  void ShowConnectError(const LinkError& error);
+  LinkError lastLinkError;
   void HandleSentence();
   void UpdateSentenceDisplay();
   // Redraws the sky plot and the signal chart when a GSV group has just completed.

@@ -19,10 +19,14 @@
 
 namespace {
 
-// A failed connect step: its message is shown in the standard error box.
+// A failed connect step, with its cause: its message is shown in the standard error box.
 class ConnectError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ConnectError(LinkError error) : std::runtime_error(error.message), error_(std::move(error)) {}
+  const LinkError& error() const { return error_; }
+
+ private:
+  LinkError error_;
 };
 
 // The one report of a connection's failed sentence handling; the rest are only counted.
@@ -60,7 +64,7 @@ void TForm1::Button1Click() {
   try {
     OpenComPort();
   } catch (const ConnectError& e) {
-    ShowErrorBox(QString::fromLatin1(e.what()));
+    ShowConnectError(e.error());
     return;
   }
   Timer2->start();
@@ -84,6 +88,11 @@ void TForm1::OpenComPort() {
   comHandle = std::move(opened.port);
   StartReader();  // the reader runs before the first query goes out
   SendCommands(ConnectQueryCommands());
+}
+
+void TForm1::ShowConnectError(const LinkError& error) {
+  lastLinkError = error;
+  ShowErrorBox(QString::fromLatin1(error.message.data(), static_cast<qsizetype>(error.message.size())));
 }
 
 void TForm1::Disconnect() {

@@ -111,6 +111,8 @@ std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const 
   return parsed;
 }
 
+void PrintLinkError(const LinkError& error) { PrintError(error.message); }
+
 std::optional<double> ParseSeconds(const std::string& text) {
   const std::string_view number(text.c_str());  // a NUL byte ends the value, as for strtod
   const FloatScan scan = ScanFloat(number);

@@ -39,10 +39,11 @@ int RunLog(const CliArgs& args) {
   const std::string& path = parsed->positional[0];
   if (path.empty()) return UsageError("log", "the FILE name is empty");
 
+  LinkError linkError;
   std::unique_ptr<ReceiverLink> link =
-      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &error);
+      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &linkError);
   if (!link) {
-    PrintError(error);
+    PrintLinkError(linkError);
     return kExitFailure;
   }
   SentenceLog log;

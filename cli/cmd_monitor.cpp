@@ -171,9 +171,10 @@ int RunMonitor(const CliArgs& args) {
   const std::string portText = parsed->value("--port", kDefaultPortText);
   const std::string baudText = parsed->value("--baud", kDefaultBaudText);
 
-  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(portText, baudText, &error);
+  LinkError linkError;
+  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(portText, baudText, &linkError);
   if (!link) {
-    PrintError(error);
+    PrintLinkError(linkError);
     return kExitFailure;
   }
   NmeaSession session;

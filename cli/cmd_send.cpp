@@ -177,10 +177,11 @@ int RunSend(const CliArgs& args) {
     return kExitFailure;
   }
 
+  LinkError linkError;
   std::unique_ptr<ReceiverLink> link =
-      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &error);
+      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &linkError);
   if (!link) {
-    PrintError(error);
+    PrintLinkError(linkError);
     return kExitFailure;
   }
   link->startReader();  // replies that come during the sequence's pauses are kept
