@@ -1,7 +1,9 @@
 // The command buttons of the window (restarts, output rates, fix rate, DGPS, firmware and
 // EPO queries, EPO clear), the receiver's PMTK replies applied to the "Setup" tab, and the
-// sentence log. What each button sends and what each reply means is decided in the core;
-// this file only reads the controls and applies those decisions to them.
+// sentence log. What each button sends and what each reply means is decided in the core, in
+// meanings (a sentence type's rate, a DGPS mode, a function offered); this file reads the
+// controls, and maps the meanings to the controls that show them in one place (ControlsOf,
+// ControlOf, RadioOf).
 //
 // Thread rule: window thread only. Pauses between commands and the acknowledgement boxes
 // block this thread, and with it the reader's hand-off: replies wait until they are done.

@@ -1,6 +1,7 @@
-// What each command button sends: the exact writes, in order, and the pause after each.
-// The values a button reads from its controls come in as plain numbers, so the window and
-// the command-line tool build the same sequence and run it over their own CommandPort.
+// What each command button sends: the exact writes, in order, the pause after each, and the
+// replies that answer them. The values a button reads from its controls come in as plain
+// numbers and meanings, so the window and the command-line tool build the same sequence and
+// run it over their own CommandPort.
 //
 // Thread rule: the builders are pure; RunCommandSequence writes and pauses on the calling
 // thread (in the window that is the window thread, which holds up reception meanwhile, as
