@@ -4,14 +4,17 @@
 //
 // Thread rule: window thread only.
 #include "app/tform1.h"
+#include "app/termination_signals.h"
 
 #include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFont>
 #include <QStringList>
 
+#include "app/message_box.h"
 #include "app/sky_background.h"
 #include "link/port_names.h"
+#include "torvikel/version.h"
 
 TForm1* Form1 = nullptr;
 
@@ -159,7 +162,7 @@ bool SaveDialog::Execute(QWidget* parent) {
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Form1 = this;
   setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(QString::fromLatin1("Torvikel v1.2.24"));
+  setWindowTitle(QString::fromLatin1(kApplicationTitle));
   setFont(windowFont());
   setFixedSize(kClientWidthPx, kClientHeightPx);
 
@@ -182,6 +185,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Timer2->setObjectName(QStringLiteral("Timer2"));
   Timer2->setInterval(1000);
   SaveDialog1.Filter = QStringLiteral("*.txt|*.txt");
+  // A log on a FIFO or terminal whose reader stalls holds this thread up for a second per
+  // sentence at most, and not at all once the program is asked to end.
+  logHandle.setWritePolicy({&TerminationRequested(), SentenceLog::kDefaultStallLimitMs});
 
   connectHandlers();
   RefreshPortTooltips();
@@ -489,7 +495,7 @@ void TForm1::buildSetupTab() {
   Label23 = label(GroupBox12, "Label23", QStringLiteral("Torvikel"), 12, 40, 0, 40);
   Label23->setFont(windowFont(24, true));
   Label23->adjustSize();
-  Label24 = label(GroupBox12, "Label24", QStringLiteral("Version 1.2.24  2012 August 09th"), 12, 100);
+  Label24 = label(GroupBox12, "Label24", QStringLiteral("Version " TORVIKEL_VERSION "  2012 August 09th"), 12, 100);
   Label25 = label(GroupBox12, "Label25", QString(), 12, 120, 200);
 
   for (QComboBox* box : {cbGLL, cbRMC, cbVTG, cbGSA, cbGSV, cbGGA, cbZDA, cbMCHN, cbBA, cbFix,

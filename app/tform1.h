@@ -278,14 +278,20 @@ class TForm1 : public QWidget {
   // standard error with its cause, every one is counted in session.failures, none stops
   // reception.
   void HandlerFailed(std::string_view cause);
-  // Requests the reader's termination, releases a hand-off it waits in, and joins it.
+  // Requests the reader's termination, releases a hand-off it waits in, and joins it; then
+  // handles the sentences the reader had received but not handed over.
   void StopReader();
+  // One sentence as cut from the stream, through HandleSentence (reader hand-off and stop).
+  void HandleSentenceText(const std::string& sentence);
   // Writes a command sequence to the open port with its pauses (on this thread).
   void SendCommands(const CommandSequence& sequence);
   // Observer called at the end of every per-sentence update (tests, screenshots).
   std::function<void()> sentenceDisplayed;
   // Switches the link off: the disconnect half of Button1Click.
   void Disconnect();
+  // What closing the program must do before it ends (also on SIGTERM, SIGINT, SIGHUP): an
+  // upload in progress hands the receiver back, the link goes off, the log is closed.
+  void Shutdown();
 
   // --- commands and replies
   // What a sentence's decoded reply means, applied to the controls with one visit: the PMTK

@@ -117,23 +117,29 @@ void TForm1::Disconnect() {
   RemoveTenFixesEntry();
 }
 
+void TForm1::Shutdown() {
+  if (comHandle || epoThread || epoDownloading) Disconnect();
+  logEnabled = 0;
+  logHandle.close();
+}
+
 void TForm1::StartReader() {
   readerThread = std::make_unique<Thread1>(
-      comHandle,
-      [this](const std::string& sentence) {
-        sentenceBuffer = sentence;
-        sentenceLength = static_cast<int>(sentence.size());
-        // A failure while one sentence is handled must not end reception.
-        try {
-          HandleSentence();
-        } catch (const std::exception& e) {
-          HandlerFailed(e.what());
-        } catch (...) {
-          HandlerFailed("unknown error");
-        }
-      },
-      this);
+      comHandle, [this](const std::string& sentence) { HandleSentenceText(sentence); }, this);
   readerThread->start();
+}
+
+void TForm1::HandleSentenceText(const std::string& sentence) {
+  sentenceBuffer = sentence;
+  sentenceLength = static_cast<int>(sentence.size());
+  // A failure while one sentence is handled must not end reception.
+  try {
+    HandleSentence();
+  } catch (const std::exception& e) {
+    HandlerFailed(e.what());
+  } catch (...) {
+    HandlerFailed("unknown error");
+  }
 }
 
 void TForm1::HandlerFailed(std::string_view cause) {
@@ -143,7 +149,11 @@ void TForm1::HandlerFailed(std::string_view cause) {
 void TForm1::StopReader() {
   if (!readerThread) return;
   readerThread->stopAndWait();
+  const std::vector<std::string> heldBack = readerThread->takeHeldBack();
   readerThread.reset();
+  // What the reader had received before the stop is shown and logged like every sentence
+  // before it; the reader is gone, so this runs here.
+  for (const std::string& sentence : heldBack) HandleSentenceText(sentence);
 }
 
 void TForm1::SendCommands(const CommandSequence& sequence) {

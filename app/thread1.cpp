@@ -19,10 +19,10 @@ void Thread1::stopAndWait() {
 }
 
 void Thread1::run() {
-  RunReaderLoop(
+  heldBack_ = RunReaderLoop(
       *port_, [this] { return isInterruptionRequested(); },
       [this](std::string_view sentence) {
         // The call owns its copy: after a cancel the window thread may still be finishing it.
         handOff_.run([handler = handler_, text = std::string(sentence)] { handler(text); });
-      });
+      }).heldBack;
 }

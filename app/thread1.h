@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/handoff.h"
 
@@ -26,6 +27,9 @@ class Thread1 : public QThread {
   // Requests termination, releases a pending hand-off and waits until run() has returned.
   // Safe to call more than once. Afterwards nothing of this thread touches the port.
   void stopAndWait();
+  // After stopAndWait(): the sentences the reader had read but not handed over (the last
+  // complete one before a quiet line, when the stop came before the quiet time ran out).
+  std::vector<std::string> takeHeldBack() { return std::move(heldBack_); }
 
  protected:
   void run() override;
@@ -34,4 +38,5 @@ class Thread1 : public QThread {
   std::shared_ptr<SerialPort> port_;
   SentenceHandler handler_;
   BlockingHandOff handOff_;
+  std::vector<std::string> heldBack_;  // written by run(), read after the join
 };

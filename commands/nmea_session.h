@@ -24,7 +24,7 @@
 // What handling one sentence decided, for the front end to apply. It owns all it holds: no
 // view into the sentence outlives the call.
 struct SentenceOutcome {
-  bool valid = false;                  // false: checksum failed; drop without echo, log or refresh
+  bool valid = false;  // false: checksum failed; drop without echo, log or refresh
   SentenceRoute route = SentenceRoute::None;
   std::string address;                 // the address field without "$" ("GPGGA", "PMTK001")
   std::optional<ReceiverReply> reply;  // the reply or proprietary message the sentence carries

@@ -25,7 +25,7 @@ struct LinkError {
   std::string devicePath;  // the device the step worked on; empty when the name led to none
   int errorNumber = 0;     // errno of the call that failed; 0 when no system call failed
   LinkCause cause = LinkCause::None;
-  std::string detail;      // the serial layer's own words ("open /dev/ttyUSB0: Permission denied")
+  std::string detail;  // the serial layer's own words ("open /dev/ttyUSB0: Permission denied")
 
   bool failed() const { return cause != LinkCause::None; }
 };

@@ -3,11 +3,11 @@
 // Thread rule: pure; the C locale object is created once (a function-local static).
 #include "link/number_text.h"
 
+#include <locale.h>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 #include <string>
 
 namespace {

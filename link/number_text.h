@@ -13,16 +13,14 @@
 #include <string_view>
 
 // Whitespace as the C locale's isspace sees it: blank, tab, LF, VT, FF, CR.
-inline bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+inline bool IsCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // strtol(text + pos, &end, 10) on a view: C-locale blanks, an optional sign, decimal digits.
 struct DecimalScan {
-  long value = 0;          // 0 without digits; LONG_MIN / LONG_MAX when out of range
-  std::size_t end = 0;     // where the scan stopped; pos when no digit was read, as strtol's end
-  bool digits = false;     // at least one digit was read
-  bool outOfRange = false; // the digits did not fit a long (strtol's ERANGE)
+  long value = 0;           // 0 without digits; LONG_MIN / LONG_MAX when out of range
+  std::size_t end = 0;      // where the scan stopped; pos when no digit was read, as strtol's end
+  bool digits = false;      // at least one digit was read
+  bool outOfRange = false;  // the digits did not fit a long (strtol's ERANGE)
 };
 DecimalScan ScanDecimal(std::string_view text, std::size_t pos = 0);
 

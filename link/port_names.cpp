@@ -189,8 +189,6 @@ std::vector<DetectedPort> DetectSerialPortsIn(const PortRoots& roots) {
   return ports;
 }
 
-std::vector<DetectedPort> DetectSerialPorts() { return DetectSerialPortsIn(PortRoots{}); }
-
 std::optional<std::string> ResolveComPortIn(const PortRoots& roots, int n, std::string* description) {
   if (n < 1) return std::nullopt;
   const fs::path mapDir = roots.mapDir.empty() ? fs::path(PortMapDirectory()) : fs::path(roots.mapDir);

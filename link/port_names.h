@@ -22,9 +22,6 @@ std::optional<int> ComNumberOf(const std::string& portText);
 // The port map directory in use.
 std::string PortMapDirectory();
 
-// Serial ports found on this machine, in the stable order above (no port map entries).
-std::vector<DetectedPort> DetectSerialPorts();
-
 // Device path for port number n (1-based), or nullopt; fills description when given.
 std::optional<std::string> ResolveComPort(int n, std::string* description = nullptr);
 

@@ -14,17 +14,30 @@ constexpr auto kErrorBackoff = std::chrono::milliseconds(5);  // device gone: do
 }  // namespace
 
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
-                              const std::function<void(std::string_view)>& deliver) {
+                              const std::function<void(std::string_view)>& deliver, int quietHandOverMs) {
   ReaderLoopStats stats;
   SentenceCutter cutter;
   static thread_local char buffer[kReadBufferSize];
+  const auto handOver = [&](std::string_view sentence) {
+    if (stopRequested()) {
+      // The handler side is going away: nothing may be handed over, and nothing read is lost.
+      stats.heldBack.emplace_back(sentence);
+      return;
+    }
+    ++stats.sentences;
+    deliver(sentence);
+  };
   while (!stopRequested()) {
     int queued = port.bytesQueued();
     if (queued == 0) {
-      // Woken with nothing to read means a hang-up (the other end of a pseudo-terminal
-      // closed, a USB receiver unplugged): back off rather than spin.
-      if (port.waitReadable(kWaitBoundMs) && port.bytesQueued() == 0) {
-        std::this_thread::sleep_for(kErrorBackoff);
+      const bool holding = cutter.holdsCompleteSentence();
+      if (port.waitReadable(holding ? quietHandOverMs : kWaitBoundMs)) {
+        // Woken with nothing to read means a hang-up (the other end of a pseudo-terminal
+        // closed, a USB receiver unplugged): back off rather than spin.
+        if (port.bytesQueued() == 0) std::this_thread::sleep_for(kErrorBackoff);
+      } else if (holding) {
+        // The line has been quiet since the sentence's line end: no "$" is coming soon.
+        cutter.flushComplete(handOver);
       }
       continue;
     }
@@ -41,11 +54,8 @@ ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& sto
       continue;
     }
     stats.bytesRead += static_cast<unsigned long long>(got);
-    cutter.feed(buffer, static_cast<std::size_t>(got), [&](std::string_view sentence) {
-      if (stopRequested()) return;  // the handler side has gone; nothing may be handed over
-      ++stats.sentences;
-      deliver(sentence);
-    });
+    cutter.feed(buffer, static_cast<std::size_t>(got), handOver);
   }
+  cutter.flushComplete(handOver);
   return stats;
 }

@@ -14,12 +14,12 @@
 
 // One satellite of a chart rebuild, in ascending PRN order.
 struct ChartSatellite {
-  std::string prn;   // PRN text as received (label of bar and bubble)
-  int snr = 0;       // SNR [dB-Hz] as integer, 0 when empty or not a number
-  bool used = false; // PRN text equal to one of usedPrn[0..11]: blue, else silver
-  std::uint32_t color = 0;  // kUsedSatelliteColor or kUnusedSatelliteColor (0x00BBGGRR)
-  double x = 0;      // sky plot: 100 * cos(elev) * sin(azim); east is +x
-  double y = 0;      // sky plot: 100 * cos(elev) * cos(azim); north is +y
+  std::string prn;            // PRN text as received (label of bar and bubble)
+  int snr = 0;                // SNR [dB-Hz] as integer, 0 when empty or not a number
+  bool used = false;          // PRN text equal to one of usedPrn[0..11]: blue, else silver
+  std::uint32_t color = 0;    // kUsedSatelliteColor or kUnusedSatelliteColor (0x00BBGGRR)
+  double x = 0;               // sky plot: 100 * cos(elev) * sin(azim); east is +x
+  double y = 0;               // sky plot: 100 * cos(elev) * cos(azim); north is +y
   std::string elevationText;  // as received, for text front ends
   std::string azimuthText;
   std::string snrText;
