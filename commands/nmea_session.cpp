@@ -18,7 +18,6 @@ SentenceOutcome NmeaSession::handle(std::string_view sentence) {
   try {
     SplitFields(sentence, sentenceFields);
     outcome.route = RouteOf(sentenceFields[0]);
-    outcome.address = sentenceFields[0];
     switch (outcome.route) {
       case SentenceRoute::GGA: ParseGGA(sentenceFields, state); break;
       case SentenceRoute::GLL: ParseGLL(sentenceFields, state); break;
@@ -30,7 +29,10 @@ SentenceOutcome NmeaSession::handle(std::string_view sentence) {
       case SentenceRoute::MtkReply:
       case SentenceRoute::Chn:
       case SentenceRoute::Zrn001:
-      case SentenceRoute::Zrn818: outcome.reply = DecodeReceiverReply(outcome.route, sentenceFields); break;
+      case SentenceRoute::Zrn818:
+        outcome.reply = DecodeReceiverReply(outcome.route, sentenceFields);
+        if (outcome.reply) outcome.address = sentenceFields[0];
+        break;
       case SentenceRoute::None: break;
     }
   } catch (const std::exception& e) {
