@@ -131,7 +131,7 @@ void TForm1::Button3Click() {
   comHandle->close();
   comHandle.reset();
   const std::string portText = ComboBox1->currentText().toLatin1().toStdString();
-  comHandle = ReopenPortAtBaud(portText, ComboBox1->currentIndex(), kEpoUploadBaudRate);
+  comHandle = ReopenPortAtBaud(portText, ComboBox1->currentIndex(), kEpoUploadBaudRate).port;
   if (!comHandle) {
     // Without the port the upload would wait for ever: say so and switch the link off.
     epoUploadRunning = false;
@@ -182,7 +182,7 @@ void TForm1::finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBa
     comHandle.reset();
   }
   comHandle = ReopenPortAtBaud(ComboBox1->currentText().toLatin1().toStdString(), ComboBox1->currentIndex(),
-                               reopenBaud);
+                               reopenBaud).port;
   if (!comHandle) {
     // A new reader would only see failing reads: switch the link off and say why.
     Disconnect();
