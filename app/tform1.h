@@ -91,6 +91,11 @@ class TForm1 : public QWidget {
   // errno) is kept in lastLinkError.
   void ShowConnectError(const LinkError& error);
   LinkError lastLinkError;
+  // The device of the open port, for the texts that name it.
+  std::string comDevicePath;
+  // The reader found the device gone: the link goes off as after "Off", then one box says
+  // which device and why.
+  void ReceiverLost(int errorNumber);
   void HandleSentence();
   void UpdateSentenceDisplay();
   // Set when a sentence has gone into Memo1: the console is scrolled to its end just before

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,12 +41,29 @@ struct CliResult {
 // no statement about how fast the program should be.
 inline constexpr int kHangGuardMs = 120000;
 
+inline constexpr unsigned kNobodyId = 65534;  // the unprivileged user and group "nobody"
+
+// Whether the user nobody may run the program at all (a checkout under a private home may
+// not let it in): checked in a child that drops root first.
+inline bool NobodyCanRunTheTool() {
+  if (::geteuid() != 0) return false;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobodyId) != 0 || ::setuid(kNobodyId) != 0) ::_exit(2);
+    ::_exit(::access(TORVIKEL_CLI_BINARY, X_OK) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // The program running as a child; stdout and stderr are collected through pipes.
 class CliProcess {
  public:
   // stdoutTerminal: standard output is a pseudo-terminal instead of a pipe, as on a console.
   // stdoutFd: standard output goes there instead (the test's own pipe or FIFO), not collected.
-  CliProcess(const std::vector<std::string>& args, const Env& env, bool stdoutTerminal = false, int stdoutFd = -1) {
+  // runAsNobody: the child drops root for the unprivileged user nobody before it starts.
+  CliProcess(const std::vector<std::string>& args, const Env& env, bool stdoutTerminal = false, int stdoutFd = -1,
+             bool runAsNobody = false) {
     int outPipe[2];
     int errPipe[2];
     if (stdoutFd >= 0) {
@@ -96,6 +114,9 @@ class CliProcess {
       ::close(errPipe[1]);
       const int devNull = ::open("/dev/null", O_RDONLY);
       if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
+      if (runAsNobody && (::setgroups(0, nullptr) != 0 || ::setgid(kNobodyId) != 0 || ::setuid(kNobodyId) != 0)) {
+        ::_exit(126);
+      }
       ::execve(program.c_str(), argv.data(), envp.data());
       ::_exit(127);
     }
