@@ -97,7 +97,7 @@ class AgpsFailuresTest : public QObject {
     UpdateRecord record;
     RecordUpdate(f, record);
 
-    f.Button3->click();
+    ClickUpdate(f);
     QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
     QCOMPARE(fx.boxes()[0].text, c.message);
     QCOMPARE(fx.boxes()[0].title, kAppTitle);
@@ -121,7 +121,7 @@ class AgpsFailuresTest : public QObject {
     server.reset();
     server = std::make_unique<EpoServer>(good);
     QVERIFY(server->running());
-    f.Button3->click();
+    ClickUpdate(f);
     QVERIFY(f.epoUploadRunning);
     QVERIFY(RunUntil([&] { return f.Button3->isEnabled(); }, kUpdateTimeoutMs));
     QCOMPARE(static_cast<int>(fx.boxes().size()), 2);
@@ -166,7 +166,7 @@ class AgpsFailuresTest : public QObject {
       boxesAfterSecondClick = fx.boxes().size();
     });
     consoleAtClick = fx.memoInserted().size();
-    f.Button3->click();
+    ClickUpdate(f);
     ticker.stop();
 
     QVERIFY2(ticksAtOff >= 10, qPrintable(QStringLiteral("timer ticks during the download: %1").arg(ticksAtOff)));
@@ -177,6 +177,25 @@ class AgpsFailuresTest : public QObject {
     QCOMPARE(record.labels, (QStringList{QStringLiteral("Downloading EPO File...\r\n"), QString()}));
     QVERIFY(f.Button3->isEnabled());  // connected again
     QVERIFY(!f.epoUploadRunning);
+    QVERIFY(!SwitchedToBinary(fx.sim()));
+    QVERIFY(workDir.entries().isEmpty());
+  }
+
+  // The window closed while the download waits for a silent server: the download ends at
+  // once and the window goes without a box, the receiver untouched.
+  void closingTheWindowDuringTheDownload() {
+    WorkingDirectory workDir;
+    QVERIFY(workDir.valid());
+    EpoServer server(epotest::Bytes{}, false, "silent");
+    QVERIFY(server.running());
+    WindowFixture fx;
+    QVERIFY(fx.start());
+    TForm1& f = fx.form();
+    QVERIFY(fx.connectAndSettle());
+    f.Button3->click();
+    QVERIFY(RunUntil([&] { return f.Label39->text() == QStringLiteral("Downloading EPO File...\r\n"); }, 10000));
+    fx.destroyWindow();  // returns: the update thread is stopped and joined
+    QVERIFY(fx.boxes().empty());
     QVERIFY(!SwitchedToBinary(fx.sim()));
     QVERIFY(workDir.entries().isEmpty());
   }
@@ -197,7 +216,7 @@ class AgpsFailuresTest : public QObject {
     QVERIFY(QFile::remove(entry));
     QVERIFY(QFile::link(QStringLiteral("/nonexistent/ttyTorvikel"), entry));
 
-    f.Button3->click();
+    ClickUpdate(f);
     QVERIFY(SwitchedToBinary(fx.sim()));
     QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
     QCOMPARE(fx.boxes()[0].text, QStringLiteral("Open ComPort failed."));
