@@ -1,7 +1,7 @@
 // The EPO download over libcurl's FTP: one easy handle in one multi handle keeps one control
 // connection for the listing and the retrieval; curl_multi_cleanup sends QUIT and closes it,
 // on every path. The transfers run in our own poll loop rather than curl_easy_perform, so
-// the cancel flag is looked at every 50 ms and the data bounds (no byte for the stall time,
+// the cancel flag is looked at every 10 ms and the data bounds (no byte for the stall time,
 // too few bytes per period) end a transfer on time, not up to a few seconds late as curl's
 // low-speed check, which averages over its own window, would.
 //
@@ -42,7 +42,9 @@ struct CurlMultiDeleter {
 using CurlMultiPtr = std::unique_ptr<CURLM, CurlMultiDeleter>;
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kPollSlice = std::chrono::milliseconds(50);  // how often the cancel flag is looked at
+// How often curl's own time-outs (each reply, the accept) and the cancel flag are looked at:
+// curl sets no timer for them, so the poll must wake by itself to end them on time.
+constexpr auto kPollSlice = std::chrono::milliseconds(10);
 
 // The pace of the data connection: open from the server's connection (active mode: our
 // accept) until curl closes it. It must bring a byte at least every `stall`, and at least

@@ -56,7 +56,7 @@ struct EpoDownloadOptions {
   // then takes at most 269 s, instead of hours at a trickle.
   long minBytesPerSecond = 1000;
   long long maxFileBytes = 268800;          // larger files are aborted while they arrive
-  const std::atomic<bool>* cancel = nullptr;  // set to end the download early (looked at every 50 ms)
+  const std::atomic<bool>* cancel = nullptr;  // set to end the download early (looked at every 10 ms)
 };
 
 struct EpoDownloadResult {
