@@ -84,11 +84,24 @@ class MeteredDTP(DTPHandler):
         elif self._closing:
             super().close_when_done()
 
+    def _unsent(self):
+        return getattr(self, "_content", None) is not None and self._at < len(self._content)
+
     def close_when_done(self):
-        if getattr(self, "_content", None) is not None and self._at < len(self._content):
+        if self._unsent():
             self._closing = True  # closed once the last bytes went out
             return
         super().close_when_done()
+
+    def handle_close(self):
+        # The client ended it: bytes not yet dripped count as unsent, as queued ones would.
+        if not self._closed and self._unsent():
+            self.transfer_finished = False
+            self._resp = ("426 Transfer aborted; %d bytes transmitted." % self.get_transmitted_bytes(),
+                          logging.debug)
+            self.close()
+            return
+        super().handle_close()
 
 
 def make_handler(log, drop, password, no_size):

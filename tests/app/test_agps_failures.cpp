@@ -3,8 +3,8 @@
 // too large for any EPO file, nobody listening) and the files the check refuses (0 and 61
 // bytes). Each shows its message, leaves the receiver in NMEA output with the window's reader
 // running, and leaves "Update" usable, so the next click with a good server completes. A
-// server that never answers keeps the window alive and "Off" ends the wait; a port that cannot
-// be reopened for the upload switches the link off with its message.
+// server that never answers keeps the window alive, and "Off" or closing the window ends the
+// wait; a port that cannot be reopened for the upload switches the link off with its message.
 #include <QtTest>
 #include <functional>
 #include <string>
@@ -133,8 +133,9 @@ class AgpsFailuresTest : public QObject {
   }
 
   // A server that accepts the connection and never says a word: the download waits on its
-  // own worker, the window keeps handling events (the sentences too), and "Off" ends the
-  // wait at once. A click meanwhile, after "On" again, does nothing.
+  // own thread, the window keeps handling events (the sentences too), and "Off" ends the
+  // wait at once. A click meanwhile, after "On" again, does nothing. A later download that
+  // waits when the window is closed ends with it, without a box.
   void silentServerKeepsTheWindowAlive() {
     WorkingDirectory workDir;
     QVERIFY(workDir.valid());
@@ -179,19 +180,7 @@ class AgpsFailuresTest : public QObject {
     QVERIFY(!f.epoUploadRunning);
     QVERIFY(!SwitchedToBinary(fx.sim()));
     QVERIFY(workDir.entries().isEmpty());
-  }
 
-  // The window closed while the download waits for a silent server: the download ends at
-  // once and the window goes without a box, the receiver untouched.
-  void closingTheWindowDuringTheDownload() {
-    WorkingDirectory workDir;
-    QVERIFY(workDir.valid());
-    EpoServer server(epotest::Bytes{}, false, "silent");
-    QVERIFY(server.running());
-    WindowFixture fx;
-    QVERIFY(fx.start());
-    TForm1& f = fx.form();
-    QVERIFY(fx.connectAndSettle());
     f.Button3->click();
     QVERIFY(RunUntil([&] { return f.Label39->text() == QStringLiteral("Downloading EPO File...\r\n"); }, 10000));
     fx.destroyWindow();  // returns: the update thread is stopped and joined
