@@ -30,14 +30,31 @@ QString numberText(double value) {
   return QString::number(value, 'g', 10);
 }
 
+// Whether a cached layer was made for the widget as it is now: same size, same pixel ratio.
+bool fitsWidget(const QPixmap& layer, const QWidget& widget) {
+  return !layer.isNull() && layer.deviceIndependentSize() == QSizeF(widget.size()) &&
+         layer.devicePixelRatio() == widget.devicePixelRatioF();
+}
+
+// An empty layer in device pixels for the widget as it is now.
+QPixmap layerFor(const QWidget& widget) {
+  const qreal ratio = widget.devicePixelRatioF();
+  QPixmap layer(widget.size() * ratio);
+  layer.setDevicePixelRatio(ratio);
+  return layer;
+}
+
 }  // namespace
 
 QFont ChartLabelFont() {
-  QFont font;
-  font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                    QStringLiteral("DejaVu Sans")});
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSize(8);
+  static const QFont font = [] {  // built once: the charts ask for it on every paint
+    QFont f;
+    f.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSize(8);
+    return f;
+  }();
   return font;
 }
 
@@ -62,11 +79,13 @@ BubbleChart::~BubbleChart() { delete series_; }
 
 void BubbleChart::setColor(TColor colour) {
   color_ = colour;
+  drawnBackground_ = QPixmap();
   update();
 }
 
 void BubbleChart::setBackgroundImage(const QImage& image) {
   background_ = image;
+  drawnBackground_ = QPixmap();
   update();
 }
 
@@ -96,8 +115,18 @@ std::vector<DrawnBubble> BubbleChart::drawnBubbles() const {
 
 void BubbleChart::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.fillRect(rect(), ToQColor(color_));
-  if (!background_.isNull()) painter.drawImage(rect(), background_);
+  if (background_.isNull()) {
+    painter.fillRect(rect(), ToQColor(color_));
+  } else {
+    if (!fitsWidget(drawnBackground_, *this)) {
+      // The colour shows where the picture has transparent pixels.
+      drawnBackground_ = layerFor(*this);
+      drawnBackground_.fill(ToQColor(color_));
+      QPainter scaled(&drawnBackground_);
+      scaled.drawImage(rect(), background_);
+    }
+    painter.drawPixmap(0, 0, drawnBackground_);
+  }
   painter.setRenderHint(QPainter::Antialiasing);
   const std::vector<DrawnBubble> bubbles = drawnBubbles();
   for (const DrawnBubble& b : bubbles) {
@@ -139,24 +168,24 @@ BarChart::~BarChart() { delete series_; }
 
 void BarChart::setColor(TColor colour) {
   color_ = colour;
-  update();
+  invalidateStaticLayer();
 }
 
 void BarChart::setVerticalAxis(double min, double max) {
   if (max <= min) return;  // an empty axis has no scale
   vertical_ = {min, max};
-  update();
+  invalidateStaticLayer();
 }
 
 void BarChart::setGradient(TColor startColour, TColor endColour) {
   gradientStart_ = startColour;
   gradientEnd_ = endColour;
-  update();
+  invalidateStaticLayer();
 }
 
 void BarChart::setAxisLabelColor(TColor colour) {
   axisLabelColor_ = colour;
-  update();
+  invalidateStaticLayer();
 }
 
 QRectF BarChart::plotRect() const {
@@ -223,8 +252,12 @@ std::vector<DrawnBar> BarChart::drawnBars() const {
   return drawn;
 }
 
-void BarChart::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
+void BarChart::invalidateStaticLayer() {
+  staticLayer_ = QPixmap();
+  update();
+}
+
+void BarChart::paintStaticLayer(QPainter& painter) const {
   painter.fillRect(rect(), ToQColor(color_));
   const QRectF plot = plotRect();
 
@@ -234,7 +267,6 @@ void BarChart::paintEvent(QPaintEvent*) {
   painter.fillRect(plot, back);
 
   painter.setFont(ChartLabelFont());
-  const QFontMetricsF metrics(painter.font());
   const QColor labelColour = ToQColor(axisLabelColor_);
 
   // Vertical axis: labels, ticks and faint grid lines.
@@ -249,6 +281,20 @@ void BarChart::paintEvent(QPaintEvent*) {
   painter.setPen(labelColour);
   painter.drawLine(plot.bottomLeft(), plot.topLeft());
   painter.drawLine(plot.bottomLeft(), plot.bottomRight());
+}
+
+void BarChart::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  if (!fitsWidget(staticLayer_, *this)) {
+    staticLayer_ = layerFor(*this);
+    QPainter layer(&staticLayer_);
+    paintStaticLayer(layer);
+  }
+  painter.drawPixmap(0, 0, staticLayer_);
+  const QRectF plot = plotRect();
+  painter.setFont(ChartLabelFont());
+  const QFontMetricsF metrics(painter.font());
+  const QColor labelColour = ToQColor(axisLabelColor_);
 
   const std::vector<DrawnBar> bars = drawnBars();
   double lastLabelRight = -1e9;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPixmap>
 #include <QRectF>
 #include <QString>
 #include <QWidget>
@@ -79,6 +80,9 @@ class BubbleChart : public QWidget {
   BubbleSeries* series_;
   TColor color_ = clWhite;
   QImage background_;
+  // The picture as drawn: at the chart's size and in the screen's pixel format, made once
+  // rather than converted on every paint. Null until the first paint at a new size.
+  QPixmap drawnBackground_;
 };
 
 struct BarPoint {
@@ -138,8 +142,14 @@ class BarChart : public QWidget {
 
  private:
   double valueToY(double value, const QRectF& plot) const;
+  // Background, gradient, grid and vertical axis: everything but the bars. Drawn into
+  // staticLayer_ once per size and setting, since the bars change every second and the
+  // rest never does.
+  void paintStaticLayer(QPainter& painter) const;
+  void invalidateStaticLayer();
 
   BarSeries* series_;
+  QPixmap staticLayer_;
   TColor color_ = kWindowBlue;
   AxisRange vertical_{0, 100};
   TColor gradientStart_ = clYellow;

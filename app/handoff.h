@@ -6,13 +6,19 @@
 // close cancel first, so the worker returns at once and can be joined without deadlock
 // even while the window thread itself is the one waiting for it.
 //
+// A hand-off happens for every sentence, hundreds of times a second, so it costs one posted
+// event and one wake-up each way: the worker sleeps on an atomic word that the window
+// thread bumps when the call has finished (or cancel() bumps), with no lock held by either
+// side while the other runs.
+//
 // Thread rule: run() from the worker only; cancel() from any thread; the calls run on the
 // thread of the context object given to the constructor.
 #pragma once
 
 #include <QObject>
 #include <QPointer>
-#include <condition_variable>
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -30,9 +36,12 @@ class BlockingHandOff {
 
  private:
   struct Shared {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool cancelled = false;
+    // Held only to decide, in one step, whether a call starts or is dropped by a cancel.
+    std::mutex startMutex;
+    bool cancelled = false;  // under startMutex
+    std::atomic<bool> cancelledFlag{false};  // the same, readable without the lock
+    // Bumped when a call finishes and on cancel(); the worker sleeps on it.
+    std::atomic<std::uint32_t> wakeups{0};
   };
   QPointer<QObject> context_;
   std::shared_ptr<Shared> shared_;

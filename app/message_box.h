@@ -8,7 +8,9 @@
 #include <QString>
 #include <functional>
 
-inline const char* const kApplicationTitle = "Torvikel v1.2.24";
+#include "torvikel/version.h"
+
+inline const char* const kApplicationTitle = "Torvikel v" TORVIKEL_VERSION;
 
 enum class BoxButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class BoxIcon { None, Information, Warning, Error, Question };

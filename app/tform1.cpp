@@ -4,14 +4,19 @@
 //
 // Thread rule: window thread only.
 #include "app/tform1.h"
+#include "app/termination_signals.h"
 
 #include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFont>
+#include <QScrollBar>
 #include <QStringList>
 
+#include "app/message_box.h"
+#include "app/repaint_pacer.h"
 #include "app/sky_background.h"
 #include "link/port_names.h"
+#include "torvikel/version.h"
 
 TForm1* Form1 = nullptr;
 
@@ -159,7 +164,7 @@ bool SaveDialog::Execute(QWidget* parent) {
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Form1 = this;
   setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(QString::fromLatin1("Torvikel v1.2.24"));
+  setWindowTitle(QString::fromLatin1(kApplicationTitle));
   setFont(windowFont());
   setFixedSize(kClientWidthPx, kClientHeightPx);
 
@@ -182,8 +187,16 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Timer2->setObjectName(QStringLiteral("Timer2"));
   Timer2->setInterval(1000);
   SaveDialog1.Filter = QStringLiteral("*.txt|*.txt");
+  // A log on a FIFO or terminal whose reader stalls holds this thread up for a second per
+  // sentence at most, and not at all once the program is asked to end.
+  logHandle.setWritePolicy({&TerminationRequested(), SentenceLog::kDefaultStallLimitMs});
 
   connectHandlers();
+  new RepaintPacer(this, [this] {
+    if (!memoScrollPending) return;
+    memoScrollPending = false;
+    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+  });
   RefreshPortTooltips();
   Timer1->start();
   FormCreate();
@@ -489,7 +502,7 @@ void TForm1::buildSetupTab() {
   Label23 = label(GroupBox12, "Label23", QStringLiteral("Torvikel"), 12, 40, 0, 40);
   Label23->setFont(windowFont(24, true));
   Label23->adjustSize();
-  Label24 = label(GroupBox12, "Label24", QStringLiteral("Version 1.2.24  2012 August 09th"), 12, 100);
+  Label24 = label(GroupBox12, "Label24", QStringLiteral("Version " TORVIKEL_VERSION "  2012 August 09th"), 12, 100);
   Label25 = label(GroupBox12, "Label25", QString(), 12, 120, 200);
 
   for (QComboBox* box : {cbGLL, cbRMC, cbVTG, cbGSA, cbGSV, cbGGA, cbZDA, cbMCHN, cbBA, cbFix,
@@ -529,13 +542,14 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::RefreshPortTooltips() {
-  for (int n = 1; n <= ComboBox1->count(); ++n) {
-    std::string description;
-    const std::optional<std::string> device = ResolveComPort(n, &description);
+  // One look at the devices for the whole list: each item's own scan made opening it slow.
+  const std::vector<ResolvedPort> ports = ResolveComPorts(ComboBox1->count());
+  for (int n = 1; n <= static_cast<int>(ports.size()); ++n) {
+    const ResolvedPort& port = ports[static_cast<std::size_t>(n) - 1];
     QString tip;
-    if (device) {
-      tip = QStringLiteral("Com%1 \u2014 %2").arg(n).arg(QString::fromStdString(*device));
-      if (!description.empty()) tip += QStringLiteral(", ") + QString::fromStdString(description);
+    if (port.devicePath) {
+      tip = QStringLiteral("Com%1 \u2014 %2").arg(n).arg(QString::fromStdString(*port.devicePath));
+      if (!port.description.empty()) tip += QStringLiteral(", ") + QString::fromStdString(port.description);
     }
     ComboBox1->setItemData(n - 1, tip.isEmpty() ? QVariant() : QVariant(tip), Qt::ToolTipRole);
   }

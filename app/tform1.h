@@ -87,6 +87,9 @@ class TForm1 : public QWidget {
   void OpenComPort();
   void HandleSentence();
   void UpdateSentenceDisplay();
+  // Set when a sentence has gone into Memo1: the console is scrolled to its end just before
+  // the next repaint (once a frame rather than once per sentence).
+  bool memoScrollPending = false;
   // Redraws the sky plot and the signal chart when a GSV group has just completed.
   void RebuildCharts();
   // Fills the tooltips of ComboBox1's items with the device each ComN resolves to.
@@ -268,14 +271,20 @@ class TForm1 : public QWidget {
   int sentenceLength = 0;
   // Starts a new reader on comHandle.
   void StartReader();
-  // Requests the reader's termination, releases a hand-off it waits in, and joins it.
+  // Requests the reader's termination, releases a hand-off it waits in, and joins it; then
+  // handles the sentences the reader had received but not handed over.
   void StopReader();
+  // One sentence as cut from the stream, through HandleSentence (reader hand-off and stop).
+  void HandleSentenceText(const std::string& sentence);
   // Writes a command sequence to the open port with its pauses (on this thread).
   void SendCommands(const CommandSequence& sequence);
   // Observer called at the end of every per-sentence update (tests, screenshots).
   std::function<void()> sentenceDisplayed;
   // Switches the link off: the disconnect half of Button1Click.
   void Disconnect();
+  // What closing the program must do before it ends (also on SIGTERM, SIGINT, SIGHUP): an
+  // upload in progress hands the receiver back, the link goes off, the log is closed.
+  void Shutdown();
 
   // --- commands and replies
   // Receiver replies whose address carries "MTK" (PMTK001, PMTK514 ...): picks the handler

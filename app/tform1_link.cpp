@@ -4,7 +4,6 @@
 // Thread rule: window thread only; the reader thread reaches HandleSentence through the
 // blocking hand-off and nothing else.
 #include <QMessageBox>
-#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -101,27 +100,37 @@ void TForm1::Disconnect() {
   RemoveTenFixesEntry();
 }
 
+void TForm1::Shutdown() {
+  if (comHandle || epoThread || epoDownloading) Disconnect();
+  logEnabled = 0;
+  logHandle.close();
+}
+
 void TForm1::StartReader() {
   readerThread = std::make_unique<Thread1>(
-      comHandle,
-      [this](const std::string& sentence) {
-        sentenceBuffer = sentence;
-        sentenceLength = static_cast<int>(sentence.size());
-        // A failure while one sentence is handled must not end reception.
-        try {
-          HandleSentence();
-        } catch (const std::exception& e) {
-          std::fprintf(stderr, "torvikel: sentence dropped: %s\n", e.what());
-        }
-      },
-      this);
+      comHandle, [this](const std::string& sentence) { HandleSentenceText(sentence); }, this);
   readerThread->start();
+}
+
+void TForm1::HandleSentenceText(const std::string& sentence) {
+  sentenceBuffer = sentence;
+  sentenceLength = static_cast<int>(sentence.size());
+  // A failure while one sentence is handled must not end reception.
+  try {
+    HandleSentence();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "torvikel: sentence dropped: %s\n", e.what());
+  }
 }
 
 void TForm1::StopReader() {
   if (!readerThread) return;
   readerThread->stopAndWait();
+  const std::vector<std::string> heldBack = readerThread->takeHeldBack();
   readerThread.reset();
+  // What the reader had received before the stop is shown and logged like every sentence
+  // before it; the reader is gone, so this runs here.
+  for (const std::string& sentence : heldBack) HandleSentenceText(sentence);
 }
 
 void TForm1::SendCommands(const CommandSequence& sequence) {
@@ -158,23 +167,27 @@ void TForm1::UpdateSentenceDisplay() {
   QString text = QString::fromLatin1(sentenceBuffer.data(), sentenceLength);
   text.remove(QLatin1Char('\r'));  // the memo's line end is the sentence's own CR LF
   Memo1->insertPlainText(text);
-  Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+  memoScrollPending = true;  // scrolled to the end with the next repaint
 
   // 2. Log.
   WriteSentenceToLog();
 
-  // 3. Edit fields.
+  // 3. Edit fields. Most texts stay the same from one sentence to the next; setting a field
+  // to its own text would still repaint it (and lose a selection the user is copying).
   const Display_SatInfo_st& satInfo = session.state.satInfo;
+  auto show = [](QLineEdit* field, const QString& shown) {
+    if (field->text() != shown) field->setText(shown);
+  };
   auto latin1 = [](const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); };
-  EdDate->setText(latin1(satInfo.dateText));
-  EdTime->setText(latin1(satInfo.timeText));
-  EdMode->setText(latin1(satInfo.fixModeText));
-  Edit1->setText(QString::number(session.state.fixTimerSeconds));
-  EdLat->setText(latin1(satInfo.latText));  // Latin-1 is the 8-bit code page: ° is 0xB0
-  EdLon->setText(latin1(satInfo.lonText));
-  EdSpeed->setText(latin1(satInfo.speedText));
-  EdPDOP->setText(latin1(satInfo.pdopText));
-  EdHeight->setText(latin1(satInfo.altitudeText));
+  show(EdDate, latin1(satInfo.dateText));
+  show(EdTime, latin1(satInfo.timeText));
+  show(EdMode, latin1(satInfo.fixModeText));
+  show(Edit1, QString::number(session.state.fixTimerSeconds));
+  show(EdLat, latin1(satInfo.latText));  // Latin-1 is the 8-bit code page: ° is 0xB0
+  show(EdLon, latin1(satInfo.lonText));
+  show(EdSpeed, latin1(satInfo.speedText));
+  show(EdPDOP, latin1(satInfo.pdopText));
+  show(EdHeight, latin1(satInfo.altitudeText));
 
   // 4. Charts, when a satellite cycle has just completed.
   RebuildCharts();

@@ -2,14 +2,15 @@
 // window thread, waiting until it has been handled.
 //
 // Thread rule: created and stopped on the window thread. Stopping is requestInterruption(),
-// then cancelling the hand-off and interrupting the port's wait, then wait(): the loop
-// returns within one bounded wait, so the join cannot deadlock against the window thread.
+// then cancelling the hand-off and interrupting the port's wait, then wait(): the interrupt
+// ends the loop's wait at once, so the join cannot deadlock against the window thread.
 #pragma once
 
 #include <QThread>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/handoff.h"
 
@@ -26,12 +27,18 @@ class Thread1 : public QThread {
   // Requests termination, releases a pending hand-off and waits until run() has returned.
   // Safe to call more than once. Afterwards nothing of this thread touches the port.
   void stopAndWait();
+  // After stopAndWait(): the sentences the reader had read but not handed over (the last
+  // complete one before a quiet line, when the stop came before the quiet time ran out).
+  std::vector<std::string> takeHeldBack() { return std::move(heldBack_); }
 
  protected:
   void run() override;
 
  private:
   std::shared_ptr<SerialPort> port_;
-  SentenceHandler handler_;
+  // Shared with every call in flight: a call can outlive this thread object (a disconnect
+  // from within a sentence's handling), and sharing costs no copy per sentence.
+  std::shared_ptr<const SentenceHandler> handler_;
   BlockingHandOff handOff_;
+  std::vector<std::string> heldBack_;  // written by run(), read after the join
 };

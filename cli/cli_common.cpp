@@ -30,7 +30,8 @@ void InstallStopSignals() {
   action.sa_flags = 0;  // no SA_RESTART: a blocking call returns early and the loop looks at the flag
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  // A closed stdout pipe shows as a failed write, which ends the command cleanly.
+  // A closed stdout pipe or log FIFO shows as a failed write (EPIPE), which ends the command
+  // cleanly.
   std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -51,19 +52,33 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
+namespace {
+
+// Our own non-blocking descriptors for standard output and error, opened on first use (the
+// inherited ones are shared with the shell and keep their blocking mode).
+int OutputDescriptor(int inherited) {
+  static const int out = OpenNonBlockingWriter(STDOUT_FILENO);
+  static const int err = OpenNonBlockingWriter(STDERR_FILENO);
+  return inherited == STDOUT_FILENO ? out : err;
+}
+
+WriteEnd gLastOutputEnd = WriteEnd::Done;
+
+}  // namespace
+
 void PrintError(std::string_view message) {
   const std::string line = std::string(kProgramName) + ": " + OneLine(message) + "\n";
-  std::fflush(stdout);
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  WriteAllBytes(OutputDescriptor(STDERR_FILENO), line.data(), line.size(), {&gStop, -1});
 }
 
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 bool WriteOut(std::string_view text) {
-  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) return false;
-  return std::fflush(stdout) == 0;
+  gLastOutputEnd = WriteAllBytes(OutputDescriptor(STDOUT_FILENO), text.data(), text.size(), {&gStop, -1}).end;
+  return gLastOutputEnd == WriteEnd::Done;
 }
+
+WriteEnd LastOutputEnd() { return gLastOutputEnd; }
 
 std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
                                     std::string* error) {

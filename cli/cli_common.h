@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "link/interruptible_write.h"
+
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
@@ -33,8 +35,11 @@ std::string OneLine(std::string_view text);
 
 bool StdoutIsTerminal();
 
-// Writes all of text to stdout and flushes. False when stdout is gone (a closed pipe).
+// Writes all of text to stdout. A reader that stops reading holds it up only until Ctrl-C
+// or SIGTERM. False when not all of it went out; LastOutputEnd() then says why (PeerClosed:
+// the reader closed the pipe, as `| head` does).
 bool WriteOut(std::string_view text);
+WriteEnd LastOutputEnd();
 
 // Options of one command: "--name value", "--name=value", flags without a value, the rest
 // positional. "--" ends the options.

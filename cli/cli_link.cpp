@@ -33,8 +33,10 @@ void ReceiverLink::startReader() {
   if (reader_.joinable()) return;
   readerStop_ = false;
   reader_ = std::thread([this] {
-    RunReaderLoop(
+    ReaderLoopStats stats = RunReaderLoop(
         *port_, [this] { return readerStop_.load(); }, [this](std::string_view sentence) { deliver(sentence); });
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::string& sentence : stats.heldBack) queue_.push_back(std::move(sentence));
   });
 }
 
@@ -52,8 +54,7 @@ void ReceiverLink::stopReader() {
 void ReceiverLink::deliver(std::string_view sentence) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (queue_.size() >= kQueueLimit && !readerStop_) drained_.wait_for(lock, kStopCheckInterval);
-  if (readerStop_) return;
-  queue_.emplace_back(sentence);
+  queue_.emplace_back(sentence);  // after a stop request too: takeQueued() still hands it out
   lock.unlock();
   arrived_.notify_one();
 }
@@ -73,6 +74,14 @@ std::optional<std::string> ReceiverLink::nextSentence(Clock::time_point deadline
     if (now >= deadline) return std::nullopt;
     arrived_.wait_until(lock, std::min(deadline, now + kStopCheckInterval));
   }
+}
+
+std::optional<std::string> ReceiverLink::takeQueued() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (queue_.empty()) return std::nullopt;
+  std::string sentence = std::move(queue_.front());
+  queue_.pop_front();
+  return sentence;
 }
 
 void ReceiverLink::send(const CommandSequence& sequence) {

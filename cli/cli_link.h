@@ -35,12 +35,16 @@ class ReceiverLink {
   ReceiverLink& operator=(const ReceiverLink&) = delete;
 
   void startReader();
-  // Ends the reader and joins it; sentences already queued stay available.
+  // Ends the reader and joins it; sentences already queued stay available, and so do those
+  // the reader had received but not yet handed over (takeQueued()).
   void stopReader();
 
   // The next sentence as cut from the stream ("$" up to the next "$"), waiting at most until
   // deadline. Nullopt at the deadline or once a stop has been requested (Ctrl-C, SIGTERM).
   std::optional<std::string> nextSentence(Clock::time_point deadline);
+  // The next sentence already queued, without waiting and whatever the stop request: what
+  // is left after stopReader(), so that nothing received is lost on Ctrl-C.
+  std::optional<std::string> takeQueued();
 
   // Writes the steps of a button's sequence, with its pauses, on the calling thread.
   void send(const CommandSequence& sequence);

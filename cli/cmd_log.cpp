@@ -4,6 +4,8 @@
 // or SIGTERM. The tool sends nothing to the receiver.
 //
 // Thread rule: main thread (checksum test, writing), plus the link's reader thread.
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "cli/cli_commands.h"
@@ -20,14 +22,18 @@ const char* const kLogHelp =
     "stamps), as the window's log does. FILE is used exactly as given: unlike the window,\n"
     "which always appends \".TXT\" to the chosen name, nothing is appended. An existing FILE\n"
     "is emptied first. Other programs may read FILE while it is being written. Nothing is\n"
-    "sent to the receiver. A sentence is complete, and written, once the next one begins.\n"
+    "sent to the receiver. A sentence is written once the next one begins, or once the line\n"
+    "has been quiet for a moment after its line end. FILE may be a FIFO or a terminal: the\n"
+    "log then waits for a program to read it, and Ctrl-C or SIGTERM ends any wait. When the\n"
+    "reader of a FIFO or pipe closes it, the command ends quietly with 0.\n"
     "\n"
     "Options:\n"
     "  --port P   Com1 ... Com99 or a device path (default Com1)\n"
     "  --baud B   line speed (default 115200)\n"
     "\n"
-    "Exit codes: 0 ended by Ctrl-C or SIGTERM with every sentence written, 1 the port or\n"
-    "FILE could not be opened or a write failed, 2 usage error.\n";
+    "Exit codes: 0 ended by Ctrl-C or SIGTERM with every sentence written, or by the reader\n"
+    "of FILE closing it; 1 the port or FILE could not be opened, or a sentence could not be\n"
+    "written; 2 usage error.\n";
 
 int RunLog(const CliArgs& args) {
   std::string error;
@@ -45,8 +51,13 @@ int RunLog(const CliArgs& args) {
     return kExitFailure;
   }
   SentenceLog log;
+  // Nothing received is dropped for a slow reader of FILE (a FIFO, a terminal): the log
+  // waits for room as long as it takes, and only Ctrl-C or SIGTERM ends the wait.
+  log.setWritePolicy({&StopRequested(), -1});
   if (!log.open(path)) {
-    PrintError("Open Error: cannot create " + path);
+    PrintError("Open Error: cannot create " + path + " (" +
+               (log.openError() == ENXIO ? std::string("a FIFO that no program reads") : std::strerror(log.openError())) +
+               ")");
     return kExitFailure;
   }
   WriteOut("Logging " + link->devicePath() + " to " + path + "; Ctrl-C ends.\n");
@@ -55,21 +66,47 @@ int RunLog(const CliArgs& args) {
   NmeaSession session;
   unsigned long long written = 0;
   unsigned long long failed = 0;
-  while (!StopRequested()) {
-    const std::optional<std::string> sentence = link->nextSentence(ReceiverLink::Clock::time_point::max());
-    if (!sentence) continue;
-    if (!session.handle(*sentence).valid) continue;  // dropped without trace
-    if (log.write(sentence->data(), sentence->size())) {
+  bool readerGone = false;  // FILE is a FIFO or pipe whose reader closed it
+  // One sentence into the log; false once nothing more can go.
+  const auto logSentence = [&](const std::string& sentence) {
+    if (!session.handle(sentence).valid) return true;  // dropped without trace
+    if (log.write(sentence.data(), sentence.size())) {
       ++written;
-    } else if (failed++ == 0) {
-      PrintError("cannot write to " + path + "; sentences are being lost");
+      return true;
     }
+    ++failed;
+    switch (log.lastWrite().end) {
+      case WriteEnd::PeerClosed:
+        readerGone = true;  // like any Unix tool writing into a closed pipe: end quietly
+        return false;
+      case WriteEnd::Stopped:
+        return false;
+      default:
+        if (failed == 1) {
+          PrintError("cannot write to " + path + " (" + std::strerror(log.lastWrite().error) +
+                     "); sentences are being lost");
+        }
+        return true;
+    }
+  };
+  bool going = true;
+  while (going && !StopRequested()) {
+    const std::optional<std::string> sentence = link->nextSentence(ReceiverLink::Clock::time_point::max());
+    if (sentence) going = logSentence(*sentence);
   }
   link->stopReader();
+  // What was received before the stop goes in too, unless FILE can take nothing more.
+  while (going) {
+    const std::optional<std::string> sentence = link->takeQueued();
+    if (!sentence) break;
+    going = logSentence(*sentence);
+  }
   log.close();
+  if (readerGone) return kExitSuccess;
   WriteOut(std::to_string(written) + " sentences logged to " + path + "\n");
   if (failed > 0) {
-    PrintError(std::to_string(failed) + " sentences could not be written to " + path);
+    PrintError(std::to_string(failed) + " sentences could not be written to " + path +
+               (log.lastWrite().end == WriteEnd::Stopped ? " (it stopped taking bytes)" : ""));
     return kExitFailure;
   }
   return kExitSuccess;

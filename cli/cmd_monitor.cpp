@@ -8,7 +8,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -158,8 +157,9 @@ const char* const kMonitorHelp =
     "  --baud B   line speed (default 115200)\n"
     "  --json     JSON lines even on a terminal\n"
     "\n"
-    "Exit codes: 0 ended by Ctrl-C or SIGTERM, 1 the port could not be opened or the output\n"
-    "failed, 2 usage error.\n";
+    "Exit codes: 0 ended by Ctrl-C or SIGTERM, or by the reader of standard output closing\n"
+    "it (as `| head` does); 1 the port could not be opened, or the output failed or stopped\n"
+    "being read; 2 usage error.\n";
 
 int RunMonitor(const CliArgs& args) {
   std::string error;
@@ -188,25 +188,26 @@ int RunMonitor(const CliArgs& args) {
   Clock::time_point nextDraw = Clock::now();
   bool dirty = true;
   bool outputOk = true;
+  // One sentence through the session onto the output; false once the output failed.
+  const auto show = [&](const std::string& sentence) {
+    const SentenceOutcome outcome = session.handle(sentence);
+    if (!outcome.valid) return true;
+    const std::optional<ReplyReport> reply = ReportReply(outcome, session.fields);
+    std::vector<ChartSatellite> satellites;
+    if (outcome.gsvCycleComplete) satellites = TakeChartSatellites(session.state);
+    if (json) {
+      return WriteOut(SentenceJson(sentence, session.state, outcome.gsvCycleComplete ? &satellites : nullptr, reply) + "\n");
+    }
+    if (reply) screen.addReply(reply->text);
+    if (IsStartupNotice(outcome, session.fields)) screen.addReply(std::string(session.fields[0]) + ": start-up notice");
+    if (outcome.gsvCycleComplete) screen.setSatellites(std::move(satellites));
+    screen.setLastSentence(sentence);
+    dirty = true;
+    return true;
+  };
   while (outputOk && !StopRequested()) {
     const Clock::time_point wakeAt = json || !dirty ? nextTick : std::min(nextTick, nextDraw);
-    if (const std::optional<std::string> sentence = link->nextSentence(wakeAt)) {
-      const SentenceOutcome outcome = session.handle(*sentence);
-      if (outcome.valid) {
-        const std::optional<ReplyReport> reply = ReportReply(outcome, session.fields);
-        std::vector<ChartSatellite> satellites;
-        if (outcome.gsvCycleComplete) satellites = TakeChartSatellites(session.state);
-        if (json) {
-          outputOk = WriteOut(SentenceJson(*sentence, session.state, outcome.gsvCycleComplete ? &satellites : nullptr, reply) + "\n");
-        } else {
-          if (reply) screen.addReply(reply->text);
-          if (IsStartupNotice(outcome, session.fields)) screen.addReply(std::string(session.fields[0]) + ": start-up notice");
-          if (outcome.gsvCycleComplete) screen.setSatellites(std::move(satellites));
-          screen.setLastSentence(*sentence);
-          dirty = true;
-        }
-      }
-    }
+    if (const std::optional<std::string> sentence = link->nextSentence(wakeAt)) outputOk = show(*sentence);
     const Clock::time_point now = Clock::now();
     if (now >= nextTick) {
       FixTimerTick(session.state);
@@ -221,10 +222,22 @@ int RunMonitor(const CliArgs& args) {
     }
   }
   link->stopReader();
-  if (!json) screen.end();
-  if (!outputOk) {
-    // A reader that closed the pipe (monitor --json | head) has had what it wanted.
-    return errno == EPIPE ? kExitSuccess : kExitFailure;
+  // The JSON lines of what arrived before the stop are printed too.
+  while (outputOk && json) {
+    const std::optional<std::string> sentence = link->takeQueued();
+    if (!sentence) break;
+    outputOk = show(*sentence);
   }
-  return kExitSuccess;
+  if (!json) screen.end();
+  if (outputOk) return kExitSuccess;
+  switch (LastOutputEnd()) {
+    case WriteEnd::PeerClosed:
+      return kExitSuccess;  // a reader that closed the pipe (monitor --json | head) had what it wanted
+    case WriteEnd::Stopped:
+      PrintError("standard output was not being read; output since then is lost");
+      return kExitFailure;
+    default:
+      PrintError("cannot write to standard output");
+      return kExitFailure;
+  }
 }

@@ -10,6 +10,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_common.h"
+#include "torvikel/version.h"
 
 namespace {
 

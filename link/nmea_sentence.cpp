@@ -137,6 +137,7 @@ SentenceCutter::SentenceCutter() { carry_[0] = '\0'; }
 
 void SentenceCutter::reset() {
   carryLen_ = 0;
+  lineEnd_ = 0;
   discarding_ = false;
 }
 
@@ -145,15 +146,22 @@ void SentenceCutter::appendToRun(const char* from, const char* to) {
   while (from < to && !discarding_) {
     const char* nul = static_cast<const char*>(std::memchr(from, '\0', static_cast<std::size_t>(to - from)));
     const char* stop = nul != nullptr ? nul : to;
-    const std::size_t take = static_cast<std::size_t>(stop - from);
-    if (take > kLongest - carryLen_) {
-      // Longer than any sentence: no sentence at all. Drop it up to the next "$".
-      carryLen_ = 0;
+    const std::size_t wanted = static_cast<std::size_t>(stop - from);
+    const std::size_t take = std::min(wanted, kLongest - carryLen_);
+    std::memcpy(carry_ + carryLen_, from, take);
+    if (lineEnd_ == 0) {
+      if (const void* lf = std::memchr(carry_ + carryLen_, '\n', take)) {
+        lineEnd_ = static_cast<std::size_t>(static_cast<const char*>(lf) - carry_) + 1;
+      }
+    }
+    carryLen_ += take;
+    if (take < wanted) {
+      // Longer than any sentence. A sentence that had ended before the noise is kept; the
+      // rest is dropped up to the next "$".
+      carryLen_ = lineEnd_;
       discarding_ = true;
       return;
     }
-    std::memcpy(carry_ + carryLen_, from, take);
-    carryLen_ += take;
     from = nul != nullptr ? nul + 1 : to;
   }
 }

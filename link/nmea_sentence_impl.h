@@ -22,9 +22,7 @@ void SentenceCutter::feed(const char* data, std::size_t size, Sink&& sink) {
     const char* stop = dollar != nullptr ? dollar : end;
     if (!discarding_) appendToRun(p, stop);
     if (dollar == nullptr) return;
-    if (!discarding_ && carryLen_ > 0) sink(std::string_view(carry_, carryLen_));
-    carryLen_ = 0;
-    discarding_ = false;
+    endRun(sink);
     p = dollar;
   } else {
     // Bytes before the first "$" belong to no sentence.
@@ -41,14 +39,30 @@ void SentenceCutter::feed(const char* data, std::size_t size, Sink&& sink) {
       return;
     }
     const std::size_t len = static_cast<std::size_t>(next - p);
+    constexpr std::size_t kLongest = static_cast<std::size_t>(kSentenceBufferSize) - 1;
     if (std::memchr(p, '\0', len) == nullptr) {
-      if (len < static_cast<std::size_t>(kSentenceBufferSize)) sink(std::string_view(p, len));
+      if (len <= kLongest) {
+        sink(std::string_view(p, len));
+      } else if (const char* lf = static_cast<const char*>(std::memchr(p, '\n', kLongest))) {
+        sink(std::string_view(p, static_cast<std::size_t>(lf - p) + 1));  // the sentence, not the noise
+      }
     } else {
       appendToRun(p, next);
-      if (!discarding_) sink(std::string_view(carry_, carryLen_));
-      carryLen_ = 0;
-      discarding_ = false;
+      endRun(sink);
     }
     p = next;
   }
+}
+
+template <typename Sink>
+void SentenceCutter::endRun(Sink&& sink) {
+  if (carryLen_ > 0) sink(std::string_view(carry_, carryLen_));
+  carryLen_ = 0;
+  lineEnd_ = 0;
+  discarding_ = false;
+}
+
+template <typename Sink>
+void SentenceCutter::flushComplete(Sink&& sink) {
+  if (lineEnd_ > 0) endRun(sink);
 }

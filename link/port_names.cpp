@@ -5,7 +5,8 @@
 // exist. The kernel creates ttyS0..ttyS31 whether or not a UART is behind them; those
 // phantoms report UART type 0 in sysfs and are skipped, as other Linux serial tools do.
 //
-// Thread rule: no shared state; every call reads the file system afresh.
+// Thread rule: no shared state; every call reads the file system afresh (once per call, even
+// when it resolves many names).
 #include "link/port_names.h"
 
 #include <pwd.h>
@@ -132,9 +133,24 @@ bool samePath(const std::string& a, const std::string& b) {
   return !ec1 && !ec2 && ca == cb;
 }
 
+// The detected ports of one resolution call: scanned on first use, then shared by every name
+// the call resolves.
+class Detection {
+ public:
+  explicit Detection(const PortRoots& roots) : roots_(roots) {}
+  const std::vector<DetectedPort>& ports() {
+    if (!ports_) ports_ = DetectSerialPortsIn(roots_);
+    return *ports_;
+  }
+
+ private:
+  const PortRoots& roots_;
+  std::optional<std::vector<DetectedPort>> ports_;
+};
+
 // What a device path is, for a port map entry's description.
-std::string describeDevice(const PortRoots& roots, const std::string& devicePath) {
-  for (const DetectedPort& port : DetectSerialPortsIn(roots)) {
+std::string describeDevice(const PortRoots& roots, Detection& detection, const std::string& devicePath) {
+  for (const DetectedPort& port : detection.ports()) {
     if (samePath(port.devicePath, devicePath)) return port.description;
   }
   std::error_code ec;
@@ -187,24 +203,46 @@ std::vector<DetectedPort> DetectSerialPortsIn(const PortRoots& roots) {
   return ports;
 }
 
-std::vector<DetectedPort> DetectSerialPorts() { return DetectSerialPortsIn(PortRoots{}); }
+namespace {
 
-std::optional<std::string> ResolveComPortIn(const PortRoots& roots, int n, std::string* description) {
+// ComN through the port map, else the detected ports.
+std::optional<std::string> resolveComPort(const PortRoots& roots, Detection& detection, int n,
+                                          std::string* description) {
   if (n < 1) return std::nullopt;
   const fs::path mapDir = roots.mapDir.empty() ? fs::path(PortMapDirectory()) : fs::path(roots.mapDir);
   const fs::path entry = mapDir / ("com" + std::to_string(n));
   // An entry is the user's explicit choice: it wins even when its device is missing (the
   // open then fails), rather than silently handing ComN to some other device.
   if (const std::string target = mapEntryTarget(entry); !target.empty()) {
-    if (description != nullptr) *description = describeDevice(roots, target) + ", from port map entry " + entry.string();
+    if (description != nullptr) *description = describeDevice(roots, detection, target) + ", from port map entry " + entry.string();
     return target;
   }
-  const std::vector<DetectedPort> ports = DetectSerialPortsIn(roots);
+  const std::vector<DetectedPort>& ports = detection.ports();
   if (static_cast<std::size_t>(n) > ports.size()) return std::nullopt;
   const DetectedPort& port = ports[static_cast<std::size_t>(n) - 1];
   if (description != nullptr) *description = port.description;
   return port.devicePath;
 }
+
+}  // namespace
+
+std::optional<std::string> ResolveComPortIn(const PortRoots& roots, int n, std::string* description) {
+  Detection detection(roots);
+  return resolveComPort(roots, detection, n, description);
+}
+
+std::vector<ResolvedPort> ResolveComPortsIn(const PortRoots& roots, int count) {
+  Detection detection(roots);
+  std::vector<ResolvedPort> resolved(static_cast<std::size_t>(std::max(0, count)));
+  for (int n = 1; n <= count; ++n) {
+    ResolvedPort& port = resolved[static_cast<std::size_t>(n) - 1];
+    port.devicePath = resolveComPort(roots, detection, n, &port.description);
+    if (!port.devicePath) port.description.clear();
+  }
+  return resolved;
+}
+
+std::vector<ResolvedPort> ResolveComPorts(int count) { return ResolveComPortsIn(PortRoots{}, count); }
 
 std::optional<std::string> ResolveComPort(int n, std::string* description) {
   return ResolveComPortIn(PortRoots{}, n, description);
@@ -212,7 +250,9 @@ std::optional<std::string> ResolveComPort(int n, std::string* description) {
 
 std::optional<std::string> ResolvePortText(const std::string& portText, std::string* description) {
   if (!portText.empty() && portText.front() == '/') {
-    if (description != nullptr) *description = describeDevice(PortRoots{}, portText);
+    const PortRoots roots;
+    Detection detection(roots);
+    if (description != nullptr) *description = describeDevice(roots, detection, portText);
     return portText;
   }
   const std::optional<int> n = ComNumberOf(portText);

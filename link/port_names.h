@@ -22,11 +22,16 @@ std::optional<int> ComNumberOf(const std::string& portText);
 // The port map directory in use.
 std::string PortMapDirectory();
 
-// Serial ports found on this machine, in the stable order above (no port map entries).
-std::vector<DetectedPort> DetectSerialPorts();
-
 // Device path for port number n (1-based), or nullopt; fills description when given.
 std::optional<std::string> ResolveComPort(int n, std::string* description = nullptr);
+
+// Com1 ... Com<count> at once, element n-1 for ComN (devicePath empty when ComN resolves to
+// nothing), with one scan of the devices for all of them rather than one for each.
+struct ResolvedPort {
+  std::optional<std::string> devicePath;
+  std::string description;
+};
+std::vector<ResolvedPort> ResolveComPorts(int count);
 
 // For "--port": ComN as the window takes it, or a device path given directly.
 std::optional<std::string> ResolvePortText(const std::string& portText, std::string* description = nullptr);
@@ -40,3 +45,4 @@ struct PortRoots {
 };
 std::vector<DetectedPort> DetectSerialPortsIn(const PortRoots& roots);
 std::optional<std::string> ResolveComPortIn(const PortRoots& roots, int n, std::string* description = nullptr);
+std::vector<ResolvedPort> ResolveComPortsIn(const PortRoots& roots, int count);

@@ -9,22 +9,43 @@
 
 namespace {
 constexpr int kReadBufferSize = 10000;  // one read takes at most 9999 bytes
-constexpr int kWaitBoundMs = 100;       // a termination request is also seen without interrupt()
+constexpr int kWaitUntilWoken = -1;     // poll() without a time-out
 constexpr auto kErrorBackoff = std::chrono::milliseconds(5);  // device gone: do not spin
+
+// How long the next wait for bytes may last. Bytes wake the loop, and whoever sets
+// stopRequested() also calls port.interrupt(), so the only deadline of its own is the quiet
+// time after a complete sentence still held for its "$"; without one, a silent port costs
+// no wake-ups at all.
+int nextWaitMs(bool holdingCompleteSentence, int quietHandOverMs) {
+  return holdingCompleteSentence ? quietHandOverMs : kWaitUntilWoken;
+}
 }  // namespace
 
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
-                              const std::function<void(std::string_view)>& deliver) {
+                              const std::function<void(std::string_view)>& deliver, int quietHandOverMs) {
   ReaderLoopStats stats;
   SentenceCutter cutter;
   static thread_local char buffer[kReadBufferSize];
+  const auto handOver = [&](std::string_view sentence) {
+    if (stopRequested()) {
+      // The handler side is going away: nothing may be handed over, and nothing read is lost.
+      stats.heldBack.emplace_back(sentence);
+      return;
+    }
+    ++stats.sentences;
+    deliver(sentence);
+  };
   while (!stopRequested()) {
     int queued = port.bytesQueued();
     if (queued == 0) {
-      // Woken with nothing to read means a hang-up (the other end of a pseudo-terminal
-      // closed, a USB receiver unplugged): back off rather than spin.
-      if (port.waitReadable(kWaitBoundMs) && port.bytesQueued() == 0) {
-        std::this_thread::sleep_for(kErrorBackoff);
+      const bool holding = cutter.holdsCompleteSentence();
+      if (port.waitReadable(nextWaitMs(holding, quietHandOverMs))) {
+        // Woken with nothing to read means a hang-up (the other end of a pseudo-terminal
+        // closed, a USB receiver unplugged): back off rather than spin.
+        if (port.bytesQueued() == 0) std::this_thread::sleep_for(kErrorBackoff);
+      } else if (holding) {
+        // The line has been quiet since the sentence's line end: no "$" is coming soon.
+        cutter.flushComplete(handOver);
       }
       continue;
     }
@@ -41,11 +62,8 @@ ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& sto
       continue;
     }
     stats.bytesRead += static_cast<unsigned long long>(got);
-    cutter.feed(buffer, static_cast<std::size_t>(got), [&](std::string_view sentence) {
-      if (stopRequested()) return;  // the handler side has gone; nothing may be handed over
-      ++stats.sentences;
-      deliver(sentence);
-    });
+    cutter.feed(buffer, static_cast<std::size_t>(got), handOver);
   }
+  cutter.flushComplete(handOver);
   return stats;
 }

@@ -2,23 +2,44 @@
 // queued, cuts the stream into sentences and hands each one over, in order. The window's
 // Thread1 and the command-line tool both run it on a thread of their own.
 //
+// A sentence is normally complete when the next "$" arrives. The last one before a pause
+// (a reply to a command while the receiver's output is off, the last line of a replay) has
+// no "$" after it, so the loop hands it over once the line has been quiet for
+// kQuietHandOverMs after its line end. Sentences the loop still holds when it is stopped (cut
+// from the last read, or complete but not yet followed by a "$") are returned instead: the
+// handler side is going away, and the caller decides what to do with them.
+//
 // Thread rule: runs on the reader thread only. The port must stay open until the loop has
 // returned; stop it by making stopRequested() true and calling port.interrupt().
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 class SerialPort;
+
+// How long the line must be quiet after a sentence's line end before that sentence is
+// handed over without waiting for the next "$" [ms]. Longer than a USB serial adapter's
+// latency timer (16 ms) and than several characters at the slowest rate (about 2 ms each
+// at 4800 baud), so a sentence in a continuous stream is still cut at its "$" with its
+// stray bytes; shorter than a 10 Hz receiver's fix period, so the last sentence of a burst
+// shows before the next burst begins.
+inline constexpr int kQuietHandOverMs = 50;
 
 struct ReaderLoopStats {
   unsigned long long bytesRead = 0;
   unsigned long long sentences = 0;
+  // Sentences read but not handed over because the stop came first, in order; usually none,
+  // or one whose line end had arrived with no "$" after it yet.
+  std::vector<std::string> heldBack;
 };
 
 // Blocks until stopRequested() returns true (checked at the top of every pass and after every
 // delivered sentence). deliver() is called once per sentence with a view valid only during
-// the call. A silent port costs no CPU: the loop sleeps in poll() until bytes arrive, the
-// port is interrupted, or a short bound passes.
+// the call. A silent port costs no CPU: the loop sleeps in poll() until bytes arrive or the
+// port is interrupted, so a stop request must come with port.interrupt().
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
-                              const std::function<void(std::string_view)>& deliver);
+                              const std::function<void(std::string_view)>& deliver,
+                              int quietHandOverMs = kQuietHandOverMs);

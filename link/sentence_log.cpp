@@ -3,15 +3,17 @@
 // Thread rule: no shared state; a SentenceLog belongs to one thread.
 #include "link/sentence_log.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace {
 
-// A log on a pipe or a device that is full for this long is given up for this write.
-constexpr int kWriteStallTimeoutMs = 1000;
+// How often the open of a FIFO looks again for a reader [ms].
+constexpr auto kReaderPollInterval = std::chrono::milliseconds(20);
 
 }  // namespace
 
@@ -21,32 +23,32 @@ SentenceLog::~SentenceLog() { close(); }
 
 bool SentenceLog::open(const std::string& path) {
   close();
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  fd_ = fd;
-  path_ = path;
-  return true;
+  openError_ = 0;
+  const auto started = std::chrono::steady_clock::now();
+  for (;;) {
+    // Write-only, so a FIFO's reader going away shows as EPIPE instead of a pipe we fill
+    // ourselves; non-blocking, so neither the open nor a write can hang on a stalled reader.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    if (fd >= 0) {
+      fd_ = fd;
+      path_ = path;
+      return true;
+    }
+    openError_ = errno;
+    if (openError_ != ENXIO) return false;  // ENXIO: a FIFO that nobody reads yet
+    if (policy_.stop != nullptr && policy_.stop->load()) return false;
+    if (policy_.stallLimitMs >= 0 &&
+        std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(policy_.stallLimitMs)) {
+      return false;
+    }
+    std::this_thread::sleep_for(kReaderPollInterval);
+  }
 }
 
 bool SentenceLog::write(const void* data, std::size_t size) {
   if (fd_ < 0) return false;
-  const char* bytes = static_cast<const char*>(data);
-  std::size_t written = 0;
-  while (written < size) {
-    const ssize_t result = write_(fd_, bytes + written, size - written);
-    if (result > 0) {
-      written += static_cast<std::size_t>(result);
-      continue;
-    }
-    if (result < 0 && errno == EINTR) continue;
-    if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd ready{fd_, POLLOUT, 0};
-      const int polled = ::poll(&ready, 1, kWriteStallTimeoutMs);
-      if (polled > 0 || (polled < 0 && errno == EINTR)) continue;
-    }
-    return false;  // error, or no progress at all
-  }
-  return true;
+  lastWrite_ = WriteAllBytes(fd_, data, size, policy_, write_);
+  return lastWrite_.end == WriteEnd::Done;
 }
 
 void SentenceLog::close() {

@@ -10,9 +10,10 @@ PKGS=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   python3 python3-pyftpdlib
   fonts-dejavu-core fonts-wqy-microhei fontconfig
+  dpkg-dev file librsvg2-bin man-db groff-base lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${PKGS[@]}"; do

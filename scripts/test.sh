@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test:
 #   1. all tests, warnings as errors;
-#   2. all tests under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   3. the threaded tests under ThreadSanitizer;
-#   4. the libFuzzer targets, 60 seconds each.
+#   2. the Debian package and an installation (scripts/check-package.sh);
+#   3. all tests under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   4. the tests labelled threads under ThreadSanitizer;
+#   5. the libFuzzer targets, 60 seconds each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -16,7 +17,10 @@ step() { printf '\n==== %s ====\n' "$*"; }
 step "Build and test (warnings as errors)"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVIKEL_WERROR=ON
 cmake --build build/release -j"$jobs"
-ctest --test-dir build/release --output-on-failure --timeout 900
+ctest --test-dir build/release --output-on-failure --timeout 900 -j"$jobs"
+
+step "Debian package and installation"
+bash scripts/check-package.sh --no-deps
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTORVIKEL_SANITIZE=address -DTORVIKEL_BUILD_BENCH=OFF
@@ -24,18 +28,13 @@ cmake --build build/asan -j"$jobs"
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
 LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$root/tests/sanitizers/ubsan.supp" \
-  ctest --test-dir build/asan --output-on-failure --timeout 1800 -LE nosan
+  ctest --test-dir build/asan --output-on-failure --timeout 1800 -j"$jobs"
 
-step "ThreadSanitizer (threaded tests)"
+step "ThreadSanitizer (the tests labelled threads)"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTORVIKEL_SANITIZE=thread -DTORVIKEL_BUILD_BENCH=OFF
 cmake --build build/tsan -j"$jobs" --target threaded_tests
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp" \
-  ctest --test-dir build/tsan --output-on-failure --timeout 1800 -L threads
-# The core's threaded suites: the serial layer, the simulator's worker, uploads over a
-# pseudo-terminal, the command-line tool's reader.
-TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp" \
-  build/tsan/tests/torvikel_core_tests \
-  --gtest_filter='SerialPort*:SimPty*:SimBinary*:SimProgram*:*UploadOverSerial*:*UploadAgainstSimulator*:CommandsReceiver*:Cli*'
+  ctest --test-dir build/tsan --output-on-failure --timeout 1800 -j"$jobs" -L threads
 
 step "libFuzzer targets, 60 s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

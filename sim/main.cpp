@@ -16,6 +16,7 @@
 
 #include "sim/sim_arguments.h"
 #include "sim/sim_receiver.h"
+#include "torvikel/version.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
@@ -27,6 +28,10 @@ int main(int argc, char** argv) {
   }
   if (cmd.help) {
     std::cout << sim::SimUsage();
+    return 0;
+  }
+  if (cmd.version) {
+    std::cout << "torvikel-sim " TORVIKEL_VERSION "\n";
     return 0;
   }
   if (!cmd.replayPath.empty()) {
@@ -50,6 +55,7 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGHUP);
+  sigaddset(&stopSignals, SIGUSR1);  // not a stop: pulls the receiver out, or plugs it in again
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before the worker starts: it inherits the mask
   signal(SIGPIPE, SIG_IGN);
 
@@ -58,15 +64,37 @@ int main(int argc, char** argv) {
     std::cerr << "torvikel-sim: " << error << "\n";
     return 1;
   }
-  std::cout << "torvikel-sim ready: " << receiver.slavePath();
-  if (!receiver.portMapEntry().empty()) std::cout << " registered as " << receiver.portMapEntry();
-  std::cout << ", " << cmd.options.model.baud << " baud" << std::endl;
+  const auto sayReady = [&] {
+    std::cout << "torvikel-sim ready: " << receiver.slavePath();
+    if (!receiver.portMapEntry().empty()) std::cout << " registered as " << receiver.portMapEntry();
+    std::cout << ", " << cmd.options.model.baud << " baud" << std::endl;
+  };
+  sayReady();
 
   const timespec tick{0, 200 * 1000 * 1000};
+  bool plugged = true;
   for (;;) {
     const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
-    if (sig > 0) break;
-    if (sig < 0 && errno != EAGAIN && errno != EINTR) break;
+    if (sig == SIGUSR1) {
+      if (plugged) {
+        receiver.unplug();
+      } else if (!receiver.replug(&error)) {
+        std::cerr << "torvikel-sim: cannot plug in again: " << error << "\n";
+      }
+    } else if (sig > 0) {
+      break;
+    } else if (sig < 0 && errno != EAGAIN && errno != EINTR) {
+      break;
+    }
+    // Changes by the timers of --unplug-after and --replug-after show here too.
+    if (receiver.plugged() != plugged) {
+      plugged = !plugged;
+      if (plugged) {
+        sayReady();
+      } else {
+        std::cout << "torvikel-sim unplugged" << std::endl;
+      }
+    }
     if (cmd.exitAtEnd && receiver.replayFinished()) break;
   }
   receiver.stop();

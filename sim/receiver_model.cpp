@@ -114,7 +114,7 @@ ReceiverModel::ReceiverModel(ModelOptions options)
   rates_ = options_.rates;
   fixTimings_ = options_.startup;
   nextCycleAt_ = periodMs_;
-  startupPending_ = options_.startupMessage;
+  startupPending_ = options_.startupMessage && options_.powerUpNotice;
   loadReplay();
 }
 
@@ -155,7 +155,7 @@ SimMs ReceiverModel::nextEventAt(bool lineIdle) const {
     return next;
   }
   if (!options_.replayLines.empty()) {
-    if (replayDone_) return kNever;
+    if (replayDone_ || replayHeld_) return kNever;
     if (options_.replayFast) return lineIdle ? 0 : kNever;
     return nextBurstAt_;
   }
@@ -176,7 +176,7 @@ std::vector<OutChunk> ReceiverModel::advance(SimMs now, bool lineIdle) {
     return out;
   }
   if (!options_.replayLines.empty()) {
-    if (replayDone_) return out;
+    if (replayDone_ || replayHeld_) return out;
     if (options_.replayFast ? lineIdle : now >= nextBurstAt_) {
       for (OutChunk& c : replayBurst()) out.push_back(std::move(c));
       nextBurstAt_ = now + 1000;

@@ -104,6 +104,7 @@ struct ModelOptions {
   bool replayFast = false;   // bursts back to back instead of one a second
   bool replayLoop = false;
   bool startupMessage = true;  // "$PMTK010,001" at power-up and after each restart
+  bool powerUpNotice = true;   // ... at power-up too (a replay leaves it out unless asked)
   NmeaFaults nmeaFaults;
   BinaryFaults binaryFaults;
   std::uint32_t seed = 1;
@@ -134,6 +135,15 @@ class ReceiverModel {
   EpoState epoState() const { return epo_; }
   FixMode fixModeAt(SimMs now) const;
   bool replayFinished() const { return !options_.replayLines.empty() && replayDone_; }
+  // A replay held until releaseReplay(): the simulator waits for a program to listen, so
+  // the capture is played from its first line.
+  void holdReplay() { replayHeld_ = true; }
+  void releaseReplay(SimMs now) {
+    if (!replayHeld_) return;
+    replayHeld_ = false;
+    nextBurstAt_ = now;
+  }
+  bool replayHeld() const { return replayHeld_ && !options_.replayLines.empty(); }
   // Starts playing these capture lines from now on (tests connect first, then play, so no
   // line is lost before the program listens).
   void startReplay(std::vector<std::string> lines) {
@@ -195,6 +205,7 @@ class ReceiverModel {
   std::size_t nextBurst_ = 0;
   SimMs nextBurstAt_ = 0;
   bool replayDone_ = false;
+  bool replayHeld_ = false;
 };
 
 // Lines of a capture file for replay: comment lines starting with '#' left out, every other

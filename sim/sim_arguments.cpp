@@ -48,6 +48,10 @@ Port:
   --baud N             line speed for pacing the output (default 115200); 10 bits a byte
   --no-pace            do not pace the output at the line speed
   --record FILE        write every byte received from the program to FILE
+  --unplug-after S     pull the receiver out S seconds after start: the terminal and the
+                       port map entry go away, as a USB receiver's device does
+  --replug-after S     plug it in again S seconds later: a new terminal under the same
+                       comN (SIGUSR1 also pulls it out and plugs it in again)
 
 Receiver:
   --lat DEG --lon DEG  start of the slowly moving position (default 25.05 121.50)
@@ -68,7 +72,10 @@ Receiver:
 
 Replay:
   --replay FILE        play a capture instead of generated sentences; lines starting with
-                       '#' are skipped; one burst (one fix time) a second
+                       '#' are skipped; one burst (one fix time) a second. Playing starts
+                       once a program has opened the port, and the receiver adds nothing
+                       of its own but the answers to commands
+  --startup-notice     during a replay, still send the start-up notice at power-up
   --fast               bursts back to back, as fast as the line allows
   --loop               start again at the end
   --exit-at-end        exit once the capture has been played
@@ -101,6 +108,7 @@ Binary protocol ($PMTK253,1,BAUD switches to it; the output-mode packet switches
   --no-closing-ack     do not acknowledge the closing packet (sequence 0xFFFF)
 
   --help               this text
+  --version            the version number
 )";
 }
 
@@ -109,6 +117,7 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
   NmeaFaults& nf = m.nmeaFaults;
   BinaryFaults& bf = m.binaryFaults;
   std::string model;
+  bool startupNotice = false;
 
   using Handler = std::function<bool(const std::string&)>;
   const auto probability = [](double& target) { return Handler([&target](const std::string& v) { return toProbability(v, target); }); };
@@ -177,6 +186,8 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
        }},
       {"--seed", number(m.seed, 0, 0x7FFFFFFF)},
       {"--replay", text(out.replayPath)},
+      {"--unplug-after", seconds(out.options.unplugAfterMs)},
+      {"--replug-after", seconds(out.options.replugAfterMs)},
       {"--bad-checksum", probability(nf.badChecksum)},
       {"--lower-checksum", probability(nf.lowerCaseChecksum)},
       {"--one-digit-checksum", probability(nf.oneDigitChecksum)},
@@ -200,11 +211,13 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
   const std::map<std::string, std::function<void()>> switches = {
       {"--help", flag(out.help, true)},
       {"-h", flag(out.help, true)},
+      {"--version", flag(out.version, true)},
       {"--no-pace", flag(out.options.pace, false)},
       {"--no-zrn", flag(m.answerZrn, false)},
       {"--fast", flag(m.replayFast, true)},
       {"--loop", flag(m.replayLoop, true)},
       {"--exit-at-end", flag(out.exitAtEnd, true)},
+      {"--startup-notice", flag(startupNotice, true)},
       {"--never-binary", flag(bf.neverBinary, true)},
       {"--split-acks", flag(bf.splitAcks, true)},
       {"--no-closing-ack", flag(bf.ackClosingPacket, false)},
@@ -243,6 +256,10 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
   if (m.replayFast && out.replayPath.empty()) {
     error = "--fast needs --replay";
     return false;
+  }
+  if (!out.replayPath.empty()) {
+    out.options.replayWaitsForProgram = true;
+    m.powerUpNotice = startupNotice;
   }
   return true;
 }

@@ -15,6 +15,7 @@ struct SimCommandLine {
   SimOptions options;
   std::string replayPath;  // --replay FILE (read by the caller)
   bool help = false;
+  bool version = false;
   bool exitAtEnd = false;  // --exit-at-end: stop once a replay has been played
 };
 

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,6 +29,8 @@ constexpr std::size_t kReadChunk = 4096;
 constexpr std::int64_t kBitsPerByte = 10;             // start, 8 data, stop
 constexpr std::int64_t kMaxPeriodicBacklogUs = 2000000;  // a saturated line drops newer cycles
 constexpr std::int64_t kFullLineBackoffUs = 10000;
+// How long a held replay waits after a program's open for its purge before it starts anyway.
+constexpr std::int64_t kReplayAfterOpenUs = 200000;
 
 std::int64_t steadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -51,23 +55,10 @@ bool SimReceiver::start(std::string* error) {
     return false;
   };
   errno = 0;
-  masterFd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (masterFd_ < 0) return fail("posix_openpt");
-  if (::grantpt(masterFd_) != 0 || ::unlockpt(masterFd_) != 0) return fail("grantpt/unlockpt");
-  char name[128] = {};
-  if (::ptsname_r(masterFd_, name, sizeof name) != 0) return fail("ptsname");
-  slavePath_ = name;
-  // Our own slave descriptor keeps the terminal alive between the program's opens, so the
-  // program never sees a hang-up and we never see one either.
-  slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (slaveFd_ < 0) return fail("open " + slavePath_);
-  struct termios tio {};
-  if (::tcgetattr(slaveFd_, &tio) != 0) return fail("tcgetattr");
-  ::cfmakeraw(&tio);  // no echo: our own output must never come back to us as "commands"
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-  if (::tcsetattr(slaveFd_, TCSANOW, &tio) != 0) return fail("tcsetattr");
+  if (!openTerminal(error)) {
+    stop();
+    return false;
+  }
   wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wakeFd_ < 0) return fail("eventfd");
   if (!options_.recordPath.empty()) {
@@ -75,15 +66,57 @@ bool SimReceiver::start(std::string* error) {
     if (record_ == nullptr) return fail("open " + options_.recordPath);
   }
   model_ = std::make_unique<ReceiverModel>(options_.model);
+  if (options_.replayWaitsForProgram) model_->holdReplay();
   lineBaud_ = model_->baud();
   if (options_.comNumber > 0 && !registerPort(error)) {
     stop();
     return false;
   }
+  plugged_ = true;
   startNs_ = steadyNs();
   stopping_ = false;
   worker_ = std::thread([this] { run(); });
   return true;
+}
+
+bool SimReceiver::openTerminal(std::string* error) {
+  const auto fail = [&](const std::string& what) {
+    if (error != nullptr) *error = what + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+    closeTerminal();
+    return false;
+  };
+  masterFd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (masterFd_ < 0) return fail("posix_openpt");
+  if (::grantpt(masterFd_) != 0 || ::unlockpt(masterFd_) != 0) return fail("grantpt/unlockpt");
+  char name[128] = {};
+  if (::ptsname_r(masterFd_, name, sizeof name) != 0) return fail("ptsname");
+  // Packet mode: a purge by the program shows here as a status byte, which is how a replay
+  // knows the program is listening.
+  int packetMode = 1;
+  if (::ioctl(masterFd_, TIOCPKT, &packetMode) != 0) return fail("TIOCPKT");
+  // Our own slave descriptor keeps the terminal alive between the program's opens, so the
+  // program never sees a hang-up and we never see one either.
+  slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slaveFd_ < 0) return fail(std::string("open ") + name);
+  struct termios tio {};
+  if (::tcgetattr(slaveFd_, &tio) != 0) return fail("tcgetattr");
+  ::cfmakeraw(&tio);  // no echo: our own output must never come back to us as "commands"
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (::tcsetattr(slaveFd_, TCSANOW, &tio) != 0) return fail("tcsetattr");
+  // Watched after our own open, so only the program's opens count.
+  openWatchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (openWatchFd_ < 0 || ::inotify_add_watch(openWatchFd_, name, IN_OPEN | IN_CLOSE) < 0) return fail("inotify");
+  slavePath_ = name;  // before the worker runs, or on the worker with mutex_ held
+  return true;
+}
+
+void SimReceiver::closeTerminal() {
+  for (int* fd : {&masterFd_, &slaveFd_, &openWatchFd_}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
 }
 
 void SimReceiver::stop() {
@@ -95,9 +128,104 @@ void SimReceiver::stop() {
   unregisterPort();
   if (record_ != nullptr) std::fclose(record_);
   record_ = nullptr;
-  for (int* fd : {&masterFd_, &slaveFd_, &wakeFd_}) {
-    if (*fd >= 0) ::close(*fd);
-    *fd = -1;
+  closeTerminal();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+  wakeFd_ = -1;
+}
+
+bool SimReceiver::unplug() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!plugged_ || !worker_.joinable()) return false;
+  plugRequest_ = PlugRequest::Unplug;
+  plugRequestDone_ = false;
+  lock.unlock();
+  wake();
+  lock.lock();
+  changed_.wait(lock, [&] { return plugRequestDone_ || stopping_; });
+  return !plugged_;
+}
+
+bool SimReceiver::replug(std::string* error) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (plugged_ || !worker_.joinable()) return false;
+  plugRequest_ = PlugRequest::Replug;
+  plugRequestDone_ = false;
+  lock.unlock();
+  wake();
+  lock.lock();
+  changed_.wait(lock, [&] { return plugRequestDone_ || stopping_; });
+  if (!plugged_ && error != nullptr) *error = plugError_;
+  return plugged_;
+}
+
+bool SimReceiver::plugged() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return plugged_;
+}
+
+int SimReceiver::programOpens() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return programOpens_;
+}
+
+// Worker thread, mutex_ held: the descriptors change only here while the worker runs.
+void SimReceiver::servePlugRequest() {
+  const std::int64_t nowUs = elapsedUs();
+  PlugRequest request = plugRequest_;
+  if (request == PlugRequest::None && plugged_ && options_.unplugAfterMs >= 0 && unpluggedAtUs_ < 0 &&
+      nowUs >= static_cast<std::int64_t>(options_.unplugAfterMs) * 1000) {
+    request = PlugRequest::Unplug;
+  }
+  if (request == PlugRequest::None && !plugged_ && options_.replugAfterMs >= 0 && unpluggedAtUs_ >= 0 &&
+      nowUs >= unpluggedAtUs_ + static_cast<std::int64_t>(options_.replugAfterMs) * 1000) {
+    request = PlugRequest::Replug;
+  }
+  if (request == PlugRequest::Unplug && plugged_) {
+    unregisterPort();
+    closeTerminal();  // the program's reads now fail: the device is gone
+    plugged_ = false;
+    unpluggedAtUs_ = nowUs;
+    queue_.clear();  // what was still to be written is lost with the cable
+    programOpens_ = 0;
+    programsHolding_ = 0;
+    openedAtUs_ = -1;
+  } else if (request == PlugRequest::Replug && !plugged_) {
+    std::string error;
+    const bool opened = openTerminal(&error);
+    plugged_ = opened && (options_.comNumber <= 0 || registerPort(&error));
+    if (opened && !plugged_) closeTerminal();
+    plugError_ = error;
+    if (plugged_) lineFreeAtUs_ = nowUs;
+    // A replug that failed is not tried again by the timer.
+    options_.replugAfterMs = -1;
+  }
+  if (plugRequest_ != PlugRequest::None) {
+    plugRequest_ = PlugRequest::None;
+    plugRequestDone_ = true;
+  }
+}
+
+// Worker thread, mutex_ held: programs opening and closing the port, and their purges.
+void SimReceiver::noteTerminalEvents(std::int64_t nowUs) {
+  alignas(inotify_event) char events[4096];
+  for (;;) {
+    const ssize_t n = openWatchFd_ >= 0 ? ::read(openWatchFd_, events, sizeof events) : -1;
+    if (n <= 0) break;
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+      if (event->mask & IN_OPEN) {
+        ++programOpens_;
+        ++programsHolding_;
+        if (model_->replayHeld() && openedAtUs_ < 0) openedAtUs_ = nowUs;
+      }
+      if ((event->mask & IN_CLOSE) != 0 && programsHolding_ > 0) --programsHolding_;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  // An open without a purge (a program that only reads) still gets the replay, a moment later.
+  if (openedAtUs_ >= 0 && nowUs - openedAtUs_ >= kReplayAfterOpenUs) {
+    model_->releaseReplay(nowUs / 1000);
+    openedAtUs_ = -1;
   }
 }
 
@@ -148,7 +276,9 @@ void SimReceiver::run() {
     int timeoutMs = 1000;
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      servePlugRequest();
       const std::int64_t nowUs = elapsedUs();
+      noteTerminalEvents(nowUs);
       while (!incoming.empty() && incoming.front().dueUs <= nowUs) {
         for (OutChunk& c : model_->receive(incoming.front().bytes, nowUs / 1000)) queue_.push_back(std::move(c));
         incoming.pop_front();
@@ -157,7 +287,7 @@ void SimReceiver::run() {
       while (!queue_.empty()) {
         OutChunk& front = queue_.front();
         if (nowUs < lineFreeAtUs_ + static_cast<std::int64_t>(front.gapBeforeMs) * 1000) break;
-        if (!front.bytes.empty()) {
+        if (!front.bytes.empty() && masterFd_ >= 0) {  // unplugged: the output goes nowhere
           const ssize_t n = ::write(masterFd_, front.bytes.data(), front.bytes.size());
           // Whatever the terminal does not take is lost, as on a line nobody listens to.
           const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
@@ -186,20 +316,38 @@ void SimReceiver::run() {
       const SimMs modelAt = model_->nextEventAt(queue_.empty());
       if (modelAt != kNever) wakeAtUs = std::min(wakeAtUs, modelAt * 1000);
       if (!incoming.empty()) wakeAtUs = std::min(wakeAtUs, incoming.front().dueUs);
+      if (openedAtUs_ >= 0) wakeAtUs = std::min(wakeAtUs, openedAtUs_ + kReplayAfterOpenUs);
+      if (plugged_ && options_.unplugAfterMs >= 0 && unpluggedAtUs_ < 0) {
+        wakeAtUs = std::min(wakeAtUs, static_cast<std::int64_t>(options_.unplugAfterMs) * 1000);
+      }
+      if (!plugged_ && options_.replugAfterMs >= 0 && unpluggedAtUs_ >= 0) {
+        wakeAtUs = std::min(wakeAtUs, unpluggedAtUs_ + static_cast<std::int64_t>(options_.replugAfterMs) * 1000);
+      }
       const std::int64_t waitUs = wakeAtUs - elapsedUs();
       timeoutMs = waitUs <= 0 ? 0 : static_cast<int>(std::min<std::int64_t>((waitUs + 999) / 1000, 1000));
     }
     changed_.notify_all();
-    struct pollfd fds[2] = {{masterFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) break;
+    // The terminal's descriptors change only on this thread, so they stay valid through the
+    // poll; an unplugged receiver has none (poll skips negative ones).
+    struct pollfd fds[3] = {{masterFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {openWatchFd_, POLLIN, 0}};
+    if (::poll(fds, 3, timeoutMs) < 0 && errno != EINTR) break;
     if (fds[1].revents & POLLIN) {
       std::uint64_t count = 0;
       [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
     }
     if (fds[0].revents & POLLIN) {
       const ssize_t n = ::read(masterFd_, buf, sizeof buf);
-      if (n > 0) {
-        const std::string_view bytes(buf, static_cast<std::size_t>(n));
+      // Packet mode: a leading status byte; data only behind TIOCPKT_DATA.
+      if (n > 0 && buf[0] != TIOCPKT_DATA) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        noteTerminalEvents(elapsedUs());  // the open that came before this purge
+        if ((buf[0] & TIOCPKT_FLUSHREAD) != 0 && openedAtUs_ >= 0) {
+          // The program purged after opening: it listens now, and nothing of the replay is lost.
+          model_->releaseReplay(elapsedUs() / 1000);
+          openedAtUs_ = -1;
+        }
+      } else if (n > 1) {
+        const std::string_view bytes(buf + 1, static_cast<std::size_t>(n - 1));
         if (record_ != nullptr) {
           std::fwrite(bytes.data(), 1, bytes.size(), record_);
           std::fflush(record_);
@@ -219,8 +367,15 @@ void SimReceiver::run() {
   changed_.notify_all();
 }
 
-std::string SimReceiver::slavePath() const { return slavePath_; }
-std::string SimReceiver::portMapEntry() const { return entryPath_; }
+std::string SimReceiver::slavePath() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return slavePath_;
+}
+
+std::string SimReceiver::portMapEntry() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entryPath_;
+}
 
 std::vector<ReceivedChunk> SimReceiver::received() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -267,7 +422,11 @@ std::uint32_t SimReceiver::baud() const {
 
 bool SimReceiver::replayFinished() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return model_ && model_->replayFinished() && queue_.empty();
+  // Played, written, and read by the program that holds the port: the terminal's hang-up
+  // when the receiver goes away would drop what it has not read yet.
+  int unread = 0;
+  if (slaveFd_ >= 0 && programsHolding_ > 0 && ::ioctl(slaveFd_, FIONREAD, &unread) != 0) unread = 0;
+  return model_ && model_->replayFinished() && queue_.empty() && unread == 0;
 }
 
 void SimReceiver::withModel(const std::function<void(ReceiverModel&)>& fn) {

@@ -8,6 +8,11 @@
 // The slave side is also held open here, in raw mode, so the program can open and close it
 // any number of times without hang-ups. The slave is registered as "comN" in the port map
 // directory while the receiver runs.
+// The receiver can be unplugged as a USB receiver is: the terminal goes away (the program's
+// reads fail with a hang-up) and so does the port map entry; plugged in again it comes back
+// as a new terminal under the same comN. A replay can wait for the program: it starts once
+// a program has opened the port and purged it (the connect steps purge, which would
+// otherwise drop the replay's first bytes), or a moment after an open without a purge.
 //
 // Thread rule: every public member may be called from any thread; the model behind it is
 // guarded by one mutex. start() and stop() from one controlling thread. The worker thread is
@@ -36,6 +41,9 @@ struct SimOptions {
   std::string recordPath;   // non-empty: every byte received from the program is written here
   bool pace = true;         // false: no line-speed pacing either way (gaps of split writes still kept)
   bool keepLogs = true;     // keep received and sent bytes in memory for received()/sentBytes()
+  bool replayWaitsForProgram = false;  // hold a replay until a program has opened the port
+  int unplugAfterMs = -1;   // unplugged this long after start (-1: never)
+  int replugAfterMs = -1;   // plugged in again this long after an unplug (-1: stays out)
 };
 
 // Bytes that came from the program in one read, with their arrival time.
@@ -57,8 +65,18 @@ class SimReceiver {
   // Stops the worker, removes the port map entry (if it is still ours), closes everything.
   void stop();
 
-  std::string slavePath() const;     // "/dev/pts/5"
+  std::string slavePath() const;     // "/dev/pts/5"; a new one after each replug
   std::string portMapEntry() const;  // registered entry, empty when none
+
+  // The terminal and its port map entry go away, as when a USB receiver is pulled out; the
+  // model goes on and its output is lost. replug() brings a new terminal under the same
+  // entry. Both return once done; false when it could not be done (already so, or no
+  // terminal could be had: *error says why).
+  bool unplug();
+  bool replug(std::string* error = nullptr);
+  bool plugged() const;
+  // Opens of the port by programs since start (not counting the receiver's own).
+  int programOpens() const;
 
   // What the program wrote.
   std::vector<ReceivedChunk> received() const;
@@ -71,7 +89,8 @@ class SimReceiver {
   std::vector<std::string> commands() const;
   bool binaryMode() const;
   std::uint32_t baud() const;
-  // A replay without --loop has played its last line and the line is quiet again.
+  // A replay without --loop has played its last line, the line is quiet again and the
+  // program has read everything.
   bool replayFinished() const;
 
   // Runs fn on the model under its lock: change faults, flags, firmware text; read state.
@@ -84,9 +103,14 @@ class SimReceiver {
  private:
   void run();
   void wake();
+  bool openTerminal(std::string* error);
+  void closeTerminal();
   bool registerPort(std::string* error);
   void unregisterPort();
   std::int64_t elapsedUs() const;
+  // Worker side of the plug changes and of the program's opens (under mutex_).
+  void servePlugRequest();
+  void noteTerminalEvents(std::int64_t nowUs);
 
   SimOptions options_;
   mutable std::mutex mutex_;
@@ -100,7 +124,17 @@ class SimReceiver {
 
   int masterFd_ = -1;
   int slaveFd_ = -1;
+  int openWatchFd_ = -1;  // inotify: opens and closes of the slave by programs
   int wakeFd_ = -1;
+  enum class PlugRequest { None, Unplug, Replug };
+  PlugRequest plugRequest_ = PlugRequest::None;
+  bool plugRequestDone_ = false;
+  std::string plugError_;
+  bool plugged_ = false;
+  std::int64_t unpluggedAtUs_ = -1;
+  int programOpens_ = 0;
+  int programsHolding_ = 0;  // programs that have the port open now
+  std::int64_t openedAtUs_ = -1;  // a program opened the port; the replay waits for its purge
   std::FILE* record_ = nullptr;
   std::string slavePath_;
   std::string entryPath_;

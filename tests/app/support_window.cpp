@@ -62,8 +62,10 @@ void WindowFixture::disconnect() {
 void WindowFixture::destroyWindow() { form_.reset(); }
 
 bool WindowFixture::connectAndSettle(int timeoutMs) {
+  // The reply of this connection, not one of an earlier connection still in the record.
+  const qsizetype seenBefore = memoInserted_.size();
   if (!connect()) return false;
-  return pumpUntil([this] { return memoInserted_.contains(QLatin1String("$PMTK500,")); }, timeoutMs);
+  return pumpUntil([&] { return memoInserted_.indexOf(QLatin1String("$PMTK500,"), seenBefore) >= 0; }, timeoutMs);
 }
 
 bool WindowFixture::sendFromReceiver(const std::vector<std::string>& lines, int timeoutMs) {

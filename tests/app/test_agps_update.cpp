@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
+#include "app/termination_signals.h"
 #include "tests/app/support_agps.h"
 
 using namespace agpstest;
@@ -120,6 +123,9 @@ const std::vector<StopCase>& stopCases() {
 }
 
 }  // namespace
+
+// How a row of stopDuringUpload ends the upload.
+enum class StopBy { Off, ClosingTheWindow, Sigterm };
 
 class AgpsUpdateTest : public QObject {
   Q_OBJECT
@@ -300,17 +306,21 @@ class AgpsUpdateTest : public QObject {
 
   void stopDuringUpload_data() {
     QTest::addColumn<int>("row");
-    QTest::addColumn<bool>("byClosingTheWindow");
+    QTest::addColumn<int>("stopBy");
     for (std::size_t i = 0; i < stopCases().size(); ++i) {
-      QTest::newRow((std::string(stopCases()[i].legend) + ", then Off").c_str()) << static_cast<int>(i) << false;
+      QTest::newRow((std::string(stopCases()[i].legend) + ", then Off").c_str())
+          << static_cast<int>(i) << static_cast<int>(StopBy::Off);
       QTest::newRow((std::string(stopCases()[i].legend) + ", then the window closed").c_str())
-          << static_cast<int>(i) << true;
+          << static_cast<int>(i) << static_cast<int>(StopBy::ClosingTheWindow);
     }
+    QTest::newRow((std::string(stopCases()[0].legend) + ", then SIGTERM").c_str())
+        << 0 << static_cast<int>(StopBy::Sigterm);
   }
 
   void stopDuringUpload() {
     QFETCH(int, row);
-    QFETCH(bool, byClosingTheWindow);
+    QFETCH(int, stopBy);
+    const bool byClosingTheWindow = stopBy != static_cast<int>(StopBy::Off);
     const StopCase& c = stopCases()[static_cast<std::size_t>(row)];
     WorkingDirectory workDir;
     QVERIFY(workDir.valid());
@@ -331,7 +341,13 @@ class AgpsUpdateTest : public QObject {
       QVERIFY(RunUntil([&] { return fx.form().epoThread && fx.form().epoThread->isRunning(); }, 10000));
     }
 
-    if (byClosingTheWindow) {
+    if (stopBy == static_cast<int>(StopBy::Sigterm)) {
+      // The program's own reaction, less the exit of the event loop this test runs in.
+      TForm1& f = fx.form();
+      QVERIFY(InstallTerminationSignals(&f, [&f](int) { f.Shutdown(); }));
+      ::raise(SIGTERM);
+      QVERIFY(RunUntil([&] { return f.epoThread == nullptr && f.comHandle == nullptr; }, 30000));
+    } else if (byClosingTheWindow) {
       fx.destroyWindow();  // returns: the upload thread is stopped and joined
     } else {
       fx.disconnect();

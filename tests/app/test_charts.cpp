@@ -1,5 +1,6 @@
 // The sky plot and the signal chart as rendered: where bubbles and bars stand, their colours,
 // labels and value marks, the invisible anchors, and the axes of both chart components.
+#include <QScrollBar>
 #include <QtTest>
 #include <cmath>
 #include <string>
@@ -159,6 +160,34 @@ class ChartsTest : public QObject {
     for (const BarPoint& p : form->Series2->points()) labels << p.label;
     QCOMPARE(labels, QStringList({"01", "02", "03", "06", "09"}));  // 04 and 05 dropped out
     QCOMPARE(form->Series1->count(), 4 + 5);
+  }
+
+  // Repaints are held to the screen's frame rate: a change made right after a repaint waits
+  // for the frame's end, but the screen then shows the window as it finally is, the
+  // console scrolled to its last line.
+  void screenCatchesUpWithChangesWithinAFrame() {
+    QScreen* screen = form->screen();
+    auto onScreen = [&] { return screen->grabWindow(form->winId()).toImage(); };
+    auto asDrawn = [&] { return form->grab().toImage().convertToFormat(onScreen().format()); };
+    feed("GPGSV,1,1,02,01,10,010,11,02,20,020,22");
+    form->RebuildCharts();
+    QTRY_VERIFY_WITH_TIMEOUT(onScreen() == asDrawn(), 5000);
+    // A repaint goes through now; the changes right after it fall within its frame.
+    form->EdDate->setText(QStringLiteral("2015/04/13"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    feed("GPGSV,1,1,03,07,45,100,41,08,60,200,37,09,30,300,25");
+    form->RebuildCharts();
+    form->EdTime->setText(QStringLiteral("12:34:56"));
+    for (int i = 0; i < 12; ++i) {  // more lines than the console shows: it follows the end
+      form->sentenceBuffer = framed("GPVTG,,T,,M,,N,,K,N");
+      form->sentenceLength = static_cast<int>(form->sentenceBuffer.size());
+      form->UpdateSentenceDisplay();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(onScreen() == asDrawn(), 5000);
+    QCOMPARE(form->Series2->count(), 3);
+    const QScrollBar* lines = form->Memo1->verticalScrollBar();
+    QVERIFY(lines->maximum() > 0);
+    QCOMPARE(lines->value(), lines->maximum());
   }
 
   // --------------------------------------------------------------- the components alone

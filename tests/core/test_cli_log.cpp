@@ -4,11 +4,18 @@
 // name given, until SIGINT or SIGTERM. And torvikel-cli ports: the window's resolver.
 #ifdef TORVIKEL_CLI_BINARY
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -67,14 +74,16 @@ TEST_P(CliLogTest, ValidSentencesByteForByteUnderTheGivenName) {
   int kept = 0;
   SentenceCutter cutter;
   const std::string line = sim.receiver().sentBytes();
-  cutter.feed(line.data(), line.size(), [&](std::string_view sentence) {
+  const auto keep = [&](std::string_view sentence) {
     if (VerifyChecksum(sentence)) {
       expected += sentence;
       ++kept;
     } else {
       ++dropped;
     }
-  });
+  };
+  cutter.feed(line.data(), line.size(), keep);
+  cutter.flushComplete(keep);  // the last sentence of the replay: the line goes quiet after it
   ASSERT_GT(kept, 10);
   if (row.faults) {
     EXPECT_GT(dropped, 0) << "the bad line had sentences to drop";
@@ -98,6 +107,9 @@ INSTANTIATE_TEST_SUITE_P(
     Captures, CliLogTest,
     ::testing::Values(LogRow{"MT3339, ended by SIGINT", "mt3339.log", {}, SIGINT},
                       LogRow{"FV-M11 with LF line ends, ended by SIGTERM", "mtk-3301.log", {}, SIGTERM},
+                      LogRow{"TR737A+ cold start", "tr737A+.log", {}, SIGINT},
+                      LogRow{"USB-TTL receiver, acknowledgements first", "sample_gpsdata_usbttl_5.txt", {}, SIGINT},
+                      LogRow{"USB-TTL receiver, blank first line", "sample_gpsdata_usbttl_2.txt", {}, SIGTERM},
                       LogRow{"BT-Q818 through a bad line: wrong checksums, garbage, NUL bytes, split writes",
                              "bt-q818.log",
                              [](sim::NmeaFaults& f) {
@@ -108,6 +120,93 @@ INSTANTIATE_TEST_SUITE_P(
                                f.splitGapMs = 2;
                              },
                              SIGINT}));
+
+// Where the tool writes may stop taking bytes: a FIFO or pipe whose reader stopped reading,
+// or one whose reader closed it. Ctrl-C and SIGTERM end a stalled write with a message; a
+// reader that closed ends the command quietly, as it ends any Unix tool writing to a pipe.
+struct TargetRow {
+  const char* legend;
+  bool monitor;       // monitor --json into the target's standard output; else log FILE
+  bool readerCloses;  // the reader closes once bytes arrived; else it stops reading
+  int signal;         // sent once bytes arrived, when the reader stops reading
+  int exitCode;
+  const char* message;  // part of the one line on standard error; "": nothing there
+};
+
+void PrintTo(const TargetRow& row, std::ostream* os) { *os << row.legend; }
+
+class CliWriteTargetTest : public ::testing::TestWithParam<TargetRow> {};
+
+TEST_P(CliWriteTargetTest, EndsPromptlyWithItsExitCode) {
+  const TargetRow& row = GetParam();
+  SimFixture sim([](sim::SimOptions& o) {
+    o.model.rates = {};
+    o.model.replayFast = true;
+    o.model.replayLoop = true;
+    o.model.replayLines = sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log"));
+  });
+  ASSERT_TRUE(sim.started()) << sim.error();
+  epotest::TempDir dir;
+  int readEnd = -1;
+  std::unique_ptr<CliProcess> child;
+  if (row.monitor) {
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    readEnd = ends[0];
+    ::fcntl(readEnd, F_SETPIPE_SZ, 4096);  // a small pipe fills at once
+    child = std::make_unique<CliProcess>(std::vector<std::string>{"monitor", "--json", "--port", SimFixture::kPortText},
+                                         sim.env(), false, ends[1]);
+    ::close(ends[1]);
+  } else {
+    const std::string fifo = dir.file("track.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    readEnd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(readEnd, 0);
+    ::fcntl(readEnd, F_SETPIPE_SZ, 4096);
+    child = std::make_unique<CliProcess>(std::vector<std::string>{"log", "--port", SimFixture::kPortText, fifo}, sim.env());
+  }
+  // The stream has filled the target so far that the next line or two no longer fit.
+  const int full = ::fcntl(readEnd, F_GETPIPE_SZ) - (row.monitor ? 1024 : 256);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(clitest::kHangGuardMs);
+  int queued = 0;
+  while (std::chrono::steady_clock::now() < until && (::ioctl(readEnd, FIONREAD, &queued) != 0 || queued < full)) {
+    pollfd ready{readEnd, POLLIN, 0};
+    ::poll(&ready, 1, 100);
+  }
+  ASSERT_GE(queued, full) << child->err();
+  // Far more than the room left has come since: the tool now holds lines it cannot write.
+  const std::size_t sentThen = sim.receiver().sentBytes().size();
+  ASSERT_TRUE(sim.receiver().waitUntil([&] { return sim.receiver().sentBytes().size() > sentThen + 16384; }, 60000));
+  if (row.readerCloses) {
+    ::close(readEnd);
+    readEnd = -1;
+  } else {
+    child->signal(row.signal);
+  }
+  // The promise is a second; the guard leaves room for a loaded machine. What it catches is
+  // a write that never ends.
+  const clitest::CliResult result = child->finish(5000);
+  if (readEnd >= 0) ::close(readEnd);
+  EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
+  if (*row.message == '\0') {
+    EXPECT_EQ(result.err, "");
+  } else {
+    EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, CliWriteTargetTest,
+    ::testing::Values(
+        TargetRow{"log into a FIFO whose reader stopped reading, ended by SIGINT", false, false, SIGINT, 1,
+                  "could not be written"},
+        TargetRow{"log into a FIFO whose reader stopped reading, ended by SIGTERM", false, false, SIGTERM, 1,
+                  "could not be written"},
+        TargetRow{"log into a FIFO whose reader closed it", false, true, 0, 0, ""},
+        TargetRow{"monitor --json into a pipe whose reader stopped reading, ended by SIGINT", true, false, SIGINT, 1,
+                  "not being read"},
+        TargetRow{"monitor --json into a pipe whose reader closed it", true, true, 0, 0, ""}));
 
 TEST(CliLog, FileThatCannotBeCreated) {
   SimFixture sim;

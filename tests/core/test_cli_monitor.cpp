@@ -78,7 +78,7 @@ std::vector<Expected> SessionView(const std::string& stream) {
   std::vector<Expected> out;
   SentenceCutter cutter;
   NmeaSession session;
-  cutter.feed(stream.data(), stream.size(), [&](std::string_view sentence) {
+  const auto handle = [&](std::string_view sentence) {
     const SentenceOutcome outcome = session.handle(sentence);
     if (!outcome.valid) return;
     Expected e;
@@ -94,7 +94,9 @@ std::vector<Expected> SessionView(const std::string& stream) {
     if (outcome.gsvCycleComplete) e.satellites = TakeChartSatellites(session.state);
     e.info = session.state.satInfo;
     out.push_back(std::move(e));
-  });
+  };
+  cutter.feed(stream.data(), stream.size(), handle);
+  cutter.flushComplete(handle);  // the line goes quiet after the capture's last sentence
   return out;
 }
 

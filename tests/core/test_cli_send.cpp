@@ -42,7 +42,11 @@ struct SendRow {
   CommandSequence button;               // what the window's button writes
   std::string printed;                  // part of the decoded reply on stdout
   std::function<bool(sim::ReceiverModel&)> obeyed;  // the receiver's state afterwards; may be empty
+  std::function<void(sim::SimOptions&)> receiver = {};  // how the receiver starts; may be empty
 };
+
+// Every NMEA output off: a reply is the last thing on the line, with no "$" after it.
+void OutputOff(sim::SimOptions& o) { o.model.rates = {}; }
 
 void PrintTo(const SendRow& row, std::ostream* os) { *os << row.legend; }
 
@@ -50,7 +54,10 @@ class CliSendTest : public ::testing::TestWithParam<SendRow> {};
 
 TEST_P(CliSendTest, SameBytesAsTheButtonAndTheReplyDecoded) {
   const SendRow& row = GetParam();
-  SimFixture sim([](sim::SimOptions& o) { o.model.startupMessage = true; });
+  SimFixture sim([&](sim::SimOptions& o) {
+    o.model.startupMessage = true;
+    if (row.receiver) row.receiver(o);
+  });
   ASSERT_TRUE(sim.started()) << sim.error();
 
   std::vector<std::string> args = {"send", "--port", SimFixture::kPortText};
@@ -112,7 +119,11 @@ INSTANTIATE_TEST_SUITE_P(
         SendRow{"firmware query", {"version"}, VersionQueryCommands(), "firmware AXN_1.30,0000,Kappa-32,1.0", {}},
         SendRow{"EPO state query", {"epo-query"}, EpoStateQueryCommands(), "EPO data: Remained", {}},
         SendRow{"EPO clear, confirmed by the command itself", {"epo-clear"}, EpoClearCommands(), "Cleaned EPO Data",
-                [](sim::ReceiverModel& m) { return m.epoState().sets == 0; }}));
+                [](sim::ReceiverModel& m) { return m.epoState().sets == 0; }},
+        SendRow{"firmware query with every output off", {"version"}, VersionQueryCommands(),
+                "firmware AXN_1.30,0000,Kappa-32,1.0", {}, OutputOff},
+        SendRow{"fix-period query with every output off", {"query-fix"}, FixPeriodQueryCommands(), "fix period 100 ms",
+                {}, OutputOff}));
 
 struct FailureRow {
   const char* legend;

@@ -44,10 +44,14 @@ inline constexpr int kHangGuardMs = 120000;
 class CliProcess {
  public:
   // stdoutTerminal: standard output is a pseudo-terminal instead of a pipe, as on a console.
-  CliProcess(const std::vector<std::string>& args, const Env& env, bool stdoutTerminal = false) {
+  // stdoutFd: standard output goes there instead (the test's own pipe or FIFO), not collected.
+  CliProcess(const std::vector<std::string>& args, const Env& env, bool stdoutTerminal = false, int stdoutFd = -1) {
     int outPipe[2];
     int errPipe[2];
-    if (stdoutTerminal) {
+    if (stdoutFd >= 0) {
+      outPipe[0] = -1;
+      outPipe[1] = ::fcntl(stdoutFd, F_DUPFD_CLOEXEC, 0);
+    } else if (stdoutTerminal) {
       const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
       if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return;
       const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
@@ -58,7 +62,7 @@ class CliProcess {
       return;
     }
     if (::pipe(errPipe) != 0) {
-      ::close(outPipe[0]);
+      if (outPipe[0] >= 0) ::close(outPipe[0]);
       ::close(outPipe[1]);
       return;
     }
@@ -86,7 +90,7 @@ class CliProcess {
     if (pid_ == 0) {
       ::dup2(outPipe[1], STDOUT_FILENO);
       ::dup2(errPipe[1], STDERR_FILENO);
-      ::close(outPipe[0]);
+      if (outPipe[0] >= 0) ::close(outPipe[0]);
       ::close(outPipe[1]);
       ::close(errPipe[0]);
       ::close(errPipe[1]);

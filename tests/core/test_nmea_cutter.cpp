@@ -16,10 +16,18 @@ struct CutResult {
   std::size_t carry = 0;
 };
 
+// In a list of chunks: the line goes quiet here, and the reader flushes a complete sentence.
+const std::string kQuiet = "<quiet line>";
+
 CutResult Cut(SentenceCutter& cutter, const std::vector<std::string>& chunks) {
   CutResult result;
+  const auto sink = [&](std::string_view s) { result.sentences.emplace_back(s); };
   for (const std::string& chunk : chunks) {
-    cutter.feed(chunk.data(), chunk.size(), [&](std::string_view s) { result.sentences.emplace_back(s); });
+    if (chunk == kQuiet) {
+      cutter.flushComplete(sink);
+    } else {
+      cutter.feed(chunk.data(), chunk.size(), sink);
+    }
   }
   result.carry = cutter.carryOverSize();
   return result;
@@ -83,7 +91,19 @@ INSTANTIATE_TEST_SUITE_P(
                 {"$" + kLongest.substr(0, 3000), kLongest.substr(3000), kGga + "$"}, {kGga}, 1},
         CutCase{"NUL bytes do not count towards the length limit",
                 {"$" + kLongest.substr(1) + "\0\0"s + "$"}, {"$" + kLongest.substr(1)}, 1},
-        CutCase{"an empty read changes nothing", {kGga, "", "$"}, {kGga}, 1}));
+        CutCase{"an empty read changes nothing", {kGga, "", "$"}, {kGga}, 1},
+        CutCase{"a sentence then a quiet line: handed over without a next $", {kGga, kQuiet}, {kGga}, 0},
+        CutCase{"stray bytes after the line end go with it; after the flush, bytes up to the next $ are dropped",
+                {kGga + "ju", kQuiet, "nk\r\n" + kRmc, kQuiet}, {kGga + "ju", kRmc}, 0},
+        CutCase{"no line end yet: a quiet line hands nothing over",
+                {kGga.substr(0, kGga.size() - 1), kQuiet, "\n$"}, {kGga}, 1},
+        CutCase{"a sentence then 5000 bytes without $: the sentence is kept, the run dropped",
+                {kGga + kLongest + kRmc + "$"}, {kGga, kRmc}, 1},
+        CutCase{"the same in one-byte reads", OneByteChunks(kGga + kLongest + kRmc + "$"), {kGga, kRmc}, 1},
+        CutCase{"a sentence, a long run, then a quiet line: the sentence alone",
+                {kGga + kLongest, kQuiet}, {kGga}, 0},
+        CutCase{"a run whose first line end lies beyond 4999 bytes is no sentence",
+                {"$" + kLongest + "\r\n" + kRmc, kQuiet}, {kRmc}, 0}));
 
 TEST(SentenceCutter, EverySplitPointOfAStreamGivesTheSameSentences) {
   const std::string stream = "xx" + kGga + kGsa + "\0"s + kRmc + "$GPVTG";

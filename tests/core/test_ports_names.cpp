@@ -179,6 +179,9 @@ TEST(PortNames, ResolutionByMapEntryAndDetection) {
       {"zero", 0, std::nullopt, ""},
       {"negative", -1, std::nullopt, ""},
   };
+  // The whole list at once (the window's tooltips) must say what each name alone says.
+  const std::vector<ResolvedPort> all = ResolveComPortsIn(tree.roots(), 10);
+  ASSERT_EQ(all.size(), 10u);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
     std::string description = "unchanged";
@@ -186,6 +189,11 @@ TEST(PortNames, ResolutionByMapEntryAndDetection) {
     EXPECT_EQ(path, row.path);
     if (row.path) {
       EXPECT_EQ(description.rfind(row.descriptionStart, 0), 0u) << description;
+    }
+    if (row.n >= 1 && row.n <= 10) {
+      const ResolvedPort& listed = all[static_cast<std::size_t>(row.n) - 1];
+      EXPECT_EQ(listed.devicePath, row.path);
+      EXPECT_EQ(listed.description, row.path ? description : std::string());
     }
   }
 }

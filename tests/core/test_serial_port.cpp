@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/reader_loop.h"
 #include "link/serial_port.h"
 
 namespace {
@@ -295,6 +296,36 @@ TEST_F(SerialPortTest, PeerGoneIsReportedNotHung) {
   EXPECT_TRUE(port.waitReadable(2000)) << "a hang-up is something to report";
   char buf[16];
   EXPECT_LE(port.read(buf, sizeof buf), 0);
+}
+
+// The read loop on a quiet line: the last sentence before a pause has no "$" after it. The
+// loop runs on the test's own thread; the stop predicate ends it at a chosen point.
+TEST_F(SerialPortTest, ReaderLoopHandsOverTheLastSentenceOfAQuietLine) {
+  struct Row {
+    const char* legend;
+    int quietMs;
+    bool expectDelivered;  // else: held back, returned when the loop stops
+  };
+  const std::string reply = "$PMTK705,AXN_1.30,0000,Kappa-32,*1D\r\n";
+  const Row rows[] = {
+      {"the line goes quiet: handed over without a next $", kQuietHandOverMs, true},
+      {"stopped before the quiet time ran out: returned with the loop's end", 600000, false},
+  };
+  for (const Row& row : rows) {
+    pty.send("garbage" + reply);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (port.bytesQueued() < static_cast<int>(7 + reply.size()) && std::chrono::steady_clock::now() < until) {
+      port.waitReadable(100);
+    }
+    std::vector<std::string> delivered;
+    // Stop once something was handed over, or, for the second row, once the bytes were read.
+    const ReaderLoopStats stats = RunReaderLoop(
+        port, [&] { return !delivered.empty() || (!row.expectDelivered && port.bytesQueued() == 0); },
+        [&](std::string_view s) { delivered.emplace_back(s); }, row.quietMs);
+    const std::vector<std::string> want{reply};
+    EXPECT_EQ(delivered, row.expectDelivered ? want : std::vector<std::string>{}) << row.legend;
+    EXPECT_EQ(stats.heldBack, row.expectDelivered ? std::vector<std::string>{} : want) << row.legend;
+  }
 }
 
 }  // namespace

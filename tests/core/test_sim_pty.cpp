@@ -385,6 +385,9 @@ TEST(SimProgram, HelpAndBadOptions) {
     const Child child = spawnSim(row.args);
     ASSERT_GT(child.pid, 0);
     const std::string first = readLine(child.out);
+    // Read to the end: closing early would end the program by SIGPIPE.
+    for (char c = 0; ::read(child.out, &c, 1) == 1;) {
+    }
     ::close(child.out);
     EXPECT_EQ(waitExit(child.pid), row.exitCode);
     EXPECT_EQ(first.rfind(row.firstLineStart, 0), 0u) << first;
@@ -423,15 +426,57 @@ TEST(SimProgram, ReadyLineAnswersAndCleansUpOnSignals) {
   }
 }
 
-TEST(SimProgram, ReplayToTheEndAndExit) {
+TEST(SimProgram, ReplayWaitsForTheProgramThenPlaysEverythingAndExits) {
   TempDir dir;
-  const Child child = spawnSim({"--com", "0", "--replay", std::string(TORVIKEL_TEST_DATA) + "/tr737A+.log", "--fast", "--exit-at-end",
-                                "--no-pace"});
+  const std::string capture = std::string(TORVIKEL_TEST_DATA) + "/tr737A+.log";
+  const Child child = spawnSim({"--com", "0", "--replay", capture, "--fast", "--exit-at-end", "--no-pace"});
   ASSERT_GT(child.pid, 0);
   const std::string ready = readLine(child.out);
   EXPECT_EQ(ready.find("registered"), std::string::npos) << "--com 0 registers nothing";
+  // Opened and purged as the connect steps do: nothing of the capture is lost to the purge,
+  // and nothing but the capture comes (no start-up notice of its own).
+  const std::string prefix = "torvikel-sim ready: ";
+  ASSERT_EQ(ready.rfind(prefix, 0), 0u) << ready;
+  const std::string device = ready.substr(prefix.size(), ready.find(',') - prefix.size());
+  SerialPort port;
+  ASSERT_TRUE(port.open(device)) << device;
+  ASSERT_TRUE(port.purge());
+  std::ifstream file(capture, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  std::string expected;
+  for (const std::string& line : sim::ReadCaptureLines(text.str())) expected += line;
+  EXPECT_EQ(readUntil(port, [&](const std::string& s) { return s.size() >= expected.size(); }), expected);
   ::close(child.out);
   EXPECT_EQ(waitExit(child.pid), 0) << "exits by itself once the capture is played";
+}
+
+// A receiver pulled out: the program's port hangs up and the entry goes; plugged in again, a
+// new terminal answers under the same entry.
+TEST(SimPty, UnplugAndPlugInAgainUnderTheSameName) {
+  TempDir dir;
+  sim::SimOptions options = fastOptions(dir);
+  options.comNumber = 5;
+  sim::SimReceiver receiver(options);
+  ASSERT_TRUE(receiver.start());
+  const std::string entry = receiver.portMapEntry();
+  const std::string firstDevice = receiver.slavePath();
+  SerialPort port;
+  ASSERT_TRUE(port.open(firstDevice));
+  ASSERT_TRUE(receiver.unplug());
+  EXPECT_FALSE(receiver.plugged());
+  EXPECT_FALSE(fs::exists(fs::symlink_status(entry))) << "the entry goes with the device";
+  ASSERT_TRUE(port.waitReadable(10000)) << "a hang-up is something to read";
+  char buf[64];
+  EXPECT_LT(port.read(buf, sizeof buf), 1) << "nothing but the hang-up";
+  port.close();
+
+  std::string error;
+  ASSERT_TRUE(receiver.replug(&error)) << error;
+  EXPECT_EQ(fs::read_symlink(entry), fs::path(receiver.slavePath())) << "the same name, the new terminal";
+  ASSERT_TRUE(port.open(receiver.slavePath()));
+  ASSERT_EQ(port.write("$PMTK605*31\r\n", 13), 13);
+  EXPECT_TRUE(contains(readUntil(port, [](const std::string& s) { return contains(s, "$PMTK705"); }), "$PMTK705"));
 }
 
 }  // namespace
