@@ -34,8 +34,8 @@ enum class EpoUpdateStep {
 };
 
 struct EpoUpdateOptions {
-  std::string file;              // the file to upload; empty: download it with `download`
-  EpoDownloadOptions download;   // server, directory and cancel flag of the download
+  std::string file;             // the file to upload; empty: download it with `download`
+  EpoDownloadOptions download;  // server, directory and cancel flag of the download
   // Delete the file once the update is over (a file the update downloaded); a file the check
   // refused is kept for the user to look at.
   bool deleteFile = false;
