@@ -32,8 +32,9 @@
 #include "app/tcolor.h"
 #include "app/thread1.h"
 #include "commands/epo_state_text.h"
+#include "commands/nmea_session.h"
 #include "commands/receiver_commands.h"
-#include "link/nmea_session.h"
+#include "link/link_error.h"
 #include "link/sentence_log.h"
 #include "link/serial_port.h"
 
@@ -84,7 +85,13 @@ class TForm1 : public QWidget {
   void Timer1Timer();
   void Timer2Timer();
 
+  // Opens the port (raising a ConnectError with the failed step's cause), starts the reader
+  // and sends the first queries.
   void OpenComPort();
+  // A connect step failed: the standard error box with the step's text; the cause (device,
+  // errno) is kept in lastLinkError.
+  void ShowConnectError(const LinkError& error);
+  LinkError lastLinkError;
   void HandleSentence();
   void UpdateSentenceDisplay();
   // Set when a sentence has gone into Memo1: the console is scrolled to its end just before
@@ -271,6 +278,10 @@ class TForm1 : public QWidget {
   int sentenceLength = 0;
   // Starts a new reader on comHandle.
   void StartReader();
+  // A sentence whose handling failed: the first failure of a connection is reported on
+  // standard error with its cause, every one is counted in session.failures, none stops
+  // reception.
+  void HandlerFailed(std::string_view cause);
   // Requests the reader's termination, releases a hand-off it waits in, and joins it; then
   // handles the sentences the reader had received but not handed over.
   void StopReader();
@@ -287,20 +298,22 @@ class TForm1 : public QWidget {
   void Shutdown();
 
   // --- commands and replies
-  // Receiver replies whose address carries "MTK" (PMTK001, PMTK514 ...): picks the handler
-  // by reply number; any other number is ignored.
-  void HandlePmtkReply();
+  // What a sentence's decoded reply means, applied to the controls with one visit: the PMTK
+  // replies by their handlers below, the MCHN indicator for channel status, the "Fix Update
+  // Rate" group for the maker's mode reply, the success box for its fix-rate reset. The
+  // start-up notice and reply numbers without a handler change nothing.
+  void HandlePmtkReply(const ReceiverReply& reply);
   // Deletes the "10" entry of cbFix (leaving no selection if it was selected) and disables
   // Button5: an unlisted model's version reply, and disconnect.
   void RemoveTenFixesEntry();
-  // One per reply number (001, 500, 501, 514, 705, 707); each reads session.fields and
-  // applies the core's decision for that reply to the controls.
-  void HandlePmtkAck();
-  void HandleFixRateReply();
-  void HandleDgpsModeReply();
-  void HandleNmeaRatesReply();
-  void HandleVersionReply();
-  void HandleEpoInfoReply();
+  // One per reply number (001, 500, 501, 514, 705, 707): each applies the core's meaning of
+  // that reply to the controls.
+  void HandlePmtkAck(const PmtkAck& ack);
+  void HandleFixRateReply(const PmtkFixPeriod& reply);
+  void HandleDgpsModeReply(const PmtkDgpsMode& reply);
+  void HandleNmeaRatesReply(const PmtkOutputRates& rates);
+  void HandleVersionReply(const PmtkVersion& reply);
+  void HandleEpoInfoReply(const PmtkEpoState& reply);
   // The display reset of the three restart buttons: console, mode and PDOP emptied, the
   // other fields "0", the fix timer count 0, indicators 1-7 unchecked (MCHN and the
   // coordinates kept).

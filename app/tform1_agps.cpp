@@ -128,7 +128,7 @@ std::shared_ptr<SerialPort> TForm1::takePortForEpoUpload(std::chrono::millisecon
     comHandle.reset();
   }
   const std::string portText = ComboBox1->currentText().toLatin1().toStdString();
-  comHandle = ReopenPortAtBaud(portText, ComboBox1->currentIndex(), kEpoUploadBaudRate);
+  comHandle = ReopenPortAtBaud(portText, ComboBox1->currentIndex(), kEpoUploadBaudRate).port;
   if (!comHandle) {
     // Without the port the upload would wait for ever: say so and switch the link off.
     epoUploadRunning = false;
@@ -154,7 +154,7 @@ void TForm1::finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBa
     comHandle.reset();
   }
   comHandle = ReopenPortAtBaud(ComboBox1->currentText().toLatin1().toStdString(), ComboBox1->currentIndex(),
-                               reopenBaud);
+                               reopenBaud).port;
   if (!comHandle) {
     // A new reader would only see failing reads: switch the link off and say why.
     Disconnect();

@@ -1,7 +1,9 @@
 // The command buttons of the window (restarts, output rates, fix rate, DGPS, firmware and
 // EPO queries, EPO clear), the receiver's PMTK replies applied to the "Setup" tab, and the
-// sentence log. What each button sends and what each reply means is decided in the core;
-// this file only reads the controls and applies those decisions to them.
+// sentence log. What each button sends and what each reply means is decided in the core, in
+// meanings (a sentence type's rate, a DGPS mode, a function offered); this file reads the
+// controls, and maps the meanings to the controls that show them in one place (ControlsOf,
+// ControlOf, RadioOf).
 //
 // Thread rule: window thread only. Pauses between commands and the acknowledgement boxes
 // block this thread, and with it the reader's hand-off: replies wait until they are done.
@@ -14,7 +16,6 @@
 #include <array>
 #include <optional>
 #include <string_view>
-#include <utility>
 #include <variant>
 
 #include "app/message_box.h"
@@ -27,31 +28,52 @@ QString Latin1(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The reply in the field table if it is of kind T; nothing for any other sentence.
-template <class T>
-std::optional<T> DecodedAs(const SentenceFields& fields) {
-  const std::optional<PmtkReply> reply = DecodePmtkReply(fields);
-  if (!reply) return std::nullopt;
-  if (const T* value = std::get_if<T>(&*reply)) return *value;
-  return std::nullopt;
+// The controls that show each meaning of the core: the one place where the core's meanings
+// and the window's control names meet.
+struct SentenceControls {
+  QCheckBox* indicator;  // "Status" tab: the sentence type is being sent
+  QComboBox* rateBox;    // "Setup" tab: its output rate
+};
+
+SentenceControls ControlsOf(const TForm1& f, NmeaKind kind) {
+  switch (kind) {
+    case NmeaKind::GLL: return {f.CheckBox5, f.cbGLL};
+    case NmeaKind::RMC: return {f.CheckBox4, f.cbRMC};
+    case NmeaKind::VTG: return {f.CheckBox6, f.cbVTG};
+    case NmeaKind::GSA: return {f.CheckBox2, f.cbGSA};
+    case NmeaKind::GSV: return {f.CheckBox3, f.cbGSV};
+    case NmeaKind::GGA: return {f.CheckBox1, f.cbGGA};
+    case NmeaKind::ZDA: return {f.CheckBox7, f.cbZDA};
+    case NmeaKind::MCHN: return {f.CheckBox9, f.cbMCHN};
+  }
+  return {nullptr, nullptr};
 }
 
-// The controls the reply decisions name, by their names.
-QWidget* ControlNamed(TForm1& f, std::string_view name) {
-  const std::pair<std::string_view, QWidget*> controls[] = {
-      {"CheckBox1", f.CheckBox1}, {"CheckBox2", f.CheckBox2}, {"CheckBox3", f.CheckBox3},
-      {"CheckBox4", f.CheckBox4}, {"CheckBox5", f.CheckBox5}, {"CheckBox6", f.CheckBox6},
-      {"CheckBox7", f.CheckBox7}, {"CheckBox9", f.CheckBox9}, {"cbGLL", f.cbGLL},
-      {"cbRMC", f.cbRMC},         {"cbVTG", f.cbVTG},         {"cbGSA", f.cbGSA},
-      {"cbGSV", f.cbGSV},         {"cbGGA", f.cbGGA},         {"cbZDA", f.cbZDA},
-      {"cbMCHN", f.cbMCHN},       {"rbWAAS", f.rbWAAS},       {"rbRTCM", f.rbRTCM},
-      {"rbDisable", f.rbDisable}, {"btDGPSSet", f.btDGPSSet}, {"btDGQuery", f.btDGQuery},
-      {"Button3", f.Button3},     {"Button5", f.Button5},
-  };
-  for (const auto& [controlName, control] : controls)
-    if (controlName == name) return control;
+QWidget* ControlOf(const TForm1& f, ReceiverFunction function) {
+  switch (function) {
+    case ReceiverFunction::DgpsSbasChoice: return f.rbWAAS;
+    case ReceiverFunction::DgpsRtcmChoice: return f.rbRTCM;
+    case ReceiverFunction::DgpsNoneChoice: return f.rbDisable;
+    case ReceiverFunction::DgpsSet: return f.btDGPSSet;
+    case ReceiverFunction::DgpsQuery: return f.btDGQuery;
+    case ReceiverFunction::EpoUpdate: return f.Button3;
+  }
   return nullptr;
 }
+
+QRadioButton* RadioOf(const TForm1& f, DgpsMode mode) {
+  switch (mode) {
+    case DgpsMode::None: return f.rbDisable;
+    case DgpsMode::Rtcm: return f.rbRTCM;
+    case DgpsMode::Sbas: return f.rbWAAS;
+  }
+  return nullptr;
+}
+
+template <class... Handlers>
+struct Overloaded : Handlers... {
+  using Handlers::operator()...;
+};
 
 // The locale's long time format without its time-zone part: the times shown are GPS time,
 // so the zone of this machine would be a false label on them. Quoted literals are kept.
@@ -119,11 +141,9 @@ void TForm1::btDefaultClick() { SendCommands(DefaultOutputRatesCommands()); }
 
 void TForm1::btConfirmClick() {
   RateIndices rates{};
-  const std::pair<NmeaKind, QComboBox*> boxes[] = {
-      {NmeaKind::GLL, cbGLL}, {NmeaKind::RMC, cbRMC}, {NmeaKind::VTG, cbVTG}, {NmeaKind::GSA, cbGSA},
-      {NmeaKind::GSV, cbGSV}, {NmeaKind::GGA, cbGGA}, {NmeaKind::ZDA, cbZDA}, {NmeaKind::MCHN, cbMCHN},
-  };
-  for (const auto& [kind, box] : boxes) rates[static_cast<std::size_t>(kind)] = box->currentIndex();
+  for (int k = 0; k < kNmeaKindCount; ++k) {
+    rates[static_cast<std::size_t>(k)] = ControlsOf(*this, static_cast<NmeaKind>(k)).rateBox->currentIndex();
+  }
   SendCommands(SetOutputRatesCommands(rates));
 }
 
@@ -138,7 +158,9 @@ void TForm1::btFixQueryClick() { SendCommands(FixPeriodQueryCommands()); }
 void TForm1::Button5Click() { SendCommands(FixRateResetCommands()); }
 
 void TForm1::btDGPSSetClick() {
-  SendCommands(SetDgpsModeCommands(DgpsModeOf(rbWAAS->isChecked(), rbRTCM->isChecked(), rbDisable->isChecked())));
+  SendCommands(SetDgpsModeCommands(DgpsModeOf(RadioOf(*this, DgpsMode::Sbas)->isChecked(),
+                                               RadioOf(*this, DgpsMode::Rtcm)->isChecked(),
+                                               RadioOf(*this, DgpsMode::None)->isChecked())));
 }
 
 void TForm1::btDGQueryClick() { SendCommands(DgpsQueryCommands()); }
@@ -167,83 +189,76 @@ void TForm1::RemoveTenFixesEntry() {
   Button5->setEnabled(false);
 }
 
-void TForm1::HandlePmtkReply() {
-  const std::optional<long> number = PmtkReplyNumber(session.fields[0]);
-  if (!number) return;
-  switch (*number) {
-    case 1: HandlePmtkAck(); break;
-    case 500: HandleFixRateReply(); break;
-    case 501: HandleDgpsModeReply(); break;
-    case 514: HandleNmeaRatesReply(); break;
-    case 705: HandleVersionReply(); break;
-    case 707: HandleEpoInfoReply(); break;
-    default: break;
-  }
+void TForm1::HandlePmtkReply(const ReceiverReply& reply) {
+  std::visit(Overloaded{
+                 [this](const PmtkAck& r) { HandlePmtkAck(r); },
+                 [this](const PmtkFixPeriod& r) { HandleFixRateReply(r); },
+                 [this](const PmtkDgpsMode& r) { HandleDgpsModeReply(r); },
+                 [this](const PmtkOutputRates& r) { HandleNmeaRatesReply(r); },
+                 [this](const PmtkVersion& r) { HandleVersionReply(r); },
+                 [this](const PmtkEpoState& r) { HandleEpoInfoReply(r); },
+                 [](const PmtkStartupNotice&) {},  // the "Setup" tab has nothing to show for it
+                 [this](const ChannelStatus&) { ControlsOf(*this, NmeaKind::MCHN).indicator->setChecked(true); },
+                 [this](const ModeReply& r) {
+                   if (r.fixRateSettable) GroupBox14->setVisible(true);
+                 },
+                 [](const FixRateResetDone&) {
+                   ShowMessageBox(Latin1(kSetSuccessfulBox.text), Latin1(kSetSuccessfulBox.title), BoxButtons::Ok,
+                                  BoxIcon::None);
+                 },
+             },
+             reply);
 }
 
-void TForm1::HandlePmtkAck() {
-  const std::optional<PmtkAck> ack = DecodedAs<PmtkAck>(session.fields);
-  if (!ack) return;
-  const MessageBoxText box = AckMessage(*ack);
+void TForm1::HandlePmtkAck(const PmtkAck& ack) {
+  const MessageBoxText box = AckMessage(ack);
   // Modal: until it is closed no further sentence is handled.
   ShowMessageBox(Latin1(box.text), Latin1(box.title), BoxButtons::Ok, BoxIcon::None);
 }
 
-void TForm1::HandleNmeaRatesReply() {
-  const std::optional<PmtkOutputRates> rates = DecodedAs<PmtkOutputRates>(session.fields);
-  if (!rates) return;
-  for (const RateControlUpdate& update : OutputRatesUpdate(*rates)) {
-    if (auto* indicator = qobject_cast<QCheckBox*>(ControlNamed(*this, update.indicatorName)))
-      indicator->setChecked(update.checked);
+void TForm1::HandleNmeaRatesReply(const PmtkOutputRates& rates) {
+  for (const SentenceRateUpdate& update : OutputRatesUpdate(rates)) {
+    const SentenceControls controls = ControlsOf(*this, update.kind);
+    controls.indicator->setChecked(update.on);
     // -1 (a rate outside the list) leaves the box without a selected item.
-    if (auto* box = qobject_cast<QComboBox*>(ControlNamed(*this, update.rateBoxName)))
-      box->setCurrentIndex(update.selectIndex);
+    controls.rateBox->setCurrentIndex(update.rateIndex);
   }
 }
 
-void TForm1::HandleFixRateReply() {
-  const std::optional<PmtkFixPeriod> reply = DecodedAs<PmtkFixPeriod>(session.fields);
-  if (!reply) return;
-  const FixPeriodUpdate update = FixPeriodReplyUpdate(reply->fixPeriodMs, tenHzModel);
+void TForm1::HandleFixRateReply(const PmtkFixPeriod& reply) {
+  const FixPeriodUpdate update = FixPeriodReplyUpdate(reply.fixPeriodMs, tenHzModel);
   // Index 5 while the "10" entry is absent is out of range: cbFix then shows no selection.
-  if (update.cbFixIndex) cbFix->setCurrentIndex(*update.cbFixIndex);
-  for (const ControlEnable& control : update.controls)
-    if (QWidget* widget = ControlNamed(*this, control.name)) widget->setEnabled(control.enabled);
+  if (update.fixRateIndex) cbFix->setCurrentIndex(*update.fixRateIndex);
+  for (const FunctionEnable& function : update.functions) ControlOf(*this, function.function)->setEnabled(function.enabled);
 }
 
-void TForm1::HandleDgpsModeReply() {
-  const std::optional<PmtkDgpsMode> reply = DecodedAs<PmtkDgpsMode>(session.fields);
-  if (!reply) return;
-  const std::optional<std::string_view> radio = DgpsRadioToCheck(reply->mode);
-  if (!radio) return;
+void TForm1::HandleDgpsModeReply(const PmtkDgpsMode& reply) {
+  const std::optional<DgpsMode> mode = DgpsModeOfReply(reply.mode);
+  if (!mode) return;
   // The three share one group box, so checking one unchecks the others.
-  if (auto* button = qobject_cast<QRadioButton*>(ControlNamed(*this, *radio))) button->setChecked(true);
+  RadioOf(*this, *mode)->setChecked(true);
 }
 
-void TForm1::HandleVersionReply() {
-  const std::optional<PmtkVersion> reply = DecodedAs<PmtkVersion>(session.fields);
-  if (!reply) return;
-  const VersionUpdate update = VersionReplyUpdate(*reply, OwnEnabled(Button5));
+void TForm1::HandleVersionReply(const PmtkVersion& reply) {
+  const VersionUpdate update = VersionReplyUpdate(reply, OwnEnabled(Button5));
   if (update.setTenHzModel) tenHzModel = true;
   switch (update.entryChange) {
-    case TenFixesEntryChange::AddAndEnableButton5:
+    case TenFixesEntryChange::Offer:
       // The entry exists at most once, even if Button5 was disabled behind its back.
       if (cbFix->count() <= kTenFixesIndex) cbFix->addItem(Latin1(kTenFixesEntry));
       Button5->setEnabled(true);
       break;
-    case TenFixesEntryChange::RemoveAndDisableButton5:
+    case TenFixesEntryChange::Withdraw:
       RemoveTenFixesEntry();
       break;
     case TenFixesEntryChange::None:
       break;
   }
-  Label27->setText(Latin1(update.label27Text));
+  Label27->setText(Latin1(update.firmwareText));
 }
 
-void TForm1::HandleEpoInfoReply() {
-  const std::optional<PmtkEpoState> reply = DecodedAs<PmtkEpoState>(session.fields);
-  if (!reply) return;
-  const std::string text = EpoStateText(*reply, epoClock(), LocaleEpoTextFormat());
+void TForm1::HandleEpoInfoReply(const PmtkEpoState& reply) {
+  const std::string text = EpoStateText(reply, epoClock(), LocaleEpoTextFormat());
   Label39->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 

@@ -18,11 +18,21 @@
 
 namespace {
 
-// A failed connect step: its message is shown in the standard error box.
+// A failed connect step, with its cause: its message is shown in the standard error box.
 class ConnectError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ConnectError(LinkError error) : std::runtime_error(error.message), error_(std::move(error)) {}
+  const LinkError& error() const { return error_; }
+
+ private:
+  LinkError error_;
 };
+
+// The one report of a connection's failed sentence handling; the rest are only counted.
+void ReportHandlerFailure(const std::string& cause) {
+  std::fprintf(stderr, "torvikel: a sentence could not be handled: %s (further failures are only counted)\n",
+               cause.c_str());
+}
 
 constexpr int kMemoMaxLines = 50;
 constexpr int kMemoMaxChars = 5000;
@@ -53,7 +63,7 @@ void TForm1::Button1Click() {
   try {
     OpenComPort();
   } catch (const ConnectError& e) {
-    ShowErrorBox(QString::fromLatin1(e.what()));
+    ShowConnectError(e.error());
     return;
   }
   Timer2->start();
@@ -73,9 +83,15 @@ void TForm1::OpenComPort() {
                                            ComboBox2->currentText().toLatin1().toStdString());
   if (!opened.port) throw ConnectError(opened.error);
   session.state.fixTimerSeconds = 0;
+  session.failures.reset();
   comHandle = std::move(opened.port);
   StartReader();  // the reader runs before the first query goes out
   SendCommands(ConnectQueryCommands());
+}
+
+void TForm1::ShowConnectError(const LinkError& error) {
+  lastLinkError = error;
+  ShowErrorBox(QString::fromLatin1(error.message.data(), static_cast<qsizetype>(error.message.size())));
 }
 
 void TForm1::Disconnect() {
@@ -119,8 +135,14 @@ void TForm1::HandleSentenceText(const std::string& sentence) {
   try {
     HandleSentence();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "torvikel: sentence dropped: %s\n", e.what());
+    HandlerFailed(e.what());
+  } catch (...) {
+    HandlerFailed("unknown error");
   }
+}
+
+void TForm1::HandlerFailed(std::string_view cause) {
+  if (session.failures.record(cause)) ReportHandlerFailure(session.failures.first());
 }
 
 void TForm1::StopReader() {
@@ -142,22 +164,8 @@ void TForm1::SendCommands(const CommandSequence& sequence) {
 void TForm1::HandleSentence() {
   const SentenceOutcome outcome = session.handle(std::string_view(sentenceBuffer).substr(0, static_cast<std::size_t>(sentenceLength)));
   if (!outcome.valid) return;  // dropped without trace
-  switch (outcome.route) {
-    case SentenceRoute::MtkReply:
-      HandlePmtkReply();
-      break;
-    case SentenceRoute::Chn:
-      CheckBox9->setChecked(true);
-      break;
-    case SentenceRoute::Zrn001:
-      if (outcome.showFixRateGroup) GroupBox14->setVisible(true);
-      break;
-    case SentenceRoute::Zrn818:
-      ShowMessageBox(QStringLiteral("Set Successful!"), QStringLiteral("Send ok"), BoxButtons::Ok, BoxIcon::None);
-      break;
-    default:
-      break;
-  }
+  if (outcome.failure) ReportHandlerFailure(*outcome.failure);
+  if (outcome.reply) HandlePmtkReply(*outcome.reply);
   UpdateSentenceDisplay();
 }
 

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "link/nmea_session.h"
+#include "commands/nmea_session.h"
 
 namespace {
 

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/number_text.h"
+
 namespace {
 
 std::atomic<bool> gStop{false};
@@ -124,14 +126,14 @@ std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const 
   return parsed;
 }
 
+void PrintLinkError(const LinkError& error) { PrintError(error.message); }
+
 std::optional<double> ParseSeconds(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  errno = 0;
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
-  if (!(value > 0) || value > 86400) return std::nullopt;
-  return value;
+  const std::string_view number(text.c_str());  // a NUL byte ends the value, as for strtod
+  const FloatScan scan = ScanFloat(number);
+  if (scan.outOfRange || scan.end == 0 || scan.end != number.size()) return std::nullopt;
+  if (!(scan.value > 0) || scan.value > 86400) return std::nullopt;
+  return scan.value;
 }
 
 int UsageError(std::string_view command, std::string_view message) {

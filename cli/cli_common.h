@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/interruptible_write.h"
+#include "link/link_error.h"
 
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
@@ -30,6 +31,10 @@ void InstallStopSignals();
 // "torvikel-cli: <message>" on standard error, always one line: line breaks inside the
 // message (some of the receiver's own texts carry them) are folded into blanks.
 void PrintError(std::string_view message);
+// A failed connect step: its text, on one line as PrintError writes it. The cause it carries
+// (device, errno) is for the line to name it.
+void PrintLinkError(const LinkError& error);
+
 // The same text folded onto one line, for stdout.
 std::string OneLine(std::string_view text);
 

@@ -15,7 +15,7 @@ constexpr auto kStopCheckInterval = std::chrono::milliseconds(100);
 }  // namespace
 
 std::unique_ptr<ReceiverLink> ReceiverLink::open(const std::string& portText, const std::string& baudText,
-                                                 std::string* error) {
+                                                 LinkError* error) {
   PortOpenResult opened = OpenComPortSteps(portText, baudText, /*allowDevicePath=*/true);
   if (!opened.port) {
     *error = opened.error;

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "commands/receiver_commands.h"
+#include "link/link_error.h"
 #include "link/serial_port.h"
 
 class ReceiverLink {
@@ -27,9 +28,9 @@ class ReceiverLink {
   using Clock = std::chrono::steady_clock;
 
   // Opens portText ("Com3", or a device path) at baudText through the connect steps. On
-  // failure returns null and the step's message in *error ("Open ComPort failed." ...).
+  // failure returns null and the failed step with its cause in *error.
   static std::unique_ptr<ReceiverLink> open(const std::string& portText, const std::string& baudText,
-                                            std::string* error);
+                                            LinkError* error);
   ~ReceiverLink();
   ReceiverLink(const ReceiverLink&) = delete;
   ReceiverLink& operator=(const ReceiverLink&) = delete;

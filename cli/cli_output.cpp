@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "cli/cli_common.h"
 #include "commands/epo_state_text.h"
 
 std::string Latin1ToUtf8(std::string_view latin1) {
@@ -93,13 +94,8 @@ std::string_view SentenceText(std::string_view sentence) {
 namespace {
 
 std::string DgpsName(long mode) {
-  const std::optional<std::string_view> radio = DgpsRadioToCheck(mode);
-  if (radio) {
-    for (const DgpsChoice& choice : kDgpsChoices) {
-      if (*radio == choice.radioName) return choice.name;
-    }
-  }
-  return "unknown";
+  const std::optional<DgpsMode> known = DgpsModeOfReply(mode);
+  return known ? std::string(DgpsModeName(*known)) : "unknown";
 }
 
 struct Reporter {
@@ -133,14 +129,15 @@ struct Reporter {
     json.text("kind", report.kind);
     for (int k = 0; k < kNmeaKindCount; ++k) {
       const long rate = reply.rateOf(static_cast<NmeaKind>(k));
-      report.text += std::string(k == 0 ? " " : ", ") + kNmeaKindNames[k] + " " + std::to_string(rate);
-      json.number(kNmeaKindNames[k], rate);
+      const std::string_view name = NmeaKindName(static_cast<NmeaKind>(k));
+      report.text += std::string(k == 0 ? " " : ", ") + std::string(name) + " " + std::to_string(rate);
+      json.number(name, rate);
     }
     report.json = json.str();
   }
   void operator()(const PmtkVersion& reply) {
-    const VersionUpdate update = VersionReplyUpdate(reply, /*button5Enabled=*/false);
-    report.text = address + ": firmware " + update.label27Text;
+    const VersionUpdate update = VersionReplyUpdate(reply, /*fixRateResetOffered=*/false);
+    report.text = address + ": firmware " + update.firmwareText;
     if (update.listedModel) {
       report.text += " (listed model: 10 fixes a second offered";
       if (update.setTenHzModel) report.text += "; no DGPS and no EPO update at 10 fixes a second";
@@ -154,7 +151,7 @@ struct Reporter {
                       .text("buildId", reply.buildId)
                       .text("model", reply.model)
                       .text("fourth", reply.fourth)
-                      .text("text", update.label27Text)
+                      .text("text", update.firmwareText)
                       .boolean("listedModel", update.listedModel)
                       .boolean("tenHzModel", update.setTenHzModel)
                       .str();
@@ -172,51 +169,43 @@ struct Reporter {
                       .text("text", text)
                       .str();
   }
+  void operator()(const FixRateResetDone&) {
+    report.text = address + ": " + std::string(kSetSuccessfulBox.text);
+    report.json = JsonObject().text("kind", report.kind).text("text", kSetSuccessfulBox.text).str();
+  }
+  void operator()(const ModeReply& reply) {
+    report.text = address + ": mode reply" +
+                  (reply.fixRateSettable ? std::string(", the fix update rate can be set") : std::string());
+    report.json = JsonObject()
+                      .text("kind", report.kind)
+                      .text("mode", reply.mode)
+                      .boolean("fixRateSettable", reply.fixRateSettable)
+                      .str();
+  }
+  // Nothing to show beyond the sentence itself.
+  void operator()(const PmtkStartupNotice&) {}
+  void operator()(const ChannelStatus&) {}
 };
 
 }  // namespace
 
-std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome, const SentenceFields& fields) {
-  if (!outcome.valid) return std::nullopt;
-  const std::string address(fields[0]);
-  switch (outcome.route) {
-    case SentenceRoute::MtkReply: {
-      std::optional<PmtkReply> reply = DecodePmtkReply(fields);
-      if (!reply) return std::nullopt;
-      Reporter reporter{address, {}};
-      reporter.report.kind = std::string(PmtkReplyKindName(*reply));
-      std::visit(reporter, *reply);
-      reporter.report.pmtk = std::move(reply);
-      return reporter.report;
-    }
-    case SentenceRoute::Zrn818: {
-      ReplyReport report;
-      report.kind = "fixRateReset";
-      report.text = address + ": Set Successful!";
-      report.json = JsonObject().text("kind", report.kind).text("text", "Set Successful!").str();
-      return report;
-    }
-    case SentenceRoute::Zrn001: {
-      ReplyReport report;
-      report.kind = "modeReply";
-      report.text = address + ": mode reply" +
-                    (outcome.showFixRateGroup ? std::string(", the fix update rate can be set") : std::string());
-      report.json = JsonObject()
-                        .text("kind", report.kind)
-                        .text("mode", fields[1])
-                        .boolean("fixRateSettable", outcome.showFixRateGroup)
-                        .str();
-      return report;
-    }
-    default:
-      return std::nullopt;
-  }
+std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome) {
+  if (!outcome.valid || !outcome.reply) return std::nullopt;
+  const ReplyKind kind = KindOf(*outcome.reply);
+  if (kind == ReplyKind::StartupNotice || kind == ReplyKind::ChannelStatus) return std::nullopt;
+  Reporter reporter{outcome.address, {}};
+  reporter.report.kind = std::string(ReplyKindName(kind));
+  std::visit(reporter, *outcome.reply);
+  return reporter.report;
 }
 
-bool IsStartupNotice(const SentenceOutcome& outcome, const SentenceFields& fields) {
-  if (!outcome.valid || outcome.route != SentenceRoute::MtkReply) return false;
-  const std::optional<long> number = PmtkReplyNumber(fields[0]);
-  return number && *number == 10 && FieldToLong(fields[1]) == 1;
+void ReportSentenceFailure(const SentenceOutcome& outcome) {
+  if (outcome.failure) PrintError("a sentence could not be handled: " + *outcome.failure + " (further failures are only counted)");
+}
+
+std::optional<std::string> StartupNoticeText(const SentenceOutcome& outcome) {
+  if (!outcome.valid || !outcome.reply || KindOf(*outcome.reply) != ReplyKind::StartupNotice) return std::nullopt;
+  return outcome.address + ": start-up notice";
 }
 
 std::string SentenceJson(std::string_view sentence, const ReceiverState& state,

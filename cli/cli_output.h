@@ -1,7 +1,7 @@
 // How the command-line tool writes what the core decided: texts converted from the
 // receiver's 8-bit Latin-1 to UTF-8, JSON objects, and one-line descriptions of the
 // receiver's replies. Nothing here decodes or decides anything itself: the values come from
-// the core's session, reply decoder and text rules.
+// the core's session, reply meanings and text rules.
 //
 // Thread rule: pure functions over values; used on the main thread.
 #pragma once
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "commands/pmtk_replies.h"
-#include "link/nmea_session.h"
+#include "commands/nmea_session.h"
 
 // Latin-1 bytes to UTF-8: bytes below 0x80 stay, every other byte becomes its two-byte form
 // (the degree sign 0xB0 becomes U+00B0, C2 B0).
@@ -43,33 +43,22 @@ std::string_view SentenceText(std::string_view sentence);
 
 // A reply the tool reports: a decoded PMTK reply, or one of the maker's two replies.
 struct ReplyReport {
-  std::string kind;    // PmtkReplyKindName, or "fixRateReset", "modeReply"
-  std::string text;    // one line for people, ASCII or Latin-1
-  std::string json;    // {"kind":...,values...}
-  std::optional<PmtkReply> pmtk;  // the decoded reply, when it is a PMTK one
+  std::string kind;  // ReplyKindName
+  std::string text;  // one line for people, ASCII or Latin-1
+  std::string json;  // {"kind":...,values...}
 };
 
-// What the sentence just handled reports, if anything. fields must be the session's fields
-// of that sentence (read while the sentence text still lives).
-std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome, const SentenceFields& fields);
+// What the sentence just handled reports, if anything: its reply, except the start-up notice
+// (StartupNoticeText) and channel status, which have no values to show.
+std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome);
 
-// The receiver's start-up notice (PMTK010 with message 001), which follows every restart.
-bool IsStartupNotice(const SentenceOutcome& outcome, const SentenceFields& fields);
+// A sentence whose handling failed: the first failure is reported on standard error with
+// its cause; the session counts the rest.
+void ReportSentenceFailure(const SentenceOutcome& outcome);
 
-// Sentence types in the order of the rate boxes (NmeaKind), as the tool names them.
-inline constexpr const char* kNmeaKindNames[] = {"GLL", "RMC", "VTG", "GSA", "GSV", "GGA", "ZDA", "MCHN"};
-
-// DGPS modes by the tool's names and the radio button each one stands for.
-struct DgpsChoice {
-  const char* name;
-  const char* radioName;
-  bool rbWAAS, rbRTCM, rbDisable;
-};
-inline constexpr DgpsChoice kDgpsChoices[] = {
-    {"none", "rbDisable", false, false, true},
-    {"rtcm", "rbRTCM", false, true, false},
-    {"sbas", "rbWAAS", true, false, false},
-};
+// The start-up notice in a line of its own ("PMTK010: start-up notice"); nothing for any
+// other sentence.
+std::optional<std::string> StartupNoticeText(const SentenceOutcome& outcome);
 
 // One JSON line of monitor --json for a handled, valid sentence.
 std::string SentenceJson(std::string_view sentence, const ReceiverState& state,

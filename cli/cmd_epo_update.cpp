@@ -252,9 +252,10 @@ int RunEpoUpdate(const CliArgs& args) {
   if (!silenceSec) return UsageError("epo-update", "--timeout takes seconds above 0, not \"" + parsed->value("--timeout", "") + "\"");
   const std::string baudText = parsed->value("--baud", kDefaultBaudText);
 
-  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(parsed->value("--port", kDefaultPortText), baudText, &error);
+  LinkError linkError;
+  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(parsed->value("--port", kDefaultPortText), baudText, &linkError);
   if (!link) {
-    PrintError(error);
+    PrintLinkError(linkError);
     return kExitFailure;
   }
   // The connect steps accepted the rate, so it is a whole number above 0.

@@ -11,7 +11,8 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_common.h"
 #include "cli/cli_link.h"
-#include "link/nmea_session.h"
+#include "cli/cli_output.h"
+#include "commands/nmea_session.h"
 #include "link/sentence_log.h"
 
 const char* const kLogHelp =
@@ -44,10 +45,11 @@ int RunLog(const CliArgs& args) {
   const std::string& path = parsed->positional[0];
   if (path.empty()) return UsageError("log", "the FILE name is empty");
 
+  LinkError linkError;
   std::unique_ptr<ReceiverLink> link =
-      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &error);
+      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &linkError);
   if (!link) {
-    PrintError(error);
+    PrintLinkError(linkError);
     return kExitFailure;
   }
   SentenceLog log;
@@ -69,7 +71,9 @@ int RunLog(const CliArgs& args) {
   bool readerGone = false;  // FILE is a FIFO or pipe whose reader closed it
   // One sentence into the log; false once nothing more can go.
   const auto logSentence = [&](const std::string& sentence) {
-    if (!session.handle(sentence).valid) return true;  // dropped without trace
+    const SentenceOutcome outcome = session.handle(sentence);
+    if (!outcome.valid) return true;  // dropped without trace
+    ReportSentenceFailure(outcome);
     if (log.write(sentence.data(), sentence.size())) {
       ++written;
       return true;

@@ -18,7 +18,7 @@
 #include "cli/cli_common.h"
 #include "cli/cli_link.h"
 #include "cli/cli_output.h"
-#include "link/nmea_session.h"
+#include "commands/nmea_session.h"
 #include "link/status_rules.h"
 
 namespace {
@@ -171,9 +171,10 @@ int RunMonitor(const CliArgs& args) {
   const std::string portText = parsed->value("--port", kDefaultPortText);
   const std::string baudText = parsed->value("--baud", kDefaultBaudText);
 
-  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(portText, baudText, &error);
+  LinkError linkError;
+  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(portText, baudText, &linkError);
   if (!link) {
-    PrintError(error);
+    PrintLinkError(linkError);
     return kExitFailure;
   }
   NmeaSession session;
@@ -192,14 +193,15 @@ int RunMonitor(const CliArgs& args) {
   const auto show = [&](const std::string& sentence) {
     const SentenceOutcome outcome = session.handle(sentence);
     if (!outcome.valid) return true;
-    const std::optional<ReplyReport> reply = ReportReply(outcome, session.fields);
+    ReportSentenceFailure(outcome);
+    const std::optional<ReplyReport> reply = ReportReply(outcome);
     std::vector<ChartSatellite> satellites;
     if (outcome.gsvCycleComplete) satellites = TakeChartSatellites(session.state);
     if (json) {
       return WriteOut(SentenceJson(sentence, session.state, outcome.gsvCycleComplete ? &satellites : nullptr, reply) + "\n");
     }
     if (reply) screen.addReply(reply->text);
-    if (IsStartupNotice(outcome, session.fields)) screen.addReply(std::string(session.fields[0]) + ": start-up notice");
+    if (const std::optional<std::string> notice = StartupNoticeText(outcome)) screen.addReply(*notice);
     if (outcome.gsvCycleComplete) screen.setSatellites(std::move(satellites));
     screen.setLastSentence(sentence);
     dirty = true;

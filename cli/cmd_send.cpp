@@ -1,7 +1,8 @@
 // torvikel-cli send: one button of the window, under a plain name. The bytes and pauses come
-// from the same sequence builders the buttons use; the tool then waits a bounded time for
-// the reply that says whether the receiver took the command, and prints every reply that
-// arrives meanwhile, decoded by the core.
+// from the same sequence builders the buttons use, and so do the replies it waits for: each
+// sequence declares the reply that accepts it and the replies of its closing queries. The
+// tool waits a bounded time for them and prints every reply that arrives meanwhile, decoded
+// by the core.
 //
 // Thread rule: main thread, plus the link's reader thread.
 #include <algorithm>
@@ -17,76 +18,52 @@
 #include "cli/cli_output.h"
 #include "commands/pmtk_replies.h"
 #include "commands/receiver_commands.h"
-#include "link/nmea_session.h"
+#include "commands/nmea_session.h"
+#include "link/number_text.h"
 
 namespace {
 
-constexpr double kDefaultReplyTimeoutSec = 3.0;
-
-// A reply the tool waits for.
-struct Expectation {
-  enum class What { Ack, Reply, StartupNotice, FixRateReset } what;
-  std::string replyKind;  // What::Reply: a PmtkReplyKindName
-};
-
-struct SendPlan {
-  CommandSequence sequence;
-  Expectation decisive;                 // accepted or refused by this one
-  std::vector<Expectation> followUps;   // replies of the queries the sequence ends with
-  std::string acceptedText;             // printed once the command is accepted
-};
-
-using Planner = std::function<std::optional<SendPlan>(const std::vector<std::string>& args, std::string* error)>;
+// What a command sends and waits for: the sequence, with the replies it declares.
+using Planner = std::function<std::optional<CommandSequence>(const std::vector<std::string>& args, std::string* error)>;
 
 struct SendCommand {
   const char* name;
   int argumentCount;
   Planner plan;
+  std::string_view acceptedText = {};  // printed once the command is accepted
 };
 
-Expectation ack() { return {Expectation::What::Ack, ""}; }
-Expectation reply(const char* kind) { return {Expectation::What::Reply, kind}; }
-
-Planner fixed(CommandSequence (*build)(), Expectation decisive, std::vector<Expectation> followUps = {},
-              std::string acceptedText = {}) {
-  return [=](const std::vector<std::string>&, std::string*) {
-    return std::optional<SendPlan>(SendPlan{build(), decisive, followUps, acceptedText});
-  };
+Planner fixed(CommandSequence (*build)()) {
+  return [build](const std::vector<std::string>&, std::string*) { return std::optional<CommandSequence>(build()); };
 }
 
 Planner restart(RestartKind kind) {
-  return [kind](const std::vector<std::string>&, std::string*) {
-    return std::optional<SendPlan>(SendPlan{RestartCommands(kind), {Expectation::What::StartupNotice, ""}, {}, {}});
-  };
+  return [kind](const std::vector<std::string>&, std::string*) { return std::optional<CommandSequence>(RestartCommands(kind)); };
 }
 
-// A whole number in [low, high], nothing else.
+// A whole number in [low, high], written with one to six decimal digits and nothing else.
 std::optional<int> wholeNumber(const std::string& text, int low, int high) {
-  if (text.empty() || text.size() > 6) return std::nullopt;
-  int value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const long value = AtolOf(text);
   if (value < low || value > high) return std::nullopt;
-  return value;
+  return static_cast<int>(value);
 }
 
-std::optional<SendPlan> planRates(const std::vector<std::string>& args, std::string* error) {
+std::optional<CommandSequence> planRates(const std::vector<std::string>& args, std::string* error) {
   RateIndices rates{};
   for (int k = 0; k < kNmeaKindCount; ++k) {
     const std::optional<int> rate = wholeNumber(args[static_cast<std::size_t>(k)], 0, kMaxOutputRate);
     if (!rate) {
-      *error = std::string("the rate of ") + kNmeaKindNames[k] + " must be 0 to " + std::to_string(kMaxOutputRate) +
-               ", not \"" + args[static_cast<std::size_t>(k)] + "\"";
+      *error = "the rate of " + std::string(NmeaKindName(static_cast<NmeaKind>(k))) + " must be 0 to " +
+               std::to_string(kMaxOutputRate) + ", not \"" + args[static_cast<std::size_t>(k)] + "\"";
       return std::nullopt;
     }
     rates[static_cast<std::size_t>(k)] = *rate;
   }
-  return SendPlan{SetOutputRatesCommands(rates), ack(), {reply("outputRates")}, {}};
+  return SetOutputRatesCommands(rates);
 }
 
-// The fix-rate box's items are the fixes a second: "1" to "5", then "10".
+// The fix-rate list's items are the fixes a second: "1" to "5", then "10".
 std::optional<int> fixIndexOfHz(const std::string& text) {
   if (text == kTenFixesEntry) return kTenFixesIndex;
   const std::optional<int> hz = wholeNumber(text, 1, kTenFixesIndex);
@@ -94,25 +71,17 @@ std::optional<int> fixIndexOfHz(const std::string& text) {
   return *hz - 1;
 }
 
-std::optional<SendPlan> planFixRate(const std::vector<std::string>& args, std::string* error) {
+std::optional<CommandSequence> planFixRate(const std::vector<std::string>& args, std::string* error) {
   const std::optional<int> index = fixIndexOfHz(args[0]);
   if (!index) {
     *error = "the fix rate must be 1, 2, 3, 4, 5 or 10 fixes a second, not \"" + args[0] + "\"";
     return std::nullopt;
   }
-  SendPlan plan{SetFixPeriodCommands(*index), ack(), {reply("fixPeriod")}, {}};
-  // Above 100 ms the sequence also asks for the DGPS mode.
-  if (FixPeriodMsOfIndex(*index).value_or(0) > 100) plan.followUps.push_back(reply("dgpsMode"));
-  return plan;
+  return SetFixPeriodCommands(*index);
 }
 
-std::optional<SendPlan> planDgps(const std::vector<std::string>& args, std::string* error) {
-  for (const DgpsChoice& choice : kDgpsChoices) {
-    if (args[0] == choice.name) {
-      const int mode = DgpsModeOf(choice.rbWAAS, choice.rbRTCM, choice.rbDisable);
-      return SendPlan{SetDgpsModeCommands(mode), ack(), {reply("dgpsMode")}, {}};
-    }
-  }
+std::optional<CommandSequence> planDgps(const std::vector<std::string>& args, std::string* error) {
+  if (const std::optional<DgpsMode> mode = DgpsModeNamed(args[0])) return SetDgpsModeCommands(*mode);
   *error = "the DGPS mode must be none, rtcm or sbas, not \"" + args[0] + "\"";
   return std::nullopt;
 }
@@ -123,60 +92,18 @@ const std::vector<SendCommand>& sendCommands() {
       {"warm", 0, restart(RestartKind::Warm)},
       {"cold", 0, restart(RestartKind::Cold)},
       {"rates", kNmeaKindCount, planRates},
-      {"default-rates", 0, fixed(DefaultOutputRatesCommands, ack(), {reply("outputRates")})},
-      {"query-rates", 0, fixed(OutputRateQueryCommands, reply("outputRates"))},
+      {"default-rates", 0, fixed(DefaultOutputRatesCommands)},
+      {"query-rates", 0, fixed(OutputRateQueryCommands)},
       {"fix-rate", 1, planFixRate},
-      {"query-fix", 0, fixed(FixPeriodQueryCommands, reply("fixPeriod"))},
-      {"fix-reset", 0, fixed(FixRateResetCommands, {Expectation::What::FixRateReset, ""}, {reply("fixPeriod")})},
+      {"query-fix", 0, fixed(FixPeriodQueryCommands)},
+      {"fix-reset", 0, fixed(FixRateResetCommands)},
       {"dgps", 1, planDgps},
-      {"query-dgps", 0, fixed(DgpsQueryCommands, reply("dgpsMode"))},
-      {"version", 0, fixed(VersionQueryCommands, reply("version"))},
-      {"epo-query", 0, fixed(EpoStateQueryCommands, reply("epoState"))},
-      {"epo-clear", 0, fixed(EpoClearCommands, ack(), {}, std::string(kEpoClearedText))},
+      {"query-dgps", 0, fixed(DgpsQueryCommands)},
+      {"version", 0, fixed(VersionQueryCommands)},
+      {"epo-query", 0, fixed(EpoStateQueryCommands)},
+      {"epo-clear", 0, fixed(EpoClearCommands), kEpoClearedText},
   };
   return commands;
-}
-
-// The command an acknowledgement must name: the number of the setting the sequence starts
-// with ("$PMTK314,..." -> 314), read the way reply addresses are read.
-long acknowledgedCommandOf(const CommandSequence& sequence) {
-  if (sequence.empty() || sequence[0].bytes.size() < 2) return -1;
-  const std::string& bytes = sequence[0].bytes;
-  const std::size_t end = bytes.find_first_of(",*");
-  return PmtkReplyNumber(std::string_view(bytes).substr(1, end == std::string::npos ? std::string::npos : end - 1))
-      .value_or(-1);
-}
-
-struct Match {
-  bool matched = false;
-  bool accepted = false;
-  std::string refusal;
-};
-
-Match matchOf(const Expectation& e, long ackCommand, const SentenceOutcome& outcome, const SentenceFields& fields,
-              const std::optional<ReplyReport>& report) {
-  Match m;
-  switch (e.what) {
-    case Expectation::What::StartupNotice:
-      m.matched = m.accepted = IsStartupNotice(outcome, fields);
-      break;
-    case Expectation::What::FixRateReset:
-      m.matched = m.accepted = outcome.valid && outcome.route == SentenceRoute::Zrn818;
-      break;
-    case Expectation::What::Reply:
-      m.matched = m.accepted = report && report->kind == e.replyKind;
-      break;
-    case Expectation::What::Ack:
-      if (report && report->pmtk) {
-        if (const auto* a = std::get_if<PmtkAck>(&*report->pmtk); a != nullptr && a->command == ackCommand) {
-          m.matched = true;
-          m.accepted = AckAccepted(*a);
-          m.refusal = std::string(AckMessage(*a).text) + " (acknowledgement flag " + std::to_string(a->flag) + ")";
-        }
-      }
-      break;
-  }
-  return m;
 }
 
 std::string secondsText(double seconds) {
@@ -241,29 +168,30 @@ int RunSend(const CliArgs& args) {
                                   (command->argumentCount == 1 ? "" : "s") + ", not " +
                                   std::to_string(commandArgs.size()));
   }
-  const std::optional<SendPlan> plan = command->plan(commandArgs, &error);
+  const std::optional<CommandSequence> plan = command->plan(commandArgs, &error);
   if (!plan) return UsageError("send", error);
   const std::optional<double> timeoutSec = ParseSeconds(parsed->value("--timeout", "3"));
   if (!timeoutSec) return UsageError("send", "--timeout takes seconds above 0, not \"" + parsed->value("--timeout", "") + "\"");
-  if (plan->sequence.empty()) {
+  if (plan->steps.empty() || !plan->acceptedBy) {  // every command of the table declares its reply
     PrintError("nothing to send");
     return kExitFailure;
   }
 
+  LinkError linkError;
   std::unique_ptr<ReceiverLink> link =
-      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &error);
+      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &linkError);
   if (!link) {
-    PrintError(error);
+    PrintLinkError(linkError);
     return kExitFailure;
   }
   link->startReader();  // replies that come during the sequence's pauses are kept
-  link->send(plan->sequence);
+  link->send(*plan);
 
-  const long ackCommand = acknowledgedCommandOf(plan->sequence);
   const auto deadline =
       ReceiverLink::Clock::now() + std::chrono::duration_cast<ReceiverLink::Clock::duration>(std::chrono::duration<double>(*timeoutSec));
-  std::vector<Expectation> pending = plan->followUps;
-  std::optional<Match> decision;
+  std::vector<ExpectedReply> pending = plan->followUps;
+  std::optional<ReplyMatch> decision;
+  std::string refusal;
   NmeaSession session;
   bool outputOk = true;
   while (!(decision && (pending.empty() || !decision->accepted))) {
@@ -271,16 +199,22 @@ int RunSend(const CliArgs& args) {
     if (!sentence) break;
     const SentenceOutcome outcome = session.handle(*sentence);
     if (!outcome.valid) continue;
-    const std::optional<ReplyReport> report = ReportReply(outcome, session.fields);
-    if (report) outputOk = WriteOut(report->text + "\n") && outputOk;
-    if (IsStartupNotice(outcome, session.fields)) {
-      outputOk = WriteOut(std::string(session.fields[0]) + ": start-up notice, the receiver has restarted\n") && outputOk;
+    ReportSentenceFailure(outcome);
+    if (const std::optional<ReplyReport> report = ReportReply(outcome)) outputOk = WriteOut(report->text + "\n") && outputOk;
+    if (const std::optional<std::string> notice = StartupNoticeText(outcome)) {
+      outputOk = WriteOut(*notice + ", the receiver has restarted\n") && outputOk;
     }
+    if (!outcome.reply) continue;
     if (!decision) {
-      const Match m = matchOf(plan->decisive, ackCommand, outcome, session.fields, report);
-      if (m.matched) decision = m;
+      const ReplyMatch m = MatchReply(*plan->acceptedBy, *outcome.reply);
+      if (m.matched) {
+        decision = m;
+        if (const auto* ack = std::get_if<PmtkAck>(&*outcome.reply)) {
+          refusal = std::string(AckMessage(*ack).text) + " (acknowledgement flag " + std::to_string(ack->flag) + ")";
+        }
+      }
     }
-    std::erase_if(pending, [&](const Expectation& e) { return matchOf(e, ackCommand, outcome, session.fields, report).matched; });
+    std::erase_if(pending, [&](const ExpectedReply& e) { return MatchReply(e, *outcome.reply).matched; });
   }
   link->stopReader();
 
@@ -293,9 +227,9 @@ int RunSend(const CliArgs& args) {
     return kExitFailure;
   }
   if (!decision->accepted) {
-    PrintError("the receiver refused the command: " + decision->refusal);
+    PrintError("the receiver refused the command: " + refusal);
     return kExitFailure;
   }
-  if (!plan->acceptedText.empty()) outputOk = WriteOut(plan->acceptedText + "\n") && outputOk;
+  if (!command->acceptedText.empty()) outputOk = WriteOut(std::string(command->acceptedText) + "\n") && outputOk;
   return outputOk ? kExitSuccess : kExitFailure;
 }

@@ -1,54 +1,11 @@
-// Decoding of PMTK replies and the control decisions they lead to.
+// Decoding of the receiver's replies, and the meanings they carry for its settings.
 //
 // Thread rule: pure; no state of its own.
 #include "commands/pmtk_replies.h"
 
-#include <climits>
+#include "link/number_text.h"
 
 namespace {
-
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Sign and digits from `pos` on, saturating like strtol; `digits` tells whether any were read.
-long ReadDecimal(std::string_view text, std::size_t pos, bool& digits) {
-  digits = false;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    negative = text[pos] == '-';
-    ++pos;
-  }
-  // Accumulate toward the sign so LONG_MIN is reachable; clamp on overflow.
-  long value = 0;
-  bool clamped = false;
-  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-    digits = true;
-    if (clamped) continue;
-    const long digit = text[pos] - '0';
-    if (negative) {
-      if (value < (LONG_MIN + digit) / 10) {
-        value = LONG_MIN;
-        clamped = true;
-      } else {
-        value = value * 10 - digit;
-      }
-    } else {
-      if (value > (LONG_MAX - digit) / 10) {
-        value = LONG_MAX;
-        clamped = true;
-      } else {
-        value = value * 10 + digit;
-      }
-    }
-  }
-  return value;
-}
-
-std::size_t SkipCSpace(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && IsCSpace(text[pos])) ++pos;
-  return pos;
-}
 
 // Where each sentence type's rate stands in the 514 reply.
 struct RateField {
@@ -60,56 +17,46 @@ constexpr std::array<RateField, kNmeaKindCount> kRateFields = {{
     {NmeaKind::GSA, 5}, {NmeaKind::GSV, 6}, {NmeaKind::ZDA, 18}, {NmeaKind::MCHN, 19},
 }};
 
-// The order in which the controls are set, and their names.
-struct RateControls {
-  NmeaKind kind;
-  std::string_view indicatorName;
-  std::string_view rateBoxName;
+// The order in which the rates are applied.
+constexpr std::array<NmeaKind, kNmeaKindCount> kRateOrder = {
+    NmeaKind::GGA, NmeaKind::GSA, NmeaKind::GSV, NmeaKind::RMC,
+    NmeaKind::GLL, NmeaKind::VTG, NmeaKind::ZDA, NmeaKind::MCHN,
 };
-constexpr std::array<RateControls, kNmeaKindCount> kRateControls = {{
-    {NmeaKind::GGA, "CheckBox1", "cbGGA"},
-    {NmeaKind::GSA, "CheckBox2", "cbGSA"},
-    {NmeaKind::GSV, "CheckBox3", "cbGSV"},
-    {NmeaKind::RMC, "CheckBox4", "cbRMC"},
-    {NmeaKind::GLL, "CheckBox5", "cbGLL"},
-    {NmeaKind::VTG, "CheckBox6", "cbVTG"},
-    {NmeaKind::ZDA, "CheckBox7", "cbZDA"},
-    {NmeaKind::MCHN, "CheckBox9", "cbMCHN"},
-}};
 
+constexpr std::array<std::string_view, kReplyKindCount> kReplyKindNames = {
+    "ack", "fixPeriod", "dgpsMode", "outputRates", "version", "epoState",
+    "startupNotice", "channelStatus", "modeReply", "fixRateReset",
+};
+
+constexpr long kStartupNoticeNumber = 10;
 constexpr long kTenFixesPeriodMs = 100;
 
 }  // namespace
 
-long FieldToLong(std::string_view field) {
-  bool digits = false;
-  const long value = ReadDecimal(field, SkipCSpace(field, 0), digits);
-  return digits ? value : 0;
-}
-
 std::optional<long> PmtkReplyNumber(std::string_view address) {
   constexpr std::string_view kPrefix = "PMTK";
   if (!address.starts_with(kPrefix)) return std::nullopt;
-  bool digits = false;
-  const long number = ReadDecimal(address, SkipCSpace(address, kPrefix.size()), digits);
-  if (!digits) return std::nullopt;
-  return number;
+  const DecimalScan scan = ScanDecimal(address, kPrefix.size());
+  if (!scan.digits) return std::nullopt;
+  return scan.value;
 }
 
-std::optional<PmtkReply> DecodePmtkReply(const SentenceFields& fields) {
+std::string_view ReplyKindName(ReplyKind kind) { return kReplyKindNames[static_cast<std::size_t>(kind)]; }
+
+std::optional<ReceiverReply> DecodePmtkReply(const SentenceFields& fields) {
   const std::optional<long> number = PmtkReplyNumber(fields[0]);
   if (!number) return std::nullopt;
   switch (*number) {
     case 1:
-      return PmtkAck{FieldToLong(fields[1]), FieldToLong(fields[2])};
+      return PmtkAck{AtolOf(fields[1]), AtolOf(fields[2])};
     case 500:
-      return PmtkFixPeriod{FieldToLong(fields[1])};
+      return PmtkFixPeriod{AtolOf(fields[1])};
     case 501:
-      return PmtkDgpsMode{FieldToLong(fields[1])};
+      return PmtkDgpsMode{AtolOf(fields[1])};
     case 514: {
       PmtkOutputRates rates;
       for (const RateField& rateField : kRateFields) {
-        rates.rates[static_cast<std::size_t>(rateField.kind)] = FieldToLong(fields[rateField.field]);
+        rates.rates[static_cast<std::size_t>(rateField.kind)] = AtolOf(fields[rateField.field]);
       }
       return rates;
     }
@@ -117,62 +64,75 @@ std::optional<PmtkReply> DecodePmtkReply(const SentenceFields& fields) {
       return PmtkVersion{std::string(fields[1]), std::string(fields[2]), std::string(fields[3]),
                          std::string(fields[4])};
     case 707:
-      return PmtkEpoState{std::string(fields[1]), FieldToLong(fields[2]), FieldToLong(fields[3]),
-                          FieldToLong(fields[4]), FieldToLong(fields[5])};
+      return PmtkEpoState{std::string(fields[1]), AtolOf(fields[2]), AtolOf(fields[3]),
+                          AtolOf(fields[4]), AtolOf(fields[5])};
     default:
       return std::nullopt;
   }
 }
 
-std::string_view PmtkReplyKindName(const PmtkReply& reply) {
-  constexpr std::array<std::string_view, std::variant_size_v<PmtkReply>> kNames = {
-      "ack", "fixPeriod", "dgpsMode", "outputRates", "version", "epoState"};
-  return kNames[reply.index()];
+std::optional<ReceiverReply> DecodeReceiverReply(SentenceRoute route, const SentenceFields& fields) {
+  switch (route) {
+    case SentenceRoute::MtkReply:
+      if (std::optional<ReceiverReply> reply = DecodePmtkReply(fields)) return reply;
+      // $PMTK010,001: the "Setup" tab ignores it, but it tells that a restart has happened.
+      if (PmtkReplyNumber(fields[0]) == kStartupNoticeNumber && AtolOf(fields[1]) == 1) return PmtkStartupNotice{};
+      return std::nullopt;
+    case SentenceRoute::Chn:
+      return ChannelStatus{};
+    case SentenceRoute::Zrn001:
+      return ModeReply{std::string(fields[1]), fields[1].substr(0, 4) == "MODE"};
+    case SentenceRoute::Zrn818:
+      return FixRateResetDone{};
+    default:
+      return std::nullopt;
+  }
 }
 
 bool AckAccepted(const PmtkAck& ack) { return ack.flag == 3; }
 
 MessageBoxText AckMessage(const PmtkAck& ack) {
-  if (AckAccepted(ack)) return {"Set Successful!", "Send ok"};
+  if (AckAccepted(ack)) return kSetSuccessfulBox;
   return {"Set Failed!", "Error"};
 }
 
-std::array<RateControlUpdate, kNmeaKindCount> OutputRatesUpdate(const PmtkOutputRates& reply) {
-  std::array<RateControlUpdate, kNmeaKindCount> updates{};
-  for (std::size_t i = 0; i < kRateControls.size(); ++i) {
-    const RateControls& controls = kRateControls[i];
-    const long rate = reply.rateOf(controls.kind);
-    int selectIndex = -1;
-    if (rate >= 0 && rate <= kMaxOutputRate) selectIndex = static_cast<int>(rate);
-    updates[i] = {controls.kind, controls.indicatorName, controls.rateBoxName, rate != 0, selectIndex};
+std::array<SentenceRateUpdate, kNmeaKindCount> OutputRatesUpdate(const PmtkOutputRates& reply) {
+  std::array<SentenceRateUpdate, kNmeaKindCount> updates{};
+  for (std::size_t i = 0; i < kRateOrder.size(); ++i) {
+    const long rate = reply.rateOf(kRateOrder[i]);
+    int rateIndex = -1;
+    if (rate >= 0 && rate <= kMaxOutputRate) rateIndex = static_cast<int>(rate);
+    updates[i] = {kRateOrder[i], rate != 0, rateIndex};
   }
   return updates;
 }
 
 FixPeriodUpdate FixPeriodReplyUpdate(long fixPeriodMs, bool tenHzModel) {
+  using enum ReceiverFunction;
   FixPeriodUpdate update{FixIndexOfPeriodMs(fixPeriodMs), {}};
   if (tenHzModel) {
+    // These models can run ten fixes a second but then take neither DGPS nor an update.
     const bool enabled = fixPeriodMs != kTenFixesPeriodMs;
-    update.controls = {{{"btDGPSSet", enabled}, {"btDGQuery", enabled}, {"rbDisable", enabled},
-                        {"rbWAAS", enabled}, {"Button3", enabled}}};
+    update.functions = {{{DgpsSet, enabled}, {DgpsQuery, enabled}, {DgpsNoneChoice, enabled},
+                         {DgpsSbasChoice, enabled}, {EpoUpdate, enabled}}};
   } else {
     const bool enabled = fixPeriodMs >= kTenFixesPeriodMs;
-    update.controls = {{{"rbWAAS", enabled}, {"rbRTCM", enabled}, {"btDGPSSet", enabled},
-                        {"btDGQuery", enabled}, {"Button3", enabled}}};
+    update.functions = {{{DgpsSbasChoice, enabled}, {DgpsRtcmChoice, enabled}, {DgpsSet, enabled},
+                         {DgpsQuery, enabled}, {EpoUpdate, enabled}}};
   }
   return update;
 }
 
-std::optional<std::string_view> DgpsRadioToCheck(long mode) {
+std::optional<DgpsMode> DgpsModeOfReply(long mode) {
   switch (mode) {
-    case 0: return "rbDisable";
-    case 1: return "rbRTCM";
-    case 2: return "rbWAAS";
+    case 0: return DgpsMode::None;
+    case 1: return DgpsMode::Rtcm;
+    case 2: return DgpsMode::Sbas;
     default: return std::nullopt;
   }
 }
 
-VersionUpdate VersionReplyUpdate(const PmtkVersion& reply, bool button5Enabled) {
+VersionUpdate VersionReplyUpdate(const PmtkVersion& reply, bool fixRateResetOffered) {
   VersionUpdate update;
   for (const ModelEntry& model : kListedModels) {
     if (reply.model.starts_with(model.name)) {
@@ -182,11 +142,19 @@ VersionUpdate VersionReplyUpdate(const PmtkVersion& reply, bool button5Enabled) 
     }
   }
   if (update.listedModel) {
-    update.entryChange =
-        button5Enabled ? TenFixesEntryChange::None : TenFixesEntryChange::AddAndEnableButton5;
+    update.entryChange = fixRateResetOffered ? TenFixesEntryChange::None : TenFixesEntryChange::Offer;
   } else {
-    update.entryChange = TenFixesEntryChange::RemoveAndDisableButton5;
+    update.entryChange = TenFixesEntryChange::Withdraw;
   }
-  update.label27Text = reply.release + "," + reply.buildId + "," + reply.model + "," + reply.fourth;
+  update.firmwareText = reply.release + "," + reply.buildId + "," + reply.model + "," + reply.fourth;
   return update;
+}
+
+ReplyMatch MatchReply(const ExpectedReply& expected, const ReceiverReply& reply) {
+  if (KindOf(reply) != expected.kind) return {};
+  if (const PmtkAck* ack = std::get_if<PmtkAck>(&reply)) {
+    if (ack->command != expected.ackCommand) return {};
+    return {true, AckAccepted(*ack)};
+  }
+  return {true, true};
 }

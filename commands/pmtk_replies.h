@@ -1,6 +1,8 @@
-// The receiver's PMTK replies: which reply a sentence is, its values, and what each one
-// means for the "Setup" tab, as plain decisions that the window applies to its controls and
-// the command-line tool prints. Replies are never matched to the command that caused them.
+// The receiver's replies: which reply a sentence is, its values, and what each one means for
+// the receiver's settings, in meanings (a sentence type's rate, a fix period, a DGPS mode,
+// which functions are offered) that the window maps to its controls and the command-line
+// tool prints. Replies are never matched to the command that caused them, except by a front
+// end that waits for the replies a command sequence declares (MatchReply).
 //
 // Thread rule: pure functions over values; run on the thread that handles sentences.
 #pragma once
@@ -9,15 +11,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 
 #include "commands/receiver_commands.h"
+#include "link/nmea_sentence.h"
 #include "link/receiver_state.h"
-
-// A field as atol reads it: leading blanks, an optional sign, then decimal digits up to the
-// first other character; no digits (an empty field included) gives 0. Works on the view
-// itself, so a field is never cut at a buffer size; values beyond long saturate.
-long FieldToLong(std::string_view field);
 
 // The reply number of an address field such as "PMTK001" (read as "PMTK%d," would read it:
 // "PMTK", optional blanks and sign, digits). No digits, or no "PMTK": nullopt.
@@ -25,7 +24,7 @@ std::optional<long> PmtkReplyNumber(std::string_view address);
 
 // PMTK001,<command>,<flag>: acknowledgement of a command.
 struct PmtkAck {
-  long command = 0;  // field 1, the acknowledged command; informative only
+  long command = 0;  // field 1, the acknowledged command
   long flag = 0;     // field 2: 3 accepted; 0, 1, 2 or anything else failed
 };
 // PMTK500,<period>,...: the fix period, reply to the fix-period query.
@@ -56,59 +55,95 @@ struct PmtkEpoState {
   long lastWeek = 0;      // LWN
   long lastTowSec = 0;    // LTOW
 };
+// PMTK010,001: the receiver has started, after power-up or a restart. No setting changes.
+struct PmtkStartupNotice {};
+// A proprietary sentence with "CHN" at characters 5-7 of its address (channel status): the
+// receiver is putting out MCHN, so its indicator is ticked (never unticked by it).
+struct ChannelStatus {};
+// PZRN001,<mode>: the maker's mode reply. A mode beginning "MODE" means the fix update rate
+// can be set.
+struct ModeReply {
+  std::string mode;  // field 1 as received
+  bool fixRateSettable = false;
+};
+// PZRN818: the maker's fix-rate reset is done.
+struct FixRateResetDone {};
 
-using PmtkReply =
-    std::variant<PmtkAck, PmtkFixPeriod, PmtkDgpsMode, PmtkOutputRates, PmtkVersion, PmtkEpoState>;
+// Every reply and proprietary message a sentence can carry, decoded once; the alternatives
+// stand in the order of ReplyKind.
+using ReceiverReply = std::variant<PmtkAck, PmtkFixPeriod, PmtkDgpsMode, PmtkOutputRates, PmtkVersion, PmtkEpoState,
+                                   PmtkStartupNotice, ChannelStatus, ModeReply, FixRateResetDone>;
+static_assert(std::variant_size_v<ReceiverReply> == kReplyKindCount);
+static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(ReplyKind::FixRateReset), ReceiverReply>,
+                             FixRateResetDone>);
 
-// Decodes the field table of a sentence whose address has "MTK" at characters 2-4.
-// Reply numbers 1, 500, 501, 514, 705, 707 decode; any other, or none, gives nullopt.
-// Missing or non-numeric fields read as 0 (texts as empty).
-std::optional<PmtkReply> DecodePmtkReply(const SentenceFields& fields);
+inline ReplyKind KindOf(const ReceiverReply& reply) { return static_cast<ReplyKind>(reply.index()); }
+// Short stable name of a reply's kind, for logs and machine-readable output: "ack",
+// "fixPeriod", "dgpsMode", "outputRates", "version", "epoState", "startupNotice",
+// "channelStatus", "modeReply", "fixRateReset".
+std::string_view ReplyKindName(ReplyKind kind);
+inline std::string_view ReplyKindName(const ReceiverReply& reply) { return ReplyKindName(KindOf(reply)); }
 
-// Short stable name of a reply's kind, for logs and machine-readable output:
-// "ack", "fixPeriod", "dgpsMode", "outputRates", "version", "epoState".
-std::string_view PmtkReplyKindName(const PmtkReply& reply);
+// Decodes the field table of a sentence whose address has "MTK" at characters 2-4: the
+// replies the "Setup" tab handles. Reply numbers 1, 500, 501, 514, 705, 707 decode; any other,
+// or none, gives nullopt. Numbers are read as atol reads them (AtolOf): missing or
+// non-numeric fields read as 0 (texts as empty).
+std::optional<ReceiverReply> DecodePmtkReply(const SentenceFields& fields);
 
-// ---- What each reply does to the controls ----
+// Everything a checksum-valid sentence on this route carries besides receiver state: the
+// PMTK replies above, the start-up notice, and the maker's proprietary messages. The one
+// place where a reply is decoded; nothing for the sentence types that only update the state.
+std::optional<ReceiverReply> DecodeReceiverReply(SentenceRoute route, const SentenceFields& fields);
+
+// ---- What each reply means
 
 struct MessageBoxText {
   std::string_view text;
   std::string_view title;
 };
+// The success box, also shown for the maker's fix-rate reset.
+inline constexpr MessageBoxText kSetSuccessfulBox{"Set Successful!", "Send ok"};
 
 // Acknowledgement: flag 3 is success, everything else failure.
 bool AckAccepted(const PmtkAck& ack);
-MessageBoxText AckMessage(const PmtkAck& ack);  // {"Set Successful!", "Send ok"} / {"Set Failed!", "Error"}
+MessageBoxText AckMessage(const PmtkAck& ack);  // kSetSuccessfulBox / {"Set Failed!", "Error"}
 
-// Output rates: one row per sentence type, in the order the controls are set
+// Output rates: one row per sentence type, in the order they are applied
 // (GGA, GSA, GSV, RMC, GLL, VTG, ZDA, MCHN).
-struct RateControlUpdate {
+struct SentenceRateUpdate {
   NmeaKind kind;
-  std::string_view indicatorName;  // "CheckBox1" ... on the "Status" tab
-  std::string_view rateBoxName;    // "cbGGA" ...
-  bool checked;                    // rate not 0
-  int selectIndex;                 // rate box item to select; -1: no item selected (rate > 5 or < 0)
+  bool on;        // rate not 0: the sentence type's indicator is ticked
+  int rateIndex;  // rate to show, 0..5; -1: none of the list (rate > 5 or < 0)
 };
-std::array<RateControlUpdate, kNmeaKindCount> OutputRatesUpdate(const PmtkOutputRates& reply);
+std::array<SentenceRateUpdate, kNmeaKindCount> OutputRatesUpdate(const PmtkOutputRates& reply);
 
-struct ControlEnable {
-  std::string_view name;
+// What the user can do that the fix rate decides about.
+enum class ReceiverFunction {
+  DgpsSbasChoice,  // choosing SBAS as the DGPS mode
+  DgpsRtcmChoice,  // choosing RTCM
+  DgpsNoneChoice,  // choosing no DGPS
+  DgpsSet,         // sending the chosen DGPS mode
+  DgpsQuery,       // asking for the DGPS mode
+  EpoUpdate,       // the assisted-GPS (EPO) update
+};
+struct FunctionEnable {
+  ReceiverFunction function;
   bool enabled;
 };
-// Fix period: the cbFix item to select (nullopt: leave the selection as it is; 5 is the "10"
-// entry, and selecting it while the entry is absent leaves cbFix without a selection), and
-// the DGPS and "Update" controls to enable or disable, in order.
+// Fix period: the fix-rate index to show (nullopt: leave it as it is; 5 is the "10" entry,
+// and showing it while the entry is absent leaves no rate shown), and the functions to offer
+// or withdraw, in order.
 struct FixPeriodUpdate {
-  std::optional<int> cbFixIndex;
-  std::array<ControlEnable, 5> controls;
+  std::optional<int> fixRateIndex;
+  std::array<FunctionEnable, 5> functions;
 };
 FixPeriodUpdate FixPeriodReplyUpdate(long fixPeriodMs, bool tenHzModel);
 
-// DGPS mode: the radio button to check ("rbDisable", "rbRTCM", "rbWAAS"); nullopt: none changes.
-std::optional<std::string_view> DgpsRadioToCheck(long mode);
+// DGPS mode reply: the mode to show; nullopt for a value that is none of them.
+std::optional<DgpsMode> DgpsModeOfReply(long mode);
 
-// Receivers that can run ten fixes a second get the "10" entry of cbFix and Button5 (the
-// maker's fix-rate reset). Two of them block DGPS and the EPO update at exactly 10 Hz.
+// Receivers that can run ten fixes a second are offered the "10" fix rate and the maker's
+// fix-rate reset. Two of them allow no DGPS and no EPO update at exactly 10 Hz.
 struct ModelEntry {
   std::string_view name;
   bool tenHzModel;
@@ -120,14 +155,22 @@ inline constexpr std::string_view kTenFixesEntry = "10";
 inline constexpr int kTenFixesIndex = 5;
 
 enum class TenFixesEntryChange {
-  None,                     // listed model, Button5 already enabled: the entry is there once
-  AddAndEnableButton5,      // listed model, Button5 disabled: append "10", enable Button5
-  RemoveAndDisableButton5,  // unlisted model: delete item 5 if present, disable Button5
+  None,      // listed model, the fix-rate reset already offered: the "10" entry is there once
+  Offer,     // listed model, reset not offered: append "10" to the fix rates, offer the reset
+  Withdraw,  // unlisted model: remove the "10" entry if present, withdraw the reset
 };
 struct VersionUpdate {
   bool listedModel = false;
   bool setTenHzModel = false;  // only ever sets the flag; nothing clears it during a run
   TenFixesEntryChange entryChange = TenFixesEntryChange::None;
-  std::string label27Text;     // "f1,f2,f3,f4", texts as received
+  std::string firmwareText;    // "f1,f2,f3,f4", texts as received
 };
-VersionUpdate VersionReplyUpdate(const PmtkVersion& reply, bool button5Enabled);
+VersionUpdate VersionReplyUpdate(const PmtkVersion& reply, bool fixRateResetOffered);
+
+// ---- Waiting for a command's replies
+
+struct ReplyMatch {
+  bool matched = false;   // this reply is the one expected
+  bool accepted = false;  // and it accepts: an acknowledgement with flag 3, or any other expected reply
+};
+ReplyMatch MatchReply(const ExpectedReply& expected, const ReceiverReply& reply);

@@ -1,6 +1,7 @@
-// What each command button sends: the exact writes, in order, and the pause after each.
-// The values a button reads from its controls come in as plain numbers, so the window and
-// the command-line tool build the same sequence and run it over their own CommandPort.
+// What each command button sends: the exact writes, in order, the pause after each, and the
+// replies that answer them. The values a button reads from its controls come in as plain
+// numbers and meanings, so the window and the command-line tool build the same sequence and
+// run it over their own CommandPort.
 //
 // Thread rule: the builders are pure; RunCommandSequence writes and pauses on the calling
 // thread (in the window that is the window thread, which holds up reception meanwhile, as
@@ -20,17 +21,50 @@ struct CommandStep {
   std::string bytes;
   int pauseAfterMs = 0;
 };
-using CommandSequence = std::vector<CommandStep>;
+
+// The replies a command can bring, by kind; the same order as the alternatives of the
+// decoded reply (ReceiverReply, commands/pmtk_replies.h).
+enum class ReplyKind {
+  Ack,            // PMTK001: acknowledgement of a command
+  FixPeriod,      // PMTK500
+  DgpsMode,       // PMTK501
+  OutputRates,    // PMTK514
+  Version,        // PMTK705
+  EpoState,       // PMTK707
+  StartupNotice,  // PMTK010,001: the receiver has (re)started
+  ChannelStatus,  // "CHN" at characters 5-7 of the address: MCHN output
+  ModeReply,      // PZRN001: the maker's mode reply
+  FixRateReset,   // PZRN818: the maker's fix-rate reset done
+};
+inline constexpr int kReplyKindCount = 10;
+
+// A reply a sequence waits for: one of a kind; an acknowledgement must name the command.
+struct ExpectedReply {
+  ReplyKind kind = ReplyKind::Ack;
+  long ackCommand = 0;  // kind Ack: the command number it must acknowledge (314, 300 ...)
+};
+
+// What a button sends, and which replies tell that the receiver took it. Nothing here waits
+// for them (the window handles every reply whenever it comes); a front end that wants to
+// know, such as torvikel-cli send, waits on these declarations.
+struct CommandSequence {
+  std::vector<CommandStep> steps;
+  std::optional<ExpectedReply> acceptedBy;  // accepts (or, an acknowledgement, refuses) it; none: no reply comes
+  std::vector<ExpectedReply> followUps;     // replies of the queries the sequence ends with
+};
 
 // Writes every step; pauses only where pauseAfterMs > 0.
 void RunCommandSequence(CommandPort& port, const CommandSequence& sequence);
 // Sum of all pauses: how long running the sequence holds the sending thread [ms].
 int SequenceDurationMs(const CommandSequence& sequence);
 
-// Sentence types in the order of the rate boxes on the "Setup" tab.
+// Sentence types whose output rate can be set, in the order the settings are shown.
 enum class NmeaKind { GLL, RMC, VTG, GSA, GSV, GGA, ZDA, MCHN };
 inline constexpr int kNmeaKindCount = 8;
-// Indexed by NmeaKind: the selected item index of each rate box (items "0" to "5").
+// "GLL", "RMC", ... "MCHN".
+std::string_view NmeaKindName(NmeaKind kind);
+// Indexed by NmeaKind: the rate of each sentence type, outputs per fix 0 (off) to 5; as the
+// rate lists' selected index, so -1 (nothing selected) and anything out of range go out as 0.
 using RateIndices = std::array<int, kNmeaKindCount>;
 inline constexpr int kMaxOutputRate = 5;
 
@@ -48,23 +82,28 @@ CommandSequence SetOutputRatesCommands(const RateIndices& rates);
 CommandSequence DefaultOutputRatesCommands();  // 17-byte default, 5 ms, 13-byte query
 CommandSequence OutputRateQueryCommands();     // 14-byte query
 
-// cbFix item index -> fix period: 0..5 -> 1000, 500, 333, 250, 200, 100 ms. Any other index
-// (-1: nothing selected yet) has no period.
-std::optional<int> FixPeriodMsOfIndex(int cbFixIndex);
-// Fix period [ms] -> cbFix item index; nullopt for a period the list does not hold.
+// Fix-rate index (the list "1", "2", "3", "4", "5", "10" fixes a second) -> fix period:
+// 0..5 -> 1000, 500, 333, 250, 200, 100 ms. Any other index (-1: nothing selected yet) has
+// no period.
+std::optional<int> FixPeriodMsOfIndex(int fixRateIndex);
+// Fix period [ms] -> fix-rate index; nullopt for a period the list does not hold.
 std::optional<int> FixIndexOfPeriodMs(long fixPeriodMs);
 std::string SetFixPeriodBody(int fixPeriodMs);
 // Set period, 200 ms; above 100 ms also the DGPS mode and companion queries, 200 ms each;
-// then the fix-period query, 200 ms. An index without a period sends nothing (empty).
-CommandSequence SetFixPeriodCommands(int cbFixIndex);
+// then the fix-period query, 200 ms. An index without a period sends nothing (no steps).
+CommandSequence SetFixPeriodCommands(int fixRateIndex);
 CommandSequence FixPeriodQueryCommands();      // 14-byte query
 // The maker's fix-rate reset ("Reset" beside the fix rate): framed, 1000 ms, period query.
 CommandSequence FixRateResetCommands();
 
-// Radio buttons tested in the order rbWAAS (2), rbRTCM (1), rbDisable (0); none checked: 0.
-int DgpsModeOf(bool rbWAASChecked, bool rbRTCMChecked, bool rbDisableChecked);
-std::string SetDgpsModeBody(int mode);
-CommandSequence SetDgpsModeCommands(int mode);  // framed, 5 ms, 13-byte mode query
+// The DGPS mode of PMTK301/501, with the names the command-line tool uses.
+enum class DgpsMode { None = 0, Rtcm = 1, Sbas = 2 };
+std::string_view DgpsModeName(DgpsMode mode);  // "none", "rtcm", "sbas"
+std::optional<DgpsMode> DgpsModeNamed(std::string_view name);
+// The mode of the user's choice, tested in the order SBAS, RTCM, none; nothing chosen: none.
+DgpsMode DgpsModeOf(bool sbasChosen, bool rtcmChosen, bool noneChosen);
+std::string SetDgpsModeBody(DgpsMode mode);
+CommandSequence SetDgpsModeCommands(DgpsMode mode);  // framed, 5 ms, 13-byte mode query
 CommandSequence DgpsQueryCommands();            // mode query and companion, no pause
 
 CommandSequence VersionQueryCommands();         // 13 bytes

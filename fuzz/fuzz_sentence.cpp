@@ -1,6 +1,7 @@
 // libFuzzer target for everything a hostile or broken receiver can reach: the cutter under
 // arbitrary read sizes (derived from the input), the checksum test (checked against sscanf),
-// the field split, the session with every parser, and the chart data step.
+// the field split, the session with every parser, the chart data step, and the number
+// readers (checked against atol and strtod).
 // Any broken invariant aborts, so the fuzzer reports it like a crash.
 //
 // Thread rule: single-threaded, as libFuzzer calls it.
@@ -14,7 +15,7 @@
 #include <vector>
 
 #include "link/nmea_parsers.h"
-#include "link/nmea_session.h"
+#include "commands/nmea_session.h"
 
 namespace {
 
@@ -109,10 +110,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(whole == chunked, "chunking does not change the sentences");
   Require(single.carryOverSize() == cutter.carryOverSize(), "chunking does not change the carry-over");
 
-  // The number helpers on the raw bytes as one field.
+  // The number readers on the raw bytes as one field, against the C library (which stops
+  // at the first NUL, as the readers do).
   const std::string_view raw(stream, length);
-  (void)AtolOf(raw);
-  (void)StrtodOf(raw);
+  const std::string cText(raw.substr(0, raw.find('\0')));
+  Require(AtolOf(raw) == std::atol(cText.c_str()), "atol agrees with the C library");
+  const double ours = StrtodOf(raw);
+  const double reference = std::strtod(cText.c_str(), nullptr);
+  Require(ours == reference || (ours != ours && reference != reference), "strtod agrees with the C library");
   (void)FormatLatitude(raw, raw.substr(0, 3));
   (void)FormatLongitude(raw, raw.substr(0, 3));
   (void)SpeedTextOf(raw, 'N');

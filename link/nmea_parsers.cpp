@@ -12,14 +12,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 #include <time.h>
 
 namespace {
-
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -61,11 +56,6 @@ char* AppendPadded(char* out, int v, int width, char pad) {
   }
   while (n > 0) *out++ = digits[--n];
   return out;
-}
-
-locale_t CLocale() {
-  static const locale_t kC = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  return kC;
 }
 
 enum class Axis { Latitude, Longitude };
@@ -214,47 +204,6 @@ LocalClock& ThreadClock() {
 }
 
 }  // namespace
-
-long AtolOf(std::string_view text) {
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n && IsCSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < n && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  const unsigned long limit = negative ? static_cast<unsigned long>(LONG_MAX) + 1ul : static_cast<unsigned long>(LONG_MAX);
-  unsigned long magnitude = 0;
-  bool overflow = false;
-  for (; i < n && IsDigit(text[i]); ++i) {
-    const unsigned long d = static_cast<unsigned long>(text[i] - '0');
-    if (overflow || magnitude > (limit - d) / 10) {
-      overflow = true;
-      continue;
-    }
-    magnitude = magnitude * 10 + d;
-  }
-  if (overflow) return negative ? LONG_MIN : LONG_MAX;
-  if (negative) return magnitude == static_cast<unsigned long>(LONG_MAX) + 1ul ? LONG_MIN : -static_cast<long>(magnitude);
-  return static_cast<long>(magnitude);
-}
-
-double StrtodOf(std::string_view text) {
-  // strtod needs a NUL-terminated text; short fields (all real ones) stay on the stack.
-  std::array<char, 128> small;
-  std::string large;
-  const char* c = nullptr;
-  if (text.size() < small.size()) {
-    if (!text.empty()) std::memcpy(small.data(), text.data(), text.size());
-    small[text.size()] = '\0';
-    c = small.data();
-  } else {
-    large.assign(text);
-    c = large.c_str();
-  }
-  return strtod_l(c, nullptr, CLocale());
-}
 
 bool IsPlainNumber(std::string_view text) {
   int dots = 0;

@@ -12,15 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "link/number_text.h"
 #include "link/receiver_state.h"
-
-// --- number conversions with the C library's semantics, on views that need no NUL ---
-
-// As atol (strtol base 10): leading C-locale blanks, optional sign, digits; anything else
-// stops the scan; no digits gives 0; out of range saturates at LONG_MIN / LONG_MAX.
-long AtolOf(std::string_view text);
-// As strtod in the C locale ("." is the decimal point whatever the process locale says).
-double StrtodOf(std::string_view text);
 
 // --- coordinates ---
 

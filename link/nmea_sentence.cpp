@@ -9,57 +9,9 @@
 #include <array>
 #include <cstring>
 
+#include "link/number_text.h"
+
 namespace {
-
-// Whitespace as the C locale's isspace sees it; the hex scan skips it like scanf does.
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// What sscanf(text, "%2x", &value) == 1 decides, without the NUL-terminated copy and the
-// format parsing: leading whitespace is skipped, then at most two characters are read; an
-// optional sign and a "0x" prefix count against those two. The text ends at a NUL byte.
-bool ScanHexWidth2(std::string_view text, unsigned& value) {
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n && IsCSpace(text[i])) ++i;
-  int width = 2;
-  bool negative = false;
-  if (i < n && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-    --width;
-  }
-  unsigned magnitude = 0;
-  int digits = 0;
-  if (width > 0 && i < n && text[i] == '0') {
-    ++i;
-    --width;
-    ++digits;
-    if (width > 0 && i < n && (text[i] == 'x' || text[i] == 'X')) {
-      ++i;
-      --width;
-    }
-  }
-  while (width > 0 && i < n) {
-    const int d = HexValue(text[i]);
-    if (d < 0) break;
-    magnitude = magnitude * 16u + static_cast<unsigned>(d);
-    ++i;
-    --width;
-    ++digits;
-  }
-  if (digits == 0) return false;
-  value = negative ? 0u - magnitude : magnitude;
-  return true;
-}
 
 // Characters from..to of the address, counted from 1, equal want; a substring that would run
 // past the end of the address is shorter than want and so never matches.

@@ -13,11 +13,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#include "link/number_text.h"
 
 namespace fs = std::filesystem;
 
@@ -36,11 +38,10 @@ constexpr Family kFamilies[] = {
 };
 
 std::string trim(const std::string& text) {
-  const auto isBlank = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
   std::size_t begin = 0;
   std::size_t end = text.size();
-  while (begin < end && isBlank(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && isBlank(static_cast<unsigned char>(text[end - 1]))) --end;
+  while (begin < end && IsCSpace(text[begin])) ++begin;
+  while (end > begin && IsCSpace(text[end - 1])) --end;
   return text.substr(begin, end - begin);
 }
 
@@ -69,7 +70,7 @@ long suffixNumber(const std::string& name, const std::string& prefix) {
 bool onBoardPortExists(const fs::path& sysTty) {
   std::error_code ec;
   const std::string type = readAttribute(sysTty / "type");
-  if (!type.empty()) return std::atol(type.c_str()) != 0;
+  if (!type.empty()) return AtolOf(type) != 0;
   return fs::exists(sysTty / "device" / "driver", ec);
 }
 
@@ -168,11 +169,12 @@ std::optional<int> ComNumberOf(const std::string& portText) {
   static const std::string kDevicePrefix = "\\\\.\\";
   std::string text = portText;
   if (text.compare(0, kDevicePrefix.size(), kDevicePrefix) == 0) text.erase(0, kDevicePrefix.size());
-  // The same scan the window applies: literal "Com", then one decimal number; what follows
-  // the number is not looked at.
-  int number = 0;
-  if (std::sscanf(text.c_str(), "Com%d", &number) != 1) return std::nullopt;
-  return number;
+  // The scan the window applies ("Com%d"): literal "Com", then one decimal number as %d reads
+  // it (blanks and a sign allowed); what follows the number is not looked at.
+  if (!text.starts_with("Com")) return std::nullopt;
+  const DecimalScan scan = ScanDecimal(text, 3);
+  if (!scan.digits) return std::nullopt;
+  return static_cast<int>(std::clamp<long>(scan.value, INT_MIN, INT_MAX));
 }
 
 std::string PortMapDirectory() {

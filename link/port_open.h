@@ -8,17 +8,18 @@
 #include <memory>
 #include <string>
 
+#include "link/link_error.h"
 #include "link/serial_port.h"
 
-// Outcome of the connect steps: an open, configured port, or the message of the step that
-// failed ("Com Port Error!", "Open ComPort failed.", "SetupComm failed.",
-// "GetCommState failed.", "Error baud rate.", "SetCommState failed.", "PurgeComm failed.").
-// A port opened before a later step failed is closed again before this returns, so it is
-// not left locked.
+// Outcome of the connect steps: an open, configured port, or the failed step with its cause.
+// error.message is the step's fixed text ("Com Port Error!", "Open ComPort failed.",
+// "SetupComm failed.", "GetCommState failed.", "Error baud rate.", "SetCommState failed.",
+// "PurgeComm failed."); the device, errno and cause say why. A port opened before a later
+// step failed is closed again before this returns, so it is not left locked.
 struct PortOpenResult {
   std::shared_ptr<SerialPort> port;
-  std::string error;
-  std::string devicePath;
+  LinkError error;          // failed() exactly when port is null
+  std::string devicePath;   // the device opened
 };
 
 // portText as typed in the port box ("Com5", "Com12"); a device path ("/dev/ttyUSB0") is
@@ -30,8 +31,7 @@ PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& 
 // allowed, nothing after the digits).
 long BaudOfText(const std::string& text);
 
-// The reopen of an assisted-GPS update: the port name from the port box (with the device
-// prefix when the selected item index is 9 or more), opened exclusively, only the baud rate
-// set; nothing else of the line is configured again. Null when the port cannot be opened.
-std::shared_ptr<SerialPort> ReopenPortAtBaud(const std::string& portText, int selectedIndex,
-                                             std::uint32_t baud);
+// The reopen of an assisted-GPS update: the port name as chosen (with the device prefix when
+// the selected item index is 9 or more), opened exclusively, only the baud rate set; nothing
+// else of the line is configured again. No port, and the cause, when it cannot be opened.
+PortOpenResult ReopenPortAtBaud(const std::string& portText, int selectedIndex, std::uint32_t baud);

@@ -66,14 +66,17 @@ struct SerialPort::Impl {
   int writeTotalMs = kDefaultWriteTotalMs;
   mutable std::mutex errorMutex;
   std::string error;
+  int errorNumber = 0;
 
   void fail(const std::string& what, int err) {
     std::lock_guard<std::mutex> lock(errorMutex);
     error = what + ": " + std::strerror(err);
+    errorNumber = err;
   }
   void failText(const std::string& what) {
     std::lock_guard<std::mutex> lock(errorMutex);
     error = what;
+    errorNumber = 0;
   }
   // Consumes pending wake-ups; true when there was one.
   bool drainWake() const {
@@ -357,4 +360,9 @@ int SerialPort::fd() const { return impl_->fd; }
 std::string SerialPort::lastError() const {
   std::lock_guard<std::mutex> lock(impl_->errorMutex);
   return impl_->error;
+}
+
+int SerialPort::lastErrorNumber() const {
+  std::lock_guard<std::mutex> lock(impl_->errorMutex);
+  return impl_->errorNumber;
 }

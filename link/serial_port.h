@@ -50,7 +50,10 @@ class SerialPort {
   long write(const void* data, std::size_t size);    // bytes written, -1 on error; bounded by the write time-out
   void close();
   int fd() const;
+  // The last failure in words ("open /dev/ttyUSB0: Permission denied") and its errno (0 when
+  // no system call failed, e.g. a time-out or an unsupported setting).
   std::string lastError() const;
+  int lastErrorNumber() const;
 
  private:
   struct Impl;

@@ -3,7 +3,10 @@
 // Thread rule: pure functions; see the header.
 #include "link/status_rules.h"
 
+#include <climits>
 #include <cstdio>
+
+#include "link/number_text.h"
 
 namespace {
 
@@ -34,22 +37,12 @@ std::optional<std::array<float, kRateColumns>> BandwidthRow(int baudRate) {
 }
 
 int BaudNumberOf(std::string_view baudText) {
-  std::size_t i = 0;
-  while (i < baudText.size() && (baudText[i] == ' ' || baudText[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < baudText.size() && (baudText[i] == '+' || baudText[i] == '-')) {
-    negative = baudText[i] == '-';
-    ++i;
-  }
-  if (i == baudText.size()) return 0;
-  long long value = 0;
-  for (; i < baudText.size(); ++i) {
-    const char c = baudText[i];
-    if (c < '0' || c > '9') return 0;
-    value = value * 10 + (c - '0');
-    if (value > 2147483647LL) return 0;  // out of range: not a number we can use
-  }
-  return static_cast<int>(negative ? -value : value);
+  // Only blanks and tabs may lead; any other C blank before the number makes it none.
+  const std::size_t first = baudText.find_first_not_of(" \t");
+  if (first != std::string_view::npos && IsCSpace(baudText[first])) return 0;
+  const std::optional<long> value = WholeDecimalOf(baudText);
+  if (!value || *value > INT_MAX || *value < -INT_MAX) return 0;  // not a number we can use
+  return static_cast<int>(*value);
 }
 
 std::optional<int> FixRateHzOf(int fixIndex) {

@@ -17,9 +17,9 @@ enum RateColumn { kRateGLL, kRateRMC, kRateVTG, kRateGSA, kRateGSV, kRateGGA, kR
 inline constexpr int kRateColumns = 8;
 
 struct BandwidthEstimate {
-  int fixRateHz = 0;    // shown by lbFix
+  int fixRateHz = 0;    // the fix rate the estimate assumes [Hz], shown beside it
   float estimate = 0;   // share of the line's capacity [%]
-  std::string text;     // the estimate as "%.1f", shown by lbRS
+  std::string text;     // the estimate as "%.1f", as shown
   bool red = false;     // estimate above 100
 };
 
@@ -27,8 +27,8 @@ struct BandwidthEstimate {
 // not in the table.
 std::optional<std::array<float, kRateColumns>> BandwidthRow(int baudRate);
 
-// Baud text to a number as the window reads it: optional blanks and sign, then digits only;
-// anything else is 0.
+// Baud text to a number as the estimate reads it: optional blanks or tabs and a sign, then
+// digits only, within an int; anything else is 0.
 int BaudNumberOf(std::string_view baudText);
 
 // Fix rate in hertz for the selected item of the fix-rate box; nullopt when none is selected.

@@ -74,18 +74,25 @@ class LinkTest : public QObject {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("baud");
     QTest::addColumn<QString>("message");
-    QTest::newRow("capitals are not scanned") << "COM1" << "115200" << "Com Port Error!";
-    QTest::newRow("no number") << "Com" << "115200" << "Com Port Error!";
-    QTest::newRow("port that resolves to nothing") << "Com77" << "115200" << "Open ComPort failed.";
-    QTest::newRow("speed 0") << "Com1" << "0" << "Error baud rate.";
-    QTest::newRow("speed not a number") << "Com1" << "fast" << "Error baud rate.";
-    QTest::newRow("speed with trailing text") << "Com1" << "9600x" << "Error baud rate.";
+    QTest::addColumn<int>("cause");       // LinkCause the window keeps for the box
+    QTest::addColumn<bool>("namesDevice");  // the cause names the device the step worked on
+    const int badName = static_cast<int>(LinkCause::BadPortName);
+    const int badBaud = static_cast<int>(LinkCause::BadBaudRate);
+    QTest::newRow("capitals are not scanned") << "COM1" << "115200" << "Com Port Error!" << badName << false;
+    QTest::newRow("no number") << "Com" << "115200" << "Com Port Error!" << badName << false;
+    QTest::newRow("port that resolves to nothing")
+        << "Com77" << "115200" << "Open ComPort failed." << static_cast<int>(LinkCause::NoSuchPort) << false;
+    QTest::newRow("speed 0") << "Com1" << "0" << "Error baud rate." << badBaud << true;
+    QTest::newRow("speed not a number") << "Com1" << "fast" << "Error baud rate." << badBaud << true;
+    QTest::newRow("speed with trailing text") << "Com1" << "9600x" << "Error baud rate." << badBaud << true;
   }
 
   void connectFailures() {
     QFETCH(QString, port);
     QFETCH(QString, baud);
     QFETCH(QString, message);
+    QFETCH(int, cause);
+    QFETCH(bool, namesDevice);
     WindowFixture fx;
     std::string error;
     QVERIFY2(fx.start(&error), error.c_str());
@@ -97,6 +104,8 @@ class LinkTest : public QObject {
     QCOMPARE(fx.boxes()[0].text, message);
     QCOMPARE(fx.boxes()[0].title, QStringLiteral("Torvikel v1.2.24"));
     QCOMPARE(fx.boxes()[0].icon, BoxIcon::Error);
+    QCOMPARE(static_cast<int>(fx.form().lastLinkError.cause), cause);
+    QCOMPARE(!fx.form().lastLinkError.devicePath.empty(), namesDevice);
     // The window stays disconnected, and a port opened before the failing step was closed.
     QCOMPARE(fx.form().Button1->text(), QStringLiteral("On"));
     QVERIFY(fx.form().ComboBox1->isEnabled());

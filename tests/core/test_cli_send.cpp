@@ -27,7 +27,7 @@ using clitest::SimFixture;
 
 std::string BytesOf(const CommandSequence& sequence) {
   std::string all;
-  for (const CommandStep& step : sequence) all += step.bytes;
+  for (const CommandStep& step : sequence.steps) all += step.bytes;
   return all;
 }
 
@@ -109,11 +109,11 @@ INSTANTIATE_TEST_SUITE_P(
         SendRow{"fix-period query", {"query-fix"}, FixPeriodQueryCommands(), "fix period 100 ms", {}},
         SendRow{"maker's fix-rate reset", {"fix-reset"}, FixRateResetCommands(), "PZRN818: Set Successful!",
                 [](sim::ReceiverModel& m) { return m.periodMs() == 1000; }},
-        SendRow{"DGPS none", {"dgps", "none"}, SetDgpsModeCommands(DgpsModeOf(false, false, true)), "DGPS mode 0",
+        SendRow{"DGPS none", {"dgps", "none"}, SetDgpsModeCommands(DgpsMode::None), "DGPS mode 0",
                 [](sim::ReceiverModel& m) { return m.dgpsMode() == 0; }},
-        SendRow{"DGPS RTCM", {"dgps", "rtcm"}, SetDgpsModeCommands(DgpsModeOf(false, true, false)), "DGPS mode 1",
+        SendRow{"DGPS RTCM", {"dgps", "rtcm"}, SetDgpsModeCommands(DgpsMode::Rtcm), "DGPS mode 1",
                 [](sim::ReceiverModel& m) { return m.dgpsMode() == 1; }},
-        SendRow{"DGPS SBAS", {"dgps", "sbas"}, SetDgpsModeCommands(DgpsModeOf(true, false, false)), "DGPS mode 2",
+        SendRow{"DGPS SBAS", {"dgps", "sbas"}, SetDgpsModeCommands(DgpsMode::Sbas), "DGPS mode 2",
                 [](sim::ReceiverModel& m) { return m.dgpsMode() == 2; }},
         SendRow{"DGPS query and its companion", {"query-dgps"}, DgpsQueryCommands(), "DGPS mode 0", {}},
         SendRow{"firmware query", {"version"}, VersionQueryCommands(), "firmware AXN_1.30,0000,Kappa-32,1.0", {}},

@@ -1,12 +1,15 @@
 // Each button's commands sent to the simulated receiver, and its replies decoded: the
-// receiver takes every command we send, and what it answers leads to the expected decisions.
-// Time is the model's own: a pause advances it, nothing waits.
+// receiver takes every command we send, what it answers leads to the expected decisions, and
+// the replies each sequence declares are the ones that come. Time is the model's own: a
+// pause advances it, nothing waits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "commands/epo_state_text.h"
+#include "commands/nmea_session.h"
 #include "commands/pmtk_replies.h"
 #include "commands/receiver_commands.h"
 #include "link/nmea_sentence.h"
@@ -27,7 +30,7 @@ class SimulatedReceiverPort : public CommandPort {
   void pauseMs(int ms) override { nowMs += ms; }
 
   // Runs a sequence and returns the replies it brought.
-  std::vector<PmtkReply> send(const CommandSequence& sequence) {
+  std::vector<ReceiverReply> send(const CommandSequence& sequence) {
     replies.clear();
     RunCommandSequence(*this, sequence);
     cutter.feed("$", 1, [this](std::string_view s) { handle(s); });  // hand over the last one
@@ -40,15 +43,13 @@ class SimulatedReceiverPort : public CommandPort {
 
  private:
   void handle(std::string_view sentence) {
-    if (!VerifyChecksum(sentence)) return;
-    SplitFields(sentence, fields);
-    if (RouteOf(fields[0]) != SentenceRoute::MtkReply) return;
-    if (std::optional<PmtkReply> reply = DecodePmtkReply(fields)) replies.push_back(std::move(*reply));
+    SentenceOutcome outcome = session.handle(sentence);
+    if (outcome.reply) replies.push_back(std::move(*outcome.reply));
   }
 
   SentenceCutter cutter;
-  SentenceFields fields;
-  std::vector<PmtkReply> replies;
+  NmeaSession session;
+  std::vector<ReceiverReply> replies;
 };
 
 sim::ModelOptions QuietOptions() {
@@ -59,9 +60,9 @@ sim::ModelOptions QuietOptions() {
 }
 
 template <typename T>
-std::vector<T> Only(const std::vector<PmtkReply>& replies) {
+std::vector<T> Only(const std::vector<ReceiverReply>& replies) {
   std::vector<T> found;
-  for (const PmtkReply& reply : replies) {
+  for (const ReceiverReply& reply : replies) {
     if (const T* value = std::get_if<T>(&reply)) found.push_back(*value);
   }
   return found;
@@ -81,19 +82,19 @@ TEST(CommandsReceiver, SettingsAreAcknowledgedAndReadBack) {
   const auto updates = OutputRatesUpdate(rates[0]);
   const int expectedSelection[] = {1, 1, 5, 1, 1, 0, 0, 0};  // GGA GSA GSV RMC GLL VTG ZDA MCHN
   for (std::size_t i = 0; i < updates.size(); ++i) {
-    EXPECT_EQ(updates[i].selectIndex, expectedSelection[i]) << updates[i].rateBoxName;
+    EXPECT_EQ(updates[i].rateIndex, expectedSelection[i]) << NmeaKindName(updates[i].kind);
   }
 
   const auto fixReplies = port.send(SetFixPeriodCommands(4));
   const auto periods = Only<PmtkFixPeriod>(fixReplies);
   ASSERT_EQ(periods.size(), 1u);
-  EXPECT_EQ(FixPeriodReplyUpdate(periods[0].fixPeriodMs, false).cbFixIndex, 4);
+  EXPECT_EQ(FixPeriodReplyUpdate(periods[0].fixPeriodMs, false).fixRateIndex, 4);
   EXPECT_EQ(Only<PmtkDgpsMode>(fixReplies).size(), 1u) << "the DGPS query goes out above 100 ms";
 
   const auto dgpsReplies = port.send(SetDgpsModeCommands(DgpsModeOf(true, false, false)));
   const auto modes = Only<PmtkDgpsMode>(dgpsReplies);
   ASSERT_EQ(modes.size(), 1u);
-  EXPECT_EQ(DgpsRadioToCheck(modes[0].mode), "rbWAAS");
+  EXPECT_EQ(DgpsModeOfReply(modes[0].mode), DgpsMode::Sbas);
 
   const auto defaultReplies = port.send(DefaultOutputRatesCommands());
   ASSERT_EQ(Only<PmtkOutputRates>(defaultReplies).size(), 1u);
@@ -118,17 +119,70 @@ TEST(CommandsReceiver, QueriesOfTheConnectStepAndTheVersion) {
   const VersionUpdate update = VersionReplyUpdate(versions[0], false);
   EXPECT_TRUE(update.listedModel);
   EXPECT_TRUE(update.setTenHzModel);
-  EXPECT_EQ(update.label27Text, "AXN_1.30,0000,Kappa-32,1.0");
+  EXPECT_EQ(update.firmwareText, "AXN_1.30,0000,Kappa-32,1.0");
+}
+
+// Each sequence declares the reply that accepts it and the replies of its closing queries
+// (what torvikel-cli send waits for): exactly those come, and the accepting one accepts.
+TEST(CommandsReceiver, DeclaredRepliesAreTheOnesThatCome) {
+  struct Row {
+    const char* legend;
+    CommandSequence sequence;
+  };
+  const Row rows[] = {
+      {"hot restart: the start-up notice", RestartCommands(RestartKind::Hot)},
+      {"cold restart", RestartCommands(RestartKind::Cold)},
+      {"output rates: acknowledged, then read back", SetOutputRatesCommands({1, 1, 0, 1, 5, 1, 0, 0})},
+      {"default rates", DefaultOutputRatesCommands()},
+      {"rate query", OutputRateQueryCommands()},
+      {"fix rate 1 Hz: acknowledged, DGPS mode and period read back", SetFixPeriodCommands(0)},
+      {"fix rate 10 Hz: no DGPS query", SetFixPeriodCommands(5)},
+      {"fix-period query", FixPeriodQueryCommands()},
+      {"maker's fix-rate reset: its own reply, then the period", FixRateResetCommands()},
+      {"DGPS mode", SetDgpsModeCommands(DgpsMode::Sbas)},
+      {"DGPS query: the companion query's reply is none of ours", DgpsQueryCommands()},
+      {"firmware query", VersionQueryCommands()},
+      {"EPO query", EpoStateQueryCommands()},
+      {"EPO clear", EpoClearCommands()},
+      {"connect step: four queries, four replies", ConnectQueryCommands()},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ModelOptions options = QuietOptions();
+    options.startupMessage = true;  // as after every restart of a real receiver
+    SimulatedReceiverPort port(options);
+    const std::vector<ReceiverReply> replies = port.send(row.sequence);
+    ASSERT_TRUE(row.sequence.acceptedBy.has_value());
+    std::vector<ExpectedReply> declared = {*row.sequence.acceptedBy};
+    declared.insert(declared.end(), row.sequence.followUps.begin(), row.sequence.followUps.end());
+    for (const ExpectedReply& expected : declared) {
+      const bool came = std::any_of(replies.begin(), replies.end(),
+                                    [&](const ReceiverReply& reply) { return MatchReply(expected, reply).matched; });
+      EXPECT_TRUE(came) << ReplyKindName(expected.kind) << " " << expected.ackCommand;
+    }
+    for (const ReceiverReply& reply : replies) {
+      const bool wanted = std::any_of(declared.begin(), declared.end(),
+                                      [&](const ExpectedReply& expected) { return MatchReply(expected, reply).matched; });
+      EXPECT_TRUE(wanted) << "undeclared reply " << ReplyKindName(reply);
+    }
+    for (const ReceiverReply& reply : replies) {
+      const ReplyMatch match = MatchReply(*row.sequence.acceptedBy, reply);
+      EXPECT_TRUE(!match.matched || match.accepted) << "accepted";
+    }
+  }
 }
 
 TEST(CommandsReceiver, RejectedSettingShowsFailure) {
   sim::ModelOptions options = QuietOptions();
   options.ackFlagAll = 2;
   SimulatedReceiverPort port(options);
-  const auto acks = Only<PmtkAck>(port.send(SetDgpsModeCommands(0)));
+  const CommandSequence sequence = SetDgpsModeCommands(DgpsMode::None);
+  const auto acks = Only<PmtkAck>(port.send(sequence));
   ASSERT_EQ(acks.size(), 1u);
   EXPECT_FALSE(AckAccepted(acks[0]));
   EXPECT_EQ(AckMessage(acks[0]).title, "Error");
+  const ReplyMatch match = MatchReply(*sequence.acceptedBy, acks[0]);
+  EXPECT_TRUE(match.matched && !match.accepted) << "the declared acknowledgement, refusing";
 }
 
 TEST(CommandsReceiver, EpoClearThenQuery) {

@@ -23,12 +23,13 @@ struct SequenceCase {
 };
 
 void ExpectSequence(const SequenceCase& c) {
-  ASSERT_EQ(c.actual.size(), c.expected.size()) << c.legend;
+  const std::vector<CommandStep>& actual = c.actual.steps;
+  ASSERT_EQ(actual.size(), c.expected.size()) << c.legend;
   int expectedDurationMs = 0;
   for (std::size_t i = 0; i < c.expected.size(); ++i) {
-    EXPECT_EQ(c.actual[i].bytes, c.expected[i].bytes) << c.legend << ", write " << i;
-    EXPECT_EQ(c.actual[i].bytes.size(), c.expected[i].bytes.size()) << c.legend << ", write " << i;
-    EXPECT_EQ(c.actual[i].pauseAfterMs, c.expected[i].pauseAfterMs) << c.legend << ", pause after write " << i;
+    EXPECT_EQ(actual[i].bytes, c.expected[i].bytes) << c.legend << ", write " << i;
+    EXPECT_EQ(actual[i].bytes.size(), c.expected[i].bytes.size()) << c.legend << ", write " << i;
+    EXPECT_EQ(actual[i].pauseAfterMs, c.expected[i].pauseAfterMs) << c.legend << ", pause after write " << i;
     expectedDurationMs += c.expected[i].pauseAfterMs;
   }
   EXPECT_EQ(SequenceDurationMs(c.actual), expectedDurationMs) << c.legend;
@@ -147,24 +148,24 @@ TEST(CommandsSequences, FixPeriodTableBothWays) {
 TEST(CommandsSequences, DgpsMode) {
   struct Row {
     const char* legend;
-    bool waas, rtcm, disable;
-    int mode;
+    bool sbas, rtcm, none;
+    DgpsMode mode;
   };
   const Row rows[] = {
-      {"SBAS checked", true, false, false, 2},
-      {"RTCM checked", false, true, false, 1},
-      {"Disable checked", false, false, true, 0},
-      {"none checked", false, false, false, 0},
-      {"SBAS wins over the others (tested first)", true, true, true, 2},
-      {"RTCM wins over Disable", false, true, true, 1},
+      {"SBAS chosen", true, false, false, DgpsMode::Sbas},
+      {"RTCM chosen", false, true, false, DgpsMode::Rtcm},
+      {"none chosen", false, false, true, DgpsMode::None},
+      {"nothing chosen", false, false, false, DgpsMode::None},
+      {"SBAS wins over the others (tested first)", true, true, true, DgpsMode::Sbas},
+      {"RTCM wins over none", false, true, true, DgpsMode::Rtcm},
   };
-  for (const Row& row : rows) EXPECT_EQ(DgpsModeOf(row.waas, row.rtcm, row.disable), row.mode) << row.legend;
+  for (const Row& row : rows) EXPECT_EQ(DgpsModeOf(row.sbas, row.rtcm, row.none), row.mode) << row.legend;
 
   const SequenceCase cases[] = {
-      {"mode 2: 15-byte frame, 5 ms, 13-byte mode query", SetDgpsModeCommands(2),
+      {"mode 2: 15-byte frame, 5 ms, 13-byte mode query", SetDgpsModeCommands(DgpsMode::Sbas),
        {{"$PMTK301,2*2E\r\n", 5}, {kDgpsQuery13, 0}}},
-      {"mode 1", SetDgpsModeCommands(1), {{"$PMTK301,1*2D\r\n", 5}, {kDgpsQuery13, 0}}},
-      {"mode 0", SetDgpsModeCommands(0), {{"$PMTK301,0*2C\r\n", 5}, {kDgpsQuery13, 0}}},
+      {"mode 1", SetDgpsModeCommands(DgpsMode::Rtcm), {{"$PMTK301,1*2D\r\n", 5}, {kDgpsQuery13, 0}}},
+      {"mode 0", SetDgpsModeCommands(DgpsMode::None), {{"$PMTK301,0*2C\r\n", 5}, {kDgpsQuery13, 0}}},
   };
   for (const SequenceCase& c : cases) ExpectSequence(c);
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "link/nmea_session.h"
+#include "commands/nmea_session.h"
 
 namespace {
 
@@ -101,7 +101,8 @@ std::vector<Delivered> Replay(const std::vector<std::string>& chunks) {
     Delivered d;
     d.text = TrimLineEnds(std::string(sentence));
     // gpsd takes a position from a GGA with coordinates and from RMC or GLL with status A.
-    const SentenceFields& f = session.fields;
+    SentenceFields f;
+    SplitFields(sentence, f);
     d.positionForGpsd = (o.route == SentenceRoute::GGA && !f[2].empty()) ||
                         (o.route == SentenceRoute::RMC && f[2] == "A") ||
                         (o.route == SentenceRoute::GLL && f[6] == "A");

@@ -1,6 +1,5 @@
 // Parsers and their helpers: coordinate texts (including the independent reference table),
-// speeds, local date and time, fix mode, and the number conversions that must behave as the
-// C library's atol and strtod.
+// speeds, local date and time, and fix mode (the number readers: test_number_text.cpp).
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -161,32 +160,6 @@ TEST(Speed, AgreesWithPrintfG15) {
     const std::string expected = std::string(reference).substr(0, 5) + " km/h";
     ASSERT_EQ(SpeedTextOf(field, 'N'), expected) << field;
   }
-}
-
-// --- atol and strtod ---
-
-TEST(Conversions, AtolBehavesAsTheCLibrary) {
-  const char* rows[] = {"", "0", "7", "07", "-7", "+7", "  42", "\t\n\v\f\r 9", "12abc", "abc", "- 1", "--1",
-                        "9223372036854775807", "9223372036854775808", "99999999999999999999999",
-                        "-9223372036854775808", "-9223372036854775809", "3.9", " +", "1 2"};
-  for (const char* r : rows) EXPECT_EQ(AtolOf(r), std::atol(r)) << '"' << r << '"';
-  // Views need no NUL: the scan stops at the view's end.
-  EXPECT_EQ(AtolOf(std::string_view("12345", 2)), 12);
-}
-
-TEST(Conversions, StrtodBehavesAsTheCLibraryInTheCLocale) {
-  const char* rows[] = {"", "0.5", "  1.25", "-3", "+4.5e1", "1e", "0x10", "inf", "nan", "12,5", ".", "5."};
-  for (const char* r : rows) {
-    const double expected = std::strtod(r, nullptr);
-    const double got = StrtodOf(r);
-    if (expected != expected) {
-      EXPECT_NE(got, got) << r;  // NaN
-    } else {
-      EXPECT_EQ(got, expected) << r;
-    }
-  }
-  EXPECT_EQ(StrtodOf(std::string_view("2.5999", 3)), 2.5);
-  EXPECT_EQ(StrtodOf(std::string(300, '0') + "1.5"), 1.5);  // longer than the stack copy
 }
 
 // --- local date and time ---

@@ -1,5 +1,6 @@
-// One sentence at a time through the session (checksum, split, dispatch, parser, outcome),
-// the satellite table across GSV cycles, and the chart data step that empties it.
+// One sentence at a time through the session (checksum, split, dispatch, parser or reply
+// decoder, outcome), the satellite table across GSV cycles, and the chart data step that
+// empties it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/nmea_session.h"
+#include "commands/nmea_session.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ struct OutcomeCase {
   bool tick;
   bool fixRateGroup;
   bool setSuccessful;
+  std::optional<ReplyKind> reply;
 };
 
 class OutcomeTable : public ::testing::TestWithParam<OutcomeCase> {};
@@ -40,30 +42,35 @@ TEST_P(OutcomeTable, DispatchDecides) {
   NmeaSession session;
   session.clock = [] { return std::time_t{1326628800}; };
   const SentenceOutcome o = session.handle(c.sentence);
+  const std::optional<ReplyKind> kind = o.reply ? std::optional<ReplyKind>(KindOf(*o.reply)) : std::nullopt;
+  const ModeReply* mode = o.reply ? std::get_if<ModeReply>(&*o.reply) : nullptr;
   EXPECT_EQ(o.valid, c.valid) << c.legend;
   EXPECT_EQ(o.route, c.route) << c.legend;
-  EXPECT_EQ(o.tickMchnIndicator, c.tick) << c.legend;
-  EXPECT_EQ(o.showFixRateGroup, c.fixRateGroup) << c.legend;
-  EXPECT_EQ(o.showSetSuccessful, c.setSuccessful) << c.legend;
+  EXPECT_EQ(kind == ReplyKind::ChannelStatus, c.tick) << c.legend;
+  EXPECT_EQ(mode != nullptr && mode->fixRateSettable, c.fixRateGroup) << c.legend;
+  EXPECT_EQ(kind == ReplyKind::FixRateReset, c.setSuccessful) << c.legend;
+  EXPECT_EQ(kind, c.reply) << c.legend;
   EXPECT_FALSE(o.gsvCycleComplete) << c.legend;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, OutcomeTable,
     ::testing::Values(
-        OutcomeCase{"wrong checksum: nothing at all", "$GPGGA,1*00\r\n", false, SentenceRoute::None, false, false, false},
-        OutcomeCase{"no checksum: nothing at all", "$POLYN,1,2\r\n", false, SentenceRoute::None, false, false, false},
-        OutcomeCase{"GGA", Framed("GPGGA,1,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,,M,,"), true, SentenceRoute::GGA, false, false, false},
-        OutcomeCase{"GNGSA", Framed("GNGSA,A,3,01,,,,,,,,,,,,1.0,1.0,1.0"), true, SentenceRoute::GSA, false, false, false},
-        OutcomeCase{"PMTK001 reply", Framed("PMTK001,314,3"), true, SentenceRoute::MtkReply, false, false, false},
-        OutcomeCase{"PMTKCHN is a reply, not the indicator", Framed("PMTKCHN,1,2"), true, SentenceRoute::MtkReply, false, false, false},
-        OutcomeCase{"CHN at 5-7 ticks the indicator", Framed("PXXXCHN,1"), true, SentenceRoute::Chn, true, false, false},
-        OutcomeCase{"ZRN001 with MODE shows the fix-rate group", Framed("PZRN001,MODE,1"), true, SentenceRoute::Zrn001, false, true, false},
-        OutcomeCase{"ZRN001 with MODEX still begins with MODE", Framed("PZRN001,MODEX"), true, SentenceRoute::Zrn001, false, true, false},
-        OutcomeCase{"ZRN001 with MOD does not", Framed("PZRN001,MOD"), true, SentenceRoute::Zrn001, false, false, false},
-        OutcomeCase{"ZRN001 with lower-case mode does not", Framed("PZRN001,mode"), true, SentenceRoute::Zrn001, false, false, false},
-        OutcomeCase{"ZRN818 shows Set Successful", Framed("PZRN818"), true, SentenceRoute::Zrn818, false, false, true},
-        OutcomeCase{"unknown type is valid and routed nowhere", Framed("POLYN,1"), true, SentenceRoute::None, false, false, false}));
+        OutcomeCase{"wrong checksum: nothing at all", "$GPGGA,1*00\r\n", false, SentenceRoute::None, false, false, false, {}},
+        OutcomeCase{"no checksum: nothing at all", "$POLYN,1,2\r\n", false, SentenceRoute::None, false, false, false, {}},
+        OutcomeCase{"GGA", Framed("GPGGA,1,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,,M,,"), true, SentenceRoute::GGA, false, false, false, {}},
+        OutcomeCase{"GNGSA", Framed("GNGSA,A,3,01,,,,,,,,,,,,1.0,1.0,1.0"), true, SentenceRoute::GSA, false, false, false, {}},
+        OutcomeCase{"PMTK001 reply", Framed("PMTK001,314,3"), true, SentenceRoute::MtkReply, false, false, false, ReplyKind::Ack},
+        OutcomeCase{"start-up notice", Framed("PMTK010,001"), true, SentenceRoute::MtkReply, false, false, false, ReplyKind::StartupNotice},
+        OutcomeCase{"PMTK010 with another message is nothing", Framed("PMTK010,002"), true, SentenceRoute::MtkReply, false, false, false, {}},
+        OutcomeCase{"PMTKCHN is a reply, not the indicator", Framed("PMTKCHN,1,2"), true, SentenceRoute::MtkReply, false, false, false, {}},
+        OutcomeCase{"CHN at 5-7 ticks the indicator", Framed("PXXXCHN,1"), true, SentenceRoute::Chn, true, false, false, ReplyKind::ChannelStatus},
+        OutcomeCase{"ZRN001 with MODE shows the fix-rate group", Framed("PZRN001,MODE,1"), true, SentenceRoute::Zrn001, false, true, false, ReplyKind::ModeReply},
+        OutcomeCase{"ZRN001 with MODEX still begins with MODE", Framed("PZRN001,MODEX"), true, SentenceRoute::Zrn001, false, true, false, ReplyKind::ModeReply},
+        OutcomeCase{"ZRN001 with MOD does not", Framed("PZRN001,MOD"), true, SentenceRoute::Zrn001, false, false, false, ReplyKind::ModeReply},
+        OutcomeCase{"ZRN001 with lower-case mode does not", Framed("PZRN001,mode"), true, SentenceRoute::Zrn001, false, false, false, ReplyKind::ModeReply},
+        OutcomeCase{"ZRN818 shows Set Successful", Framed("PZRN818"), true, SentenceRoute::Zrn818, false, false, true, ReplyKind::FixRateReset},
+        OutcomeCase{"unknown type is valid and routed nowhere", Framed("POLYN,1"), true, SentenceRoute::None, false, false, false, {}}));
 
 TEST(Session, BadChecksumLeavesTheStateAlone) {
   NmeaSession session;
@@ -81,9 +88,14 @@ TEST(Session, AFailingClockDoesNotEscapeAndKeepsTheTexts) {
   session.clock = []() -> std::time_t { throw std::runtime_error("no clock"); };
   session.state.satInfo.dateText = "kept";
   SentenceOutcome o;
-  EXPECT_NO_THROW(o = session.handle(Framed("GPRMC,123456.000,A,4807.038,N,01131.000,E,0.02,84.4,150812,,,A")));
+  const std::string rmc = Framed("GPRMC,123456.000,A,4807.038,N,01131.000,E,0.02,84.4,150812,,,A");
+  EXPECT_NO_THROW(o = session.handle(rmc));
   EXPECT_TRUE(o.valid);
   EXPECT_EQ(session.state.satInfo.dateText, "kept");
+  // Reported once with its cause, then only counted.
+  EXPECT_EQ(o.failure, std::optional<std::string>("no clock"));
+  EXPECT_FALSE(session.handle(rmc).failure.has_value());
+  EXPECT_EQ(session.failures.count(), 2u);
 }
 
 // --- GSA ---

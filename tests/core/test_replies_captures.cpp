@@ -16,7 +16,7 @@ namespace {
 struct CaptureReplies {
   int mtkSentences = 0;               // valid sentences routed to the reply handler
   std::vector<std::string> ignored;   // their addresses, when nothing was decoded
-  std::vector<PmtkReply> decoded;
+  std::vector<ReceiverReply> decoded;
 };
 
 CaptureReplies RepliesOfCapture(const std::string& name, std::size_t chunkSize) {
@@ -32,7 +32,7 @@ CaptureReplies RepliesOfCapture(const std::string& name, std::size_t chunkSize) 
     SplitFields(sentence, fields);
     if (RouteOf(fields[0]) != SentenceRoute::MtkReply) return;
     ++result.mtkSentences;
-    if (std::optional<PmtkReply> reply = DecodePmtkReply(fields)) {
+    if (std::optional<ReceiverReply> reply = DecodePmtkReply(fields)) {
       result.decoded.push_back(std::move(*reply));
     } else {
       result.ignored.emplace_back(fields[0]);

@@ -1,6 +1,6 @@
-// What each decoded reply does to the "Setup" tab: acknowledgement boxes, output-rate
-// indicators and boxes, the fix-rate list and the controls that depend on it, the DGPS
-// radio buttons, and the model check of the firmware reply.
+// What each decoded reply means for the receiver's settings: acknowledgement boxes, each
+// sentence type's rate, the fix rate and the functions that depend on it, the DGPS mode, and
+// the model check of the firmware reply.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -43,66 +43,66 @@ PmtkOutputRates RatesOf(long gll, long rmc, long vtg, long gsa, long gsv, long g
 }
 
 struct ExpectedRateRow {
-  const char* indicator;
-  const char* box;
-  bool checked;
-  int selectIndex;
+  NmeaKind kind;
+  bool on;
+  int rateIndex;
 };
 
 TEST(RepliesDecisions, OutputRates) {
   struct Case {
     const char* legend;
     PmtkOutputRates reply;
-    // In the order the controls are set: GGA, GSA, GSV, RMC, GLL, VTG, ZDA, MCHN.
+    // In the order they are applied: GGA, GSA, GSV, RMC, GLL, VTG, ZDA, MCHN.
     std::array<ExpectedRateRow, kNmeaKindCount> expected;
   };
   const Case cases[] = {
       {"GLL 1, RMC 1, VTG 0, GGA 1, GSA 1, GSV 5, ZDA 0, MCHN 0",
        RatesOf(1, 1, 0, 1, 5, 1, 0, 0),
-       {{{"CheckBox1", "cbGGA", true, 1},
-         {"CheckBox2", "cbGSA", true, 1},
-         {"CheckBox3", "cbGSV", true, 5},
-         {"CheckBox4", "cbRMC", true, 1},
-         {"CheckBox5", "cbGLL", true, 1},
-         {"CheckBox6", "cbVTG", false, 0},
-         {"CheckBox7", "cbZDA", false, 0},
-         {"CheckBox9", "cbMCHN", false, 0}}}},
+       {{{NmeaKind::GGA, true, 1},
+         {NmeaKind::GSA, true, 1},
+         {NmeaKind::GSV, true, 5},
+         {NmeaKind::RMC, true, 1},
+         {NmeaKind::GLL, true, 1},
+         {NmeaKind::VTG, false, 0},
+         {NmeaKind::ZDA, false, 0},
+         {NmeaKind::MCHN, false, 0}}}},
       {"beyond 5 and negative: checked, no item selected",
        RatesOf(6, -1, 0, 0, 0, 100, 5, 2),
-       {{{"CheckBox1", "cbGGA", true, -1},
-         {"CheckBox2", "cbGSA", false, 0},
-         {"CheckBox3", "cbGSV", false, 0},
-         {"CheckBox4", "cbRMC", true, -1},
-         {"CheckBox5", "cbGLL", true, -1},
-         {"CheckBox6", "cbVTG", false, 0},
-         {"CheckBox7", "cbZDA", true, 5},
-         {"CheckBox9", "cbMCHN", true, 2}}}},
+       {{{NmeaKind::GGA, true, -1},
+         {NmeaKind::GSA, false, 0},
+         {NmeaKind::GSV, false, 0},
+         {NmeaKind::RMC, true, -1},
+         {NmeaKind::GLL, true, -1},
+         {NmeaKind::VTG, false, 0},
+         {NmeaKind::ZDA, true, 5},
+         {NmeaKind::MCHN, true, 2}}}},
       {"all zero (also what a reply without fields gives): all unchecked, item 0",
        RatesOf(0, 0, 0, 0, 0, 0, 0, 0),
-       {{{"CheckBox1", "cbGGA", false, 0},
-         {"CheckBox2", "cbGSA", false, 0},
-         {"CheckBox3", "cbGSV", false, 0},
-         {"CheckBox4", "cbRMC", false, 0},
-         {"CheckBox5", "cbGLL", false, 0},
-         {"CheckBox6", "cbVTG", false, 0},
-         {"CheckBox7", "cbZDA", false, 0},
-         {"CheckBox9", "cbMCHN", false, 0}}}},
+       {{{NmeaKind::GGA, false, 0},
+         {NmeaKind::GSA, false, 0},
+         {NmeaKind::GSV, false, 0},
+         {NmeaKind::RMC, false, 0},
+         {NmeaKind::GLL, false, 0},
+         {NmeaKind::VTG, false, 0},
+         {NmeaKind::ZDA, false, 0},
+         {NmeaKind::MCHN, false, 0}}}},
   };
   for (const Case& c : cases) {
     const auto updates = OutputRatesUpdate(c.reply);
     for (std::size_t i = 0; i < updates.size(); ++i) {
-      EXPECT_EQ(updates[i].indicatorName, c.expected[i].indicator) << c.legend << ", row " << i;
-      EXPECT_EQ(updates[i].rateBoxName, c.expected[i].box) << c.legend << ", row " << i;
-      EXPECT_EQ(updates[i].checked, c.expected[i].checked) << c.legend << ", " << c.expected[i].box;
-      EXPECT_EQ(updates[i].selectIndex, c.expected[i].selectIndex) << c.legend << ", " << c.expected[i].box;
+      const std::string_view name = NmeaKindName(c.expected[i].kind);
+      EXPECT_EQ(updates[i].kind, c.expected[i].kind) << c.legend << ", row " << i;
+      EXPECT_EQ(updates[i].on, c.expected[i].on) << c.legend << ", " << name;
+      EXPECT_EQ(updates[i].rateIndex, c.expected[i].rateIndex) << c.legend << ", " << name;
     }
   }
 }
 
 TEST(RepliesDecisions, FixPeriod) {
-  using Names = std::vector<std::string>;
-  const Names plainOrder = {"rbWAAS", "rbRTCM", "btDGPSSet", "btDGQuery", "Button3"};
-  const Names flaggedOrder = {"btDGPSSet", "btDGQuery", "rbDisable", "rbWAAS", "Button3"};
+  using enum ReceiverFunction;
+  using Functions = std::vector<ReceiverFunction>;
+  const Functions plainOrder = {DgpsSbasChoice, DgpsRtcmChoice, DgpsSet, DgpsQuery, EpoUpdate};
+  const Functions flaggedOrder = {DgpsSet, DgpsQuery, DgpsNoneChoice, DgpsSbasChoice, EpoUpdate};
   struct Row {
     const char* legend;
     long periodMs;
@@ -126,30 +126,30 @@ TEST(RepliesDecisions, FixPeriod) {
   };
   for (const Row& row : rows) {
     const FixPeriodUpdate update = FixPeriodReplyUpdate(row.periodMs, row.tenHzModel);
-    EXPECT_EQ(update.cbFixIndex, row.index) << row.legend;
-    const Names& order = row.tenHzModel ? flaggedOrder : plainOrder;
-    ASSERT_EQ(update.controls.size(), order.size()) << row.legend;
+    EXPECT_EQ(update.fixRateIndex, row.index) << row.legend;
+    const Functions& order = row.tenHzModel ? flaggedOrder : plainOrder;
+    ASSERT_EQ(update.functions.size(), order.size()) << row.legend;
     for (std::size_t i = 0; i < order.size(); ++i) {
-      EXPECT_EQ(update.controls[i].name, order[i]) << row.legend << ", position " << i;
-      EXPECT_EQ(update.controls[i].enabled, row.enabled) << row.legend << ", " << order[i];
+      EXPECT_EQ(update.functions[i].function, order[i]) << row.legend << ", position " << i;
+      EXPECT_EQ(update.functions[i].enabled, row.enabled) << row.legend << ", position " << i;
     }
   }
 }
 
-TEST(RepliesDecisions, DgpsRadio) {
+TEST(RepliesDecisions, DgpsMode) {
   struct Row {
     const char* legend;
     long mode;
-    std::optional<std::string_view> radio;
+    std::optional<DgpsMode> shown;
   };
   const Row rows[] = {
-      {"none", 0, "rbDisable"},
-      {"RTCM", 1, "rbRTCM"},
-      {"SBAS", 2, "rbWAAS"},
+      {"none", 0, DgpsMode::None},
+      {"RTCM", 1, DgpsMode::Rtcm},
+      {"SBAS", 2, DgpsMode::Sbas},
       {"unknown mode changes nothing", 3, std::nullopt},
       {"negative changes nothing", -1, std::nullopt},
   };
-  for (const Row& row : rows) EXPECT_EQ(DgpsRadioToCheck(row.mode), row.radio) << row.legend;
+  for (const Row& row : rows) EXPECT_EQ(DgpsModeOfReply(row.mode), row.shown) << row.legend;
 }
 
 TEST(RepliesDecisions, ModelTable) {
@@ -175,8 +175,7 @@ TEST(RepliesDecisions, ModelTable) {
     const VersionUpdate update = VersionReplyUpdate({"AXN_1.30", "0000", row.model, "1.0"}, false);
     EXPECT_EQ(update.listedModel, row.listed) << row.legend;
     EXPECT_EQ(update.setTenHzModel, row.tenHz) << row.legend;
-    EXPECT_EQ(update.entryChange, row.listed ? TenFixesEntryChange::AddAndEnableButton5
-                                             : TenFixesEntryChange::RemoveAndDisableButton5)
+    EXPECT_EQ(update.entryChange, row.listed ? TenFixesEntryChange::Offer : TenFixesEntryChange::Withdraw)
         << row.legend;
   }
 }
@@ -193,101 +192,101 @@ TEST(RepliesDecisions, FirmwareLabelText) {
       {"empty fourth field leaves a trailing comma", {"AXN_1.30", "0000", "Kappa-31", ""}, "AXN_1.30,0000,Kappa-31,"},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(VersionReplyUpdate(row.reply, false).label27Text, row.label) << row.legend;
-    EXPECT_EQ(VersionReplyUpdate(row.reply, true).label27Text, row.label) << row.legend;
+    EXPECT_EQ(VersionReplyUpdate(row.reply, false).firmwareText, row.label) << row.legend;
+    EXPECT_EQ(VersionReplyUpdate(row.reply, true).firmwareText, row.label) << row.legend;
   }
 }
 
-// The controls these replies touch, updated the way the window applies the decisions.
-struct SetupTab {
+// The settings these replies touch, updated the way a front end applies the meanings.
+struct Settings {
   bool tenHzModel = false;
-  bool button5Enabled = false;
-  std::vector<std::string> cbFixItems{"1", "2", "3", "4", "5"};
-  int cbFixIndex = -1;
-  std::vector<std::pair<std::string, bool>> enableLog;  // every enable/disable, in order
-  std::map<std::string, bool> enabled;
-  std::string label27;
+  bool fixRateResetOffered = false;
+  std::vector<std::string> fixRates{"1", "2", "3", "4", "5"};
+  int fixRateIndex = -1;
+  std::vector<std::pair<ReceiverFunction, bool>> enableLog;  // every offer/withdrawal, in order
+  std::map<ReceiverFunction, bool> enabled;
+  std::string firmware;
 
   void apply(const VersionUpdate& update) {
     if (update.setTenHzModel) tenHzModel = true;
-    if (update.entryChange == TenFixesEntryChange::AddAndEnableButton5) {
-      cbFixItems.push_back(std::string(kTenFixesEntry));
-      button5Enabled = true;
-    } else if (update.entryChange == TenFixesEntryChange::RemoveAndDisableButton5) {
-      if (cbFixItems.size() > static_cast<std::size_t>(kTenFixesIndex)) {
-        cbFixItems.erase(cbFixItems.begin() + kTenFixesIndex);
-      }
-      button5Enabled = false;
+    if (update.entryChange == TenFixesEntryChange::Offer) {
+      fixRates.push_back(std::string(kTenFixesEntry));
+      fixRateResetOffered = true;
+    } else if (update.entryChange == TenFixesEntryChange::Withdraw) {
+      if (fixRates.size() > static_cast<std::size_t>(kTenFixesIndex)) fixRates.erase(fixRates.begin() + kTenFixesIndex);
+      fixRateResetOffered = false;
     }
-    label27 = update.label27Text;
+    firmware = update.firmwareText;
   }
   void apply(const FixPeriodUpdate& update) {
-    if (update.cbFixIndex) {
-      cbFixIndex = *update.cbFixIndex < static_cast<int>(cbFixItems.size()) ? *update.cbFixIndex : -1;
+    if (update.fixRateIndex) {
+      fixRateIndex = *update.fixRateIndex < static_cast<int>(fixRates.size()) ? *update.fixRateIndex : -1;
     }
-    for (const ControlEnable& control : update.controls) {
-      enableLog.emplace_back(std::string(control.name), control.enabled);
-      enabled[std::string(control.name)] = control.enabled;
+    for (const FunctionEnable& function : update.functions) {
+      enableLog.emplace_back(function.function, function.enabled);
+      enabled[function.function] = function.enabled;
     }
   }
-  void version(const char* model) { apply(VersionReplyUpdate({"AXN_1.30", "0000", model, "1.0"}, button5Enabled)); }
+  void version(const char* model) { apply(VersionReplyUpdate({"AXN_1.30", "0000", model, "1.0"}, fixRateResetOffered)); }
   void fixPeriod(long periodMs) { apply(FixPeriodReplyUpdate(periodMs, tenHzModel)); }
 };
 
 TEST(RepliesDecisions, FlaggedModelSequence) {
-  SetupTab tab;
+  using enum ReceiverFunction;
+  Settings tab;
   tab.version("Kappa-32");
   EXPECT_TRUE(tab.tenHzModel);
-  EXPECT_TRUE(tab.button5Enabled);
-  ASSERT_EQ(tab.cbFixItems.size(), 6u);
-  EXPECT_EQ(tab.cbFixItems[5], "10");
+  EXPECT_TRUE(tab.fixRateResetOffered);
+  ASSERT_EQ(tab.fixRates.size(), 6u);
+  EXPECT_EQ(tab.fixRates[5], "10");
 
   tab.version("Kappa-32");
-  EXPECT_EQ(tab.cbFixItems.size(), 6u) << "a second version reply adds nothing";
+  EXPECT_EQ(tab.fixRates.size(), 6u) << "a second version reply adds nothing";
 
   tab.fixPeriod(100);
-  EXPECT_EQ(tab.cbFixIndex, 5);
-  const std::vector<std::pair<std::string, bool>> disabledInOrder = {
-      {"btDGPSSet", false}, {"btDGQuery", false}, {"rbDisable", false}, {"rbWAAS", false}, {"Button3", false}};
+  EXPECT_EQ(tab.fixRateIndex, 5);
+  const std::vector<std::pair<ReceiverFunction, bool>> disabledInOrder = {
+      {DgpsSet, false}, {DgpsQuery, false}, {DgpsNoneChoice, false}, {DgpsSbasChoice, false}, {EpoUpdate, false}};
   EXPECT_EQ(tab.enableLog, disabledInOrder);
 
   tab.enableLog.clear();
   tab.fixPeriod(1000);
-  EXPECT_EQ(tab.cbFixIndex, 0);
-  const std::vector<std::pair<std::string, bool>> enabledInOrder = {
-      {"btDGPSSet", true}, {"btDGQuery", true}, {"rbDisable", true}, {"rbWAAS", true}, {"Button3", true}};
+  EXPECT_EQ(tab.fixRateIndex, 0);
+  const std::vector<std::pair<ReceiverFunction, bool>> enabledInOrder = {
+      {DgpsSet, true}, {DgpsQuery, true}, {DgpsNoneChoice, true}, {DgpsSbasChoice, true}, {EpoUpdate, true}};
   EXPECT_EQ(tab.enableLog, enabledInOrder);
 
   // A later reply naming another listed model keeps the flag: nothing clears it in a run.
   tab.version("Kappa-31");
   EXPECT_TRUE(tab.tenHzModel);
-  EXPECT_EQ(tab.cbFixItems.size(), 6u);
+  EXPECT_EQ(tab.fixRates.size(), 6u);
 }
 
 TEST(RepliesDecisions, PlainListedModelAtTenFixes) {
-  SetupTab tab;
+  using enum ReceiverFunction;
+  Settings tab;
   tab.version("Kappa-31");
   EXPECT_FALSE(tab.tenHzModel);
-  EXPECT_TRUE(tab.button5Enabled);
+  EXPECT_TRUE(tab.fixRateResetOffered);
   tab.fixPeriod(100);
-  EXPECT_EQ(tab.cbFixIndex, 5);
-  for (const char* name : {"rbWAAS", "rbRTCM", "btDGPSSet", "btDGQuery", "Button3"}) {
-    EXPECT_TRUE(tab.enabled[name]) << name;
+  EXPECT_EQ(tab.fixRateIndex, 5);
+  for (const ReceiverFunction function : {DgpsSbasChoice, DgpsRtcmChoice, DgpsSet, DgpsQuery, EpoUpdate}) {
+    EXPECT_TRUE(tab.enabled[function]) << static_cast<int>(function);
   }
 }
 
 TEST(RepliesDecisions, UnlistedModelRemovesTheTenEntry) {
-  SetupTab tab;
+  Settings tab;
   tab.version("Kappa-40");
-  ASSERT_EQ(tab.cbFixItems.size(), 6u);
+  ASSERT_EQ(tab.fixRates.size(), 6u);
   tab.version("MT3339");
-  EXPECT_EQ(tab.cbFixItems.size(), 5u);
-  EXPECT_FALSE(tab.button5Enabled);
-  EXPECT_EQ(tab.label27, "AXN_1.30,0000,MT3339,1.0");
-  // Now the "10" entry is gone: a 100 ms reply leaves cbFix without a selection.
-  tab.cbFixIndex = 0;
+  EXPECT_EQ(tab.fixRates.size(), 5u);
+  EXPECT_FALSE(tab.fixRateResetOffered);
+  EXPECT_EQ(tab.firmware, "AXN_1.30,0000,MT3339,1.0");
+  // Now the "10" entry is gone: a 100 ms reply leaves no fix rate shown.
+  tab.fixRateIndex = 0;
   tab.fixPeriod(100);
-  EXPECT_EQ(tab.cbFixIndex, -1);
+  EXPECT_EQ(tab.fixRateIndex, -1);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-// Reading PMTK replies: the reply number of the address, fields as atol reads them, and the
-// decoded values of each handled reply; everything else is ignored.
+// Reading PMTK replies: the reply number of the address, fields as atol reads them (the
+// reader itself: test_number_text.cpp), and the decoded values of each handled reply;
+// everything else is ignored.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <memory>
 #include <string>
 #include <variant>
@@ -26,35 +26,6 @@ struct ReplyFields {
   std::unique_ptr<std::string> text;
   SentenceFields fields;
 };
-
-TEST(RepliesDecode, FieldToLongReadsLikeAtol) {
-  struct Row {
-    const char* legend;
-    std::string field;
-    long expected;
-  };
-  const Row rows[] = {
-      {"empty", "", 0},
-      {"plain", "42", 42},
-      {"leading zeros", "001", 1},
-      {"leading blanks and tab", " \t 42", 42},
-      {"minus", "-7", -7},
-      {"plus", "+5", 5},
-      {"stops at the first other character", "12abc", 12},
-      {"decimal point ends it", "3.9", 3},
-      {"letters only", "abc", 0},
-      {"sign alone", "-", 0},
-      {"double sign", "--1", 0},
-      {"blank between sign and digits", "- 1", 0},
-      {"hex is not read", "0x1A", 0},
-      {"blank only", "   ", 0},
-      {"overflow saturates high", "99999999999999999999999", LONG_MAX},
-      {"overflow saturates low", "-99999999999999999999999", LONG_MIN},
-      {"lowest long exactly", std::to_string(LONG_MIN), LONG_MIN},
-      {"a long run of blanks is never cut", std::string(300, ' ') + "17", 17},
-  };
-  for (const Row& row : rows) EXPECT_EQ(FieldToLong(row.field), row.expected) << row.legend;
-}
 
 TEST(RepliesDecode, ReplyNumberOfAddress) {
   struct Row {
@@ -115,13 +86,13 @@ TEST(RepliesDecode, Acknowledgements) {
   };
   for (const Row& row : rows) {
     const ReplyFields reply(row.text);
-    const std::optional<PmtkReply> decoded = DecodePmtkReply(reply.fields);
+    const std::optional<ReceiverReply> decoded = DecodePmtkReply(reply.fields);
     ASSERT_TRUE(decoded.has_value()) << row.legend;
     const PmtkAck* ack = std::get_if<PmtkAck>(&*decoded);
     ASSERT_NE(ack, nullptr) << row.legend;
     EXPECT_EQ(ack->command, row.command) << row.legend;
     EXPECT_EQ(ack->flag, row.flag) << row.legend;
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "ack") << row.legend;
+    EXPECT_EQ(ReplyKindName(*decoded), "ack") << row.legend;
   }
 }
 
@@ -131,14 +102,14 @@ TEST(RepliesDecode, SettingReplies) {
     const auto decoded = DecodePmtkReply(reply.fields);
     ASSERT_TRUE(decoded && std::holds_alternative<PmtkFixPeriod>(*decoded));
     EXPECT_EQ(std::get<PmtkFixPeriod>(*decoded).fixPeriodMs, 333);
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "fixPeriod");
+    EXPECT_EQ(ReplyKindName(*decoded), "fixPeriod");
   }
   {
     const ReplyFields reply("PMTK501,2");
     const auto decoded = DecodePmtkReply(reply.fields);
     ASSERT_TRUE(decoded && std::holds_alternative<PmtkDgpsMode>(*decoded));
     EXPECT_EQ(std::get<PmtkDgpsMode>(*decoded).mode, 2);
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "dgpsMode");
+    EXPECT_EQ(ReplyKindName(*decoded), "dgpsMode");
   }
   {
     const ReplyFields reply("PMTK501");
@@ -167,7 +138,7 @@ TEST(RepliesDecode, OutputRatesTakeFieldsOneToSixAndEighteenNineteen) {
     const auto decoded = DecodePmtkReply(reply.fields);
     ASSERT_TRUE(decoded && std::holds_alternative<PmtkOutputRates>(*decoded)) << row.legend;
     EXPECT_EQ(std::get<PmtkOutputRates>(*decoded).rates, row.expected) << row.legend;
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "outputRates");
+    EXPECT_EQ(ReplyKindName(*decoded), "outputRates");
   }
 }
 
@@ -181,7 +152,7 @@ TEST(RepliesDecode, VersionAndEpoStateTexts) {
     EXPECT_EQ(version.buildId, "0000");
     EXPECT_EQ(version.model, "Kappa-32");
     EXPECT_EQ(version.fourth, "1.0");
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "version");
+    EXPECT_EQ(ReplyKindName(*decoded), "version");
   }
   {
     const ReplyFields reply("PMTK707,28,1507,3600,1508,0,1507,0,1508,0");
@@ -193,7 +164,7 @@ TEST(RepliesDecode, VersionAndEpoStateTexts) {
     EXPECT_EQ(state.firstTowSec, 3600);
     EXPECT_EQ(state.lastWeek, 1508);
     EXPECT_EQ(state.lastTowSec, 0);
-    EXPECT_EQ(PmtkReplyKindName(*decoded), "epoState");
+    EXPECT_EQ(ReplyKindName(*decoded), "epoState");
   }
   {
     const ReplyFields reply("PMTK707");

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/link_error.h"
 #include "link/reader_loop.h"
 #include "link/serial_port.h"
 
@@ -103,11 +104,12 @@ TEST(SerialPortOpen, FailuresReportAndLeakNothing) {
     const char* legend;
     std::string path;
     const char* errorContains;
+    LinkCause cause;  // of the errno the port keeps
   };
   const std::vector<Row> rows = {
-      {"missing device", "/dev/torvikel-no-such-port", "/dev/torvikel-no-such-port"},
-      {"not a terminal", "/dev/null", "exclusive"},
-      {"a directory", "/tmp", "/tmp"},
+      {"missing device", "/dev/torvikel-no-such-port", "/dev/torvikel-no-such-port", LinkCause::Missing},
+      {"not a terminal", "/dev/null", "exclusive", LinkCause::NotSerial},
+      {"a directory", "/tmp", "/tmp", LinkCause::Other},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
@@ -117,6 +119,7 @@ TEST(SerialPortOpen, FailuresReportAndLeakNothing) {
     EXPECT_FALSE(port.isOpen());
     EXPECT_EQ(port.fd(), -1);
     EXPECT_NE(port.lastError().find(row.errorContains), std::string::npos) << port.lastError();
+    EXPECT_EQ(CauseOfErrno(port.lastErrorNumber()), row.cause) << port.lastError();
     EXPECT_EQ(openDescriptorCount(), before);
   }
 }

@@ -74,26 +74,6 @@ INSTANTIATE_TEST_SUITE_P(
                       UndefinedCase{"baud text with trailing letters", "4800x", 0},
                       UndefinedCase{"baud text of a huge number", "99999999999999999999", 0}));
 
-struct BaudTextCase {
-  const char* legend;
-  const char* text;
-  int number;
-};
-
-TEST(BaudNumberOf, ConvertsOnlyWholeNumbers) {
-  const BaudTextCase cases[] = {
-      {"plain", "9600", 9600},
-      {"leading blanks", "  4800", 4800},
-      {"explicit plus", "+19200", 19200},
-      {"minus", "-4800", -4800},
-      {"empty", "", 0},
-      {"sign only", "-", 0},
-      {"inner blank", "48 00", 0},
-      {"trailing blank", "4800 ", 0},
-  };
-  for (const auto& c : cases) EXPECT_EQ(BaudNumberOf(c.text), c.number) << c.legend;
-}
-
 TEST(BandwidthEstimate, RowsFollowTheTable) {
   // Each row's GSV entry, the largest of every row.
   const std::pair<int, float> gsv[] = {{4800, 2582.4f},  {9600, 2582.4f},  {14400, 2577.6f},
