@@ -56,7 +56,7 @@ enum class EpoEnding {
 struct EpoEndingTexts {
   const char* message = "";    // box text
   const char* title = "";      // box title; empty: the standard error box
-  const char* labelText = "";  // Label39 afterwards
+  const char* labelText = "";  // the update status line afterwards
   bool errorBox = false;       // an error box rather than an information box
 };
 EpoEndingTexts EpoEndingTextsFor(EpoEnding ending);
@@ -66,7 +66,7 @@ std::string EpoProgressText(int percent);
 
 struct EpoUploadOptions {
   // The rate the receiver returns to NMEA at, asked at the ending on the thread that runs the
-  // upload (the window reads ComboBox2 then, through its own hand-over to the window thread).
+  // upload (the window reads its chosen rate then, through its own hand-over to the window thread).
   // Rates the output-mode packet cannot carry go out as 0.
   std::function<std::uint32_t()> endingBaudRate = [] { return kEpoUploadBaudRate; };
 };
