@@ -129,7 +129,7 @@ void TForm1::Disconnect() {
 }
 
 void TForm1::Shutdown() {
-  if (comHandle || epoThread || epoDownloading) Disconnect();
+  if (comHandle || epoThread) Disconnect();
   logEnabled = 0;
   logHandle.close();
 }

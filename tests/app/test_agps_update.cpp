@@ -146,8 +146,8 @@ class AgpsUpdateTest : public QObject {
     UpdateRecord record;
     RecordUpdate(f, record);
 
-    f.Button3->click();
-    // The click returns once the upload thread runs on the reopened port.
+    ClickUpdate(f);
+    // The update runs on its thread; it holds the reopened port once the helper returns.
     QVERIFY(f.epoUploadRunning);
     QVERIFY(f.epoThread != nullptr);
     QCOMPARE(f.epoThread->totalPackets(), kSevenDayPackets);
@@ -240,7 +240,7 @@ class AgpsUpdateTest : public QObject {
     UpdateRecord record;
     RecordUpdate(f, record);
 
-    f.Button3->click();
+    ClickUpdate(f);
     QVERIFY(f.epoUploadRunning);
     if (!c.speedAtEnding.isEmpty()) f.ComboBox2->setEditText(c.speedAtEnding);
     QVERIFY(RunUntil([&] { return f.Button3->isEnabled(); }, kUpdateTimeoutMs));
@@ -286,7 +286,7 @@ class AgpsUpdateTest : public QObject {
     QVERIFY(fx.start());
     TForm1& f = fx.form();
     QVERIFY(fx.connectAndSettle());
-    f.Button3->click();
+    ClickUpdate(f);
     QVERIFY(f.epoUploadRunning);
     // The entry now names a device that is not there (an entry wins over detected ports).
     const QString entry = fx.portDir() + QStringLiteral("/com1");
@@ -332,14 +332,13 @@ class AgpsUpdateTest : public QObject {
     WindowFixture fx(options);
     QVERIFY(fx.start());
     QVERIFY(fx.connectAndSettle());
-    fx.form().Button3->click();
+    ClickUpdate(fx.form());
     QVERIFY(fx.form().epoUploadRunning);
     if (c.stopAfterDataPackets > 0) {
       QVERIFY(RunUntil([&] { return static_cast<int>(Received(fx.sim()).dataPackets.size()) >= c.stopAfterDataPackets; },
                        30000));
     } else {
       QVERIFY(RunUntil([&] { return fx.form().epoThread && fx.form().epoThread->isRunning(); }, 10000));
-      QTest::qWait(300);
     }
 
     if (stopBy == static_cast<int>(StopBy::Sigterm)) {
@@ -370,7 +369,7 @@ class AgpsUpdateTest : public QObject {
     const std::size_t packetsBefore = fx.sim().binaryPackets().size();
     QVERIFY(fx.connectAndSettle());
     TForm1& f = fx.form();
-    f.Button3->click();
+    ClickUpdate(f);
     QVERIFY(f.epoUploadRunning);
     QVERIFY(RunUntil([&] { return f.Button3->isEnabled(); }, kUpdateTimeoutMs));
     QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
