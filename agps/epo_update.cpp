@@ -79,7 +79,12 @@ EpoUpdateResult RunEpoUpdateFlow(EpoUpdateSide& side, const EpoUpdateOptions& op
   // A stop during the switch still finds the receiver switched: it is handed back below.
   const EpoEnding ending = side.stopRequested() ? EpoEnding::None : RunEpoUpload(upload, *link);
   if (ending == EpoEnding::None) {
-    writeTurn(*link, upload.abandon());
+    if (link->lost()) {
+      result.lost = true;
+      result.lossErrorNumber = link->lossErrorNumber();
+    } else {
+      writeTurn(*link, upload.abandon());
+    }
     result.ending = EpoEnding::Abandoned;
     return finish(EpoUpdateStep::Upload, true);
   }

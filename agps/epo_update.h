@@ -9,7 +9,7 @@
 // A stop (the front end's stopRequested, or its EpoLink giving up) ends the update at the step
 // it has reached, without a box and without a hand-back. Once the receiver may have switched
 // to binary output, a stop still writes the output-mode packet, so the receiver is never left
-// talking binary at 115200 baud until it is powered off.
+// talking binary at 115200 baud until it is powered off; a line that is gone gets nothing.
 //
 // Thread rule: RunEpoUpdateFlow blocks the thread that calls it and calls the side on that
 // thread only (the window runs it on its update thread and hands each call over to the window
@@ -46,6 +46,10 @@ struct EpoUpdateResult {
   EpoUpdateStep step = EpoUpdateStep::Download;  // the step it ended at
   EpoEnding ending = EpoEnding::None;            // Upload: how it ended (Abandoned when stopped)
   bool stopped = false;                          // ended by a stop, not by a failure
+  // The upload ended because the device went away (stopped is set too): nothing was handed
+  // back. lossErrorNumber says why (0: a plain hang-up).
+  bool lost = false;
+  int lossErrorNumber = 0;
   std::string detail;                            // why the download or the check failed
   std::string path;                              // the file uploaded (or downloaded)
 };

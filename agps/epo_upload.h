@@ -141,6 +141,10 @@ class EpoLink {
   virtual long read(std::span<std::uint8_t> buffer) = 0;        // bytes read, <= 0 for none
   virtual void idle() = 0;             // nothing waited this turn: pause about 1 ms
   virtual bool stopRequested() = 0;    // looked at once per turn, at its end
+  // The line is gone (the device was removed): the loop stops as on a stop request, and
+  // nothing more may be written. lossErrorNumber() says why (0: a plain hang-up).
+  virtual bool lost() const { return false; }
+  virtual int lossErrorNumber() const { return 0; }
   virtual void progress(int percent, const std::string& text) = 0;
 };
 

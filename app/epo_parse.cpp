@@ -125,5 +125,7 @@ void EPO_PARSE::run() {
   options.download.cancel = &stop_;
   options.deleteFile = true;  // a downloaded file goes once it has been used
   UpdateSide side(*this);
-  RunEpoUpdateFlow(side, options);
+  const EpoUpdateResult result = RunEpoUpdateFlow(side, options);
+  lossErrorNumber_ = result.lossErrorNumber;
+  lost_ = result.lost;
 }

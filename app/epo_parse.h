@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "agps/epo_upload.h"
@@ -72,6 +73,11 @@ class EPO_PARSE : public QThread {
   // True while the flow is in its download, where it touches no port; after a stop there it
   // stays true (the window drops the thread once its end has arrived).
   bool inDownload() const { return inDownload_.load(); }
+  // After the thread has finished: the upload ended because the device went away (the errno
+  // that said so, 0 for a plain hang-up); nothing was handed back.
+  std::optional<int> lineLost() const {
+    return lost_.load() ? std::optional<int>(lossErrorNumber_.load()) : std::nullopt;
+  }
   // Requests the stop and releases a pending hand-off, without waiting: only while the thread
   // holds no port (see inDownload()).
   void requestStop();
@@ -93,6 +99,8 @@ class EPO_PARSE : public QThread {
   std::atomic<bool> stop_{false};
   std::atomic<bool> inDownload_{true};
   std::atomic<int> totalPackets_{0};
+  std::atomic<bool> lost_{false};
+  std::atomic<int> lossErrorNumber_{0};
   std::mutex portMutex_;
   std::shared_ptr<SerialPort> port_;  // the upload's port, once the window gave it (portMutex_)
 };

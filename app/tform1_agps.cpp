@@ -76,7 +76,14 @@ void TForm1::Button3Click() {
   connect(epoThread.get(), &QThread::finished, this, [this, update] {
     // The thread of an update that ended without holding the port goes with its end; the end
     // of an update that a later click has already replaced changes nothing.
-    if (update == epoUpdateCount && epoThread && !epoUploadRunning) epoThread.reset();
+    if (update != epoUpdateCount || !epoThread) return;
+    // The device went away during the upload: the link goes off as after "Off", and the box
+    // says why. Nothing was handed back to a device that is gone.
+    if (const std::optional<int> lost = epoThread->lineLost()) {
+      ReceiverLost(*lost);
+      return;
+    }
+    if (!epoUploadRunning) epoThread.reset();
   });
   epoThread->start();
 }

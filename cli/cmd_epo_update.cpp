@@ -102,6 +102,8 @@ class GuardedLink : public EpoLink {
   long bytesWaiting() override { return inner_.bytesWaiting(); }
   long read(std::span<std::uint8_t> buffer) override { return inner_.read(buffer); }
   void idle() override { inner_.idle(); }
+  bool lost() const override { return inner_.lost(); }
+  int lossErrorNumber() const override { return inner_.lossErrorNumber(); }
   bool stopRequested() override {
     if (inner_.stopRequested()) return true;
     if (Clock::now() - quietSince_ > silenceLimit_) timedOut_ = true;
@@ -183,6 +185,11 @@ class TerminalSide : public EpoUpdateSide {
     const bool timedOut = guarded_ && guarded_->timedOut();
     PrintError(std::string(texts.message) + " (" +
                (timedOut ? "no answer from the receiver for " + secondsText(silenceSeconds()) : "interrupted") + ")");
+  }
+  // The device went away during the upload: one line that names it, nothing handed back.
+  void lineLost(const LinkError& error) {
+    if (display_) display_->finish();
+    PrintLinkError(error);
   }
   bool written() const { return written_; }
 
@@ -281,6 +288,10 @@ int RunEpoUpdate(const CliArgs& args) {
                     std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*silenceSec)));
   const EpoUpdateResult result = RunEpoUpdateFlow(side, options);
   if (result.ending == EpoEnding::Completed) return side.written() ? kExitSuccess : kExitFailure;
+  if (result.lost) {
+    side.lineLost(LinkLost(link->devicePath(), result.lossErrorNumber));
+    return kExitFailure;
+  }
   if (result.stopped) {
     if (result.step == EpoUpdateStep::Upload) {
       side.stoppedDuringUpload();

@@ -124,7 +124,10 @@ int RunLog(const CliArgs& args) {
     PrintError(lost->explanation + " Waiting for " + portText + " to come back; Ctrl-C ends.");
     const auto gapStart = std::chrono::steady_clock::now();
     link = WaitForPort(portText, baudText, fromMapEntry);
-    if (!link) break;  // stopped while waiting
+    if (!link) {
+      lost.reset();  // stopped while waiting: ended by the user, like any stop
+      break;
+    }
     lost.reset();
     const double gapSec = std::chrono::duration<double>(std::chrono::steady_clock::now() - gapStart).count();
     char gap[32];

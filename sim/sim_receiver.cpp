@@ -206,6 +206,11 @@ void SimReceiver::servePlugRequest() {
     // A replay that waited for the program at the start waits for its new open too: what a
     // receiver sends before the port is opened never reaches a program.
     if (plugged_ && options_.replayWaitsForProgram) model_->holdReplay();
+    if (plugged_) {
+      queue_.clear();  // made while unplugged: it never reached a line
+      model_->powerCycle(nowUs / 1000);
+      lineBaud_ = model_->baud();
+    }
     if (opened && !plugged_) closeTerminal();
     plugError_ = error;
     if (plugged_) lineFreeAtUs_ = nowUs;

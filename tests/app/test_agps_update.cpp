@@ -125,7 +125,7 @@ const std::vector<StopCase>& stopCases() {
 }  // namespace
 
 // How a row of stopDuringUpload ends the upload.
-enum class StopBy { Off, ClosingTheWindow, Sigterm };
+enum class StopBy { Off, ClosingTheWindow, Sigterm, PullingOut };
 
 class AgpsUpdateTest : public QObject {
   Q_OBJECT
@@ -315,12 +315,15 @@ class AgpsUpdateTest : public QObject {
     }
     QTest::newRow((std::string(stopCases()[0].legend) + ", then SIGTERM").c_str())
         << 0 << static_cast<int>(StopBy::Sigterm);
+    QTest::newRow((std::string(stopCases()[1].legend) + ", then the receiver pulled out").c_str())
+        << 1 << static_cast<int>(StopBy::PullingOut);
   }
 
   void stopDuringUpload() {
     QFETCH(int, row);
     QFETCH(int, stopBy);
-    const bool byClosingTheWindow = stopBy != static_cast<int>(StopBy::Off);
+    const bool byClosingTheWindow =
+        stopBy == static_cast<int>(StopBy::ClosingTheWindow) || stopBy == static_cast<int>(StopBy::Sigterm);
     const StopCase& c = stopCases()[static_cast<std::size_t>(row)];
     WorkingDirectory workDir;
     QVERIFY(workDir.valid());
@@ -350,8 +353,21 @@ class AgpsUpdateTest : public QObject {
     } else if (byClosingTheWindow) {
       fx.destroyWindow();  // returns: the upload thread is stopped and joined
     } else {
-      fx.disconnect();
       TForm1& f = fx.form();
+      if (stopBy == static_cast<int>(StopBy::PullingOut)) {
+        // The upload ends as stopped, without a hand-back to a device that is gone, and the
+        // link goes off with one box that says why.
+        const QString device = QString::fromStdString(fx.sim().slavePath());
+        QVERIFY(fx.sim().unplug());
+        QVERIFY(RunUntil([&] { return f.epoThread == nullptr && !fx.boxes().empty(); }, 5000));
+        QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
+        QCOMPARE(fx.boxes()[0].text, QStringLiteral("Receiver lost: %1 (device removed).").arg(device));
+        QVERIFY(f.comHandle == nullptr);
+        fx.boxes().clear();
+        QVERIFY(fx.sim().replug());
+      } else {
+        fx.disconnect();
+      }
       QCOMPARE(f.Button1->text(), QStringLiteral("On"));
       QVERIFY(f.epoThread == nullptr);
       QVERIFY(!f.epoUploadRunning);
@@ -359,8 +375,12 @@ class AgpsUpdateTest : public QObject {
       QVERIFY(!f.Button3->isEnabled());
     }
     QVERIFY(fx.boxes().empty());
-    // The receiver is handed back to NMEA output at the speed box's rate.
-    QVERIFY(fx.sim().waitUntil([&] { return fx.sim().receivedBytes().find(ModePacket(115200)) != std::string::npos; }, 5000));
+    // The receiver is handed back to NMEA output at the speed box's rate (one pulled out has
+    // nothing to hand back to).
+    if (stopBy != static_cast<int>(StopBy::PullingOut)) {
+      QVERIFY(fx.sim().waitUntil(
+          [&] { return fx.sim().receivedBytes().find(ModePacket(115200)) != std::string::npos; }, 5000));
+    }
     QVERIFY(fx.sim().waitUntil([&] { return !fx.sim().binaryMode(); }, 5000));
     if (byClosingTheWindow) return;
 
