@@ -8,6 +8,7 @@
 // Ctrl-C and SIGTERM is looked at by both).
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,10 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_common.h"
 #include "cli/cli_link.h"
+#include "cli/cli_output.h"
+#include "commands/nmea_session.h"
+#include "commands/pmtk_replies.h"
+#include "commands/receiver_commands.h"
 #include "link/port_open.h"
 
 namespace {
@@ -122,6 +127,50 @@ class GuardedLink : public EpoLink {
   ProgressDisplay& display_;
   bool timedOut_ = false;
 };
+
+// How long the receiver may take, once handed back, to answer the EPO state query: it
+// restarts its NMEA output first, and a 1 Hz receiver answers between two bursts. A query
+// that reaches it while it still leaves binary output goes unheard, so it is asked again
+// each second (the query changes nothing).
+constexpr std::chrono::seconds kEpoCheckWait{5};
+constexpr std::chrono::seconds kEpoCheckRepeat{1};
+
+// After the hand-back: asks the receiver which EPO data it now holds and prints the window's
+// validity text for the reply. This is how the user knows the data arrived. False when no
+// reply came (stopped, lost or silent).
+bool CheckEpoState(ReceiverLink& link) {
+  const CommandSequence query = EpoStateQueryCommands();
+  link.startReader();
+  const auto deadline = ReceiverLink::Clock::now() + kEpoCheckWait;
+  auto askAgainAt = ReceiverLink::Clock::now();
+  NmeaSession session;
+  bool answered = false;
+  while (!answered && !StopRequested() && ReceiverLink::Clock::now() < deadline) {
+    if (ReceiverLink::Clock::now() >= askAgainAt) {
+      link.send(query);
+      askAgainAt = ReceiverLink::Clock::now() + kEpoCheckRepeat;
+    }
+    const std::optional<std::string> sentence = link.nextSentence(std::min(deadline, askAgainAt));
+    if (!sentence) {
+      if (link.lost()) break;
+      continue;
+    }
+    const SentenceOutcome outcome = session.handle(*sentence);
+    if (!outcome.valid || !outcome.reply || !MatchReply(*query.acceptedBy, *outcome.reply).matched) continue;
+    if (const std::optional<ReplyReport> report = ReportReply(outcome)) WriteOut(report->text + "\n");
+    answered = true;
+  }
+  link.stopReader();
+  if (!answered && !StopRequested()) {
+    if (const std::optional<LinkError> lost = link.lost()) {
+      PrintLinkError(*lost);
+    } else {
+      PrintError("the receiver did not report its EPO data within " +
+                 std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kEpoCheckWait).count()) + " s");
+    }
+  }
+  return answered;
+}
 
 std::string secondsText(double seconds) {
   char text[32];
@@ -234,6 +283,10 @@ const char* const kEpoUpdateHelp =
     "(default 20; no data packet acknowledged), stop the upload with \"Update stopped.\"; the\n"
     "receiver is returned to NMEA output all the same.\n"
     "\n"
+    "After a completed upload the receiver is asked which EPO data it holds, and the window's\n"
+    "text for its answer is printed (\"PMTK707: EPO data: Remained 6 Days 14 Hours.\"); no\n"
+    "answer within 5 s ends with 1.\n"
+    "\n"
     "Options:\n"
     "  --port P          Com1 ... Com99 or a device path (default Com1)\n"
     "  --baud B          the line speed of NMEA output, before and after (default 115200)\n"
@@ -241,7 +294,8 @@ const char* const kEpoUpdateHelp =
     "  --server H[:P]    the EPO server to download from\n"
     "  --timeout SEC     the longest silence of the receiver during the upload (default 20)\n"
     "\n"
-    "Exit codes: 0 update completed, 1 any other ending or failure, 2 usage error.\n";
+    "Exit codes: 0 update completed and the receiver reported its EPO data, 1 any other\n"
+    "ending or failure, 2 usage error.\n";
 
 int RunEpoUpdate(const CliArgs& args) {
   std::string error;
@@ -287,7 +341,12 @@ int RunEpoUpdate(const CliArgs& args) {
   TerminalSide side(*link, nmeaBaud,
                     std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*silenceSec)));
   const EpoUpdateResult result = RunEpoUpdateFlow(side, options);
-  if (result.ending == EpoEnding::Completed) return side.written() ? kExitSuccess : kExitFailure;
+  if (result.ending == EpoEnding::Completed) {
+    // Handed back unless a stop came while the ending was shown: then nothing is asked.
+    if (StopRequested()) return kExitFailure;
+    const bool checked = CheckEpoState(*link);
+    return side.written() && checked ? kExitSuccess : kExitFailure;
+  }
   if (result.lost) {
     side.lineLost(LinkLost(link->devicePath(), result.lossErrorNumber));
     return kExitFailure;

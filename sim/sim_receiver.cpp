@@ -311,6 +311,7 @@ void SimReceiver::run() {
           // Whatever the terminal does not take is lost, as on a line nobody listens to.
           const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
           if (options_.keepLogs) sent_.append(front.bytes, 0, written);
+          dropped_ += front.bytes.size() - written;
           lineFreeAtUs_ = options_.pace ? std::max(nowUs, lineFreeAtUs_) + lineTimeUs(front.bytes.size(), lineBaud_) : nowUs;
           // A full terminal (nobody reading) gets a rest instead of a busy retry loop.
           if (written < front.bytes.size()) lineFreeAtUs_ = std::max(lineFreeAtUs_, nowUs + kFullLineBackoffUs);
@@ -412,6 +413,11 @@ std::string SimReceiver::receivedBytes() const {
 std::string SimReceiver::sentBytes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return sent_;
+}
+
+std::size_t SimReceiver::droppedBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_;
 }
 
 void SimReceiver::clearLogs() {

@@ -65,7 +65,10 @@ bool SwitchedToBinary(sim::SimReceiver& receiver) {
 }
 
 TEST(CliEpoUpdate, UserFileArrivesAsItsRecordsAndIsKept) {
-  SimFixture sim([](sim::SimOptions& o) { Prompt(o); });
+  SimFixture sim([](sim::SimOptions& o) {
+    Prompt(o);
+    o.model.epoIsDefault = false;  // no EPO data before the update
+  });
   ASSERT_TRUE(sim.started()) << sim.error();
   epotest::TempDir dir;
   const std::string path = dir.file("mine.EPO");
@@ -77,6 +80,9 @@ TEST(CliEpoUpdate, UserFileArrivesAsItsRecordsAndIsKept) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.err, "");
   EXPECT_TRUE(Contains(result.out, "Update completed.\nUpdate Success\n")) << result.out;
+  // The receiver asked afterwards: it holds the uploaded data now.
+  EXPECT_TRUE(Contains(result.out, "Update Success\nPMTK707: EPO data: ")) << result.out;
+  EXPECT_FALSE(Contains(result.out, "NO EPO Data!")) << result.out;
   // One line per new percentage: packets sent * 100 / 43, the fraction dropped.
   std::string percents;
   for (int sent = 1, last = -1; sent <= kPackets; ++sent) {
