@@ -322,6 +322,8 @@ TEST(CliPorts, ListsWhatTheWindowsResolverGives) {
   ASSERT_TRUE(sim.started()) << sim.error();
   // Beside the simulator's symbolic link: an entry that is a file holding a path.
   std::ofstream(sim.portMapDir() + "/com12") << "/dev/torvikel-no-such-device\n";
+  // And one that is empty: listed with what is wrong, never as another port.
+  std::ofstream(sim.portMapDir() + "/com13").flush();
 
   const clitest::CliResult result = clitest::RunCli({"ports"}, sim.env());
   EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -330,10 +332,13 @@ TEST(CliPorts, ListsWhatTheWindowsResolverGives) {
   roots.mapDir = sim.portMapDir();
   for (int n = 1; n <= 99; ++n) {
     std::string description;
+    std::string name = "Com" + std::to_string(n);
+    name.resize(6, ' ');
     if (const std::optional<std::string> device = ResolveComPortIn(roots, n, &description)) {
-      std::string name = "Com" + std::to_string(n);
-      name.resize(6, ' ');
       want.push_back(name + "  " + *device + "  " + description);
+    } else if (n == 13) {
+      want.push_back(name + "  (none)  The port map entry " + sim.portMapDir() +
+                     "/com13 is empty: it should be a link to the device or hold its path, such as /dev/ttyUSB0.");
     }
   }
   std::vector<std::string> got;
