@@ -29,8 +29,6 @@ constexpr std::size_t kReadChunk = 4096;
 constexpr std::int64_t kBitsPerByte = 10;             // start, 8 data, stop
 constexpr std::int64_t kMaxPeriodicBacklogUs = 2000000;  // a saturated line drops newer cycles
 constexpr std::int64_t kFullLineBackoffUs = 10000;
-// How long a held replay waits after a program's open for its purge before it starts anyway.
-constexpr std::int64_t kReplayAfterOpenUs = 200000;
 // How long an unplug waits for the program to read what is already on the line.
 constexpr std::int64_t kUnplugDrainUs = 1000000;
 
@@ -241,7 +239,8 @@ void SimReceiver::noteTerminalEvents(std::int64_t nowUs) {
     }
   }
   // An open without a purge (a program that only reads) still gets the replay, a moment later.
-  if (openedAtUs_ >= 0 && nowUs - openedAtUs_ >= kReplayAfterOpenUs) {
+  if (openedAtUs_ >= 0 && options_.replayAfterOpenMs >= 0 &&
+      nowUs - openedAtUs_ >= static_cast<std::int64_t>(options_.replayAfterOpenMs) * 1000) {
     model_->releaseReplay(nowUs / 1000);
     openedAtUs_ = -1;
   }
@@ -336,7 +335,9 @@ void SimReceiver::run() {
       const SimMs modelAt = model_->nextEventAt(queue_.empty());
       if (modelAt != kNever) wakeAtUs = std::min(wakeAtUs, modelAt * 1000);
       if (!incoming.empty()) wakeAtUs = std::min(wakeAtUs, incoming.front().dueUs);
-      if (openedAtUs_ >= 0) wakeAtUs = std::min(wakeAtUs, openedAtUs_ + kReplayAfterOpenUs);
+      if (openedAtUs_ >= 0 && options_.replayAfterOpenMs >= 0) {
+        wakeAtUs = std::min(wakeAtUs, openedAtUs_ + static_cast<std::int64_t>(options_.replayAfterOpenMs) * 1000);
+      }
       if (unplugWaitSinceUs_ >= 0) wakeAtUs = std::min(wakeAtUs, nowUs + 2000);  // look again soon
       if (plugged_ && options_.unplugAfterMs >= 0 && unpluggedAtUs_ < 0) {
         wakeAtUs = std::min(wakeAtUs, static_cast<std::int64_t>(options_.unplugAfterMs) * 1000);

@@ -42,6 +42,9 @@ struct SimOptions {
   bool pace = true;         // false: no line-speed pacing either way (gaps of split writes still kept)
   bool keepLogs = true;     // keep received and sent bytes in memory for received()/sentBytes()
   bool replayWaitsForProgram = false;  // hold a replay until a program has opened the port
+  // ... and purged it; a program that only opens gets it this long after the open (< 0:
+  // only a purge releases it, for tests whose programs always purge, however slowly).
+  int replayAfterOpenMs = 200;
   int unplugAfterMs = -1;   // unplugged this long after start (-1: never)
   int replugAfterMs = -1;   // plugged in again this long after an unplug (-1: stays out)
 };

@@ -232,6 +232,7 @@ TEST_P(CliLossTest, EndsOrWaitsAndNothingReceivedIsLost) {
     o.model.replayLoop = true;
     o.model.answerZrn = false;  // send waits for a reply that never comes
     o.replayWaitsForProgram = true;  // what is sent before the port is opened reaches nobody
+    o.replayAfterOpenMs = -1;        // the tool purges after its open, however slowly it runs
     o.model.replayLines = sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log"));
   });
   ASSERT_TRUE(sim.started()) << sim.error();
