@@ -31,6 +31,10 @@ constexpr std::int64_t kMaxPeriodicBacklogUs = 2000000;  // a saturated line dro
 constexpr std::int64_t kFullLineBackoffUs = 10000;
 // How long an unplug waits for the program to read what is already on the line.
 constexpr std::int64_t kUnplugDrainUs = 1000000;
+// Bytes written to the master reach the terminal's input queue a moment later (the kernel
+// pushes them on its own schedule, late on a loaded machine): an empty queue counts as read
+// only this long after the last write.
+constexpr std::int64_t kUnplugSettleUs = 50000;
 
 std::int64_t steadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -187,7 +191,8 @@ void SimReceiver::servePlugRequest() {
     if (unplugWaitSinceUs_ < 0) unplugWaitSinceUs_ = nowUs;
     int unread = 0;
     if (programsHolding_ > 0 && ::ioctl(slaveFd_, FIONREAD, &unread) != 0) unread = 0;
-    if (unread > 0 && nowUs - unplugWaitSinceUs_ < kUnplugDrainUs) return;
+    const bool settled = programsHolding_ == 0 || nowUs - lastWriteUs_ >= kUnplugSettleUs;
+    if ((unread > 0 || !settled) && nowUs - unplugWaitSinceUs_ < kUnplugDrainUs) return;
     unplugWaitSinceUs_ = -1;
     unregisterPort();
     closeTerminal();  // the program's reads now fail: the device is gone
@@ -311,6 +316,7 @@ void SimReceiver::run() {
           const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
           if (options_.keepLogs) sent_.append(front.bytes, 0, written);
           dropped_ += front.bytes.size() - written;
+          lastWriteUs_ = nowUs;
           lineFreeAtUs_ = options_.pace ? std::max(nowUs, lineFreeAtUs_) + lineTimeUs(front.bytes.size(), lineBaud_) : nowUs;
           // A full terminal (nobody reading) gets a rest instead of a busy retry loop.
           if (written < front.bytes.size()) lineFreeAtUs_ = std::max(lineFreeAtUs_, nowUs + kFullLineBackoffUs);
