@@ -19,6 +19,7 @@
 #include <filesystem>
 
 #include "link/port_names.h"
+#include "sim/terminal_rate.h"
 
 namespace fs = std::filesystem;
 
@@ -55,6 +56,9 @@ bool SimReceiver::start(std::string* error) {
     return false;
   };
   errno = 0;
+  lineBaud_ = options_.model.baud;  // the terminal starts at the receiver's rate
+  toProgram_ = UartGarble(options_.model.seed * 2U + 1U);
+  fromProgram_ = UartGarble(options_.model.seed * 2U + 2U);
   if (!openTerminal(error)) {
     stop();
     return false;
@@ -105,6 +109,8 @@ bool SimReceiver::openTerminal(std::string* error) {
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   if (::tcsetattr(slaveFd_, TCSANOW, &tio) != 0) return fail("tcsetattr");
+  // At the receiver's rate, as if the last program to use the port had set it right.
+  if (!SetTerminalRate(slaveFd_, lineBaud_)) return fail("line speed");
   // Watched after our own open, so only the program's opens count.
   openWatchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (openWatchFd_ < 0 || ::inotify_add_watch(openWatchFd_, name, IN_OPEN | IN_CLOSE) < 0) return fail("inotify");
@@ -288,13 +294,15 @@ void SimReceiver::run() {
         OutChunk& front = queue_.front();
         if (nowUs < lineFreeAtUs_ + static_cast<std::int64_t>(front.gapBeforeMs) * 1000) break;
         if (!front.bytes.empty() && masterFd_ >= 0) {  // unplugged: the output goes nowhere
-          const ssize_t n = ::write(masterFd_, front.bytes.data(), front.bytes.size());
+          // The program's UART reads the bytes at the rate the program set.
+          const std::string_view atProgram = toProgram_.read(front.bytes, lineBaud_, RatesOfTerminal(slaveFd_).input);
+          const ssize_t n = atProgram.empty() ? 0 : ::write(masterFd_, atProgram.data(), atProgram.size());
           // Whatever the terminal does not take is lost, as on a line nobody listens to.
           const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
-          if (options_.keepLogs) sent_.append(front.bytes, 0, written);
+          if (options_.keepLogs) sent_.append(atProgram.substr(0, written));
           lineFreeAtUs_ = options_.pace ? std::max(nowUs, lineFreeAtUs_) + lineTimeUs(front.bytes.size(), lineBaud_) : nowUs;
           // A full terminal (nobody reading) gets a rest instead of a busy retry loop.
-          if (written < front.bytes.size()) lineFreeAtUs_ = std::max(lineFreeAtUs_, nowUs + kFullLineBackoffUs);
+          if (written < atProgram.size()) lineFreeAtUs_ = std::max(lineFreeAtUs_, nowUs + kFullLineBackoffUs);
         }
         if (front.baudAfter != 0) lineBaud_ = front.baudAfter;
         queue_.pop_front();
@@ -355,11 +363,14 @@ void SimReceiver::run() {
         std::lock_guard<std::mutex> lock(mutex_);
         const std::int64_t nowUs = elapsedUs();
         if (options_.keepLogs) received_.push_back({nowUs / 1000, std::string(bytes)});
+        // The program sends at the rate it set; the receiver's UART reads at its own.
+        const std::uint32_t programBaud = RatesOfTerminal(slaveFd_).output;
+        const std::string_view atReceiver = fromProgram_.read(bytes, programBaud, lineBaud_);
         if (options_.pace) {
-          inputFreeAtUs = std::max(nowUs, inputFreeAtUs) + lineTimeUs(bytes.size(), lineBaud_);
-          incoming.push_back({inputFreeAtUs, std::string(bytes)});
+          inputFreeAtUs = std::max(nowUs, inputFreeAtUs) + lineTimeUs(bytes.size(), programBaud != 0 ? programBaud : lineBaud_);
+          if (!atReceiver.empty()) incoming.push_back({inputFreeAtUs, std::string(atReceiver)});
         } else {
-          for (OutChunk& c : model_->receive(bytes, nowUs / 1000)) queue_.push_back(std::move(c));
+          for (OutChunk& c : model_->receive(atReceiver, nowUs / 1000)) queue_.push_back(std::move(c));
         }
       }
     }

@@ -176,6 +176,36 @@ TEST(SimPty, CommandsAreAnsweredAndRecordedByteForByte) {
   EXPECT_EQ(recorded.str(), written);
 }
 
+// A receiver at 9600 and a program that set 115200: it reads bytes but no sentence, and its
+// command is not understood; the moment it sets 9600 both work, with no reopen.
+TEST(SimPty, AWrongRateGarblesBothWaysAndTheRightOneWorksAtOnce) {
+  TempDir dir;
+  sim::SimOptions options = fastOptions(dir);
+  options.model.baud = 9600;
+  options.model.periodMs = 1000;  // bursts that leave the line room for a reply
+  sim::SimReceiver receiver(options);
+  ASSERT_TRUE(receiver.start());
+  SerialPort port;
+  ASSERT_TRUE(port.open(receiver.slavePath()));
+  ASSERT_TRUE(port.setState(LineState{115200}));
+  ASSERT_TRUE(port.purge());
+  const std::string query = "$PMTK605*31\r\n";
+  ASSERT_EQ(port.write(query.data(), query.size()), 13);
+  // Most of a burst as the wrong rate reads it.
+  const std::string garbled = readUntil(port, [](const std::string& s) { return s.size() >= 300; });
+  EXPECT_GE(garbled.size(), 300u);
+  EXPECT_TRUE(simtest::bodiesOf(garbled).empty()) << garbled;
+
+  ASSERT_TRUE(port.setState(LineState{9600}));
+  ASSERT_TRUE(port.purge());
+  ASSERT_EQ(port.write(query.data(), query.size()), 13);
+  const std::string in = readUntil(port, [](const std::string& s) { return contains(s, "$PMTK705,"); });
+  EXPECT_TRUE(contains(in, "$PMTK705,"));
+  EXPECT_GT(simtest::bodiesOf(in).size(), 1u);
+  EXPECT_EQ(receiver.commands(), std::vector<std::string>{"PMTK605"}) << "the query at 115200 was not understood";
+  EXPECT_EQ(receiver.receivedBytes(), query + query) << "both went on the line";
+}
+
 TEST(SimPty, ReplaysARealCaptureLineForLine) {
   std::ifstream file(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log", std::ios::binary);
   ASSERT_TRUE(file);
