@@ -1,8 +1,8 @@
 // torvikel-cli epo-update: the assisted-GPS update without a window. The EPO file comes from
 // the user (--file, kept) or from the EPO server as "Update" fetches it (deleted after the
-// upload); the receiver is switched to binary output and the core's upload machine carries
-// the file over, with a progress bar on the terminal. Every ending, Ctrl-C included, leaves
-// the receiver in NMEA output: the upload machine writes the output-mode packet.
+// upload); the core's update flow switches the receiver to binary output and carries the
+// file over, with a progress bar on the terminal. Every ending, Ctrl-C included, leaves the
+// receiver in NMEA output: the flow writes the output-mode packet.
 //
 // Thread rule: main thread only (the download and the upload block it; the stop flag of
 // Ctrl-C and SIGTERM is looked at by both).
@@ -17,8 +17,8 @@
 #include <thread>
 
 #include "agps/epo_download.h"
-#include "agps/epo_packets.h"
 #include "agps/epo_serial_link.h"
+#include "agps/epo_update.h"
 #include "agps/epo_upload.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_common.h"
@@ -102,6 +102,8 @@ class GuardedLink : public EpoLink {
   long bytesWaiting() override { return inner_.bytesWaiting(); }
   long read(std::span<std::uint8_t> buffer) override { return inner_.read(buffer); }
   void idle() override { inner_.idle(); }
+  bool lost() const override { return inner_.lost(); }
+  int lossErrorNumber() const override { return inner_.lossErrorNumber(); }
   bool stopRequested() override {
     if (inner_.stopRequested()) return true;
     if (Clock::now() - quietSince_ > silenceLimit_) timedOut_ = true;
@@ -132,6 +134,82 @@ void pauseUnlessStopped(Clock::duration wait) {
   const Clock::time_point until = Clock::now() + wait;
   while (!StopRequested() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
+
+// The update flow's side on the terminal: lines on standard output and error, the switch
+// through the receiver link, the line's speed changed in place.
+class TerminalSide : public EpoUpdateSide {
+ public:
+  TerminalSide(ReceiverLink& link, std::uint32_t nmeaBaud, Clock::duration silenceLimit)
+      : link_(link), nmeaBaud_(nmeaBaud), silenceLimit_(silenceLimit) {}
+
+  bool stopRequested() override { return StopRequested(); }
+  void downloading() override { WriteOut("Downloading EPO File...\n"); }
+  void fileAccepted(const std::string& path, int totalPackets) override {
+    display_.emplace(StdoutIsTerminal(), totalPackets);
+    WriteOut("Uploading " + path + ": " + std::to_string(totalPackets) +
+             " packets. DO NOT remove the mini USB cable (connection) when updating EPO data.\n");
+  }
+  void refused(EpoUpdateStep step, const std::string& detail) override {
+    if (step == EpoUpdateStep::Download) {
+      PrintError(std::string(kEpoDownloadFailedMessage) + " (" + detail + ")");
+    } else {
+      PrintError("Cannot open EPO file. (" + detail + ")");
+    }
+  }
+  EpoLink* switchToBinary(std::chrono::milliseconds settle) override {
+    link_.send(BinaryProtocolSwitchCommands());
+    pauseUnlessStopped(settle);
+    setLineRate(kEpoUploadBaudRate);
+    guarded_.emplace(link_.port(), silenceLimit_, *display_);
+    return &*guarded_;
+  }
+  std::uint32_t nmeaBaudRate() override { return nmeaBaud_; }
+  void ended(EpoEnding ending, const EpoEndingTexts& texts) override {
+    display_->finish();
+    if (ending == EpoEnding::Completed) {
+      written_ = WriteOut(std::string(texts.message) + "\n" + texts.labelText + "\n");
+      return;
+    }
+    WriteOut(std::string(texts.labelText) + "\n");
+    PrintError(texts.message);
+  }
+  // The line follows the receiver back, so whatever this program asks next is read at the
+  // rate the receiver talks at.
+  void handBack(const EpoEndingTexts&, std::uint32_t baud) override { setLineRate(baud); }
+
+  // After a stop during the upload: the same lines as an ending, with the reason.
+  void stoppedDuringUpload() {
+    if (display_) display_->finish();
+    const EpoEndingTexts texts = EpoEndingTextsFor(EpoEnding::Abandoned);
+    WriteOut(std::string(texts.labelText) + "\n");
+    const bool timedOut = guarded_ && guarded_->timedOut();
+    PrintError(std::string(texts.message) + " (" +
+               (timedOut ? "no answer from the receiver for " + secondsText(silenceSeconds()) : "interrupted") + ")");
+  }
+  // The device went away during the upload: one line that names it, nothing handed back.
+  void lineLost(const LinkError& error) {
+    if (display_) display_->finish();
+    PrintLinkError(error);
+  }
+  bool written() const { return written_; }
+
+ private:
+  void setLineRate(std::uint32_t baud) {
+    LineState line;
+    if (link_.port().getState(line)) {
+      line.baudRate = baud;
+      link_.port().setState(line);
+    }
+  }
+  double silenceSeconds() const { return std::chrono::duration<double>(silenceLimit_).count(); }
+
+  ReceiverLink& link_;
+  std::uint32_t nmeaBaud_;
+  Clock::duration silenceLimit_;
+  std::optional<ProgressDisplay> display_;
+  std::optional<GuardedLink> guarded_;
+  bool written_ = true;
+};
 
 }  // namespace
 
@@ -190,77 +268,37 @@ int RunEpoUpdate(const CliArgs& args) {
   // The connect steps accepted the rate, so it is a whole number above 0.
   const auto nmeaBaud = static_cast<std::uint32_t>(BaudOfText(baudText));
 
-  // The file.
+  EpoUpdateOptions options;
   std::optional<DownloadDirectory> downloads;
-  std::string path;
-  const bool downloaded = !parsed->has("--file");
-  if (downloaded) {
+  if (parsed->has("--file")) {
+    options.file = parsed->value("--file", "");  // the user's file: kept
+  } else {
     downloads.emplace();
     if (downloads->path().empty()) {
       PrintError("cannot create a temporary directory for the download");
       return kExitFailure;
     }
-    WriteOut("Downloading EPO File...\n");
-    EpoDownloadOptions options;
-    options.server = parsed->value("--server", "");
-    options.directory = downloads->path();
-    options.cancel = &StopRequested();
-    const EpoDownloadResult result = EpoDownload(options);
-    if (!result.ok) {
-      if (StopRequested()) {
-        PrintError("Update stopped. (interrupted during the download)");
-      } else {
-        PrintError(std::string(kEpoDownloadFailedMessage) + " (" + result.detail + ")");
-      }
-      return kExitFailure;
-    }
-    path = result.localPath;
-  } else {
-    path = parsed->value("--file", "");
+    options.download.server = parsed->value("--server", "");
+    options.download.directory = downloads->path();
+    options.deleteFile = true;
   }
-  std::string detail;
-  EpoFilePtr file = EpoOpenFile(path, &detail);
-  if (!file) {
-    PrintError("Cannot open EPO file. (" + detail + ")");
+  options.download.cancel = &StopRequested();
+
+  TerminalSide side(*link, nmeaBaud,
+                    std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*silenceSec)));
+  const EpoUpdateResult result = RunEpoUpdateFlow(side, options);
+  if (result.ending == EpoEnding::Completed) return side.written() ? kExitSuccess : kExitFailure;
+  if (result.lost) {
+    side.lineLost(LinkLost(link->devicePath(), result.lossErrorNumber));
     return kExitFailure;
   }
-
-  EpoUploadOptions uploadOptions;
-  uploadOptions.fileName = path;
-  uploadOptions.deleteFileAtEnd = downloaded;
-  uploadOptions.endingBaudRate = [nmeaBaud] { return nmeaBaud; };
-  EpoUpload upload(std::move(file), uploadOptions);
-  ProgressDisplay display(StdoutIsTerminal(), upload.state().epoTotalPackets);
-  WriteOut("Uploading " + path + ": " + std::to_string(upload.state().epoTotalPackets) +
-           " packets. DO NOT remove the mini USB cable (connection) when updating EPO data.\n");
-
-  // Switch the receiver to binary output, then follow it to the binary exchange's rate.
-  link->send(BinaryProtocolSwitchCommands());
-  pauseUnlessStopped(kBinarySwitchWait);
-  SerialPort& port = link->port();
-  LineState line;
-  if (port.getState(line)) {
-    line.baudRate = kEpoUploadBaudRate;
-    port.setState(line);
+  if (result.stopped) {
+    if (result.step == EpoUpdateStep::Upload) {
+      side.stoppedDuringUpload();
+    } else {
+      PrintError(result.step == EpoUpdateStep::Download ? "Update stopped. (interrupted during the download)"
+                                                        : "Update stopped. (interrupted)");
+    }
   }
-
-  GuardedLink guarded(port, std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*silenceSec)), display);
-  EpoEnding ending = StopRequested() ? EpoEnding::None : RunEpoUpload(upload, guarded);
-  display.finish();
-  std::string reason;
-  if (ending == EpoEnding::None) {
-    // Ctrl-C, SIGTERM or silence: hand the receiver back to NMEA before leaving.
-    const EpoTurn turn = upload.abandon();
-    for (std::size_t i = 0; i < turn.writeCount; ++i) guarded.write(turn.writes[i]);
-    ending = EpoEnding::Abandoned;
-    reason = guarded.timedOut() ? "no answer from the receiver for " + secondsText(*silenceSec) : "interrupted";
-  }
-
-  const EpoEndingTexts texts = EpoEndingTextsFor(ending);
-  if (ending == EpoEnding::Completed) {
-    return WriteOut(std::string(texts.message) + "\n" + texts.labelText + "\n") ? kExitSuccess : kExitFailure;
-  }
-  WriteOut(std::string(texts.labelText) + "\n");
-  PrintError(std::string(texts.message) + (reason.empty() ? "" : " (" + reason + ")"));
   return kExitFailure;
 }

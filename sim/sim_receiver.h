@@ -143,6 +143,7 @@ class SimReceiver {
   std::string plugError_;
   bool plugged_ = false;
   std::int64_t unpluggedAtUs_ = -1;
+  std::int64_t unplugWaitSinceUs_ = -1;  // an unplug waits for the program to read the line
   int programOpens_ = 0;
   int programsHolding_ = 0;  // programs that have the port open now
   std::int64_t openedAtUs_ = -1;  // a program opened the port; the replay waits for its purge

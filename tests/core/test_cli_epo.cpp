@@ -15,6 +15,7 @@
 #include "agps/epo_download.h"
 #include "sim/binary_frame.h"
 #include "tests/core/test_cli_support.h"
+#include "tests/ftp_fixture.h"
 
 namespace {
 
@@ -217,7 +218,7 @@ TEST(CliEpoUpdate, DownloadedFileIsUploadedAndDeleted) {
   epotest::TempDir work;  // the program's working and temporary directory
   const Bytes content = epotest::MakeEpoBytes(kFileBytes);
   epotest::WriteBytes(served.file(kEpoFileName), content);
-  clitest::FtpServer server(served.path());
+  ftptest::FtpFixture server(served.path());
   ASSERT_GT(server.port(), 0) << "the FTP fixture (python3-pyftpdlib) did not start";
 
   clitest::Env env = sim.env();
@@ -240,7 +241,7 @@ TEST(CliEpoUpdate, FailedDownloadLeavesTheReceiverAlone) {
   ASSERT_TRUE(sim.started()) << sim.error();
   epotest::TempDir served;  // no MTK7d.EPO on the server
   epotest::TempDir work;
-  clitest::FtpServer server(served.path());
+  ftptest::FtpFixture server(served.path());
   ASSERT_GT(server.port(), 0) << "the FTP fixture (python3-pyftpdlib) did not start";
   clitest::Env env = sim.env();
   env.emplace_back("TMPDIR", work.path());
