@@ -216,6 +216,8 @@ void SimReceiver::servePlugRequest() {
       queue_.clear();  // made while unplugged: it never reached a line
       model_->powerCycle(nowUs / 1000);
       lineBaud_ = model_->baud();
+      // A new device node, as after a real replug: it starts at the receiver's rate again.
+      SetTerminalRate(slaveFd_, lineBaud_);
     }
     if (opened && !plugged_) closeTerminal();
     plugError_ = error;
