@@ -360,6 +360,10 @@ void SimReceiver::run() {
     // The terminal's descriptors change only on this thread, so they stay valid through the
     // poll; an unplugged receiver has none (poll skips negative ones).
     struct pollfd fds[3] = {{masterFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {openWatchFd_, POLLIN, 0}};
+    // The program's rate before the wait: bytes read after it were written at this rate or at
+    // the one set since (a program that writes and at once changes speed, as the EPO hand-back
+    // does, must not have its last command garbled by a race with this thread).
+    const std::uint32_t programBaudBefore = RatesOfTerminal(slaveFd_).output;
     if (::poll(fds, 3, timeoutMs) < 0 && errno != EINTR) break;
     if (fds[1].revents & POLLIN) {
       std::uint64_t count = 0;
@@ -385,11 +389,14 @@ void SimReceiver::run() {
         std::lock_guard<std::mutex> lock(mutex_);
         const std::int64_t nowUs = elapsedUs();
         if (options_.keepLogs) received_.push_back({nowUs / 1000, std::string(bytes)});
-        // The program sends at the rate it set; the receiver's UART reads at its own.
+        // The program sends at the rate it set; the receiver's UART reads at its own. Either
+        // rate of the program since the last look may have carried the bytes: they are read
+        // clean if one of them is the receiver's.
         const std::uint32_t programBaud = RatesOfTerminal(slaveFd_).output;
-        const std::string_view atReceiver = fromProgram_.read(bytes, programBaud, lineBaud_);
+        const std::uint32_t sentAt = programBaudBefore == lineBaud_ ? lineBaud_ : programBaud;
+        const std::string_view atReceiver = fromProgram_.read(bytes, sentAt, lineBaud_);
         if (options_.pace) {
-          inputFreeAtUs = std::max(nowUs, inputFreeAtUs) + lineTimeUs(bytes.size(), programBaud != 0 ? programBaud : lineBaud_);
+          inputFreeAtUs = std::max(nowUs, inputFreeAtUs) + lineTimeUs(bytes.size(), sentAt != 0 ? sentAt : lineBaud_);
           if (!atReceiver.empty()) incoming.push_back({inputFreeAtUs, std::string(atReceiver)});
         } else {
           for (OutChunk& c : model_->receive(atReceiver, nowUs / 1000)) queue_.push_back(std::move(c));

@@ -10,6 +10,8 @@
 // When they differ, each side reads the other's bytes as a UART at the wrong rate would
 // (sim/uart_garble.h): the program gets garbage, and its commands are not understood. The
 // terminal starts at the receiver's rate, so a program that sets no rate reads it clean.
+// Bytes from the program are read clean when its rate before the last wait or its rate now
+// is the receiver's: which of the two carried them cannot be told on a pseudo-terminal.
 // The slave side is also held open here, in raw mode, so the program can open and close it
 // any number of times without hang-ups. The slave is registered as "comN" in the port map
 // directory while the receiver runs.

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/baud_detect.h"
 #include "link/port_names.h"
 #include "link/serial_port.h"
 #include "sim/sim_arguments.h"
@@ -205,6 +206,56 @@ TEST(SimPty, AWrongRateGarblesBothWaysAndTheRightOneWorksAtOnce) {
   EXPECT_EQ(receiver.commands(), std::vector<std::string>{"PMTK605"}) << "the query at 115200 was not understood";
   EXPECT_EQ(receiver.receivedBytes(), query + query) << "both went on the line";
 }
+
+// Baud-rate detection against the simulated receiver at each rate of the window's speed
+// list: the rate is found, after exactly the rates before it in the order tried, and not a
+// byte reaches the receiver. A silent receiver: every rate tried, and the reason says so.
+struct DetectRow {
+  const char* legend;
+  std::uint32_t receiverBaud;  // 0: every output off, nothing on the line
+  int periodMs;
+};
+
+void PrintTo(const DetectRow& row, std::ostream* os) { *os << row.legend; }
+
+class SimDetectTest : public ::testing::TestWithParam<DetectRow> {};
+
+TEST_P(SimDetectTest, FindsTheRateWithoutWriting) {
+  const DetectRow& row = GetParam();
+  TempDir dir;
+  sim::SimOptions options = fastOptions(dir);
+  options.model.baud = row.receiverBaud != 0 ? row.receiverBaud : 9600;
+  options.model.periodMs = row.periodMs;
+  if (row.receiverBaud == 0) options.model.rates = {};
+  sim::SimReceiver receiver(options);
+  ASSERT_TRUE(receiver.start());
+  SerialPort port;
+  ASSERT_TRUE(port.open(receiver.slavePath()));
+  BaudDetectOptions detect;
+  if (row.receiverBaud == 0) detect.perRateMs = 300;  // silence looks the same at any bound
+  const BaudDetectResult found = DetectBaudRate(port, receiver.slavePath(), detect);
+  EXPECT_EQ(found.baud, row.receiverBaud);
+  const auto last = row.receiverBaud == 0 ? kDetectRates.end()
+                                          : std::find(kDetectRates.begin(), kDetectRates.end(), row.receiverBaud) + 1;
+  EXPECT_EQ(found.tried, std::vector<std::uint32_t>(kDetectRates.begin(), last));
+  if (row.receiverBaud == 0) {
+    EXPECT_FALSE(found.bytesArrived);
+    EXPECT_EQ(DetectFailure(found, "Com3").explanation,
+              "Nothing arrived from Com3 at 115200, 9600, 38400, 4800, 19200 or 14400 baud: the receiver is silent. "
+              "Check that it is powered and connected, and that this is its port.");
+  } else {
+    EXPECT_NE(found.received.find("$GP"), std::string::npos) << "what was read goes on to the reader";
+  }
+  EXPECT_EQ(receiver.receivedBytes(), "") << "detection only listens";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SpeedList, SimDetectTest,
+    ::testing::Values(DetectRow{"4800 at 1 Hz: the slowest rate, the bursts the bound is made for", 4800, 1000},
+                      DetectRow{"9600", 9600, 100}, DetectRow{"14400: the last rate tried", 14400, 100},
+                      DetectRow{"19200", 19200, 100}, DetectRow{"38400", 38400, 100},
+                      DetectRow{"115200: the first rate tried", 115200, 100},
+                      DetectRow{"silent receiver", 0, 100}));
 
 TEST(SimPty, ReplaysARealCaptureLineForLine) {
   std::ifstream file(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log", std::ios::binary);
