@@ -5,6 +5,7 @@
 
 #include "cli/cli_common.h"
 #include "commands/serial_command_port.h"
+#include "link/baud_detect.h"
 #include "link/port_names.h"
 #include "link/port_open.h"
 #include "link/reader_loop.h"
@@ -20,7 +21,9 @@ constexpr auto kReconnectPollInterval = std::chrono::milliseconds(100);
 
 std::unique_ptr<ReceiverLink> ReceiverLink::open(const std::string& portText, const std::string& baudText,
                                                  LinkError* error) {
-  PortOpenResult opened = OpenComPortSteps(portText, baudText, /*allowDevicePath=*/true);
+  const bool detect = baudText == kAutoBaudText;
+  const std::string openBaudText = detect ? std::to_string(kDetectRates.front()) : baudText;
+  PortOpenResult opened = OpenComPortSteps(portText, openBaudText, /*allowDevicePath=*/true);
   if (!opened.port) {
     *error = opened.error;
     return nullptr;
@@ -28,6 +31,8 @@ std::unique_ptr<ReceiverLink> ReceiverLink::open(const std::string& portText, co
   std::unique_ptr<ReceiverLink> link(new ReceiverLink());
   link->port_ = std::move(opened.port);
   link->devicePath_ = opened.devicePath;
+  link->baud_ = static_cast<std::uint32_t>(BaudOfText(openBaudText));
+  if (detect && !link->detectBaud(portText, error)) return nullptr;
   return link;
 }
 
@@ -48,9 +53,11 @@ std::unique_ptr<ReceiverLink> WaitForPort(const std::string& portText, const std
 void ReceiverLink::startReader() {
   if (reader_.joinable()) return;
   readerStop_ = false;
-  reader_ = std::thread([this] {
+  // What detection read goes to this reader only, never to a later one.
+  reader_ = std::thread([this, alreadyRead = std::move(readBeforeReader_)] {
     ReaderLoopStats stats = RunReaderLoop(
-        *port_, [this] { return readerStop_.load(); }, [this](std::string_view sentence) { deliver(sentence); });
+        *port_, [this] { return readerStop_.load(); }, [this](std::string_view sentence) { deliver(sentence); },
+        kQuietHandOverMs, alreadyRead);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       for (std::string& sentence : stats.heldBack) queue_.push_back(std::move(sentence));

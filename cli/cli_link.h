@@ -25,6 +25,9 @@
 
 class ReceiverLink;
 
+// The --baud value that asks for the receiver's rate to be found.
+inline constexpr const char* kAutoBaudText = "auto";
+
 // Waits until portText leads to a device that opens again (looked up afresh each time; with
 // fromMapEntry only through a port map entry, so the name never reaches another device) or a
 // stop is requested (null then).
@@ -35,7 +38,10 @@ class ReceiverLink {
   using Clock = std::chrono::steady_clock;
 
   // Opens portText ("Com3", or a device path) at baudText through the connect steps. On
-  // failure returns null and the failed step with its cause in *error.
+  // failure returns null and the failed step with its cause in *error. baudText "auto":
+  // the port, opened once, is listened to at the likely rates until the receiver's shows
+  // (link/baud_detect.h), which is then said on standard error; what was read meanwhile at
+  // that rate goes to the reader first.
   static std::unique_ptr<ReceiverLink> open(const std::string& portText, const std::string& baudText,
                                             LinkError* error);
   ~ReceiverLink();
@@ -62,13 +68,19 @@ class ReceiverLink {
 
   SerialPort& port() { return *port_; }
   const std::string& devicePath() const { return devicePath_; }
+  // The line speed in use: as given, or as found with "auto".
+  std::uint32_t baud() const { return baud_; }
 
  private:
   ReceiverLink() = default;
   void deliver(std::string_view sentence);
+  // The "auto" part of open(): finds and keeps the rate; false and *error when none shows.
+  bool detectBaud(const std::string& portText, LinkError* error);
 
   std::shared_ptr<SerialPort> port_;
   std::string devicePath_;
+  std::uint32_t baud_ = 0;
+  std::string readBeforeReader_;  // what detection read at the rate found
   std::thread reader_;
   std::atomic<bool> readerStop_{false};
   mutable std::mutex mutex_;

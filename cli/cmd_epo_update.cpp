@@ -269,7 +269,7 @@ const char* const kEpoUpdateHelp =
     "Updates the receiver's assisted-GPS (EPO) data, as the window's \"Update\" does: gets the\n"
     "EPO file, switches the receiver to binary output at 115200 baud, uploads the file packet\n"
     "by packet against the receiver's acknowledgements, then returns the receiver to NMEA\n"
-    "output at the rate of --baud.\n"
+    "output at the rate of --baud (with auto, at the rate found).\n"
     "\n"
     "The file: --file F uploads F, which belongs to you and is kept. Without --file,\n"
     "\"MTK7d.EPO\" is downloaded by FTP from --server, else from $TORVIKEL_EPO_SERVER, else\n"
@@ -289,7 +289,8 @@ const char* const kEpoUpdateHelp =
     "\n"
     "Options:\n"
     "  --port P          Com1 ... Com99 or a device path (default Com1)\n"
-    "  --baud B          the line speed of NMEA output, before and after (default 115200)\n"
+    "  --baud B          the line speed of NMEA output, before and after (default 115200;\n"
+    "                    auto: find it, see torvikel-cli --help)\n"
     "  --file F          upload this EPO file (60-byte records, at most 268800 bytes)\n"
     "  --server H[:P]    the EPO server to download from\n"
     "  --timeout SEC     the longest silence of the receiver during the upload (default 20)\n"
@@ -319,8 +320,8 @@ int RunEpoUpdate(const CliArgs& args) {
     PrintLinkError(linkError);
     return kExitFailure;
   }
-  // The connect steps accepted the rate, so it is a whole number above 0.
-  const auto nmeaBaud = static_cast<std::uint32_t>(BaudOfText(baudText));
+  // The rate the receiver talks at (given, or found with auto): it gets it back after the upload.
+  const std::uint32_t nmeaBaud = link->baud();
 
   EpoUpdateOptions options;
   std::optional<DownloadDirectory> downloads;

@@ -39,7 +39,7 @@ const char* const kLogHelp =
     "\n"
     "Options:\n"
     "  --port P      Com1 ... Com99 or a device path (default Com1)\n"
-    "  --baud B      line speed (default 115200)\n"
+    "  --baud B      line speed (default 115200; auto: find it, once)\n"
     "  --reconnect   wait for a receiver that went away, and log on when it is back\n"
     "\n"
     "Exit codes: 0 ended by Ctrl-C or SIGTERM with every sentence written, or by the reader\n"
@@ -67,6 +67,8 @@ int RunLog(const CliArgs& args) {
     PrintLinkError(linkError);
     return kExitFailure;
   }
+  // A receiver that comes back is the same receiver: it is looked for at the rate it had.
+  const std::string reconnectBaudText = std::to_string(link->baud());
   SentenceLog log;
   // Nothing received is dropped for a slow reader of FILE (a FIFO, a terminal): the log
   // waits for room as long as it takes, and only Ctrl-C or SIGTERM ends the wait.
@@ -123,7 +125,7 @@ int RunLog(const CliArgs& args) {
     link.reset();
     PrintError(lost->explanation + " Waiting for " + portText + " to come back; Ctrl-C ends.");
     const auto gapStart = std::chrono::steady_clock::now();
-    link = WaitForPort(portText, baudText, fromMapEntry);
+    link = WaitForPort(portText, reconnectBaudText, fromMapEntry);
     if (!link) {
       lost.reset();  // stopped while waiting: ended by the user, like any stop
       break;

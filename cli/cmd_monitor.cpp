@@ -154,7 +154,7 @@ const char* const kMonitorHelp =
     "\n"
     "Options:\n"
     "  --port P   Com1 ... Com99 or a device path (default Com1)\n"
-    "  --baud B   line speed (default 115200)\n"
+    "  --baud B   line speed (default 115200; auto: find it)\n"
     "  --json     JSON lines even on a terminal\n"
     "\n"
     "Exit codes: 0 ended by Ctrl-C or SIGTERM, or by the reader of standard output closing\n"
@@ -182,7 +182,7 @@ int RunMonitor(const CliArgs& args) {
   link->startReader();  // the reader runs before the first query goes out
   link->send(ConnectQueryCommands());
 
-  LiveScreen screen(portText, link->devicePath(), baudText);
+  LiveScreen screen(portText, link->devicePath(), std::to_string(link->baud()));
   if (!json) screen.begin();
   using Clock = ReceiverLink::Clock;
   Clock::time_point nextTick = Clock::now() + kFixTimerPeriod;

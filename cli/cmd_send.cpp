@@ -144,7 +144,7 @@ const char* const kSendHelp =
     "\n"
     "Options:\n"
     "  --port P       Com1 ... Com99 or a device path (default Com1)\n"
-    "  --baud B       line speed (default 115200)\n"
+    "  --baud B       line speed (default 115200; auto: find it)\n"
     "  --timeout SEC  how long to wait for the reply (default 3)\n"
     "\n"
     "Exit codes: 0 accepted, 1 refused, no reply, or the port could not be opened,\n"

@@ -22,7 +22,8 @@ int nextWaitMs(bool holdingCompleteSentence, int quietHandOverMs) {
 }  // namespace
 
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
-                              const std::function<void(std::string_view)>& deliver, int quietHandOverMs) {
+                              const std::function<void(std::string_view)>& deliver, int quietHandOverMs,
+                              std::string_view alreadyRead) {
   ReaderLoopStats stats;
   SentenceCutter cutter;
   static thread_local char buffer[kReadBufferSize];
@@ -39,6 +40,7 @@ ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& sto
     stats.lost = true;
     stats.lossErrorNumber = port.lastErrorNumber();
   };
+  cutter.feed(alreadyRead.data(), alreadyRead.size(), handOver);
   while (!stopRequested()) {
     int queued = port.bytesQueued();
     if (queued == 0) {

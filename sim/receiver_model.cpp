@@ -492,7 +492,11 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
         binaryParser_ = BinaryFrameParser{};
         uploadedRecords_.clear();
         modeAckAt_ = now + options_.binaryFirstAckDelayMs;
-        if (baud && *baud > 0) baud_ = static_cast<std::uint32_t>(*baud);
+        if (baud && *baud > 0) {
+          baud_ = static_cast<std::uint32_t>(*baud);
+          // The line changes speed too, once what is queued before the switch is out.
+          out.push_back({std::string(), 0, baud_, false});
+        }
       } else if (protocol == 0L && ack(kAckAccepted) && baud && *baud > 0) {
         out.back().baudAfter = static_cast<std::uint32_t>(*baud);
       }

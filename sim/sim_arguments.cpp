@@ -45,7 +45,9 @@ Port:
   --com N              register as comN (default 1; 0: do not register)
   --port-dir DIR       port map directory (default $TORVIKEL_PORT_DIR, else
                        ~/.config/torvikel/ports)
-  --baud N             line speed for pacing the output (default 115200); 10 bits a byte
+  --baud N             line speed for pacing the output (default 115200); 10 bits a byte.
+                       A program that sets another speed on the terminal reads garbage,
+                       and its commands are not understood, as on a real line
   --no-pace            do not pace the output at the line speed
   --record FILE        write every byte received from the program to FILE
   --unplug-after S     pull the receiver out S seconds after start: the terminal and the

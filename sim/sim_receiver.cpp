@@ -19,6 +19,7 @@
 #include <filesystem>
 
 #include "link/port_names.h"
+#include "sim/terminal_rate.h"
 
 namespace fs = std::filesystem;
 
@@ -59,6 +60,9 @@ bool SimReceiver::start(std::string* error) {
     return false;
   };
   errno = 0;
+  lineBaud_ = options_.model.baud;  // the terminal starts at the receiver's rate
+  toProgram_ = UartGarble(options_.model.seed * 2U + 1U);
+  fromProgram_ = UartGarble(options_.model.seed * 2U + 2U);
   if (!openTerminal(error)) {
     stop();
     return false;
@@ -109,6 +113,8 @@ bool SimReceiver::openTerminal(std::string* error) {
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   if (::tcsetattr(slaveFd_, TCSANOW, &tio) != 0) return fail("tcsetattr");
+  // At the receiver's rate, as if the last program to use the port had set it right.
+  if (!SetTerminalRate(slaveFd_, lineBaud_)) return fail("line speed");
   // Watched after our own open, so only the program's opens count.
   openWatchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (openWatchFd_ < 0 || ::inotify_add_watch(openWatchFd_, name, IN_OPEN | IN_CLOSE) < 0) return fail("inotify");
@@ -213,6 +219,8 @@ void SimReceiver::servePlugRequest() {
       queue_.clear();  // made while unplugged: it never reached a line
       model_->powerCycle(nowUs / 1000);
       lineBaud_ = model_->baud();
+      // A new device node, as after a real replug: it starts at the receiver's rate again.
+      SetTerminalRate(slaveFd_, lineBaud_);
     }
     if (opened && !plugged_) closeTerminal();
     plugError_ = error;
@@ -311,15 +319,17 @@ void SimReceiver::run() {
         if (nowUs < lineFreeAtUs_ + static_cast<std::int64_t>(front.gapBeforeMs) * 1000) break;
         if (unplugWaitSinceUs_ >= 0) break;  // being pulled out: nothing more goes on the line
         if (!front.bytes.empty() && masterFd_ >= 0) {  // unplugged: the output goes nowhere
-          const ssize_t n = ::write(masterFd_, front.bytes.data(), front.bytes.size());
+          // The program's UART reads the bytes at the rate the program set.
+          const std::string_view atProgram = toProgram_.read(front.bytes, lineBaud_, RatesOfTerminal(slaveFd_).input);
+          const ssize_t n = atProgram.empty() ? 0 : ::write(masterFd_, atProgram.data(), atProgram.size());
           // Whatever the terminal does not take is lost, as on a line nobody listens to.
           const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
-          if (options_.keepLogs) sent_.append(front.bytes, 0, written);
-          dropped_ += front.bytes.size() - written;
+          if (options_.keepLogs) sent_.append(atProgram.substr(0, written));
+          dropped_ += atProgram.size() - written;
           lastWriteUs_ = nowUs;
           lineFreeAtUs_ = options_.pace ? std::max(nowUs, lineFreeAtUs_) + lineTimeUs(front.bytes.size(), lineBaud_) : nowUs;
           // A full terminal (nobody reading) gets a rest instead of a busy retry loop.
-          if (written < front.bytes.size()) lineFreeAtUs_ = std::max(lineFreeAtUs_, nowUs + kFullLineBackoffUs);
+          if (written < atProgram.size()) lineFreeAtUs_ = std::max(lineFreeAtUs_, nowUs + kFullLineBackoffUs);
         }
         if (front.baudAfter != 0) lineBaud_ = front.baudAfter;
         queue_.pop_front();
@@ -358,6 +368,10 @@ void SimReceiver::run() {
     // The terminal's descriptors change only on this thread, so they stay valid through the
     // poll; an unplugged receiver has none (poll skips negative ones).
     struct pollfd fds[3] = {{masterFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {openWatchFd_, POLLIN, 0}};
+    // The program's rate before the wait: bytes read after it were written at this rate or at
+    // the one set since (a program that writes and at once changes speed, as the EPO hand-back
+    // does, must not have its last command garbled by a race with this thread).
+    const std::uint32_t programBaudBefore = RatesOfTerminal(slaveFd_).output;
     if (::poll(fds, 3, timeoutMs) < 0 && errno != EINTR) break;
     if (fds[1].revents & POLLIN) {
       std::uint64_t count = 0;
@@ -383,11 +397,17 @@ void SimReceiver::run() {
         std::lock_guard<std::mutex> lock(mutex_);
         const std::int64_t nowUs = elapsedUs();
         if (options_.keepLogs) received_.push_back({nowUs / 1000, std::string(bytes)});
+        // The program sends at the rate it set; the receiver's UART reads at its own. Either
+        // rate of the program since the last look may have carried the bytes: they are read
+        // clean if one of them is the receiver's.
+        const std::uint32_t programBaud = RatesOfTerminal(slaveFd_).output;
+        const std::uint32_t sentAt = programBaudBefore == lineBaud_ ? lineBaud_ : programBaud;
+        const std::string_view atReceiver = fromProgram_.read(bytes, sentAt, lineBaud_);
         if (options_.pace) {
-          inputFreeAtUs = std::max(nowUs, inputFreeAtUs) + lineTimeUs(bytes.size(), lineBaud_);
-          incoming.push_back({inputFreeAtUs, std::string(bytes)});
+          inputFreeAtUs = std::max(nowUs, inputFreeAtUs) + lineTimeUs(bytes.size(), sentAt != 0 ? sentAt : lineBaud_);
+          if (!atReceiver.empty()) incoming.push_back({inputFreeAtUs, std::string(atReceiver)});
         } else {
-          for (OutChunk& c : model_->receive(bytes, nowUs / 1000)) queue_.push_back(std::move(c));
+          for (OutChunk& c : model_->receive(atReceiver, nowUs / 1000)) queue_.push_back(std::move(c));
         }
       }
     }

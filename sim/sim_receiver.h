@@ -5,6 +5,13 @@
 // Input is paced the same way: bytes from the program reach the receiver no earlier than
 // their line time after the bytes before them, so a reply never comes back before the
 // command's last byte could have crossed the line.
+// The line has a speed at each end: the receiver's own rate, and the rate the program set on
+// the terminal (read here before every write and every read, so a change shows at once).
+// When they differ, each side reads the other's bytes as a UART at the wrong rate would
+// (sim/uart_garble.h): the program gets garbage, and its commands are not understood. The
+// terminal starts at the receiver's rate, so a program that sets no rate reads it clean.
+// Bytes from the program are read clean when its rate before the last wait or its rate now
+// is the receiver's: which of the two carried them cannot be told on a pseudo-terminal.
 // The slave side is also held open here, in raw mode, so the program can open and close it
 // any number of times without hang-ups. The slave is registered as "comN" in the port map
 // directory while the receiver runs.
@@ -31,6 +38,7 @@
 #include <vector>
 
 #include "sim/receiver_model.h"
+#include "sim/uart_garble.h"
 
 namespace sim {
 
@@ -81,10 +89,12 @@ class SimReceiver {
   // Opens of the port by programs since start (not counting the receiver's own).
   int programOpens() const;
 
-  // What the program wrote.
+  // What the program wrote, as it went on the line (the receiver's UART may have read it
+  // otherwise: commands() says what it understood).
   std::vector<ReceivedChunk> received() const;
   std::string receivedBytes() const;
-  // What went on the line towards the program (after faults, without dropped output).
+  // What reached the program (after faults, as the program's UART read it at its rate,
+  // without dropped output).
   std::string sentBytes() const;
   // Bytes the terminal did not take (nobody read it and it was full).
   std::size_t droppedBytes() const;
@@ -127,6 +137,9 @@ class SimReceiver {
   std::size_t dropped_ = 0;
   std::int64_t lineFreeAtUs_ = 0;
   std::uint32_t lineBaud_ = 115200;
+  // The two UARTs at the ends of the line, for when the program's rate is not the receiver's.
+  UartGarble toProgram_{1};
+  UartGarble fromProgram_{2};
 
   int masterFd_ = -1;
   int slaveFd_ = -1;

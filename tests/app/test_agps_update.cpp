@@ -137,7 +137,9 @@ class AgpsUpdateTest : public QObject {
     const epotest::Bytes content = epotest::MakeEpoBytes(kSevenDayBytes);
     EpoServer server(content);
     QVERIFY(server.running());
-    WindowFixture fx;
+    sim::SimOptions options = WindowFixture::DefaultSimOptions();
+    options.model.baud = 38400;  // the window talks at the receiver's rate
+    WindowFixture fx(options);
     std::string error;
     QVERIFY2(fx.start(&error), error.c_str());
     TForm1& f = fx.form();
@@ -223,6 +225,7 @@ class AgpsUpdateTest : public QObject {
     QVERIFY(server.running());
     sim::SimOptions options = WindowFixture::DefaultSimOptions();
     options.comNumber = c.comNumber;
+    options.model.baud = static_cast<std::uint32_t>(c.speed.toUInt());  // the window talks at the receiver's rate
     c.faults(options.model.binaryFaults);
     WindowFixture fx(options);
     QVERIFY(fx.start());

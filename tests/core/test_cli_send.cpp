@@ -194,8 +194,9 @@ TEST_P(CliSendFailureTest, EndsWithOneAndOneLine) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(Contains(result.err, fill(row.message))) << result.err;
   EXPECT_TRUE(OneLine(result.err)) << result.err;
-  if (row.adjust == nullptr) {
-    // The rows without a receiver fault fail before the port is open.
+  if (row.adjust == nullptr || Contains(result.err, "Baud rate not found.")) {
+    // The rows without a receiver fault, and a detection that found nothing, end before
+    // anything is sent.
     EXPECT_EQ(sim.receiver().receivedBytes(), "") << "nothing reached the receiver";
   }
 }
@@ -230,6 +231,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "Open ComPort failed. /dev/null is not a serial device."},
         FailureRow{"port name in capitals", {}, {"--port", "COM4", "version"}, "Com Port Error!"},
         FailureRow{"speed that is no number", {}, {"--port", "Com4", "--baud", "fast", "version"}, "Error baud rate."},
+        FailureRow{"--baud auto on a receiver that sends nothing: every rate tried, nothing written",
+                   OutputOff, {"--port", "Com4", "--baud", "auto", "version"},
+                   "Baud rate not found. Nothing arrived from Com4 ({device}) at 115200, 9600, 38400, 4800, 19200 or "
+                   "14400 baud: the receiver is silent."},
         FailureRow{"output rates refused (flag 2)",
                    [](sim::SimOptions& o) { o.model.ackFlagFor[314] = 2; },
                    {"--port", "Com4", "rates", "1", "1", "1", "1", "1", "1", "0", "0"},
@@ -250,6 +255,24 @@ INSTANTIATE_TEST_SUITE_P(
                    [](sim::SimOptions& o) { o.model.startupMessage = false; },
                    {"--port", "Com4", "--timeout", "0.5", "hot"},
                    "no reply from the receiver within 0.5 s"}));
+
+// A receiver at 19200 that the user has not told the rate of: ports --probe names it and
+// writes nothing; --baud auto says it on standard error and then talks at it.
+TEST(CliSend, ProbeAndAutoFindTheRateAndProbeWritesNothing) {
+  SimFixture sim([](sim::SimOptions& o) { o.model.baud = 19200; });
+  ASSERT_TRUE(sim.started()) << sim.error();
+  const std::string device = sim.receiver().slavePath();
+  const CliResult probed = RunCli({"ports", "--probe", SimFixture::kPortText, "Com9"}, sim.env());
+  EXPECT_EQ(probed.exitCode, 0) << probed.err;
+  EXPECT_TRUE(Contains(probed.out, "Com4    " + device + "  ")) << probed.out;
+  EXPECT_TRUE(Contains(probed.out, "  talks at 19200 baud\nCom9    -    There is no port map entry com9")) << probed.out;
+  EXPECT_EQ(sim.receiver().receivedBytes(), "") << "probing only listens";
+
+  const CliResult sent = RunCli({"send", "--port", SimFixture::kPortText, "--baud", "auto", "version"}, sim.env());
+  EXPECT_EQ(sent.exitCode, 0) << sent.err;
+  EXPECT_EQ(sent.err, "torvikel-cli: Com4 (" + device + ") talks at 19200 baud\n");
+  EXPECT_TRUE(Contains(sent.out, "firmware AXN_1.30")) << sent.out;
+}
 
 // A receiver that does not answer at all: a pseudo-terminal nobody speaks on.
 TEST(CliSend, SilentReceiverEndsAfterTheTimeout) {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "link/baud_detect.h"
 #include "link/port_names.h"
 #include "link/serial_port.h"
 #include "sim/sim_arguments.h"
@@ -174,6 +175,86 @@ TEST(SimPty, CommandsAreAnsweredAndRecordedByteForByte) {
   recorded << file.rdbuf();
   EXPECT_EQ(recorded.str(), written);
 }
+
+// A receiver at 9600 and a program that set 115200: it reads bytes but no sentence, and its
+// command is not understood; the moment it sets 9600 both work, with no reopen.
+TEST(SimPty, AWrongRateGarblesBothWaysAndTheRightOneWorksAtOnce) {
+  TempDir dir;
+  sim::SimOptions options = fastOptions(dir);
+  options.model.baud = 9600;
+  options.model.periodMs = 1000;  // bursts that leave the line room for a reply
+  sim::SimReceiver receiver(options);
+  ASSERT_TRUE(receiver.start());
+  SerialPort port;
+  ASSERT_TRUE(port.open(receiver.slavePath()));
+  ASSERT_TRUE(port.setState(LineState{115200}));
+  ASSERT_TRUE(port.purge());
+  const std::string query = "$PMTK605*31\r\n";
+  ASSERT_EQ(port.write(query.data(), query.size()), 13);
+  // Most of a burst as the wrong rate reads it.
+  const std::string garbled = readUntil(port, [](const std::string& s) { return s.size() >= 300; });
+  EXPECT_GE(garbled.size(), 300u);
+  EXPECT_TRUE(simtest::bodiesOf(garbled).empty()) << garbled;
+
+  ASSERT_TRUE(port.setState(LineState{9600}));
+  ASSERT_TRUE(port.purge());
+  ASSERT_EQ(port.write(query.data(), query.size()), 13);
+  const std::string in = readUntil(port, [](const std::string& s) { return contains(s, "$PMTK705,"); });
+  EXPECT_TRUE(contains(in, "$PMTK705,"));
+  EXPECT_GT(simtest::bodiesOf(in).size(), 1u);
+  EXPECT_EQ(receiver.commands(), std::vector<std::string>{"PMTK605"}) << "the query at 115200 was not understood";
+  EXPECT_EQ(receiver.receivedBytes(), query + query) << "both went on the line";
+}
+
+// Baud-rate detection against the simulated receiver at each rate of the window's speed
+// list: the rate is found, after exactly the rates before it in the order tried, and not a
+// byte reaches the receiver. A silent receiver: every rate tried, and the reason says so.
+struct DetectRow {
+  const char* legend;
+  std::uint32_t receiverBaud;  // 0: every output off, nothing on the line
+  int periodMs;
+};
+
+void PrintTo(const DetectRow& row, std::ostream* os) { *os << row.legend; }
+
+class SimDetectTest : public ::testing::TestWithParam<DetectRow> {};
+
+TEST_P(SimDetectTest, FindsTheRateWithoutWriting) {
+  const DetectRow& row = GetParam();
+  TempDir dir;
+  sim::SimOptions options = fastOptions(dir);
+  options.model.baud = row.receiverBaud != 0 ? row.receiverBaud : 9600;
+  options.model.periodMs = row.periodMs;
+  if (row.receiverBaud == 0) options.model.rates = {};
+  sim::SimReceiver receiver(options);
+  ASSERT_TRUE(receiver.start());
+  SerialPort port;
+  ASSERT_TRUE(port.open(receiver.slavePath()));
+  BaudDetectOptions detect;
+  if (row.receiverBaud == 0) detect.perRateMs = 300;  // silence looks the same at any bound
+  const BaudDetectResult found = DetectBaudRate(port, receiver.slavePath(), detect);
+  EXPECT_EQ(found.baud, row.receiverBaud);
+  const auto last = row.receiverBaud == 0 ? kDetectRates.end()
+                                          : std::find(kDetectRates.begin(), kDetectRates.end(), row.receiverBaud) + 1;
+  EXPECT_EQ(found.tried, std::vector<std::uint32_t>(kDetectRates.begin(), last));
+  if (row.receiverBaud == 0) {
+    EXPECT_FALSE(found.bytesArrived);
+    EXPECT_EQ(DetectFailure(found, "Com3").explanation,
+              "Nothing arrived from Com3 at 115200, 9600, 38400, 4800, 19200 or 14400 baud: the receiver is silent. "
+              "Check that it is powered and connected, and that this is its port.");
+  } else {
+    EXPECT_NE(found.received.find("$GP"), std::string::npos) << "what was read goes on to the reader";
+  }
+  EXPECT_EQ(receiver.receivedBytes(), "") << "detection only listens";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SpeedList, SimDetectTest,
+    ::testing::Values(DetectRow{"4800 at 1 Hz: the slowest rate, the bursts the bound is made for", 4800, 1000},
+                      DetectRow{"9600", 9600, 100}, DetectRow{"14400: the last rate tried", 14400, 100},
+                      DetectRow{"19200", 19200, 100}, DetectRow{"38400", 38400, 100},
+                      DetectRow{"115200: the first rate tried", 115200, 100},
+                      DetectRow{"silent receiver", 0, 100}));
 
 TEST(SimPty, ReplaysARealCaptureLineForLine) {
   std::ifstream file(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log", std::ios::binary);

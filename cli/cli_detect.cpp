@@ -1,0 +1,59 @@
+// Detection for --baud auto and ports --probe: the core's decision, said in one line.
+//
+// Thread rule: see cli_detect.h.
+#include "cli/cli_detect.h"
+
+#include "cli/cli_common.h"
+#include "cli/cli_link.h"
+#include "link/baud_detect.h"
+#include "link/port_open.h"
+
+namespace {
+
+BaudDetectOptions detectOptions() {
+  BaudDetectOptions options;
+  options.stopRequested = [] { return StopRequested().load(); };
+  return options;
+}
+
+}  // namespace
+
+std::string PortDisplayName(const std::string& portText, const std::string& devicePath) {
+  return portText == devicePath ? devicePath : portText + " (" + devicePath + ")";
+}
+
+bool ReceiverLink::detectBaud(const std::string& portText, LinkError* error) {
+  const std::string name = PortDisplayName(portText, devicePath_);
+  BaudDetectResult found = DetectBaudRate(*port_, devicePath_, detectOptions());
+  if (found.baud == 0) {
+    *error = DetectFailure(found, name);
+    return false;
+  }
+  baud_ = found.baud;
+  readBeforeReader_ = std::move(found.received);
+  PrintError(name + " talks at " + std::to_string(baud_) + " baud");
+  return true;
+}
+
+ProbeOutcome ProbePort(const std::string& portText) {
+  ProbeOutcome outcome;
+  // Opened as --baud auto opens it: the connect steps set a speed and purge, neither of
+  // which puts a byte on the line.
+  PortOpenResult opened = OpenComPortSteps(portText, std::to_string(kDetectRates.front()), /*allowDevicePath=*/true);
+  if (!opened.port) {
+    outcome.text = opened.error.explanation.empty() ? opened.error.message : opened.error.explanation;
+    return outcome;
+  }
+  const BaudDetectResult found = DetectBaudRate(*opened.port, opened.devicePath, detectOptions());
+  if (found.baud != 0) {
+    outcome.baud = found.baud;
+    outcome.text = std::to_string(found.baud) + " baud";
+  } else if (found.error.failed()) {
+    outcome.text = found.error.explanation.empty() ? found.error.message : found.error.explanation;
+  } else if (found.stopped) {
+    outcome.text = "stopped";
+  } else {
+    outcome.text = found.bytesArrived ? "bytes, but no NMEA at any rate" : "silent";
+  }
+  return outcome;
+}
