@@ -20,7 +20,8 @@ constexpr auto kReconnectPollInterval = std::chrono::milliseconds(100);
 
 std::unique_ptr<ReceiverLink> ReceiverLink::open(const std::string& portText, const std::string& baudText,
                                                  LinkError* error) {
-  PortOpenResult opened = OpenComPortSteps(portText, baudText, /*allowDevicePath=*/true);
+  // Ctrl-C cuts a network receiver's connect short.
+  PortOpenResult opened = OpenComPortSteps(portText, baudText, /*allowDevicePath=*/true, [] { return StopRequested().load(); });
   if (!opened.port) {
     *error = opened.error;
     return nullptr;

@@ -23,6 +23,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_common.h"
 #include "cli/cli_link.h"
+#include "link/network_source.h"
 #include "link/port_open.h"
 
 namespace {
@@ -263,6 +264,12 @@ int RunEpoUpdate(const CliArgs& args) {
   std::unique_ptr<ReceiverLink> link = ReceiverLink::open(parsed->value("--port", kDefaultPortText), baudText, &linkError);
   if (!link) {
     PrintLinkError(linkError);
+    return kExitFailure;
+  }
+  // The update switches the line's speed, which a network receiver does not have; nothing is
+  // downloaded or sent.
+  if (link->port().isNetwork()) {
+    PrintError(EpoNetworkRefusal(link->devicePath()));
     return kExitFailure;
   }
   // The connect steps accepted the rate, so it is a whole number above 0.
