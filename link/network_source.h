@@ -38,8 +38,8 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view text, std::st
 // What the port list shows for a network receiver ("network, the speed does not apply").
 std::string NetworkDescription(std::string_view text);
 
-// Why a command (readOnlyRefusal) or the EPO update (epoRefusal) is not sent over a network
-// receiver: one line each, the same in the window and the command-line tool.
+// Why a command (through gpsd) or the EPO update (over any network receiver) is not sent:
+// one line each, the same in the window and the command-line tool.
 std::string ReadOnlyRefusal(const std::string& portName);
 std::string EpoNetworkRefusal(const std::string& portName);
 
