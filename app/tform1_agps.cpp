@@ -19,6 +19,7 @@
 #include "agps/epo_packets.h"
 #include "app/message_box.h"
 #include "app/tform1.h"
+#include "link/network_source.h"
 #include "link/port_open.h"
 
 namespace {
@@ -67,6 +68,11 @@ void TForm1::Button3Click() {
 
   if (Button1->text() == QLatin1String("On")) {
     ShowMessageBox(QStringLiteral("Warning"), QStringLiteral("No connected."), BoxButtons::Ok, BoxIcon::Warning);
+    return;
+  }
+  // The update switches the line's speed, which a network receiver does not have.
+  if (comHandle && comHandle->isNetwork()) {
+    ShowErrorBox(QStringLiteral("EPO update not started."), QString::fromStdString(EpoNetworkRefusal(comDevicePath)));
     return;
   }
   Button3->setEnabled(false);

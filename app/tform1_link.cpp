@@ -14,6 +14,7 @@
 #include "app/message_box.h"
 #include "app/tform1.h"
 #include "commands/serial_command_port.h"
+#include "link/network_source.h"
 #include "link/port_open.h"
 
 namespace {
@@ -87,7 +88,8 @@ void TForm1::OpenComPort() {
   comHandle = std::move(opened.port);
   comDevicePath = opened.devicePath;
   StartReader();  // the reader runs before the first query goes out
-  SendCommands(ConnectQueryCommands());
+  // Through gpsd nothing may be written; the queries are simply left out, without a box.
+  if (!comHandle->isReadOnly()) SendCommands(ConnectQueryCommands());
 }
 
 void TForm1::ShowConnectError(const LinkError& error) {
@@ -170,6 +172,10 @@ void TForm1::StopReader() {
 
 void TForm1::SendCommands(const CommandSequence& sequence) {
   if (!comHandle) return;
+  if (comHandle->isReadOnly()) {
+    ShowErrorBox(QStringLiteral("Command not sent."), QString::fromStdString(ReadOnlyRefusal(comDevicePath)));
+    return;
+  }
   SerialCommandPort port(*comHandle);
   RunCommandSequence(port, sequence);
 }

@@ -23,7 +23,9 @@ std::unique_ptr<ReceiverLink> ReceiverLink::open(const std::string& portText, co
                                                  LinkError* error) {
   const bool detect = baudText == kAutoBaudText;
   const std::string openBaudText = detect ? std::to_string(kDetectRates.front()) : baudText;
-  PortOpenResult opened = OpenComPortSteps(portText, openBaudText, /*allowDevicePath=*/true);
+  // Ctrl-C cuts a network receiver's connect short.
+  PortOpenResult opened =
+      OpenComPortSteps(portText, openBaudText, /*allowDevicePath=*/true, [] { return StopRequested().load(); });
   if (!opened.port) {
     *error = opened.error;
     return nullptr;
@@ -32,7 +34,8 @@ std::unique_ptr<ReceiverLink> ReceiverLink::open(const std::string& portText, co
   link->port_ = std::move(opened.port);
   link->devicePath_ = opened.devicePath;
   link->baud_ = static_cast<std::uint32_t>(BaudOfText(openBaudText));
-  if (detect && !link->detectBaud(portText, error)) return nullptr;
+  // A network receiver has no line speed to find.
+  if (detect && !link->port_->isNetwork() && !link->detectBaud(portText, error)) return nullptr;
   return link;
 }
 

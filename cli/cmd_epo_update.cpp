@@ -28,6 +28,7 @@
 #include "commands/nmea_session.h"
 #include "commands/pmtk_replies.h"
 #include "commands/receiver_commands.h"
+#include "link/network_source.h"
 #include "link/port_open.h"
 
 namespace {
@@ -318,6 +319,12 @@ int RunEpoUpdate(const CliArgs& args) {
   std::unique_ptr<ReceiverLink> link = ReceiverLink::open(parsed->value("--port", kDefaultPortText), baudText, &linkError);
   if (!link) {
     PrintLinkError(linkError);
+    return kExitFailure;
+  }
+  // The update switches the line's speed, which a network receiver does not have; nothing is
+  // downloaded or sent.
+  if (link->port().isNetwork()) {
+    PrintError(EpoNetworkRefusal(link->devicePath()));
     return kExitFailure;
   }
   // The rate the receiver talks at (given, or found with auto): it gets it back after the upload.

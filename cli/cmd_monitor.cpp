@@ -180,7 +180,7 @@ int RunMonitor(const CliArgs& args) {
   NmeaSession session;
   session.state.fixTimerSeconds = 0;
   link->startReader();  // the reader runs before the first query goes out
-  link->send(ConnectQueryCommands());
+  if (!link->port().isReadOnly()) link->send(ConnectQueryCommands());  // nothing is written through gpsd
 
   LiveScreen screen(portText, link->devicePath(), std::to_string(link->baud()));
   if (!json) screen.begin();

@@ -19,6 +19,7 @@
 #include "commands/pmtk_replies.h"
 #include "commands/receiver_commands.h"
 #include "commands/nmea_session.h"
+#include "link/network_source.h"
 #include "link/number_text.h"
 
 namespace {
@@ -182,6 +183,10 @@ int RunSend(const CliArgs& args) {
       ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &linkError);
   if (!link) {
     PrintLinkError(linkError);
+    return kExitFailure;
+  }
+  if (link->port().isReadOnly()) {  // before anything is written
+    PrintError(ReadOnlyRefusal(link->devicePath()));
     return kExitFailure;
   }
   link->startReader();  // replies that come during the sequence's pauses are kept

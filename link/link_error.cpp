@@ -139,7 +139,12 @@ LinkError LinkLost(const std::string& devicePath, int errorNumber) {
   // A hang-up, the end of the stream, and the errors of a device that is gone all mean the
   // same to the user.
   const bool removed = errorNumber == 0 || errorNumber == EIO || errorNumber == ENODEV || errorNumber == ENXIO;
-  const std::string why = removed ? std::string("device removed") : std::strerror(errorNumber);
+  // A network receiver's end of the stream is its peer closing the connection; a device that
+  // its gpsd reports gone is removed as a local one is.
+  const bool network = devicePath.find("://") != std::string::npos;
+  const std::string why = network && errorNumber == 0 ? std::string("connection closed")
+                          : removed                  ? std::string("device removed")
+                                                     : std::strerror(errorNumber);
   error.detail = why;
   error.explanation = "Receiver lost: " + devicePath + " (" + why + ").";
   return error;

@@ -19,6 +19,9 @@ enum class LinkCause {
   BadBaudRate,  // the speed is 0, no number, or none the driver takes
   BadMapEntry,  // the port map entry for ComN is empty, unreadable, a directory or a loop
   Lost,         // the open device went away: unplugged, hung up, or failing with EIO
+  HostNotFound, // a network receiver's host name does not resolve
+  Refused,      // nothing listens at a network receiver's address
+  TimedOut,     // a network receiver's host does not answer in time
   Other,        // any other errno
 };
 
@@ -44,7 +47,8 @@ std::string ExplainDeviceFailure(LinkCause cause, const std::string& devicePath,
                                  const std::string& detail);
 
 // The open device went away while in use: the error, with its one-line text
-// "Receiver lost: /dev/ttyUSB0 (device removed)." as the explanation.
+// "Receiver lost: /dev/ttyUSB0 (device removed)." as the explanation; for a network receiver
+// "Receiver lost: tcp://roof.local:4001 (connection closed).".
 LinkError LinkLost(const std::string& devicePath, int errorNumber);
 
 // Another program holding a device open: "gpsd, pid 812" for the one holding our lock, else

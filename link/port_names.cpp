@@ -21,6 +21,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "link/network_source.h"
 #include "link/number_text.h"
 
 namespace fs = std::filesystem;
@@ -141,6 +142,11 @@ EntryLookup lookUpEntry(const fs::path& entry) {
       lookup.problem = "The port map entry " + entry.string() + " is a loop of symbolic links.";
       return lookup;
     }
+    // A link may hold a network receiver's address (ln -s tcp://roof.local:4001 com3) as well.
+    if (IsNetworkPortName(target.string())) {
+      lookup.target = target.string();
+      return lookup;
+    }
     if (target.is_relative()) target = entry.parent_path() / target;
     lookup.target = target.lexically_normal().string();
     return lookup;
@@ -194,6 +200,7 @@ class Detection {
 
 // What a device path is, for a port map entry's description.
 std::string describeDevice(const PortRoots& roots, Detection& detection, const std::string& devicePath) {
+  if (IsNetworkPortName(devicePath)) return NetworkDescription(devicePath);
   for (const DetectedPort& port : detection.ports()) {
     if (samePath(port.devicePath, devicePath)) return port.description;
   }
@@ -293,7 +300,7 @@ ResolvedPort resolveComPort(const PortRoots& roots, Detection& detection, int n)
 
 ResolvedPort ResolvePortIn(const PortRoots& roots, const std::string& portText, bool allowDevicePath) {
   Detection detection(roots);
-  if (allowDevicePath && !portText.empty() && portText.front() == '/') {
+  if (allowDevicePath && !portText.empty() && (portText.front() == '/' || IsNetworkPortName(portText))) {
     ResolvedPort port;
     port.devicePath = portText;
     port.description = describeDevice(roots, detection, portText);
@@ -304,7 +311,8 @@ ResolvedPort ResolvePortIn(const PortRoots& roots, const std::string& portText, 
     ResolvedPort port;
     port.cause = LinkCause::BadPortName;
     port.problem = "\"" + portText + "\" is no port name: use Com1 ... Com99" +
-                   (allowDevicePath ? std::string(" or a device path such as /dev/ttyUSB0.") : std::string("."));
+                   (allowDevicePath ? std::string(", a device path such as /dev/ttyUSB0, tcp://HOST:PORT or gpsd://HOST[:PORT][/DEVICE].")
+                                   : std::string("."));
     return port;
   }
   return resolveComPort(roots, detection, *n);

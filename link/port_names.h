@@ -3,7 +3,8 @@
 //
 // Resolution of ComN: first the port map directory (TORVIKEL_PORT_DIR, else
 // ~/.config/torvikel/ports), whose entry "comN" is a symlink to the device or a file
-// holding its path; otherwise the N-th serial port detected, in a stable order: USB and ACM
+// holding its path (a device, or a network receiver: tcp://host:port, gpsd://host/device);
+// otherwise the N-th serial port detected, in a stable order: USB and ACM
 // devices, then Bluetooth rfcomm, then on-board ports that exist in hardware.
 // An entry is the user's explicit choice: one that is empty, unreadable, a directory or a
 // loop is an error that names it, never a reason to hand ComN to a detected device (a

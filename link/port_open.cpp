@@ -3,6 +3,7 @@
 // Thread rule: any thread; the port is not shared until it is returned.
 #include "link/port_open.h"
 
+#include "link/network_source.h"
 #include "link/number_text.h"
 #include "link/port_names.h"
 
@@ -38,10 +39,11 @@ long BaudOfText(const std::string& text) {
   return WholeDecimalOf(std::string_view(text.c_str())).value_or(0);
 }
 
-PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& baudText, bool allowDevicePath) {
+PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& baudText, bool allowDevicePath,
+                                const std::function<bool()>& cancelled) {
   PortOpenResult result;
   // "Com" and a number as the box's text begins; no device prefix may stand before it.
-  const bool devicePath = allowDevicePath && !portText.empty() && portText[0] == '/';
+  const bool devicePath = allowDevicePath && !portText.empty() && (portText[0] == '/' || IsNetworkPortName(portText));
   if (!devicePath && !(portText.starts_with("Com") && ComNumberOf(portText))) {
     result.error = StepFailed("Com Port Error!", LinkCause::BadPortName, {},
                               "\"" + portText + "\" is no port name: choose Com1 ... Com99.");
@@ -56,6 +58,18 @@ PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& 
   // The port lives in a local until every step has passed: a failure destroys it, which
   // closes it before the caller shows the message.
   auto port = std::make_shared<SerialPort>();
+  if (IsNetworkPortName(device)) {
+    // A socket has no line to set up: the connect is the whole of opening it.
+    result.error = port->openNetwork(device, kNetworkConnectTimeoutMs, cancelled);
+    if (result.error.failed()) {
+      if (!resolved.mapEntry.empty()) result.error.explanation += " (port map entry " + resolved.mapEntry + ")";
+      return result;
+    }
+    port->setTimeouts(500, 100);
+    result.port = std::move(port);
+    result.devicePath = device;
+    return result;
+  }
   if (!port->open(device)) {
     result.error = PortFailed("Open ComPort failed.", resolved, *port);
     return result;
@@ -104,6 +118,11 @@ PortOpenResult ReopenPortAtBaud(const std::string& portText, int selectedIndex, 
   const ResolvedPort resolved = ResolvePort(name, /*allowDevicePath=*/true);
   if (!resolved.devicePath) {
     result.error = NameFailed("Open ComPort failed.", resolved);
+    return result;
+  }
+  if (IsNetworkPortName(*resolved.devicePath)) {  // no speed to set on a network link
+    result.error = StepFailed("Open ComPort failed.", LinkCause::NotSerial, *resolved.devicePath,
+                              EpoNetworkRefusal(*resolved.devicePath));
     return result;
   }
   auto port = std::make_shared<SerialPort>();

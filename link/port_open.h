@@ -5,6 +5,7 @@
 // Thread rule: any thread; the returned port is not yet shared with another thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,10 +23,13 @@ struct PortOpenResult {
   std::string devicePath;   // the device opened
 };
 
-// portText as typed in the port box ("Com5", "Com12"); a device path ("/dev/ttyUSB0") is
-// accepted too when allowDevicePath is set (the command-line tool's --port).
+// portText as typed in the port box ("Com5", "Com12"); a device path ("/dev/ttyUSB0") or a
+// network receiver's address is accepted too when allowDevicePath is set (the command-line
+// tool's --port). A name that leads to a network receiver connects instead (bounded in time;
+// cancelled() is asked while it waits): the steps that set the line do not apply to it and
+// the speed text is not looked at.
 PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& baudText,
-                                bool allowDevicePath = false);
+                                bool allowDevicePath = false, const std::function<bool()>& cancelled = {});
 
 // The speed box's text as a whole number, 0 when it is not one (leading blanks and a sign
 // allowed, nothing after the digits).

@@ -1,6 +1,8 @@
 // POSIX serial layer: gives the program the port operations it was designed around (an
 // exclusive open, total read and write time-outs, line state, purge, bytes queued) on Linux
-// tty devices and pseudo-terminals. The descriptor is always non-blocking; the time-outs are
+// tty devices and pseudo-terminals, and the same operations on a socket to a receiver on the
+// network. A socket's bytes pass through an inbox of our own (gpsd's JSON lines are taken out
+// there), so for a socket "bytes queued" counts the inbox and the end of the stream is known. The descriptor is always non-blocking; the time-outs are
 // made with poll(), so no call blocks longer than its time-out, and a reader waiting in
 // waitReadable() costs no CPU and wakes at once on data or on interrupt().
 //
@@ -18,14 +20,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
+
+#include "link/network_source.h"
 
 namespace {
 
@@ -63,6 +70,14 @@ std::uint32_t rateOfCode(unsigned code) {
 struct SerialPort::Impl {
   int fd = -1;
   int wakeFd = -1;  // eventfd signalled by interrupt()
+  // A network receiver: the reading side's own state (reader thread only, as the reads are).
+  bool network = false;
+  bool readOnly = false;
+  bool gpsd = false;
+  std::string inbox;        // received, filtered, not yet read
+  bool peerEnded = false;   // nothing more will come: closed, reset, or the device gone
+  int peerErrno = 0;        // 0: closed in order
+  GpsdLineFilter filter;
   int readTotalMs = kDefaultReadTotalMs;
   int writeTotalMs = kDefaultWriteTotalMs;
   mutable std::mutex errorMutex;
@@ -78,6 +93,36 @@ struct SerialPort::Impl {
     std::lock_guard<std::mutex> lock(errorMutex);
     error = what;
     errorNumber = 0;
+  }
+  // A socket: takes what has arrived (one read, never waiting) into the inbox.
+  void pull() {
+    if (peerEnded) return;
+    char buffer[65536];
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0) {
+      if (gpsd) {
+        filter.feed(buffer, static_cast<std::size_t>(n), inbox);
+        if (filter.deviceGone()) endStream(ENODEV);
+      } else {
+        inbox.append(buffer, static_cast<std::size_t>(n));
+      }
+    } else if (n == 0) {
+      endStream(0);
+    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      endStream(errno);
+    }
+  }
+  void endStream(int err) {
+    peerEnded = true;
+    peerErrno = err;
+  }
+  // The end of a socket's stream as the port's error, once the inbox is read.
+  void reportEnd() {
+    if (peerErrno == 0) {
+      failText("connection closed");
+    } else {
+      fail("read", peerErrno);
+    }
   }
   // Consumes pending wake-ups; true when there was one.
   bool drainWake() const {
@@ -148,7 +193,33 @@ bool SerialPort::open(const std::string& devicePath) {
   return true;
 }
 
+LinkError SerialPort::openNetwork(const std::string& portName, int timeoutMs, const std::function<bool()>& cancelled) {
+  close();
+  std::string problem;
+  const std::optional<NetworkAddress> address = ParseNetworkAddress(portName, &problem);
+  if (!address) return {"Open ComPort failed.", portName, 0, LinkCause::BadPortName, problem, problem};
+  impl_->drainWake();  // only a stop made during this attempt may end it
+  NetworkConnectResult connected = ConnectNetworkSource(portName, *address, impl_->wakeFd, timeoutMs, cancelled);
+  if (connected.fd < 0) {
+    impl_->failText(connected.error.detail);
+    return connected.error;
+  }
+  impl_->fd = connected.fd;
+  impl_->network = true;
+  impl_->gpsd = address->kind == NetworkKind::Gpsd;
+  impl_->readOnly = impl_->gpsd;
+  impl_->inbox = std::move(connected.pending);
+  impl_->filter = std::move(connected.filter);
+  impl_->peerEnded = false;
+  impl_->peerErrno = 0;
+  return {};
+}
+
 bool SerialPort::isOpen() const { return impl_->fd >= 0; }
+
+bool SerialPort::isNetwork() const { return impl_->network; }
+
+bool SerialPort::isReadOnly() const { return impl_->readOnly; }
 
 bool SerialPort::setTimeouts(int readTotalMs, int writeTotalMs) {
   if (readTotalMs < 0 || writeTotalMs < 0) {
@@ -168,6 +239,10 @@ bool SerialPort::setupQueues(int /*inputBytes*/, int /*outputBytes*/) {
 bool SerialPort::getState(LineState& state) {
   if (impl_->fd < 0) {
     impl_->failText("port not open");
+    return false;
+  }
+  if (impl_->network) {
+    impl_->fail("line settings of a network receiver", ENOTTY);
     return false;
   }
   struct termios2 tio {};
@@ -191,6 +266,10 @@ bool SerialPort::getState(LineState& state) {
 bool SerialPort::setState(const LineState& state) {
   if (impl_->fd < 0) {
     impl_->failText("port not open");
+    return false;
+  }
+  if (impl_->network) {
+    impl_->fail("line settings of a network receiver", ENOTTY);
     return false;
   }
   if (state.baudRate == 0) {
@@ -236,6 +315,7 @@ bool SerialPort::purge() {
     impl_->failText("port not open");
     return false;
   }
+  if (impl_->network) return true;  // no driver queue holds stale bytes
   if (::ioctl(impl_->fd, TCFLSH, TCIOFLUSH) != 0) {
     impl_->fail("purge", errno);
     return false;
@@ -246,6 +326,13 @@ bool SerialPort::purge() {
 int SerialPort::bytesQueued() {
   if (impl_->fd < 0) {
     impl_->failText("port not open");
+    return -1;
+  }
+  if (impl_->network) {
+    impl_->pull();
+    if (!impl_->inbox.empty()) return static_cast<int>(std::min<std::size_t>(impl_->inbox.size(), 1 << 30));
+    if (!impl_->peerEnded) return 0;
+    impl_->reportEnd();
     return -1;
   }
   int count = 0;
@@ -262,6 +349,7 @@ bool SerialPort::waitReadable(int timeoutMs) {
     impl_->failText("port not open");
     return false;
   }
+  if (impl_->network && (!impl_->inbox.empty() || impl_->peerEnded)) return true;
   struct pollfd fds[2] = {{fd, POLLIN, 0}, {impl_->wakeFd, POLLIN, 0}};
   const int ready = ::poll(fds, 2, timeoutMs < 0 ? -1 : timeoutMs);
   if (ready < 0) {
@@ -279,6 +367,12 @@ bool SerialPort::waitReadable(int timeoutMs) {
 bool SerialPort::lineGone() {
   const int fd = impl_->fd;
   if (fd < 0) return true;
+  if (impl_->network) {
+    impl_->pull();
+    if (!impl_->inbox.empty() || !impl_->peerEnded) return false;
+    impl_->reportEnd();
+    return true;
+  }
   struct pollfd pfd = {fd, POLLIN, 0};
   if (::poll(&pfd, 1, 0) <= 0) return false;
   if ((pfd.revents & POLLNVAL) != 0) {
@@ -317,6 +411,7 @@ long SerialPort::read(void* buffer, std::size_t size) {
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t got = 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(impl_->readTotalMs);
+  if (impl_->network) return readInbox(out, size, deadline);
   for (;;) {
     const ssize_t n = ::read(fd, out + got, size - got);
     if (n > 0) {
@@ -344,17 +439,45 @@ long SerialPort::read(void* buffer, std::size_t size) {
   }
 }
 
+long SerialPort::readInbox(unsigned char* out, std::size_t size, std::chrono::steady_clock::time_point deadline) {
+  std::size_t got = 0;
+  for (;;) {
+    impl_->pull();
+    const std::size_t take = std::min(size - got, impl_->inbox.size());
+    impl_->inbox.copy(reinterpret_cast<char*>(out) + got, take);
+    impl_->inbox.erase(0, take);
+    got += take;
+    if (got == size) return static_cast<long>(got);
+    if (impl_->peerEnded) {
+      if (got > 0) return static_cast<long>(got);
+      impl_->reportEnd();
+      return impl_->peerErrno == 0 ? 0 : -1;
+    }
+    const int left = remainingMs(deadline);
+    if (left == 0) return static_cast<long>(got);
+    struct pollfd fds[2] = {{impl_->fd, POLLIN, 0}, {impl_->wakeFd, POLLIN, 0}};
+    const int ready = ::poll(fds, 2, left);
+    if (ready > 0 && (fds[1].revents & POLLIN)) return static_cast<long>(got);  // the interrupt stays pending
+  }
+}
+
 long SerialPort::write(const void* data, std::size_t size) {
   const int fd = impl_->fd;
   if (fd < 0) {
     impl_->failText("port not open");
     return -1;
   }
+  if (impl_->readOnly) {
+    impl_->failText("read-only: gpsd owns the receiver");
+    return -1;
+  }
   const auto* in = static_cast<const unsigned char*>(data);
   std::size_t done = 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(impl_->writeTotalMs);
   while (done < size) {
-    const ssize_t n = ::write(fd, in + done, size - done);
+    // A socket whose peer has gone must fail the write, not raise SIGPIPE.
+    const ssize_t n = impl_->network ? ::send(fd, in + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT)
+                                     : ::write(fd, in + done, size - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       continue;
@@ -382,9 +505,17 @@ void SerialPort::close() {
   if (impl_->fd < 0) return;
   // Drop exclusivity first: a pseudo-terminal whose other side keeps the slave open would
   // otherwise stay locked against our own next open.
-  ::ioctl(impl_->fd, TIOCNXCL);
+  if (!impl_->network) ::ioctl(impl_->fd, TIOCNXCL);
   ::close(impl_->fd);
   impl_->fd = -1;
+  impl_->network = false;
+  impl_->readOnly = false;
+  impl_->gpsd = false;
+  impl_->inbox.clear();
+  impl_->inbox.shrink_to_fit();
+  impl_->peerEnded = false;
+  impl_->peerErrno = 0;
+  impl_->filter = GpsdLineFilter();
 }
 
 int SerialPort::fd() const { return impl_->fd; }

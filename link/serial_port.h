@@ -1,15 +1,21 @@
 // Thin POSIX serial layer with the operations the connection and the readers need:
 // open exclusively, time-outs, queue sizes, line state, purge, bytes queued, read, write,
-// close. Works on real ports (USB, ACM, rfcomm, on-board) and on pseudo-terminals.
+// close. Works on real ports (USB, ACM, rfcomm, on-board) and on pseudo-terminals, and on a
+// receiver on the network (a socket: tcp://, or gpsd:// read-only), where the line state does
+// not apply and the same reads, waits and loss detection work on the socket.
 //
 // Thread rule: one thread may read while another writes. close() must only be called when
 // no other thread can still use the port (join the reader first); interrupt() may be called
 // from any thread to wake a reader blocked in waitReadable().
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "link/link_error.h"
 
 struct LineState {
   std::uint32_t baudRate = 0;  // [bit/s]
@@ -30,7 +36,15 @@ class SerialPort {
   // other serial tools take it) keeps a second program of ours out, root included; a held
   // lock fails the open with EBUSY. Both go with close().
   bool open(const std::string& devicePath);
+  // Connects to a network receiver ("tcp://host:port", "gpsd://host[:port][/device]") within
+  // timeoutMs; interrupt() or cancelled() (asked at least every 100 ms) stops the attempt.
+  // The failure with its cause and its explanation otherwise (error.failed()).
+  LinkError openNetwork(const std::string& portName, int timeoutMs, const std::function<bool()>& cancelled = {});
   bool isOpen() const;
+  // A network receiver: no line state (getState and setState fail), nothing to purge.
+  bool isNetwork() const;
+  // Read through gpsd, which owns the receiver: every write fails without sending anything.
+  bool isReadOnly() const;
   // Read total time-out and write total time-out [ms]; a read returns what is there after
   // at most readTotalMs, a write gives up after writeTotalMs (then lastError() says
   // "write time-out" and the count of bytes that did go out is returned). Defaults 500 and 100.
@@ -63,6 +77,7 @@ class SerialPort {
   int lastErrorNumber() const;
 
  private:
+  long readInbox(unsigned char* out, std::size_t size, std::chrono::steady_clock::time_point deadline);
   struct Impl;
   Impl* impl_;
 };

@@ -1,14 +1,18 @@
 // The link through the real window: connect failures and their messages, enabling after
 // connect and disconnect, captures replayed through the pseudo-terminal into the console,
 // the console's clearing rule, and 200 connect/disconnect cycles against a full-speed stream
-// (run under AddressSanitizer and ThreadSanitizer too).
+// (run under AddressSanitizer and ThreadSanitizer too). "Com4" may be a receiver on the
+// network: through socat (tcp://) it connects as a cable does, and socat ending is a loss.
 #include <QtTest>
 #include <dirent.h>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/receiver_model.h"
 #include "tests/app/support_window.h"
+#include "tests/core/test_net_support.h"
 
 namespace {
 
@@ -129,15 +133,27 @@ class LinkTest : public QObject {
 
   void enablingFollowsTheLink_data() {
     QTest::addColumn<bool>("pulledOut");  // the receiver is pulled out instead of "Off"
-    QTest::newRow("Off") << false;
-    QTest::newRow("receiver pulled out: as after Off, then one box") << true;
+    QTest::addColumn<bool>("throughSocat");  // the port map entry holds socat's tcp:// address
+    QTest::newRow("Off") << false << false;
+    QTest::newRow("receiver pulled out: as after Off, then one box") << true << false;
+    QTest::newRow("tcp:// through socat, socat ends: as after Off, then one box") << true << true;
   }
 
   void enablingFollowsTheLink() {
     QFETCH(bool, pulledOut);
+    QFETCH(bool, throughSocat);
     WindowFixture fx;
     QVERIFY(fx.start());
     TForm1& f = fx.form();
+    std::unique_ptr<nettest::NetworkServer> socat;
+    if (throughSocat) {
+      socat = std::make_unique<nettest::NetworkServer>(nettest::Source::Tcp, fx.sim().slavePath());
+      QVERIFY2(socat->started(), socat->error().c_str());
+      const std::string entry = fx.sim().portMapEntry();
+      QVERIFY(!entry.empty());
+      std::remove(entry.c_str());
+      std::ofstream(entry) << socat->url() << "\n";
+    }
     f.cbFix->addItem(QStringLiteral("10"));
     f.cbFix->setCurrentIndex(5);
     f.Button5->setEnabled(true);
@@ -154,7 +170,15 @@ class LinkTest : public QObject {
     QVERIFY(fx.sim().waitUntil([&] { return fx.sim().receivedBytes().size() >= queries.size(); }, 3000));
     QCOMPARE(fx.sim().receivedBytes(), queries);
 
-    if (pulledOut) {
+    if (throughSocat) {
+      // The receiver's sentences reach the console through the network as through a cable.
+      QVERIFY(fx.pumpUntil([&] { return f.Memo1->toPlainText().contains(QStringLiteral("$PMTK705")); }, 5000));
+      socat->stop();
+      QVERIFY(fx.pumpUntil([&] { return !fx.boxes().empty(); }, 5000));
+      QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
+      QCOMPARE(fx.boxes()[0].text, QStringLiteral("Receiver lost: %1 (connection closed).").arg(QString::fromStdString(socat->url())));
+      QCOMPARE(fx.boxes()[0].icon, BoxIcon::Error);
+    } else if (pulledOut) {
       const QString device = QString::fromStdString(fx.sim().slavePath());
       QVERIFY(fx.sim().unplug());
       QVERIFY(fx.pumpUntil([&] { return !fx.boxes().empty(); }, 5000));
@@ -174,8 +198,11 @@ class LinkTest : public QObject {
     QVERIFY(!f.Timer2->isActive());
     QCOMPARE(f.Edit1->text(), QStringLiteral("0"));
     QCOMPARE(f.cbFix->count(), 5);  // the "10" entry is gone ...
-    QCOMPARE(f.cbFix->currentIndex(), -1);  // ... and no other rate took its place
+    // ... and no other rate took its place (through socat the receiver's answer to the
+    // connect's fix-rate query has arrived and chosen its rate).
+    if (!throughSocat) QCOMPARE(f.cbFix->currentIndex(), -1);
     QVERIFY(!f.Button5->isEnabled());
+    if (throughSocat) return;  // socat served its one connection
     fx.disconnect();
     QVERIFY(fx.connect());
     fx.disconnect();

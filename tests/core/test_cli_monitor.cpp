@@ -4,7 +4,9 @@
 // the window shows the same session texts, tests/app/test_status_replay.cpp). The stored
 // lines were written by this program, as gpsd keeps its *.chk files: a change that alters
 // them runs tests/data/regenerate-expectations.sh and says why in its commit. On a terminal
-// it draws its live screen.
+// it draws its live screen. The same capture read through socat (tcp://) and through gpsd
+// (gpsd://) gives the same lines: gpsd's own JSON never reaches the output, and through gpsd
+// nothing at all is written to the receiver.
 #ifdef TORVIKEL_CLI_BINARY
 
 #include <gtest/gtest.h>
@@ -19,6 +21,7 @@
 
 #include "commands/receiver_commands.h"
 #include "tests/core/test_cli_support.h"
+#include "tests/core/test_net_support.h"
 
 namespace {
 
@@ -57,12 +60,16 @@ bool WritingExpectations() { return std::getenv("TORVIKEL_WRITE_EXPECTATIONS") !
 // Played twice after a capture to mark its end: its line shows that every line before it
 // has been printed. The second one's "$" completes the first (a quiet line does too).
 const std::string kEndMarker = "$PTVKL,END*36\r\n";
+// Played until it shows when nothing is written to the receiver (through gpsd): its line
+// shows that the program is watching, so the capture that follows reaches it whole.
+const std::string kBeginMarker = "$PTVKL,BEGIN*3E\r\n";
 
 struct CaptureRow {
   const char* legend;
   const char* file;
   const char* expectation;  // beside the capture in tests/data
   std::function<void(sim::NmeaFaults&)> faults;
+  nettest::Source source = nettest::Source::Terminal;
 };
 
 void PrintTo(const CaptureRow& row, std::ostream* os) { *os << row.legend; }
@@ -76,22 +83,36 @@ TEST_P(CliMonitorCaptureTest, JsonLinesAreTheStoredOnes) {
     o.model.replayFast = true;
   });
   ASSERT_TRUE(sim.started()) << sim.error();
-  CliProcess child({"monitor", "--json", "--port", SimFixture::kPortText}, sim.env());
+  nettest::NetworkServer server(row.source, sim.receiver().slavePath());
+  ASSERT_TRUE(server.started()) << server.error();
+  const bool throughGpsd = row.source == nettest::Source::Gpsd;
+  const std::string portText = row.source == nettest::Source::Terminal ? SimFixture::kPortText : server.url();
+  CliProcess child({"monitor", "--json", "--port", portText}, sim.env());
   ASSERT_TRUE(child.started());
 
-  // Connected as "On" connects: the four queries, and nothing else.
-  const std::string queries = BytesOf(ConnectQueryCommands());
-  ASSERT_TRUE(sim.receiver().waitUntil([&] { return sim.receiver().receivedBytes().size() >= queries.size(); }, 30000))
-      << child.err();
-  EXPECT_EQ(sim.receiver().receivedBytes(), queries);
-  // Their four replies go out before the capture, so they are the first four lines.
-  const std::vector<std::string> replies = {"$PMTK514", "$PMTK705", "$PZRN001", "$PMTK500"};
-  ASSERT_TRUE(sim.receiver().waitUntil(
-      [&] {
-        const std::string sent = sim.receiver().sentBytes();
-        return std::all_of(replies.begin(), replies.end(), [&](const std::string& r) { return sent.find(r) != std::string::npos; });
-      },
-      30000));
+  std::vector<std::string> replies;
+  if (throughGpsd) {
+    bool watching = false;
+    for (int tries = 0; tries < 100 && !watching; ++tries) {
+      sim.receiver().withModel([](sim::ReceiverModel& m) { m.startReplay({kBeginMarker}); });
+      watching = child.waitFor([](const std::string& out) { return out.find("$PTVKL,BEGIN") != std::string::npos; }, 300);
+    }
+    ASSERT_TRUE(watching) << child.err();
+  } else {
+    // Connected as "On" connects: the four queries, and nothing else.
+    const std::string queries = BytesOf(ConnectQueryCommands());
+    ASSERT_TRUE(sim.receiver().waitUntil([&] { return sim.receiver().receivedBytes().size() >= queries.size(); }, 30000))
+        << child.err();
+    EXPECT_EQ(sim.receiver().receivedBytes(), queries);
+    // Their four replies go out before the capture, so they are the first four lines.
+    replies = {"$PMTK514", "$PMTK705", "$PZRN001", "$PMTK500"};
+    ASSERT_TRUE(sim.receiver().waitUntil(
+        [&] {
+          const std::string sent = sim.receiver().sentBytes();
+          return std::all_of(replies.begin(), replies.end(), [&](const std::string& r) { return sent.find(r) != std::string::npos; });
+        },
+        30000));
+  }
 
   const std::vector<std::string> lines = sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/" + row.file));
   ASSERT_FALSE(lines.empty());
@@ -111,7 +132,17 @@ TEST_P(CliMonitorCaptureTest, JsonLinesAreTheStoredOnes) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.err, "");
 
+  if (throughGpsd) {
+    EXPECT_EQ(sim.receiver().receivedBytes(), "") << "nothing is written through gpsd";
+  }
+
   std::vector<std::string> got = child.lines();
+  if (throughGpsd) {
+    const auto afterBegin = std::find_if(got.rbegin(), got.rend(), [](const std::string& line) {
+      return line.find("$PTVKL,BEGIN") != std::string::npos;
+    });
+    got.erase(got.begin(), afterBegin.base());
+  }
   ASSERT_GE(got.size(), replies.size() + 1);
   for (std::size_t i = 0; i < replies.size(); ++i) {
     EXPECT_NE(got[i].find("\"sentence\":\"" + replies[i]), std::string::npos) << "reply to the connect step: " << got[i];
@@ -127,6 +158,7 @@ TEST_P(CliMonitorCaptureTest, JsonLinesAreTheStoredOnes) {
 
   const std::string storedPath = std::string(TORVIKEL_TEST_DATA) + "/" + row.expectation;
   if (WritingExpectations()) {
+    if (row.source != nettest::Source::Terminal) return;  // the stored lines come from the terminal
     std::ofstream out(storedPath, std::ios::binary | std::ios::trunc);
     for (const std::string& line : got) out << line << "\n";
     ASSERT_TRUE(out.good()) << storedPath;
@@ -164,7 +196,11 @@ INSTANTIATE_TEST_SUITE_P(
                                    f.garbage = 0.1;
                                    f.splitWrites = 0.2;
                                    f.splitGapMs = 2;
-                                 }}));
+                                 }},
+                      CaptureRow{"MT3339 HAT through socat (tcp://)", "mt3339.log", "mt3339.log.json", {},
+                                 nettest::Source::Tcp},
+                      CaptureRow{"BT-Q818 through gpsd (gpsd://): gpsd's JSON kept out, nothing written", "bt-q818.log",
+                                 "bt-q818.log.json", {}, nettest::Source::Gpsd}));
 
 TEST(CliMonitor, LiveScreenOnATerminal) {
   SimFixture sim([](sim::SimOptions& o) { o.model.startup = {0, 0}; });
