@@ -24,8 +24,7 @@ void TForm1::Timer1Timer() {
       cbGLL->currentIndex(), cbRMC->currentIndex(), cbVTG->currentIndex(), cbGSA->currentIndex(),
       cbGSV->currentIndex(), cbGGA->currentIndex(), cbZDA->currentIndex(), cbMCHN->currentIndex(),
   };
-  const auto estimate =
-      EstimateBandwidth(ComboBox2->currentText().toStdString(), rateIndex, cbFix->currentIndex());
+  const auto estimate = EstimateBandwidth(ComboBox2->currentText().toStdString(), rateIndex, cbFix->currentIndex());
   // While the baud text or the fix rate is undefined the labels keep what they show.
   if (!estimate) return;
   lbFix->setText(QString::number(estimate->fixRateHz));

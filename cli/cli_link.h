@@ -42,8 +42,7 @@ class ReceiverLink {
   // the port, opened once, is listened to at the likely rates until the receiver's shows
   // (link/baud_detect.h), which is then said on standard error; what was read meanwhile at
   // that rate goes to the reader first.
-  static std::unique_ptr<ReceiverLink> open(const std::string& portText, const std::string& baudText,
-                                            LinkError* error);
+  static std::unique_ptr<ReceiverLink> open(const std::string& portText, const std::string& baudText, LinkError* error);
   ~ReceiverLink();
   ReceiverLink(const ReceiverLink&) = delete;
   ReceiverLink& operator=(const ReceiverLink&) = delete;

@@ -28,7 +28,8 @@ std::string lineOf(const Listed& port, bool probed) {
     // Listed with what is wrong: the entry keeps its ComN from every other port.
     return std::string(name) + "  (none)  " + port.resolved.problem + "\n";
   }
-  std::string line = std::string(name) + "  " + port.resolved.devicePath.value_or("-") + "  " + port.resolved.description;
+  std::string line =
+      std::string(name) + "  " + port.resolved.devicePath.value_or("-") + "  " + port.resolved.description;
   if (probed) line += (port.probe.baud != 0 ? "  talks at " : "  ") + port.probe.text;
   return line + "\n";
 }

@@ -120,14 +120,9 @@ BaudDetectResult DetectBaudRate(SerialPort& port, const std::string& devicePath,
         result.baud = rate;
         result.received = std::move(heard.received);
         return result;
-      case Heard::Stopped:
-        result.stopped = true;
-        return result;
-      case Heard::Failed:
-        result.error = LinkLost(devicePath, port.lastErrorNumber());
-        return result;
-      case Heard::Nothing:
-        break;
+      case Heard::Stopped: result.stopped = true; return result;
+      case Heard::Failed: result.error = LinkLost(devicePath, port.lastErrorNumber()); return result;
+      case Heard::Nothing: break;
     }
   }
   return result;

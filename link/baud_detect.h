@@ -44,11 +44,11 @@ struct BaudDetectOptions {
 };
 
 struct BaudDetectResult {
-  std::uint32_t baud = 0;              // the rate found; 0: none
-  std::vector<std::uint32_t> tried;    // the rates listened to, in order, the found one last
-  bool bytesArrived = false;           // anything at all came, at any rate
-  bool stopped = false;                // the stop test ended it
-  LinkError error;                     // the port failed or went away (cause Lost ...)
+  std::uint32_t baud = 0;            // the rate found; 0: none
+  std::vector<std::uint32_t> tried;  // the rates listened to, in order, the found one last
+  bool bytesArrived = false;         // anything at all came, at any rate
+  bool stopped = false;              // the stop test ended it
+  LinkError error;                   // the port failed or went away (cause Lost ...)
   // What was read at the rate found, from its first byte: sentences the caller's reader
   // should still see (the port is not purged again after detection).
   std::string received;
@@ -56,8 +56,7 @@ struct BaudDetectResult {
 
 // Sets the port to each rate in turn (8 data bits, no parity, one stop bit), drops what was
 // read at the rate before, and listens. devicePath names the device in errors.
-BaudDetectResult DetectBaudRate(SerialPort& port, const std::string& devicePath,
-                                const BaudDetectOptions& options = {});
+BaudDetectResult DetectBaudRate(SerialPort& port, const std::string& devicePath, const BaudDetectOptions& options = {});
 
 // "115200, 9600, 38400 or 4800"
 std::string RateListText(const std::vector<std::uint32_t>& rates);

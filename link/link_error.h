@@ -9,20 +9,20 @@
 #include <string>
 
 enum class LinkCause {
-  None,         // nothing failed
-  BadPortName,  // the port text is no "ComN"
-  NoSuchPort,   // ComN names no device: no port map entry and no N-th serial port
-  Missing,      // the device does not exist (any more): ENOENT, ENODEV, ENXIO
-  Permission,   // not allowed to open it: EACCES, EPERM (not in the group that owns it)
-  Busy,         // another program holds it: EBUSY
-  NotSerial,    // no terminal device: ENOTTY
-  BadBaudRate,  // the speed is 0, no number, or none the driver takes
-  BadMapEntry,  // the port map entry for ComN is empty, unreadable, a directory or a loop
-  Lost,         // the open device went away: unplugged, hung up, or failing with EIO
-  HostNotFound, // a network receiver's host name does not resolve
-  Refused,      // nothing listens at a network receiver's address
-  TimedOut,     // a network receiver's host does not answer in time
-  Other,        // any other errno
+  None,          // nothing failed
+  BadPortName,   // the port text is no "ComN"
+  NoSuchPort,    // ComN names no device: no port map entry and no N-th serial port
+  Missing,       // the device does not exist (any more): ENOENT, ENODEV, ENXIO
+  Permission,    // not allowed to open it: EACCES, EPERM (not in the group that owns it)
+  Busy,          // another program holds it: EBUSY
+  NotSerial,     // no terminal device: ENOTTY
+  BadBaudRate,   // the speed is 0, no number, or none the driver takes
+  BadMapEntry,   // the port map entry for ComN is empty, unreadable, a directory or a loop
+  Lost,          // the open device went away: unplugged, hung up, or failing with EIO
+  HostNotFound,  // a network receiver's host name does not resolve
+  Refused,       // nothing listens at a network receiver's address
+  TimedOut,      // a network receiver's host does not answer in time
+  Other,         // any other errno
 };
 
 struct LinkError {

@@ -93,16 +93,16 @@ LinkError connectFailure(const std::string& portName, const NetworkAddress& addr
       return failure(portName, LinkCause::Refused, err, detail,
                      "Nothing accepts connections at " + where + " (connection refused): check that " +
                          (address.kind == NetworkKind::Gpsd ? "gpsd runs there and listens on that port"
-                                                             : "ser2net, socat or the receiver's app runs there and "
-                                                               "listens on that port") +
+                                                            : "ser2net, socat or the receiver's app runs there and "
+                                                              "listens on that port") +
                          ".");
     case ETIMEDOUT:
       return failure(portName, LinkCause::TimedOut, err, detail,
                      where + " did not answer within " + std::to_string(kNetworkConnectTimeoutMs / 1000) +
                          " s: check the address, the network and any firewall between.");
     default:
-      return failure(portName, CauseOfErrno(err) == LinkCause::None ? LinkCause::Other : CauseOfErrno(err), err,
-                     detail, "Cannot connect to " + where + " (" + std::strerror(err) + ").");
+      return failure(portName, CauseOfErrno(err) == LinkCause::None ? LinkCause::Other : CauseOfErrno(err), err, detail,
+                     "Cannot connect to " + where + " (" + std::strerror(err) + ").");
   }
 }
 
@@ -187,7 +187,8 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view text, std::st
     address.kind = NetworkKind::Gpsd;
     rest = text.substr(kGpsdScheme.size());
   } else {
-    *problem = "\"" + std::string(text) + "\" is no network address: use tcp://HOST:PORT or gpsd://HOST[:PORT][/DEVICE].";
+    *problem =
+        "\"" + std::string(text) + "\" is no network address: use tcp://HOST:PORT or gpsd://HOST[:PORT][/DEVICE].";
     return std::nullopt;
   }
   const std::string usage = address.kind == NetworkKind::Tcp ? "tcp://HOST:PORT" : "gpsd://HOST[:PORT][/DEVICE]";
@@ -230,8 +231,9 @@ std::string NetworkDescription(std::string_view text) {
 }
 
 std::string ReadOnlyRefusal(const std::string& portName) {
-  return portName + " is read through gpsd, which owns the receiver: no command is sent that way. "
-                    "Use a tcp:// link or the serial port to send commands.";
+  return portName +
+         " is read through gpsd, which owns the receiver: no command is sent that way. "
+         "Use a tcp:// link or the serial port to send commands.";
 }
 
 std::string EpoNetworkRefusal(const std::string& portName) {
@@ -292,9 +294,9 @@ NetworkConnectResult ConnectNetworkSource(const std::string& portName, const Net
   const int lookup = ::getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found);
   if (lookup != 0) {
     const std::string said = lookup == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(lookup);
-    result.error = failure(portName, LinkCause::HostNotFound, 0, "look up " + address.host + ": " + said,
-                           "The host " + address.host + " cannot be found (" + said +
-                               "): check its name, or give its address.");
+    result.error =
+        failure(portName, LinkCause::HostNotFound, 0, "look up " + address.host + ": " + said,
+                "The host " + address.host + " cannot be found (" + said + "): check its name, or give its address.");
     return result;
   }
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -14,9 +14,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -171,7 +171,8 @@ EntryLookup lookUpEntry(const fs::path& entry) {
                      " is a directory, not a link to the device or a file holding its path.";
     return lookup;
   }
-  lookup.problem = "The port map entry " + entry.string() + " is neither a link to the device nor a file holding its path.";
+  lookup.problem =
+      "The port map entry " + entry.string() + " is neither a link to the device nor a file holding its path.";
   return lookup;
 }
 
@@ -310,9 +311,11 @@ ResolvedPort ResolvePortIn(const PortRoots& roots, const std::string& portText, 
   if (!n) {
     ResolvedPort port;
     port.cause = LinkCause::BadPortName;
-    port.problem = "\"" + portText + "\" is no port name: use Com1 ... Com99" +
-                   (allowDevicePath ? std::string(", a device path such as /dev/ttyUSB0, tcp://HOST:PORT or gpsd://HOST[:PORT][/DEVICE].")
-                                   : std::string("."));
+    port.problem =
+        "\"" + portText + "\" is no port name: use Com1 ... Com99" +
+        (allowDevicePath
+             ? std::string(", a device path such as /dev/ttyUSB0, tcp://HOST:PORT or gpsd://HOST[:PORT][/DEVICE].")
+             : std::string("."));
     return port;
   }
   return resolveComPort(roots, detection, *n);

@@ -19,8 +19,8 @@
 // step failed is closed again before this returns, so it is not left locked.
 struct PortOpenResult {
   std::shared_ptr<SerialPort> port;
-  LinkError error;          // failed() exactly when port is null
-  std::string devicePath;   // the device opened
+  LinkError error;         // failed() exactly when port is null
+  std::string devicePath;  // the device opened
 };
 
 // portText as typed in the port box ("Com5", "Com12"); a device path ("/dev/ttyUSB0") or a
@@ -28,8 +28,8 @@ struct PortOpenResult {
 // tool's --port). A name that leads to a network receiver connects instead (bounded in time;
 // cancelled() is asked while it waits): the steps that set the line do not apply to it and
 // the speed text is not looked at.
-PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& baudText,
-                                bool allowDevicePath = false, const std::function<bool()>& cancelled = {});
+PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& baudText, bool allowDevicePath = false,
+                                const std::function<bool()>& cancelled = {});
 
 // The speed box's text as a whole number, 0 when it is not one (leading blanks and a sign
 // allowed, nothing after the digits).

@@ -42,11 +42,10 @@ struct ReaderLoopStats {
 };
 
 // Blocks until stopRequested() returns true (checked at the top of every pass and after every
-// delivered sentence), or until the device goes away (stats.lost). deliver() is called once per sentence with a view valid only during
-// the call. A silent port costs no CPU: the loop sleeps in poll() until bytes arrive or the
-// port is interrupted, so a stop request must come with port.interrupt().
-// alreadyRead: bytes read from the port before the loop took over (by the baud-rate
-// detection), cut first as if the loop had read them.
+// delivered sentence), or until the device goes away (stats.lost). deliver() is called once per sentence with a view
+// valid only during the call. A silent port costs no CPU: the loop sleeps in poll() until bytes arrive or the port is
+// interrupted, so a stop request must come with port.interrupt(). alreadyRead: bytes read from the port before the loop
+// took over (by the baud-rate detection), cut first as if the loop had read them.
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
                               const std::function<void(std::string_view)>& deliver,
                               int quietHandOverMs = kQuietHandOverMs, std::string_view alreadyRead = {});

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test:
+#   0. the layout of the C++ files against .clang-format;
 #   1. all tests, warnings as errors;
 #   2. the Debian package and an installation (scripts/check-package.sh);
 #   3. all tests under AddressSanitizer + UndefinedBehaviorSanitizer;
@@ -13,6 +14,9 @@ jobs="$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 
 step() { printf '\n==== %s ====\n' "$*"; }
+
+step "Layout of the C++ files (.clang-format)"
+bash scripts/check-format.sh
 
 step "Build and test (warnings as errors)"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVIKEL_WERROR=ON

@@ -27,18 +27,20 @@ namespace sim {
 
 namespace {
 constexpr std::size_t kReadChunk = 4096;
-constexpr std::int64_t kBitsPerByte = 10;             // start, 8 data, stop
+constexpr std::int64_t kBitsPerByte = 10;                // start, 8 data, stop
 constexpr std::int64_t kMaxPeriodicBacklogUs = 2000000;  // a saturated line drops newer cycles
 constexpr std::int64_t kFullLineBackoffUs = 10000;
-// How long an unplug waits for the program to read what is already on the line.
-constexpr std::int64_t kUnplugDrainUs = 1000000;
+// How long an unplug waits for the program to read what is already on the line (a program
+// that reads gets there at once; this bounds one that does not, or a starved one).
+constexpr std::int64_t kUnplugDrainUs = 3000000;
 // Bytes written to the master reach the terminal's input queue a moment later (the kernel
 // pushes them on its own schedule, late on a loaded machine): an empty queue counts as read
 // only this long after the last write.
 constexpr std::int64_t kUnplugSettleUs = 50000;
 
 std::int64_t steadyNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 std::int64_t lineTimeUs(std::size_t bytes, std::uint32_t baud) {
@@ -282,7 +284,8 @@ void SimReceiver::unregisterPort() {
   if (entryPath_.empty()) return;
   std::error_code ec;
   // Only our own entry: another simulator may have taken the name since.
-  if (fs::is_symlink(entryPath_, ec) && fs::read_symlink(entryPath_, ec) == fs::path(slavePath_)) fs::remove(entryPath_, ec);
+  if (fs::is_symlink(entryPath_, ec) && fs::read_symlink(entryPath_, ec) == fs::path(slavePath_))
+    fs::remove(entryPath_, ec);
   entryPath_.clear();
 }
 
@@ -317,7 +320,7 @@ void SimReceiver::run() {
       while (!queue_.empty()) {
         OutChunk& front = queue_.front();
         if (nowUs < lineFreeAtUs_ + static_cast<std::int64_t>(front.gapBeforeMs) * 1000) break;
-        if (unplugWaitSinceUs_ >= 0) break;  // being pulled out: nothing more goes on the line
+        if (unplugWaitSinceUs_ >= 0) break;            // being pulled out: nothing more goes on the line
         if (!front.bytes.empty() && masterFd_ >= 0) {  // unplugged: the output goes nowhere
           // The program's UART reads the bytes at the rate the program set.
           const std::string_view atProgram = toProgram_.read(front.bytes, lineBaud_, RatesOfTerminal(slaveFd_).input);
@@ -327,7 +330,8 @@ void SimReceiver::run() {
           if (options_.keepLogs) sent_.append(atProgram.substr(0, written));
           dropped_ += atProgram.size() - written;
           lastWriteUs_ = nowUs;
-          lineFreeAtUs_ = options_.pace ? std::max(nowUs, lineFreeAtUs_) + lineTimeUs(front.bytes.size(), lineBaud_) : nowUs;
+          lineFreeAtUs_ =
+              options_.pace ? std::max(nowUs, lineFreeAtUs_) + lineTimeUs(front.bytes.size(), lineBaud_) : nowUs;
           // A full terminal (nobody reading) gets a rest instead of a busy retry loop.
           if (written < atProgram.size()) lineFreeAtUs_ = std::max(lineFreeAtUs_, nowUs + kFullLineBackoffUs);
         }
@@ -495,8 +499,8 @@ bool SimReceiver::waitUntil(const std::function<bool()>& condition, int timeoutM
   for (;;) {
     if (condition()) return true;
     std::unique_lock<std::mutex> lock(mutex_);
-    if (changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(50))) ==
-            std::cv_status::timeout &&
+    if (changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() +
+                                                         std::chrono::milliseconds(50))) == std::cv_status::timeout &&
         std::chrono::steady_clock::now() >= deadline) {
       lock.unlock();
       return condition();

@@ -13,7 +13,7 @@ namespace sim {
 
 namespace {
 
-constexpr int kBitsPerFrame = 10;    // start, 8 data, stop
+constexpr int kBitsPerFrame = 10;  // start, 8 data, stop
 constexpr std::int64_t kTicksPerBit = 16;
 constexpr std::int64_t kNone = -1;
 
@@ -22,7 +22,9 @@ class SentLine {
  public:
   // One bit of the sender lasts 1 / txBaud s, which is 16 * rxBaud units.
   SentLine(std::string_view bytes, std::uint32_t rxBaud)
-      : bytes_(bytes), bitUnits_(kTicksPerBit * rxBaud), endBit_(static_cast<std::int64_t>(bytes.size()) * kBitsPerFrame) {}
+      : bytes_(bytes),
+        bitUnits_(kTicksPerBit * rxBaud),
+        endBit_(static_cast<std::int64_t>(bytes.size()) * kBitsPerFrame) {}
 
   // Level of bit k of the stream: idle (high) before the first and after the last frame.
   int bitLevel(std::int64_t k) const {

@@ -34,10 +34,10 @@ struct NetworkRow {
   Source source;
   std::vector<std::string> args;  // before "--port URL"
   int exitCode;
-  std::string err;                // a part of standard error; "{URL}" stands for the port name
-  std::string out;                // a part of standard output; may be empty
+  std::string err;                      // a part of standard error; "{URL}" stands for the port name
+  std::string out;                      // a part of standard output; may be empty
   std::optional<std::string> received;  // every byte the receiver got, when it matters
-  bool serverEnds = false;        // the server is stopped once the first line is out
+  bool serverEnds = false;              // the server is stopped once the first line is out
   std::function<std::string(const std::string&)> portOf = {};  // the port name from the server's URL
 };
 
@@ -57,7 +57,8 @@ TEST_P(CliNetworkTest, EndsAsOverACable) {
   CliProcess child(args, sim.env());
   ASSERT_TRUE(child.started());
   if (row.serverEnds) {
-    ASSERT_TRUE(child.waitFor([](const std::string& out) { return out.find('\n') != std::string::npos; })) << child.err();
+    ASSERT_TRUE(child.waitFor([](const std::string& out) { return out.find('\n') != std::string::npos; }))
+        << child.err();
     server.stop();
   }
   const clitest::CliResult result = child.finish();
@@ -77,25 +78,63 @@ TEST_P(CliNetworkTest, EndsAsOverACable) {
 INSTANTIATE_TEST_SUITE_P(
     Sources, CliNetworkTest,
     ::testing::Values(
-        NetworkRow{"send version over tcp:// gets its reply", Source::Tcp, {"send", "version"}, 0, "", "PMTK705: firmware",
+        NetworkRow{"send version over tcp:// gets its reply",
+                   Source::Tcp,
+                   {"send", "version"},
+                   0,
+                   "",
+                   "PMTK705: firmware",
                    BytesOf(VersionQueryCommands())},
-        NetworkRow{"a command through gpsd:// is refused, nothing reaches the receiver", Source::Gpsd, {"send", "cold"}, 1,
-                   "torvikel-cli: {URL} is read through gpsd, which owns the receiver", "", std::string()},
-        NetworkRow{"the EPO update over tcp:// is refused before anything is sent", Source::Tcp, {"epo-update"}, 1,
-                   "torvikel-cli: The EPO update needs a serial line whose speed Torvikel sets, and {URL} is a network link",
-                   "", std::string()},
-        NetworkRow{"socat ending: a device loss", Source::Tcp, {"monitor", "--json"}, 1,
-                   "torvikel-cli: Receiver lost: {URL} (connection closed).", "{\"sentence\":", std::nullopt, true},
-        NetworkRow{"gpsd ending: a device loss", Source::Gpsd, {"monitor", "--json"}, 1,
-                   "torvikel-cli: Receiver lost: {URL} (connection closed).", "{\"sentence\":", std::string(), true},
-        NetworkRow{"nothing listens at the address", Source::Tcp, {"monitor", "--json"}, 1,
-                   "torvikel-cli: Open ComPort failed. Nothing accepts connections at 127.0.0.1:", "", std::string(), false,
+        NetworkRow{"a command through gpsd:// is refused, nothing reaches the receiver",
+                   Source::Gpsd,
+                   {"send", "cold"},
+                   1,
+                   "torvikel-cli: {URL} is read through gpsd, which owns the receiver",
+                   "",
+                   std::string()},
+        NetworkRow{
+            "the EPO update over tcp:// is refused before anything is sent",
+            Source::Tcp,
+            {"epo-update"},
+            1,
+            "torvikel-cli: The EPO update needs a serial line whose speed Torvikel sets, and {URL} is a network link",
+            "",
+            std::string()},
+        NetworkRow{"socat ending: a device loss",
+                   Source::Tcp,
+                   {"monitor", "--json"},
+                   1,
+                   "torvikel-cli: Receiver lost: {URL} (connection closed).",
+                   "{\"sentence\":",
+                   std::nullopt,
+                   true},
+        NetworkRow{"gpsd ending: a device loss",
+                   Source::Gpsd,
+                   {"monitor", "--json"},
+                   1,
+                   "torvikel-cli: Receiver lost: {URL} (connection closed).",
+                   "{\"sentence\":",
+                   std::string(),
+                   true},
+        NetworkRow{"nothing listens at the address",
+                   Source::Tcp,
+                   {"monitor", "--json"},
+                   1,
+                   "torvikel-cli: Open ComPort failed. Nothing accepts connections at 127.0.0.1:",
+                   "",
+                   std::string(),
+                   false,
                    [](const std::string&) { return "tcp://127.0.0.1:" + std::to_string(nettest::FreeLoopbackPort()); }},
-        NetworkRow{"a device gpsd does not know", Source::Gpsd, {"monitor", "--json"}, 1,
-                   "(gpsd says: \"No such device as /dev/torvikel-no-such-port\")", "", std::string(), false,
-                   [](const std::string& url) {
-                     return url.substr(0, url.find("/dev/")) + "/dev/torvikel-no-such-port";
-                   }}));
+        NetworkRow{
+            "a device gpsd does not know",
+            Source::Gpsd,
+            {"monitor", "--json"},
+            1,
+            "(gpsd says: \"No such device as /dev/torvikel-no-such-port\")",
+            "",
+            std::string(),
+            false,
+            [](const std::string& url) { return url.substr(0, url.find("/dev/")) + "/dev/torvikel-no-such-port"; }}));
 
 }  // namespace
 

@@ -132,7 +132,7 @@ class NetworkServer {
     } else {
       // -n: open the device at once, while still root; -b: never write to it; -s: its speed
       // is known, no hunting.
-      args = {"gpsd", "-N", "-n", "-b", "-s", "115200", "-S", std::to_string(port), "-F", dir_.file("control"),
+      args = {"gpsd",    "-N", "-n", "-b", "-s", "115200", "-S", std::to_string(port), "-F", dir_.file("control"),
               devicePath};
       url_ = "gpsd://127.0.0.1:" + std::to_string(port) + devicePath;
     }

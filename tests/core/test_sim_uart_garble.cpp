@@ -41,22 +41,22 @@ const std::string kSentence = "$GPRMC,202640.000,A,4404.1306,N,12118.8515,W,0.03
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, UartFrameTest,
-    ::testing::Values(
-        FrameRow{"same rate: the bytes as sent, whatever the phase", kSentence, 9600, 9600, 0.0, kSentence, 0},
-        FrameRow{"same rate, the reader's ticks just before the sender's edges", kSentence, 9600, 9600, 0.999,
-                 kSentence, 0},
-        FrameRow{"2 % apart (115200 sent, 117504 read): within a UART's tolerance", kSentence, 115200, 117504, 0.5,
-                 kSentence, 0},
-        // 0x55 is 0 1010 1010 1 on the line; each sent bit lasts two read bits. The first frame
-        // reads 0 0 1 1 0 0 1 1 0 (data 0x66) and finds its stop bit low; the second begins at the
-        // next falling edge and runs into the idle line: 0x E6.
-        FrameRow{"0x55 sent at 9600, read at 19200: 66 E6, one framing error", "\x55", 9600, 19200, 0.0,
-                 "\x66\xE6"s, 1},
-        // Nine low bits at 19200 last four and a half bits at 9600: the reader's bit 3 falls on the
-        // stop bit, the rest on the idle line.
-        FrameRow{"0x00 sent at 19200, read at 9600: F8", "\x00"s, 19200, 9600, 0.0, "\xF8", 0},
-        FrameRow{"nothing sent: nothing read", "", 4800, 115200, 0.3, "", 0},
-        FrameRow{"a rate of 0: nothing read", kSentence, 0, 9600, 0.0, "", 0}));
+    ::testing::Values(FrameRow{"same rate: the bytes as sent, whatever the phase", kSentence, 9600, 9600, 0.0,
+                               kSentence, 0},
+                      FrameRow{"same rate, the reader's ticks just before the sender's edges", kSentence, 9600, 9600,
+                               0.999, kSentence, 0},
+                      FrameRow{"2 % apart (115200 sent, 117504 read): within a UART's tolerance", kSentence, 115200,
+                               117504, 0.5, kSentence, 0},
+                      // 0x55 is 0 1010 1010 1 on the line; each sent bit lasts two read bits. The first frame
+                      // reads 0 0 1 1 0 0 1 1 0 (data 0x66) and finds its stop bit low; the second begins at the
+                      // next falling edge and runs into the idle line: 0x E6.
+                      FrameRow{"0x55 sent at 9600, read at 19200: 66 E6, one framing error", "\x55", 9600, 19200, 0.0,
+                               "\x66\xE6"s, 1},
+                      // Nine low bits at 19200 last four and a half bits at 9600: the reader's bit 3 falls on the
+                      // stop bit, the rest on the idle line.
+                      FrameRow{"0x00 sent at 19200, read at 9600: F8", "\x00"s, 19200, 9600, 0.0, "\xF8", 0},
+                      FrameRow{"nothing sent: nothing read", "", 4800, 115200, 0.3, "", 0},
+                      FrameRow{"a rate of 0: nothing read", kSentence, 0, 9600, 0.0, "", 0}));
 
 std::string CaptureText() {
   std::ifstream in(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log", std::ios::binary);
