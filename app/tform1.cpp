@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include "app/message_box.h"
+#include "app/quiet_scroll_bar.h"
 #include "app/repaint_pacer.h"
 #include "app/sky_background.h"
 #include "link/port_names.h"
@@ -193,7 +194,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
   connectHandlers();
   new RepaintPacer(this, [this] {
-    if (!memoScrollPending) return;
+    if (!memoScrollPending || getenv("NOSCROLL")) return;
     memoScrollPending = false;
     Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
   });
@@ -233,6 +234,8 @@ void TForm1::buildStatusTab() {
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBar(new QuietScrollBar(Qt::Horizontal));
+  Memo1->setVerticalScrollBar(new QuietScrollBar(Qt::Vertical));
   Memo1->setPlainText(QStringLiteral("Memo1"));  // design-time text; FormCreate empties it
 
   // Date and time.
