@@ -1,7 +1,11 @@
-// The EPO download over libcurl's FTP: one easy handle keeps one control connection for the
-// listing and the retrieval; curl_easy_cleanup sends QUIT and closes it, on every path.
+// The EPO download over libcurl's FTP: one easy handle in one multi handle keeps one control
+// connection for the listing and the retrieval; curl_multi_cleanup sends QUIT and closes it,
+// on every path. The transfers run in our own poll loop rather than curl_easy_perform, so
+// the cancel flag is looked at every 10 ms and the data bounds (no byte for the stall time,
+// too few bytes per period) end a transfer on time, not up to a few seconds late as curl's
+// low-speed check, which averages over its own window, would.
 //
-// Thread rule: each call owns its handle and its files; curl's global set-up runs once.
+// Thread rule: each call owns its handles and its files; curl's global set-up runs once.
 #include "agps/epo_download.h"
 
 #include <curl/curl.h>
@@ -9,9 +13,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +36,38 @@ struct CurlDeleter {
   void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
 };
 using CurlPtr = std::unique_ptr<CURL, CurlDeleter>;
+struct CurlMultiDeleter {
+  void operator()(CURLM* handle) const noexcept { curl_multi_cleanup(handle); }
+};
+using CurlMultiPtr = std::unique_ptr<CURLM, CurlMultiDeleter>;
+
+using Clock = std::chrono::steady_clock;
+// How often curl's own time-outs (each reply, the accept) and the cancel flag are looked at:
+// curl sets no timer for them, so the poll must wake by itself to end them on time.
+constexpr auto kPollSlice = std::chrono::milliseconds(10);
+
+// The pace of the data connection: open from the server's connection (active mode: our
+// accept) until curl closes it. It must bring a byte at least every `stall`, and at least
+// floorBytes in every whole `stall` period since it opened.
+struct DataPace {
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  Clock::time_point periodStart{};
+  Clock::time_point lastByte{};
+  long long periodBytes = 0;
+
+  bool open() const { return socket != CURL_SOCKET_BAD; }
+  void opened(curl_socket_t s) {
+    socket = s;
+    periodStart = lastByte = Clock::now();
+    periodBytes = 0;
+  }
+  void received(std::size_t bytes) {
+    lastByte = Clock::now();
+    periodBytes += static_cast<long long>(bytes);
+  }
+};
+
+enum class PaceVerdict { Fine, Stalled, TooSlow };
 
 // Where received bytes go, and the limits checked as they arrive.
 struct Sink {
@@ -38,27 +76,94 @@ struct Sink {
   long long limit = 0;
   bool tooLarge = false;
   bool writeFailed = false;
-  const std::atomic<bool>* cancel = nullptr;
+  PaceVerdict pace = PaceVerdict::Fine;
+  DataPace data;
 };
 
-std::size_t writeToSink(char* data, std::size_t size, std::size_t count, void* user) {
+std::size_t writeToSink(char* bytesIn, std::size_t size, std::size_t count, void* user) {
   auto* sink = static_cast<Sink*>(user);
   const std::size_t bytes = size * count;
   if (sink->received + static_cast<long long>(bytes) > sink->limit) {
     sink->tooLarge = true;
     return 0;  // anything short of `bytes` aborts the transfer
   }
-  if (sink->out != nullptr && std::fwrite(data, 1, bytes, sink->out) != bytes) {
+  if (sink->out != nullptr && std::fwrite(bytesIn, 1, bytes, sink->out) != bytes) {
     sink->writeFailed = true;
     return 0;
   }
   sink->received += static_cast<long long>(bytes);
+  sink->data.received(bytes);
   return bytes;
 }
 
-int progressCheck(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  const auto* sink = static_cast<const Sink*>(user);
-  return (sink->cancel != nullptr && sink->cancel->load()) ? 1 : 0;
+// The server's data connection arrives (active mode): its pace is watched from now.
+int watchDataSocket(void* user, curl_socket_t socket, curlsocktype purpose) {
+  if (purpose == CURLSOCKTYPE_ACCEPT) static_cast<Sink*>(user)->data.opened(socket);
+  return CURL_SOCKOPT_OK;
+}
+
+int closeSocket(void* user, curl_socket_t socket) {
+  auto* sink = static_cast<Sink*>(user);
+  if (sink->data.socket == socket) sink->data.socket = CURL_SOCKET_BAD;
+  return ::close(socket);
+}
+
+struct PaceLimits {
+  Clock::duration stall;
+  long long floorBytes;  // per stall period
+};
+
+// The verdict now, and how long the poll may wait before the next one can change.
+PaceVerdict judgePace(DataPace& data, const PaceLimits& limits, Clock::time_point now, Clock::duration* wait) {
+  *wait = kPollSlice;
+  if (!data.open()) return PaceVerdict::Fine;
+  if (now - data.lastByte >= limits.stall) return PaceVerdict::Stalled;
+  while (now - data.periodStart >= limits.stall) {
+    if (data.periodBytes < limits.floorBytes) return PaceVerdict::TooSlow;
+    data.periodStart += limits.stall;
+    data.periodBytes = 0;
+  }
+  const Clock::time_point next = std::min(data.lastByte, data.periodStart) + limits.stall;
+  *wait = std::clamp<Clock::duration>(next - now, Clock::duration::zero(), kPollSlice);
+  return PaceVerdict::Fine;
+}
+
+// One transfer of the easy handle, run in the multi handle (whose connection cache keeps the
+// control connection for the next transfer) until it ends, the cancel flag is set or its
+// data falls below the pace.
+CURLcode performBounded(CURLM* multi, CURL* easy, Sink& sink, const PaceLimits& limits,
+                        const std::atomic<bool>* cancel) {
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
+  CURLcode code = CURLE_OK;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      code = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) {
+      int left = 0;
+      while (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
+        if (message->msg == CURLMSG_DONE) code = message->data.result;
+      }
+      break;
+    }
+    if (cancel != nullptr && cancel->load()) {
+      code = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    Clock::duration wait{};
+    sink.pace = judgePace(sink.data, limits, Clock::now(), &wait);
+    if (sink.pace != PaceVerdict::Fine) {
+      code = CURLE_OPERATION_TIMEDOUT;
+      break;
+    }
+    const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
+  }
+  // Removing a transfer that still runs ends it and closes its connection.
+  curl_multi_remove_handle(multi, easy);
+  return code;
 }
 
 long secondsCeil(long ms) { return ms <= 0 ? 1 : (ms + 999) / 1000; }
@@ -75,12 +180,17 @@ std::string urlHost(const EpoServer& server) {
 }
 
 std::string describeFailure(const char* step, CURLcode code, const char* errorText, const Sink& sink,
-                            long long maxFileBytes) {
-  if (sink.cancel != nullptr && sink.cancel->load()) return std::string(step) + ": cancelled";
+                            const EpoDownloadOptions& options, long long maxBytes) {
+  if (options.cancel != nullptr && options.cancel->load()) return std::string(step) + ": cancelled";
   if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
-    return std::string(step) + ": the file is larger than " + std::to_string(maxFileBytes) + " bytes";
+    return std::string(step) + ": the file is larger than " + std::to_string(maxBytes) + " bytes";
   }
   if (sink.writeFailed) return std::string(step) + ": cannot write the local file: " + std::strerror(errno);
+  const std::string period = std::to_string(secondsCeil(options.stallTimeoutMs)) + " s";
+  if (sink.pace == PaceVerdict::Stalled) return std::string(step) + ": no data for " + period;
+  if (sink.pace == PaceVerdict::TooSlow) {
+    return std::string(step) + ": slower than " + std::to_string(options.minBytesPerSecond) + " bytes/s over " + period;
+  }
   std::string text = std::string(step) + ": " + curl_easy_strerror(code);
   // curl leaves a harmless note from choosing the active-mode address ("-") in the error
   // buffer; it says nothing about the failure, so it is not passed on.
@@ -158,15 +268,18 @@ EpoDownloadResult EpoDownload(const EpoDownloadOptions& options) {
     return result;
   }
   ensureCurlGlobal();
+  // The sink outlives both handles: closing the connections calls back into it.
+  Sink sink;
+  char errorText[CURL_ERROR_SIZE] = {};
   CurlPtr curl(curl_easy_init());
-  if (!curl) {
+  CurlMultiPtr multi(curl_multi_init());
+  if (!curl || !multi) {
     result.detail = "cannot start the FTP client";
     return result;
   }
   const std::string base = "ftp://" + urlHost(*choice.server) + ":" + std::to_string(choice.server->port) + "/";
-  char errorText[CURL_ERROR_SIZE] = {};
-  Sink sink;
-  sink.cancel = options.cancel;
+  const PaceLimits pace{std::chrono::milliseconds(options.stallTimeoutMs > 0 ? options.stallTimeoutMs : 1L),
+                        std::max(0L, options.minBytesPerSecond) * std::max(0L, options.stallTimeoutMs) / 1000};
 
   CURL* h = curl.get();
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -178,21 +291,20 @@ EpoDownloadResult EpoDownload(const EpoDownloadOptions& options) {
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs > 0 ? options.connectTimeoutMs : 1L);
   curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, secondsCeil(options.responseTimeoutMs));
   curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS, options.responseTimeoutMs > 0 ? options.responseTimeoutMs : 1L);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, secondsCeil(options.stallTimeoutMs));
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeToSink);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, progressCheck);
-  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &sink);
+  curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, watchDataSocket);
+  curl_easy_setopt(h, CURLOPT_SOCKOPTDATA, &sink);
+  curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
+  curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &sink);
 
   // Connect, log in and list "*" in the long form; the lines are dropped.
   curl_easy_setopt(h, CURLOPT_URL, base.c_str());
   curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "LIST *");
   sink.limit = kListingLimitBytes;
-  CURLcode code = curl_easy_perform(h);
+  CURLcode code = performBounded(multi.get(), h, sink, pace, options.cancel);
   if (code != CURLE_OK) {
-    result.detail = describeFailure("connect, log in and list", code, errorText, sink, kListingLimitBytes);
+    result.detail = describeFailure("connect, log in and list", code, errorText, sink, options, kListingLimitBytes);
     return result;
   }
 
@@ -217,20 +329,19 @@ EpoDownloadResult EpoDownload(const EpoDownloadOptions& options) {
   sink = Sink{};
   sink.out = out;
   sink.limit = options.maxFileBytes;
-  sink.cancel = options.cancel;
   const std::string url = base + kEpoFileName;
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, nullptr);
   curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 0L);  // TYPE I
   curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxFileBytes));
-  code = curl_easy_perform(h);
-  curl.reset();  // QUIT and close before the file is judged, on every path
+  code = performBounded(multi.get(), h, sink, pace, options.cancel);
+  multi.reset();  // QUIT and close before the file is judged, on every path
   const bool closed = std::fclose(out) == 0;
   result.bytes = sink.received;
   if (code != CURLE_OK || !closed) {
     ::unlink(tempPath.c_str());
     result.detail = code != CURLE_OK
-                        ? describeFailure("retrieve MTK7d.EPO", code, errorText, sink, options.maxFileBytes)
+                        ? describeFailure("retrieve MTK7d.EPO", code, errorText, sink, options, options.maxFileBytes)
                         : "cannot write " + tempPath + ": " + std::strerror(errno);
     return result;
   }

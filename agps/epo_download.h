@@ -1,9 +1,11 @@
 // Fetches the 7-day EPO file from the EPO server by FTP: log in with the fixed user, list
 // "*" in the long form (only its success counts), retrieve "MTK7d.EPO" as an image transfer
-// over an active-mode data connection, quit. Bounded: the connect, every server reply and a
-// stalled transfer have time-outs, a file larger than any acceptable EPO file is aborted
-// early, and the file is written under a temporary name and renamed only when complete, so a
-// failed download never leaves a file that a later step could take for a good one.
+// over an active-mode data connection, quit. Bounded: the connect, every server reply, the
+// server's data connection and the data itself have time-outs (a transfer that pauses for the
+// stall time, or brings less than the floor in any period of that length, ends), a file
+// larger than any acceptable EPO file is aborted early, and the file is written under a
+// temporary name and renamed only when complete, so a failed download never leaves a file
+// that a later step could take for a good one.
 //
 // Server: EpoDownloadOptions::server, else the environment variable TORVIKEL_EPO_SERVER
 // (host[:port], "[v6addr]:port" for IPv6), else kEpoDefaultServerHost on port 21.
@@ -47,10 +49,14 @@ struct EpoDownloadOptions {
   std::string server;                       // host[:port]; empty: environment or default
   std::string directory = ".";              // where "MTK7d.EPO" is written
   long connectTimeoutMs = 15000;            // TCP connect and the server's greeting
-  long responseTimeoutMs = 20000;           // each further reply of the server
+  long responseTimeoutMs = 20000;           // each further reply; the server's data connection
   long stallTimeoutMs = 20000;              // a transfer that moves no byte for this long ends
+  // ... as does one that brings fewer than this many bytes a second over a period of
+  // stallTimeoutMs (counted from the data connection's start): the largest acceptable file
+  // then takes at most 269 s, instead of hours at a trickle.
+  long minBytesPerSecond = 1000;
   long long maxFileBytes = 268800;          // larger files are aborted while they arrive
-  const std::atomic<bool>* cancel = nullptr;  // set to end the download early
+  const std::atomic<bool>* cancel = nullptr;  // set to end the download early (looked at every 10 ms)
 };
 
 struct EpoDownloadResult {

@@ -26,9 +26,15 @@ class SerialEpoLink : public EpoLink {
   void idle() override;
   bool stopRequested() override;
   void progress(int percent, const std::string& text) override;
+  bool lost() const override { return lost_; }
+  int lossErrorNumber() const override { return lossErrorNumber_; }
 
  private:
+  void noteLoss();
+
   SerialPort& port_;
   const std::atomic<bool>& stop_;
   ProgressFn onProgress_;
+  bool lost_ = false;
+  int lossErrorNumber_ = 0;
 };

@@ -5,7 +5,6 @@
 #include "agps/epo_upload.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -74,7 +73,6 @@ EpoTurn EpoUpload::end(EpoEnding ending, bool sendClosingPacket) {
   }
   state_.epoParseBinary = false;
   file_.reset();
-  if (options_.deleteFileAtEnd && !options_.fileName.empty()) std::remove(options_.fileName.c_str());
   state_.epoNextSeq = 0;
   state_.epoBinaryActive = false;
   state_.epoUploadRunning = false;
@@ -90,9 +88,8 @@ EpoTurn EpoUpload::end(EpoEnding ending, bool sendClosingPacket) {
 
 EpoTurn EpoUpload::beginTurn() {
   if (finished()) return {};
-  if (rejectPending_) return end(EpoEnding::Rejected, false);
+  if (decided_ != EpoEnding::None) return end(decided_, false);
   if (!state_.epoBinaryActive) return {};
-  if (state_.epoAckCountdown == 0) return end(EpoEnding::Failed, false);
   EpoTurn turn;
   if (state_.epoPacketsLeft > 0 && state_.epoSendState == 1) {
     if (!EpoReadPacket(state_.epoNextSeq, file_.get(), epoPacket_)) {
@@ -140,17 +137,21 @@ bool EpoUpload::onReply(const EpoReply& reply) {
       }
       if (state_.epoPacketsLeft > 0) {
         state_.epoSendState = 0;
-        rejectPending_ = true;
+        decided_ = EpoEnding::Rejected;
         return false;
       }
       return true;  // after the last packet only its own accepted acknowledgement counts
     case EpoReplyKind::CorruptAck:
       state_.epoSendState = 0;
-      rejectPending_ = true;
+      decided_ = EpoEnding::Rejected;
       return false;
     case EpoReplyKind::OtherPacket:
+      // The fifth in a row decides the failure here and now: an acknowledgement later in the
+      // same read must not undo it, or the ending would depend on how the bytes were read.
       if (state_.epoAckCountdown > 0) --state_.epoAckCountdown;
-      return true;
+      if (state_.epoAckCountdown > 0) return true;
+      decided_ = EpoEnding::Failed;
+      return false;
     case EpoReplyKind::Ignored:
       return true;
   }
@@ -158,7 +159,7 @@ bool EpoUpload::onReply(const EpoReply& reply) {
 }
 
 void EpoUpload::feed(std::span<const std::uint8_t> chunk) {
-  if (finished() || rejectPending_ || chunk.empty()) return;
+  if (finished() || decided_ != EpoEnding::None || chunk.empty()) return;
   std::span<const std::uint8_t> data = chunk;
   if (state_.epoWaitBinary) {
     if (!waitCarry_.empty()) {

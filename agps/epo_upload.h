@@ -1,9 +1,10 @@
 // The EPO upload as a state machine: waits for the receiver's first binary output, sends the
 // file as numbered data packets strictly one at a time against the receiver's
 // acknowledgements, and ends in completion, failure or a rejected acknowledgement. It makes
-// the decisions only; the front end (the window's upload thread or the command-line tool)
-// does the port I/O, the texts, the boxes and the reopening of the port, so the machine runs
-// without wall time in tests, fed by a scripted receiver in chunks of any size.
+// the decisions only: the port I/O goes through an EpoLink, and the texts, the boxes, the
+// reopening of the port and what becomes of the file are the update flow's (agps/epo_update.h)
+// and the front ends', so the machine runs without wall time in tests, fed by a scripted
+// receiver in chunks of any size.
 //
 // A turn of the upload loop: beginTurn() says what to write now (and whether the upload has
 // ended); then the bytes the port holds are read and handed to feed(). RunEpoUpload runs that
@@ -55,7 +56,7 @@ enum class EpoEnding {
 struct EpoEndingTexts {
   const char* message = "";    // box text
   const char* title = "";      // box title; empty: the standard error box
-  const char* labelText = "";  // Label39 afterwards
+  const char* labelText = "";  // the update status line afterwards
   bool errorBox = false;       // an error box rather than an information box
 };
 EpoEndingTexts EpoEndingTextsFor(EpoEnding ending);
@@ -64,10 +65,8 @@ EpoEndingTexts EpoEndingTextsFor(EpoEnding ending);
 std::string EpoProgressText(int percent);
 
 struct EpoUploadOptions {
-  std::string fileName = "MTK7d.EPO";  // the local file, deleted at the end when asked
-  bool deleteFileAtEnd = true;         // a downloaded file goes; a file the user gave stays
   // The rate the receiver returns to NMEA at, asked at the ending on the thread that runs the
-  // upload (the window reads ComboBox2 then, through its own hand-over to the window thread).
+  // upload (the window reads its chosen rate then, through its own hand-over to the window thread).
   // Rates the output-mode packet cannot carry go out as 0.
   std::function<std::uint32_t()> endingBaudRate = [] { return kEpoUploadBaudRate; };
 };
@@ -97,16 +96,19 @@ class EpoUpload {
   // Takes a file checked by EpoOpenFile, positioned at its first byte. The machine starts
   // waiting for the receiver's binary output (the switch command has been sent).
   EpoUpload(EpoFilePtr file, EpoUploadOptions options = {});
-  ~EpoUpload();  // closes the file if still open; never deletes it (an abandoned upload)
+  ~EpoUpload();  // closes the file if still open
   EpoUpload(const EpoUpload&) = delete;
   EpoUpload& operator=(const EpoUpload&) = delete;
 
   // Start of a turn: at most one data packet, or an ending with its packets.
   EpoTurn beginTurn();
-  // One chunk as read from the port. Ignored once the upload has ended.
+  // One chunk as read from the port. The packet that decides an ending (a refused or corrupt
+  // acknowledgement, the fifth packet in a row that is none) is the last one looked at: the
+  // rest of its chunk, and every later chunk, is ignored, so the ending never depends on how
+  // the bytes were split into reads.
   void feed(std::span<const std::uint8_t> chunk);
   // Ends the upload now and hands the receiver back: only the output-mode packet is written
-  // (no closing packet), the file is closed and deleted when asked. Nothing once ended.
+  // (no closing packet) and the file is closed. Nothing once ended.
   EpoTurn abandon();
 
   bool finished() const { return ending_ != EpoEnding::None; }
@@ -126,7 +128,7 @@ class EpoUpload {
   EpoPacket epoPacket_{};
   EpoModePacket modePacket_{};
   std::vector<std::uint8_t> waitCarry_;  // an undecided chunk, completed by the next one
-  bool rejectPending_ = false;
+  EpoEnding decided_ = EpoEnding::None;  // an ending a reply decided, written at the next turn
   EpoEnding ending_ = EpoEnding::None;
 };
 
@@ -139,6 +141,10 @@ class EpoLink {
   virtual long read(std::span<std::uint8_t> buffer) = 0;        // bytes read, <= 0 for none
   virtual void idle() = 0;             // nothing waited this turn: pause about 1 ms
   virtual bool stopRequested() = 0;    // looked at once per turn, at its end
+  // The line is gone (the device was removed): the loop stops as on a stop request, and
+  // nothing more may be written. lossErrorNumber() says why (0: a plain hang-up).
+  virtual bool lost() const { return false; }
+  virtual int lossErrorNumber() const { return 0; }
   virtual void progress(int percent, const std::string& text) = 0;
 };
 

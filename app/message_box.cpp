@@ -33,13 +33,13 @@ QMessageBox::Icon qtIcon(BoxIcon icon) {
   return QMessageBox::NoIcon;
 }
 
-}  // namespace
-
-int ShowMessageBox(const QString& text, const QString& title, BoxButtons buttons, BoxIcon icon) {
-  if (hookSlot()) return hookSlot()(MessageBoxRequest{text, title, buttons, icon});
+int showBox(const MessageBoxRequest& request) {
+  if (hookSlot()) return hookSlot()(request);
+  const BoxButtons buttons = request.buttons;
   // No owner window: the box stands on its own, as the receiver's replies are not tied to a
   // particular control.
-  QMessageBox box(qtIcon(icon), title, text, qtButtons(buttons));
+  QMessageBox box(qtIcon(request.icon), request.title, request.text, qtButtons(buttons));
+  if (!request.informative.isEmpty()) box.setInformativeText(request.informative);
   box.exec();
   const QAbstractButton* clicked = box.clickedButton();
   if (clicked == nullptr) {
@@ -51,8 +51,14 @@ int ShowMessageBox(const QString& text, const QString& title, BoxButtons buttons
   return static_cast<int>(box.standardButton(const_cast<QAbstractButton*>(clicked)));
 }
 
-void ShowErrorBox(const QString& message) {
-  ShowMessageBox(message, QString::fromLatin1(kApplicationTitle), BoxButtons::Ok, BoxIcon::Error);
+}  // namespace
+
+int ShowMessageBox(const QString& text, const QString& title, BoxButtons buttons, BoxIcon icon) {
+  return showBox(MessageBoxRequest{text, title, buttons, icon, QString()});
+}
+
+void ShowErrorBox(const QString& message, const QString& informative) {
+  showBox(MessageBoxRequest{message, QString::fromLatin1(kApplicationTitle), BoxButtons::Ok, BoxIcon::Error, informative});
 }
 
 void SetMessageBoxHook(std::function<int(const MessageBoxRequest&)> hook) {

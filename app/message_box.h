@@ -20,14 +20,16 @@ struct MessageBoxRequest {
   QString title;
   BoxButtons buttons = BoxButtons::Ok;
   BoxIcon icon = BoxIcon::None;
+  QString informative;  // a second, smaller line under the main text; empty: none
 };
 
 // Shows a modal box without owner window; returns the button pressed as a
 // QMessageBox::StandardButton value (QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok ...).
 int ShowMessageBox(const QString& text, const QString& title, BoxButtons buttons, BoxIcon icon);
 
-// The box of a failed step: the message with a stop icon under the application's title.
-void ShowErrorBox(const QString& message);
+// The box of a failed step: the message with a stop icon under the application's title;
+// informative, when given, says why in plain words under it.
+void ShowErrorBox(const QString& message, const QString& informative = QString());
 
 // When set, every box request goes to the hook instead of the screen and the hook's return
 // value is the answer. Pass an empty function to show real boxes again.

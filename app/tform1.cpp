@@ -553,6 +553,9 @@ void TForm1::RefreshPortTooltips() {
     if (port.devicePath) {
       tip = QStringLiteral("Com%1 \u2014 %2").arg(n).arg(QString::fromStdString(*port.devicePath));
       if (!port.description.empty()) tip += QStringLiteral(", ") + QString::fromStdString(port.description);
+    } else if (port.cause == LinkCause::BadMapEntry) {
+      // An entry that leads nowhere says so where the user looks first, before "On".
+      tip = QStringLiteral("Com%1 \u2014 %2").arg(n).arg(QString::fromStdString(port.problem));
     }
     ComboBox1->setItemData(n - 1, tip.isEmpty() ? QVariant() : QVariant(tip), Qt::ToolTipRole);
   }

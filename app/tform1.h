@@ -21,7 +21,8 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QWidget>
-#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -91,6 +92,11 @@ class TForm1 : public QWidget {
   // errno) is kept in lastLinkError.
   void ShowConnectError(const LinkError& error);
   LinkError lastLinkError;
+  // The device of the open port, for the texts that name it.
+  std::string comDevicePath;
+  // The reader found the device gone: the link goes off as after "Off", then one box says
+  // which device and why.
+  void ReceiverLost(int errorNumber);
   void HandleSentence();
   void UpdateSentenceDisplay();
   // Set when a sentence has gone into Memo1: the console is scrolled to its end just before
@@ -330,30 +336,29 @@ class TForm1 : public QWidget {
   std::function<EpoClock()> epoClock = SystemEpoClock;
 
   // --- assisted-GPS update
-  // Stops what an update still runs (disconnect, window close): cancels a download in
-  // progress; stops and joins the upload thread, which hands the receiver back to NMEA
-  // output. Nothing when neither runs. The caller closes the port afterwards.
+  // Stops what an update still runs (disconnect, window close): ends a download in progress
+  // (its thread then ends on its own, holding no port); stops and joins an update thread that
+  // holds the port, which hands the receiver back to NMEA output. Nothing when neither runs.
+  // The caller closes the port afterwards.
   void StopEpoUpload();
   // True from the switch of the port to the upload until the upload's ending or a stop.
   bool epoUploadRunning = false;
-  // The upload thread of the last update, kept until the next click or a stop. Declared
-  // after readerThread, so the window's destruction stops and joins it first, while the
-  // port it writes to is still open.
+  // The update thread of the last click, kept until it ends without holding the port, the
+  // next click or a stop. Declared after readerThread, so the window's destruction stops and
+  // joins it first, while the port it writes to is still open.
   std::unique_ptr<EPO_PARSE> epoThread;
+  // Clicks that started an update thread; tells a thread's end from a later one's.
+  std::uint64_t epoUpdateCount = 0;
   // Progress of a running upload in the "AGPS" group, under Label39; created with the first
   // update, shown only while an upload runs.
   QProgressBar* ProgressBar1 = nullptr;
   // Observer of every text the update puts into Label39, in order (tests).
   std::function<void(const QString& text)> label39Shown;
-  // The download of a click, run on a worker while this thread keeps handling events; set
-  // by StopEpoUpload to end it early.
-  std::atomic<bool> epoDownloadCancel{false};
-  bool epoDownloading = false;
   // The pieces of an update, on the window thread.
   void setEpoLabel(const QString& text);
   QProgressBar* epoProgressBar();
-  bool epoDownloadKeepingWindowAlive();
   EPO_PARSE::WindowSide epoWindowSide();
+  std::shared_ptr<SerialPort> takePortForEpoUpload(std::chrono::milliseconds settle);
   void finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBaud);
 
  private:

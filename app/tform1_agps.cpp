@@ -1,12 +1,12 @@
-// The assisted-GPS update of the window: "Update" downloads the EPO file without freezing
-// the window, checks it, switches the receiver to binary output, takes the port from the
-// reader and reopens it for the upload thread; the upload thread's texts, boxes and the
-// hand-back of the port at its ending arrive here through its hand-off.
+// The assisted-GPS update of the window: "Update" starts the update thread, which runs the
+// core's update flow (download, check, switch, upload, ending) while this thread keeps
+// handling events; the flow's texts, boxes, the switch of the port to the upload and its
+// hand-back at the ending arrive here through the thread's hand-off, and the thread's end
+// arrives as its finished signal.
 //
-// Thread rule: window thread only. The download runs on a worker of its own (joined before
-// the click returns); the upload thread reaches these functions only through its blocking
-// hand-off, and is joined before the port it uses is closed by anyone but its own ending.
-#include <QEventLoop>
+// Thread rule: window thread only. The update thread reaches these functions only through its
+// blocking hand-off, and is joined before the port it uses is closed by anyone but its own
+// ending.
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
@@ -14,7 +14,6 @@
 #include <limits>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "agps/epo_download.h"
 #include "agps/epo_packets.h"
@@ -25,10 +24,7 @@
 namespace {
 
 constexpr const char* kDownloadingText = "Downloading EPO File...\r\n";
-constexpr const char* kCannotOpenFileMessage = "Cannot open EPO file.";
 constexpr const char* kPortReopenFailedMessage = "Open ComPort failed.";
-// The receiver needs this long after the switch command before it listens at the new rate.
-constexpr unsigned long kBinarySwitchWaitMs = 1000;
 
 // Geometry of the progress bar inside the "AGPS" group, under Label39's text.
 constexpr int kProgressXPx = 10, kProgressYPx = 104, kProgressWPx = 300, kProgressHPx = 16;
@@ -58,36 +54,11 @@ QProgressBar* TForm1::epoProgressBar() {
   return ProgressBar1;
 }
 
-// Runs the download on a worker and keeps this thread handling events meanwhile (the reader's
-// sentences, the other buttons, "Off"), so a slow server never freezes the window; the
-// download's own time-outs bound the wait. True when the file arrived; epoDownloadCancel
-// tells afterwards whether it was stopped.
-bool TForm1::epoDownloadKeepingWindowAlive() {
-  epoDownloadCancel = false;
-  epoDownloading = true;
-  EpoDownloadOptions options;  // into the working directory; server from the environment
-  options.cancel = &epoDownloadCancel;
-  auto result = std::make_shared<EpoDownloadResult>();
-  auto finished = std::make_shared<std::atomic<bool>>(false);
-  QEventLoop loop;
-  std::thread worker([options, result, finished, &loop] {
-    *result = EpoDownload(options);
-    finished->store(true);
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-  });
-  if (!finished->load()) loop.exec();
-  // The loop also ends when the application quits: then the download is ended early.
-  if (!finished->load()) epoDownloadCancel = true;
-  worker.join();
-  epoDownloading = false;
-  return result->ok;
-}
-
 void TForm1::Button3Click() {
-  // The link was switched off and on while an earlier click still downloads: that click is
-  // ending (its download was cancelled); this one does nothing.
-  if (epoDownloading) return;
-  // A fresh upload state: the thread of an earlier update goes, and its file with it.
+  // An earlier click still downloads, or was stopped in its download (the link switched off
+  // and on) and its end has not arrived yet: that click is ending; this one does nothing.
+  if (epoThread && epoThread->inDownload()) return;
+  // A fresh upload state: the thread of an earlier update goes.
   if (epoThread) {
     epoThread->stopAndWait();
     epoThread.reset();
@@ -99,58 +70,40 @@ void TForm1::Button3Click() {
     return;
   }
   Button3->setEnabled(false);
-  setEpoLabel(QString::fromLatin1(kDownloadingText));
-
-  const bool downloaded = epoDownloadKeepingWindowAlive();
-  if (epoDownloadCancel.load() || !comHandle) {
-    // Stopped by "Off" (which disabled "Update") or by the application quitting: no box.
-    setEpoLabel(QString());
-    return;
-  }
-  if (!downloaded) {
-    setEpoLabel(QString());
-    Button3->setEnabled(true);
-    ShowErrorBox(QString::fromLatin1(kEpoDownloadFailedMessage));
-    return;
-  }
-
-  EpoFilePtr file = EpoOpenFile(kEpoFileName);
-  if (!file) {
-    // The receiver was not switched: leave "Update" usable for another try.
-    setEpoLabel(QString());
-    Button3->setEnabled(true);
-    ShowErrorBox(QString::fromLatin1(kCannotOpenFileMessage));
-    return;
-  }
-
-  SendCommands(BinaryProtocolSwitchCommands());
-  QThread::msleep(kBinarySwitchWaitMs);  // the window thread sleeps, reception with it
-  epoUploadRunning = true;
-  // The reader is joined before its port is closed, so no read is left on a closed number.
-  StopReader();
-  comHandle->close();
-  comHandle.reset();
-  const std::string portText = ComboBox1->currentText().toLatin1().toStdString();
-  comHandle = ReopenPortAtBaud(portText, ComboBox1->currentIndex(), kEpoUploadBaudRate).port;
-  if (!comHandle) {
-    // Without the port the upload would wait for ever: say so and switch the link off.
-    epoUploadRunning = false;
-    setEpoLabel(QString());
-    Disconnect();
-    ShowErrorBox(QString::fromLatin1(kPortReopenFailedMessage));
-    return;
-  }
-  epoThread = std::make_unique<EPO_PARSE>(comHandle, std::move(file), kEpoFileName, baudOfBox(ComboBox2),
-                                          epoWindowSide(), this);
-  QProgressBar* bar = epoProgressBar();
-  bar->setValue(0);
-  bar->show();
+  // Into the working directory; the server from the environment.
+  epoThread = std::make_unique<EPO_PARSE>(".", baudOfBox(ComboBox2), epoWindowSide(), this);
+  const std::uint64_t update = ++epoUpdateCount;
+  connect(epoThread.get(), &QThread::finished, this, [this, update] {
+    // The thread of an update that ended without holding the port goes with its end; the end
+    // of an update that a later click has already replaced changes nothing.
+    if (update != epoUpdateCount || !epoThread) return;
+    // The device went away during the upload: the link goes off as after "Off", and the box
+    // says why. Nothing was handed back to a device that is gone.
+    if (const std::optional<int> lost = epoThread->lineLost()) {
+      ReceiverLost(*lost);
+      return;
+    }
+    if (!epoUploadRunning) epoThread.reset();
+  });
   epoThread->start();
 }
 
 EPO_PARSE::WindowSide TForm1::epoWindowSide() {
   const QPointer<TForm1> self(this);
   EPO_PARSE::WindowSide side;
+  side.showDownloading = [self] {
+    if (self) self->setEpoLabel(QString::fromLatin1(kDownloadingText));
+  };
+  side.showRefused = [self](const QString& message) {
+    if (!self) return;
+    // The receiver was not switched: leave "Update" usable for another try.
+    self->setEpoLabel(QString());
+    self->Button3->setEnabled(true);
+    ShowErrorBox(message);
+  };
+  side.takePortForUpload = [self](std::chrono::milliseconds settle) -> std::shared_ptr<SerialPort> {
+    return self ? self->takePortForEpoUpload(settle) : nullptr;
+  };
   side.showProgress = [self](int percent, const QString& text) {
     if (!self) return;
     self->epoProgressBar()->setValue(percent);
@@ -169,6 +122,32 @@ EPO_PARSE::WindowSide TForm1::epoWindowSide() {
     if (self) self->finishEpoUpload(texts, reopenBaud);
   };
   return side;
+}
+
+std::shared_ptr<SerialPort> TForm1::takePortForEpoUpload(std::chrono::milliseconds settle) {
+  SendCommands(BinaryProtocolSwitchCommands());
+  QThread::msleep(static_cast<unsigned long>(settle.count()));  // the window thread sleeps, reception with it
+  epoUploadRunning = true;
+  // The reader is joined before its port is closed, so no read is left on a closed number.
+  StopReader();
+  if (comHandle) {
+    comHandle->close();
+    comHandle.reset();
+  }
+  const std::string portText = ComboBox1->currentText().toLatin1().toStdString();
+  comHandle = ReopenPortAtBaud(portText, ComboBox1->currentIndex(), kEpoUploadBaudRate).port;
+  if (!comHandle) {
+    // Without the port the upload would wait for ever: say so and switch the link off.
+    epoUploadRunning = false;
+    setEpoLabel(QString());
+    Disconnect();
+    ShowErrorBox(QString::fromLatin1(kPortReopenFailedMessage));
+    return nullptr;
+  }
+  QProgressBar* bar = epoProgressBar();
+  bar->setValue(0);
+  bar->show();
+  return comHandle;
 }
 
 void TForm1::finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBaud) {
@@ -193,10 +172,16 @@ void TForm1::finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBa
 }
 
 void TForm1::StopEpoUpload() {
-  if (epoDownloading) epoDownloadCancel = true;
   if (epoThread) {
-    epoThread->stopAndWait();
-    epoThread.reset();
+    if (epoThread->inDownload()) {
+      // It holds no port: let it end on its own (its finished signal removes it), and the
+      // next click waits for that.
+      epoThread->requestStop();
+      setEpoLabel(QString());
+    } else {
+      epoThread->stopAndWait();
+      epoThread.reset();
+    }
   }
   epoUploadRunning = false;
   if (ProgressBar1 != nullptr) ProgressBar1->hide();

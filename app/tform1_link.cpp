@@ -85,13 +85,25 @@ void TForm1::OpenComPort() {
   session.state.fixTimerSeconds = 0;
   session.failures.reset();
   comHandle = std::move(opened.port);
+  comDevicePath = opened.devicePath;
   StartReader();  // the reader runs before the first query goes out
   SendCommands(ConnectQueryCommands());
 }
 
 void TForm1::ShowConnectError(const LinkError& error) {
   lastLinkError = error;
-  ShowErrorBox(QString::fromLatin1(error.message.data(), static_cast<qsizetype>(error.message.size())));
+  // The step's own text, and under it why, in plain words, with the remedy.
+  ShowErrorBox(QString::fromLatin1(error.message.data(), static_cast<qsizetype>(error.message.size())),
+               QString::fromStdString(error.explanation));
+}
+
+void TForm1::ReceiverLost(int errorNumber) {
+  const LinkError lost = LinkLost(comDevicePath, errorNumber);
+  // Exactly as after "Off"; the sentences received before the loss have been handled and
+  // logged already, and the log stays as its buttons say.
+  Disconnect();
+  lastLinkError = lost;
+  ShowErrorBox(QString::fromStdString(lost.explanation));
 }
 
 void TForm1::Disconnect() {
@@ -117,14 +129,15 @@ void TForm1::Disconnect() {
 }
 
 void TForm1::Shutdown() {
-  if (comHandle || epoThread || epoDownloading) Disconnect();
+  if (comHandle || epoThread) Disconnect();
   logEnabled = 0;
   logHandle.close();
 }
 
 void TForm1::StartReader() {
   readerThread = std::make_unique<Thread1>(
-      comHandle, [this](const std::string& sentence) { HandleSentenceText(sentence); }, this);
+      comHandle, [this](const std::string& sentence) { HandleSentenceText(sentence); }, this,
+      [this](int errorNumber) { ReceiverLost(errorNumber); });
   readerThread->start();
 }
 

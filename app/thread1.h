@@ -21,7 +21,11 @@ class Thread1 : public QThread {
  public:
   // handler runs on the window thread, once per sentence, with the sentence's bytes.
   using SentenceHandler = std::function<void(const std::string& sentence)>;
-  Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext);
+  // onLoss runs on the window thread when the device went away (errno that said so, 0 for a
+  // hang-up), after every sentence read before it was handled; the thread then ends.
+  using LossHandler = std::function<void(int errorNumber)>;
+  Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext,
+          LossHandler onLoss = {});
   ~Thread1() override;
 
   // Requests termination, releases a pending hand-off and waits until run() has returned.
@@ -40,5 +44,6 @@ class Thread1 : public QThread {
   // from within a sentence's handling), and sharing costs no copy per sentence.
   std::shared_ptr<const SentenceHandler> handler_;
   BlockingHandOff handOff_;
+  LossHandler onLoss_;
   std::vector<std::string> heldBack_;  // written by run(), read after the join
 };

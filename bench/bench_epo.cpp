@@ -72,10 +72,7 @@ void BM_UploadSevenDayFilePerPacket(benchmark::State& state) {
   std::int64_t packets = 0;
   for (auto _ : state) {
     EpoFilePtr file(fmemopen(content.data(), content.size(), "rb"));
-    EpoUploadOptions options;
-    options.fileName.clear();
-    options.deleteFileAtEnd = false;
-    EpoUpload upload(std::move(file), options);
+    EpoUpload upload(std::move(file));
     InstantReceiver receiver;
     receiver.pending = {0x04, 0x24, 0x0C, 0x00, 0x01, 0x00, 0xFD, 0x00, 0x03, 0xF3, 0x0D, 0x0A};
     const EpoEnding ending = RunEpoUpload(upload, receiver);
@@ -157,10 +154,7 @@ void BM_UploadSevenDayFileToPacedSimulator(benchmark::State& state) {
       break;
     }
     EpoFilePtr file(fmemopen(content.data(), content.size(), "rb"));
-    EpoUploadOptions uploadOptions;
-    uploadOptions.fileName.clear();
-    uploadOptions.deleteFileAtEnd = false;
-    EpoUpload upload(std::move(file), uploadOptions);
+    EpoUpload upload(std::move(file));
     std::atomic<bool> stop{false};
     SerialEpoLink link(port, stop);
     const std::string switchCommand = "$PMTK253,1,115200*00\r\n";
@@ -212,10 +206,7 @@ void BM_UploadTurnaroundPerPacketUnpaced(benchmark::State& state) {
       break;
     }
     EpoFilePtr file(fmemopen(content.data(), content.size(), "rb"));
-    EpoUploadOptions uploadOptions;
-    uploadOptions.fileName.clear();
-    uploadOptions.deleteFileAtEnd = false;
-    EpoUpload upload(std::move(file), uploadOptions);
+    EpoUpload upload(std::move(file));
     std::atomic<bool> stop{false};
     TimedLink link(port, stop);
     const std::string switchCommand = "$PMTK253,1,115200*00\r\n";

@@ -126,7 +126,14 @@ std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const 
   return parsed;
 }
 
-void PrintLinkError(const LinkError& error) { PrintError(error.message); }
+void PrintLinkError(const LinkError& error) {
+  // One line: the step's own text, then why in plain words (a loss is its own sentence).
+  if (error.cause == LinkCause::Lost) {
+    PrintError(error.explanation);
+  } else {
+    PrintError(error.explanation.empty() ? error.message : error.message + " " + error.explanation);
+  }
+}
 
 std::optional<double> ParseSeconds(const std::string& text) {
   const std::string_view number(text.c_str());  // a NUL byte ends the value, as for strtod

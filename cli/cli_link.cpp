@@ -5,6 +5,7 @@
 
 #include "cli/cli_common.h"
 #include "commands/serial_command_port.h"
+#include "link/port_names.h"
 #include "link/port_open.h"
 #include "link/reader_loop.h"
 
@@ -12,6 +13,9 @@ namespace {
 constexpr std::size_t kQueueLimit = 4096;  // sentences waiting for the main thread
 // How often a waiting thread looks at the stop requests when nothing wakes it.
 constexpr auto kStopCheckInterval = std::chrono::milliseconds(100);
+// How often a receiver that went away is looked for: a device node or port map entry that
+// comes back sends no event we could wait for everywhere.
+constexpr auto kReconnectPollInterval = std::chrono::milliseconds(100);
 }  // namespace
 
 std::unique_ptr<ReceiverLink> ReceiverLink::open(const std::string& portText, const std::string& baudText,
@@ -29,14 +33,30 @@ std::unique_ptr<ReceiverLink> ReceiverLink::open(const std::string& portText, co
 
 ReceiverLink::~ReceiverLink() { stopReader(); }
 
+std::unique_ptr<ReceiverLink> WaitForPort(const std::string& portText, const std::string& baudText, bool fromMapEntry) {
+  while (!StopRequested()) {
+    const ResolvedPort resolved = ResolvePort(portText, /*allowDevicePath=*/true);
+    if (resolved.devicePath && resolved.mapEntry.empty() != fromMapEntry) {
+      LinkError ignored;
+      if (std::unique_ptr<ReceiverLink> link = ReceiverLink::open(portText, baudText, &ignored)) return link;
+    }
+    std::this_thread::sleep_for(kReconnectPollInterval);
+  }
+  return nullptr;
+}
+
 void ReceiverLink::startReader() {
   if (reader_.joinable()) return;
   readerStop_ = false;
   reader_ = std::thread([this] {
     ReaderLoopStats stats = RunReaderLoop(
         *port_, [this] { return readerStop_.load(); }, [this](std::string_view sentence) { deliver(sentence); });
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::string& sentence : stats.heldBack) queue_.push_back(std::move(sentence));
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (std::string& sentence : stats.heldBack) queue_.push_back(std::move(sentence));
+      if (stats.lost) lost_ = LinkLost(devicePath_, stats.lossErrorNumber);
+    }
+    arrived_.notify_all();  // a waiting nextSentence() learns of the loss at once
   });
 }
 
@@ -70,10 +90,16 @@ std::optional<std::string> ReceiverLink::nextSentence(Clock::time_point deadline
       drained_.notify_one();
       return sentence;
     }
+    if (lost_) return std::nullopt;
     const Clock::time_point now = Clock::now();
     if (now >= deadline) return std::nullopt;
     arrived_.wait_until(lock, std::min(deadline, now + kStopCheckInterval));
   }
+}
+
+std::optional<LinkError> ReceiverLink::lost() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lost_;
 }
 
 std::optional<std::string> ReceiverLink::takeQueued() {

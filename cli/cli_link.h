@@ -23,6 +23,13 @@
 #include "link/link_error.h"
 #include "link/serial_port.h"
 
+class ReceiverLink;
+
+// Waits until portText leads to a device that opens again (looked up afresh each time; with
+// fromMapEntry only through a port map entry, so the name never reaches another device) or a
+// stop is requested (null then).
+std::unique_ptr<ReceiverLink> WaitForPort(const std::string& portText, const std::string& baudText, bool fromMapEntry);
+
 class ReceiverLink {
  public:
   using Clock = std::chrono::steady_clock;
@@ -41,8 +48,11 @@ class ReceiverLink {
   void stopReader();
 
   // The next sentence as cut from the stream ("$" up to the next "$"), waiting at most until
-  // deadline. Nullopt at the deadline or once a stop has been requested (Ctrl-C, SIGTERM).
+  // deadline. Nullopt at the deadline, once a stop has been requested (Ctrl-C, SIGTERM), or
+  // once the device has gone and every sentence read before has been taken (lost()).
   std::optional<std::string> nextSentence(Clock::time_point deadline);
+  // Set once the reader found the device gone: which device, and why.
+  std::optional<LinkError> lost() const;
   // The next sentence already queued, without waiting and whatever the stop request: what
   // is left after stopReader(), so that nothing received is lost on Ctrl-C.
   std::optional<std::string> takeQueued();
@@ -61,8 +71,9 @@ class ReceiverLink {
   std::string devicePath_;
   std::thread reader_;
   std::atomic<bool> readerStop_{false};
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable arrived_;
   std::condition_variable drained_;
   std::deque<std::string> queue_;
+  std::optional<LinkError> lost_;  // under mutex_
 };

@@ -1,13 +1,14 @@
 // torvikel-cli epo-update: the assisted-GPS update without a window. The EPO file comes from
 // the user (--file, kept) or from the EPO server as "Update" fetches it (deleted after the
-// upload); the receiver is switched to binary output and the core's upload machine carries
-// the file over, with a progress bar on the terminal. Every ending, Ctrl-C included, leaves
-// the receiver in NMEA output: the upload machine writes the output-mode packet.
+// upload); the core's update flow switches the receiver to binary output and carries the
+// file over, with a progress bar on the terminal. Every ending, Ctrl-C included, leaves the
+// receiver in NMEA output: the flow writes the output-mode packet.
 //
 // Thread rule: main thread only (the download and the upload block it; the stop flag of
 // Ctrl-C and SIGTERM is looked at by both).
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,12 +18,16 @@
 #include <thread>
 
 #include "agps/epo_download.h"
-#include "agps/epo_packets.h"
 #include "agps/epo_serial_link.h"
+#include "agps/epo_update.h"
 #include "agps/epo_upload.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_common.h"
 #include "cli/cli_link.h"
+#include "cli/cli_output.h"
+#include "commands/nmea_session.h"
+#include "commands/pmtk_replies.h"
+#include "commands/receiver_commands.h"
 #include "link/port_open.h"
 
 namespace {
@@ -102,6 +107,8 @@ class GuardedLink : public EpoLink {
   long bytesWaiting() override { return inner_.bytesWaiting(); }
   long read(std::span<std::uint8_t> buffer) override { return inner_.read(buffer); }
   void idle() override { inner_.idle(); }
+  bool lost() const override { return inner_.lost(); }
+  int lossErrorNumber() const override { return inner_.lossErrorNumber(); }
   bool stopRequested() override {
     if (inner_.stopRequested()) return true;
     if (Clock::now() - quietSince_ > silenceLimit_) timedOut_ = true;
@@ -121,6 +128,50 @@ class GuardedLink : public EpoLink {
   bool timedOut_ = false;
 };
 
+// How long the receiver may take, once handed back, to answer the EPO state query: it
+// restarts its NMEA output first, and a 1 Hz receiver answers between two bursts. A query
+// that reaches it while it still leaves binary output goes unheard, so it is asked again
+// each second (the query changes nothing).
+constexpr std::chrono::seconds kEpoCheckWait{5};
+constexpr std::chrono::seconds kEpoCheckRepeat{1};
+
+// After the hand-back: asks the receiver which EPO data it now holds and prints the window's
+// validity text for the reply. This is how the user knows the data arrived. False when no
+// reply came (stopped, lost or silent).
+bool CheckEpoState(ReceiverLink& link) {
+  const CommandSequence query = EpoStateQueryCommands();
+  link.startReader();
+  const auto deadline = ReceiverLink::Clock::now() + kEpoCheckWait;
+  auto askAgainAt = ReceiverLink::Clock::now();
+  NmeaSession session;
+  bool answered = false;
+  while (!answered && !StopRequested() && ReceiverLink::Clock::now() < deadline) {
+    if (ReceiverLink::Clock::now() >= askAgainAt) {
+      link.send(query);
+      askAgainAt = ReceiverLink::Clock::now() + kEpoCheckRepeat;
+    }
+    const std::optional<std::string> sentence = link.nextSentence(std::min(deadline, askAgainAt));
+    if (!sentence) {
+      if (link.lost()) break;
+      continue;
+    }
+    const SentenceOutcome outcome = session.handle(*sentence);
+    if (!outcome.valid || !outcome.reply || !MatchReply(*query.acceptedBy, *outcome.reply).matched) continue;
+    if (const std::optional<ReplyReport> report = ReportReply(outcome)) WriteOut(report->text + "\n");
+    answered = true;
+  }
+  link.stopReader();
+  if (!answered && !StopRequested()) {
+    if (const std::optional<LinkError> lost = link.lost()) {
+      PrintLinkError(*lost);
+    } else {
+      PrintError("the receiver did not report its EPO data within " +
+                 std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kEpoCheckWait).count()) + " s");
+    }
+  }
+  return answered;
+}
+
 std::string secondsText(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%g s", seconds);
@@ -132,6 +183,82 @@ void pauseUnlessStopped(Clock::duration wait) {
   const Clock::time_point until = Clock::now() + wait;
   while (!StopRequested() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
+
+// The update flow's side on the terminal: lines on standard output and error, the switch
+// through the receiver link, the line's speed changed in place.
+class TerminalSide : public EpoUpdateSide {
+ public:
+  TerminalSide(ReceiverLink& link, std::uint32_t nmeaBaud, Clock::duration silenceLimit)
+      : link_(link), nmeaBaud_(nmeaBaud), silenceLimit_(silenceLimit) {}
+
+  bool stopRequested() override { return StopRequested(); }
+  void downloading() override { WriteOut("Downloading EPO File...\n"); }
+  void fileAccepted(const std::string& path, int totalPackets) override {
+    display_.emplace(StdoutIsTerminal(), totalPackets);
+    WriteOut("Uploading " + path + ": " + std::to_string(totalPackets) +
+             " packets. DO NOT remove the mini USB cable (connection) when updating EPO data.\n");
+  }
+  void refused(EpoUpdateStep step, const std::string& detail) override {
+    if (step == EpoUpdateStep::Download) {
+      PrintError(std::string(kEpoDownloadFailedMessage) + " (" + detail + ")");
+    } else {
+      PrintError("Cannot open EPO file. (" + detail + ")");
+    }
+  }
+  EpoLink* switchToBinary(std::chrono::milliseconds settle) override {
+    link_.send(BinaryProtocolSwitchCommands());
+    pauseUnlessStopped(settle);
+    setLineRate(kEpoUploadBaudRate);
+    guarded_.emplace(link_.port(), silenceLimit_, *display_);
+    return &*guarded_;
+  }
+  std::uint32_t nmeaBaudRate() override { return nmeaBaud_; }
+  void ended(EpoEnding ending, const EpoEndingTexts& texts) override {
+    display_->finish();
+    if (ending == EpoEnding::Completed) {
+      written_ = WriteOut(std::string(texts.message) + "\n" + texts.labelText + "\n");
+      return;
+    }
+    WriteOut(std::string(texts.labelText) + "\n");
+    PrintError(texts.message);
+  }
+  // The line follows the receiver back, so whatever this program asks next is read at the
+  // rate the receiver talks at.
+  void handBack(const EpoEndingTexts&, std::uint32_t baud) override { setLineRate(baud); }
+
+  // After a stop during the upload: the same lines as an ending, with the reason.
+  void stoppedDuringUpload() {
+    if (display_) display_->finish();
+    const EpoEndingTexts texts = EpoEndingTextsFor(EpoEnding::Abandoned);
+    WriteOut(std::string(texts.labelText) + "\n");
+    const bool timedOut = guarded_ && guarded_->timedOut();
+    PrintError(std::string(texts.message) + " (" +
+               (timedOut ? "no answer from the receiver for " + secondsText(silenceSeconds()) : "interrupted") + ")");
+  }
+  // The device went away during the upload: one line that names it, nothing handed back.
+  void lineLost(const LinkError& error) {
+    if (display_) display_->finish();
+    PrintLinkError(error);
+  }
+  bool written() const { return written_; }
+
+ private:
+  void setLineRate(std::uint32_t baud) {
+    LineState line;
+    if (link_.port().getState(line)) {
+      line.baudRate = baud;
+      link_.port().setState(line);
+    }
+  }
+  double silenceSeconds() const { return std::chrono::duration<double>(silenceLimit_).count(); }
+
+  ReceiverLink& link_;
+  std::uint32_t nmeaBaud_;
+  Clock::duration silenceLimit_;
+  std::optional<ProgressDisplay> display_;
+  std::optional<GuardedLink> guarded_;
+  bool written_ = true;
+};
 
 }  // namespace
 
@@ -156,6 +283,10 @@ const char* const kEpoUpdateHelp =
     "(default 20; no data packet acknowledged), stop the upload with \"Update stopped.\"; the\n"
     "receiver is returned to NMEA output all the same.\n"
     "\n"
+    "After a completed upload the receiver is asked which EPO data it holds, and the window's\n"
+    "text for its answer is printed (\"PMTK707: EPO data: Remained 6 Days 14 Hours.\"); no\n"
+    "answer within 5 s ends with 1.\n"
+    "\n"
     "Options:\n"
     "  --port P          Com1 ... Com99 or a device path (default Com1)\n"
     "  --baud B          the line speed of NMEA output, before and after (default 115200)\n"
@@ -163,7 +294,8 @@ const char* const kEpoUpdateHelp =
     "  --server H[:P]    the EPO server to download from\n"
     "  --timeout SEC     the longest silence of the receiver during the upload (default 20)\n"
     "\n"
-    "Exit codes: 0 update completed, 1 any other ending or failure, 2 usage error.\n";
+    "Exit codes: 0 update completed and the receiver reported its EPO data, 1 any other\n"
+    "ending or failure, 2 usage error.\n";
 
 int RunEpoUpdate(const CliArgs& args) {
   std::string error;
@@ -190,77 +322,42 @@ int RunEpoUpdate(const CliArgs& args) {
   // The connect steps accepted the rate, so it is a whole number above 0.
   const auto nmeaBaud = static_cast<std::uint32_t>(BaudOfText(baudText));
 
-  // The file.
+  EpoUpdateOptions options;
   std::optional<DownloadDirectory> downloads;
-  std::string path;
-  const bool downloaded = !parsed->has("--file");
-  if (downloaded) {
+  if (parsed->has("--file")) {
+    options.file = parsed->value("--file", "");  // the user's file: kept
+  } else {
     downloads.emplace();
     if (downloads->path().empty()) {
       PrintError("cannot create a temporary directory for the download");
       return kExitFailure;
     }
-    WriteOut("Downloading EPO File...\n");
-    EpoDownloadOptions options;
-    options.server = parsed->value("--server", "");
-    options.directory = downloads->path();
-    options.cancel = &StopRequested();
-    const EpoDownloadResult result = EpoDownload(options);
-    if (!result.ok) {
-      if (StopRequested()) {
-        PrintError("Update stopped. (interrupted during the download)");
-      } else {
-        PrintError(std::string(kEpoDownloadFailedMessage) + " (" + result.detail + ")");
-      }
-      return kExitFailure;
-    }
-    path = result.localPath;
-  } else {
-    path = parsed->value("--file", "");
+    options.download.server = parsed->value("--server", "");
+    options.download.directory = downloads->path();
+    options.deleteFile = true;
   }
-  std::string detail;
-  EpoFilePtr file = EpoOpenFile(path, &detail);
-  if (!file) {
-    PrintError("Cannot open EPO file. (" + detail + ")");
+  options.download.cancel = &StopRequested();
+
+  TerminalSide side(*link, nmeaBaud,
+                    std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*silenceSec)));
+  const EpoUpdateResult result = RunEpoUpdateFlow(side, options);
+  if (result.ending == EpoEnding::Completed) {
+    // Handed back unless a stop came while the ending was shown: then nothing is asked.
+    if (StopRequested()) return kExitFailure;
+    const bool checked = CheckEpoState(*link);
+    return side.written() && checked ? kExitSuccess : kExitFailure;
+  }
+  if (result.lost) {
+    side.lineLost(LinkLost(link->devicePath(), result.lossErrorNumber));
     return kExitFailure;
   }
-
-  EpoUploadOptions uploadOptions;
-  uploadOptions.fileName = path;
-  uploadOptions.deleteFileAtEnd = downloaded;
-  uploadOptions.endingBaudRate = [nmeaBaud] { return nmeaBaud; };
-  EpoUpload upload(std::move(file), uploadOptions);
-  ProgressDisplay display(StdoutIsTerminal(), upload.state().epoTotalPackets);
-  WriteOut("Uploading " + path + ": " + std::to_string(upload.state().epoTotalPackets) +
-           " packets. DO NOT remove the mini USB cable (connection) when updating EPO data.\n");
-
-  // Switch the receiver to binary output, then follow it to the binary exchange's rate.
-  link->send(BinaryProtocolSwitchCommands());
-  pauseUnlessStopped(kBinarySwitchWait);
-  SerialPort& port = link->port();
-  LineState line;
-  if (port.getState(line)) {
-    line.baudRate = kEpoUploadBaudRate;
-    port.setState(line);
+  if (result.stopped) {
+    if (result.step == EpoUpdateStep::Upload) {
+      side.stoppedDuringUpload();
+    } else {
+      PrintError(result.step == EpoUpdateStep::Download ? "Update stopped. (interrupted during the download)"
+                                                        : "Update stopped. (interrupted)");
+    }
   }
-
-  GuardedLink guarded(port, std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*silenceSec)), display);
-  EpoEnding ending = StopRequested() ? EpoEnding::None : RunEpoUpload(upload, guarded);
-  display.finish();
-  std::string reason;
-  if (ending == EpoEnding::None) {
-    // Ctrl-C, SIGTERM or silence: hand the receiver back to NMEA before leaving.
-    const EpoTurn turn = upload.abandon();
-    for (std::size_t i = 0; i < turn.writeCount; ++i) guarded.write(turn.writes[i]);
-    ending = EpoEnding::Abandoned;
-    reason = guarded.timedOut() ? "no answer from the receiver for " + secondsText(*silenceSec) : "interrupted";
-  }
-
-  const EpoEndingTexts texts = EpoEndingTextsFor(ending);
-  if (ending == EpoEnding::Completed) {
-    return WriteOut(std::string(texts.message) + "\n" + texts.labelText + "\n") ? kExitSuccess : kExitFailure;
-  }
-  WriteOut(std::string(texts.labelText) + "\n");
-  PrintError(std::string(texts.message) + (reason.empty() ? "" : " (" + reason + ")"));
   return kExitFailure;
 }

@@ -5,6 +5,8 @@
 //
 // Thread rule: main thread (checksum test, writing), plus the link's reader thread.
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -13,10 +15,11 @@
 #include "cli/cli_link.h"
 #include "cli/cli_output.h"
 #include "commands/nmea_session.h"
+#include "link/port_names.h"
 #include "link/sentence_log.h"
 
 const char* const kLogHelp =
-    "Usage: torvikel-cli log [--port P] [--baud B] FILE\n"
+    "Usage: torvikel-cli log [--port P] [--baud B] [--reconnect] FILE\n"
     "\n"
     "Records the receiver's sentences into FILE until Ctrl-C or SIGTERM: every sentence that\n"
     "passes the checksum test, byte for byte as received, nothing else (no header, no time\n"
@@ -28,26 +31,38 @@ const char* const kLogHelp =
     "log then waits for a program to read it, and Ctrl-C or SIGTERM ends any wait. When the\n"
     "reader of a FIFO or pipe closes it, the command ends quietly with 0.\n"
     "\n"
+    "When the receiver goes away (unplugged, its link dropped), the command says so and ends\n"
+    "with 1, every sentence received before in FILE. With --reconnect it keeps FILE open,\n"
+    "waits for the same port name to lead to a device again (ComN is looked up afresh, and a\n"
+    "name that came from a port map entry must come from one again) and logs on; each gap\n"
+    "is reported on standard error with its length.\n"
+    "\n"
     "Options:\n"
-    "  --port P   Com1 ... Com99 or a device path (default Com1)\n"
-    "  --baud B   line speed (default 115200)\n"
+    "  --port P      Com1 ... Com99 or a device path (default Com1)\n"
+    "  --baud B      line speed (default 115200)\n"
+    "  --reconnect   wait for a receiver that went away, and log on when it is back\n"
     "\n"
     "Exit codes: 0 ended by Ctrl-C or SIGTERM with every sentence written, or by the reader\n"
-    "of FILE closing it; 1 the port or FILE could not be opened, or a sentence could not be\n"
-    "written; 2 usage error.\n";
+    "of FILE closing it; 1 the port or FILE could not be opened, a sentence could not be\n"
+    "written, or the receiver went away; 2 usage error.\n";
 
 int RunLog(const CliArgs& args) {
   std::string error;
-  const std::optional<ParsedArgs> parsed = ParseArgs(args, {kPortOption, kBaudOption, kHelpOption}, &error);
+  const std::optional<ParsedArgs> parsed =
+      ParseArgs(args, {kPortOption, kBaudOption, {"--reconnect", false}, kHelpOption}, &error);
   if (!parsed) return UsageError("log", error);
   if (parsed->has("--help")) return WriteOut(kLogHelp) ? kExitSuccess : kExitFailure;
   if (parsed->positional.size() != 1) return UsageError("log", "log takes one FILE");
   const std::string& path = parsed->positional[0];
   if (path.empty()) return UsageError("log", "the FILE name is empty");
 
+  const std::string portText = parsed->value("--port", kDefaultPortText);
+  const std::string baudText = parsed->value("--baud", kDefaultBaudText);
+  const bool reconnect = parsed->has("--reconnect");
+  // Where the name led: a port map entry, or detection. Coming back, it must lead there again.
+  const bool fromMapEntry = !ResolvePort(portText, /*allowDevicePath=*/true).mapEntry.empty();
   LinkError linkError;
-  std::unique_ptr<ReceiverLink> link =
-      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &linkError);
+  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(portText, baudText, &linkError);
   if (!link) {
     PrintLinkError(linkError);
     return kExitFailure;
@@ -94,13 +109,35 @@ int RunLog(const CliArgs& args) {
     }
   };
   bool going = true;
+  std::optional<LinkError> lost;
   while (going && !StopRequested()) {
     const std::optional<std::string> sentence = link->nextSentence(ReceiverLink::Clock::time_point::max());
-    if (sentence) going = logSentence(*sentence);
+    if (sentence) {
+      going = logSentence(*sentence);
+      continue;
+    }
+    lost = link->lost();
+    if (!lost) continue;
+    if (!reconnect) break;
+    // Every sentence before the loss is in FILE; wait for the receiver to come back.
+    link.reset();
+    PrintError(lost->explanation + " Waiting for " + portText + " to come back; Ctrl-C ends.");
+    const auto gapStart = std::chrono::steady_clock::now();
+    link = WaitForPort(portText, baudText, fromMapEntry);
+    if (!link) {
+      lost.reset();  // stopped while waiting: ended by the user, like any stop
+      break;
+    }
+    lost.reset();
+    const double gapSec = std::chrono::duration<double>(std::chrono::steady_clock::now() - gapStart).count();
+    char gap[32];
+    std::snprintf(gap, sizeof gap, "%.1f", gapSec);
+    PrintError(portText + " is back as " + link->devicePath() + "; nothing was received for " + gap + " s");
+    link->startReader();
   }
-  link->stopReader();
+  if (link) link->stopReader();
   // What was received before the stop goes in too, unless FILE can take nothing more.
-  while (going) {
+  while (going && link) {
     const std::optional<std::string> sentence = link->takeQueued();
     if (!sentence) break;
     going = logSentence(*sentence);
@@ -111,6 +148,10 @@ int RunLog(const CliArgs& args) {
   if (failed > 0) {
     PrintError(std::to_string(failed) + " sentences could not be written to " + path +
                (log.lastWrite().end == WriteEnd::Stopped ? " (it stopped taking bytes)" : ""));
+    return kExitFailure;
+  }
+  if (lost) {
+    PrintLinkError(*lost);
     return kExitFailure;
   }
   return kExitSuccess;

@@ -209,7 +209,11 @@ int RunMonitor(const CliArgs& args) {
   };
   while (outputOk && !StopRequested()) {
     const Clock::time_point wakeAt = json || !dirty ? nextTick : std::min(nextTick, nextDraw);
-    if (const std::optional<std::string> sentence = link->nextSentence(wakeAt)) outputOk = show(*sentence);
+    if (const std::optional<std::string> sentence = link->nextSentence(wakeAt)) {
+      outputOk = show(*sentence);
+    } else if (link->lost()) {
+      break;  // every sentence before the loss has been shown
+    }
     const Clock::time_point now = Clock::now();
     if (now >= nextTick) {
       FixTimerTick(session.state);
@@ -231,6 +235,10 @@ int RunMonitor(const CliArgs& args) {
     outputOk = show(*sentence);
   }
   if (!json) screen.end();
+  if (const std::optional<LinkError> lost = link->lost(); lost && outputOk) {
+    PrintLinkError(*lost);
+    return kExitFailure;
+  }
   if (outputOk) return kExitSuccess;
   switch (LastOutputEnd()) {
     case WriteEnd::PeerClosed:

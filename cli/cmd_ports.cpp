@@ -17,7 +17,9 @@ const char* const kPortsHelp =
     "Lists every port name of the window (Com1 ... Com99) that resolves to a device, with\n"
     "the device path and its description, resolved exactly as the window resolves them:\n"
     "first the port map directory ($TORVIKEL_PORT_DIR, else ~/.config/torvikel/ports),\n"
-    "then the serial ports found on this machine (USB, ACM, Bluetooth, on-board).\n"
+    "then the serial ports found on this machine (USB, ACM, Bluetooth, on-board). A port map\n"
+    "entry that leads nowhere (empty, a directory, a loop, a link to nothing) is listed with\n"
+    "what is wrong: it keeps its ComN from every other port.\n"
     "\n"
     "Exit codes: 0 at least one port listed, 1 none found, 2 usage error.\n";
 
@@ -30,14 +32,18 @@ int RunPorts(const CliArgs& args) {
 
   std::string out = "Port map directory: " + PortMapDirectory() + "\n";
   int found = 0;
-  for (int n = 1; n <= kHighestComNumber; ++n) {
-    std::string description;
-    const std::optional<std::string> device = ResolveComPort(n, &description);
-    if (!device) continue;
-    ++found;
+  const std::vector<ResolvedPort> ports = ResolveComPorts(kHighestComNumber);
+  for (int n = 1; n <= static_cast<int>(ports.size()); ++n) {
+    const ResolvedPort& port = ports[static_cast<std::size_t>(n) - 1];
     char name[16];
     std::snprintf(name, sizeof name, "Com%-3d", n);
-    out += std::string(name) + "  " + *device + "  " + description + "\n";
+    if (port.devicePath) {
+      ++found;
+      out += std::string(name) + "  " + *port.devicePath + "  " + port.description + "\n";
+    } else if (port.cause == LinkCause::BadMapEntry) {
+      // Listed with what is wrong: the entry keeps ComN from every other port.
+      out += std::string(name) + "  (none)  " + port.problem + "\n";
+    }
   }
   if (!WriteOut(out)) return kExitFailure;
   if (found == 0) {

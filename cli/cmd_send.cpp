@@ -222,6 +222,10 @@ int RunSend(const CliArgs& args) {
     PrintError("interrupted before the receiver replied");
     return kExitFailure;
   }
+  if (const std::optional<LinkError> lost = link->lost(); lost && !decision) {
+    PrintLinkError(*lost);
+    return kExitFailure;
+  }
   if (!decision) {
     PrintError("no reply from the receiver within " + secondsText(*timeoutSec));
     return kExitFailure;

@@ -17,6 +17,8 @@ enum class LinkCause {
   Busy,         // another program holds it: EBUSY
   NotSerial,    // no terminal device: ENOTTY
   BadBaudRate,  // the speed is 0, no number, or none the driver takes
+  BadMapEntry,  // the port map entry for ComN is empty, unreadable, a directory or a loop
+  Lost,         // the open device went away: unplugged, hung up, or failing with EIO
   Other,        // any other errno
 };
 
@@ -26,9 +28,25 @@ struct LinkError {
   int errorNumber = 0;     // errno of the call that failed; 0 when no system call failed
   LinkCause cause = LinkCause::None;
   std::string detail;  // the serial layer's own words ("open /dev/ttyUSB0: Permission denied")
+  // For the user: what went wrong, in plain words, and what to do about it (the window's box
+  // shows it under the step's text; the command-line tool prints it after the step's text).
+  std::string explanation;
 
   bool failed() const { return cause != LinkCause::None; }
 };
 
 // What an errno of open, ioctl, read or write means for the link.
 LinkCause CauseOfErrno(int errorNumber);
+
+// The explanation of an open failure on a device: who holds it, which group it belongs to,
+// that it is gone. mapEntry: the port map entry that led to the device, when one did.
+std::string ExplainDeviceFailure(LinkCause cause, const std::string& devicePath, const std::string& mapEntry,
+                                 const std::string& detail);
+
+// The open device went away while in use: the error, with its one-line text
+// "Receiver lost: /dev/ttyUSB0 (device removed)." as the explanation.
+LinkError LinkLost(const std::string& devicePath, int errorNumber);
+
+// Another program holding a device open: "gpsd, pid 812" for the one holding our lock, else
+// for the first other process with the device open (found in /proc); empty when none shows.
+std::string DeviceHolder(const std::string& devicePath);

@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -110,20 +112,61 @@ std::string homeDirectory() {
   return ".";
 }
 
-// Target of a port map entry: a symlink's target (relative to the directory when relative)
-// or the trimmed first line of a regular file. Empty when there is no usable entry.
-std::string mapEntryTarget(const fs::path& entry) {
+// What a port map entry says: nothing (no entry), a device path (a symlink's target, relative
+// to the directory when relative, or the trimmed first line of a regular file), or a problem
+// that makes it unusable.
+struct EntryLookup {
+  bool exists = false;
+  std::string target;   // the device path, when usable
+  std::string problem;  // why it is not, in plain words
+};
+
+EntryLookup lookUpEntry(const fs::path& entry) {
+  EntryLookup lookup;
   std::error_code ec;
   const fs::file_status status = fs::symlink_status(entry, ec);
-  if (ec || !fs::exists(status)) return {};
+  if (ec && ec != std::errc::no_such_file_or_directory) {
+    lookup.exists = true;
+    lookup.problem = "The port map entry " + entry.string() + " cannot be read (" + ec.message() + ").";
+    return lookup;
+  }
+  if (ec || !fs::exists(status)) return lookup;
+  lookup.exists = true;
   if (fs::is_symlink(status)) {
     fs::path target = fs::read_symlink(entry, ec);
-    if (ec || target.empty()) return {};
+    // A dangling link is fine (the device is missing, which the open then says); a loop is not.
+    std::error_code follow;
+    [[maybe_unused]] const fs::file_status followed = fs::status(entry, follow);
+    if (ec || target.empty() || follow == std::errc::too_many_symbolic_link_levels) {
+      lookup.problem = "The port map entry " + entry.string() + " is a loop of symbolic links.";
+      return lookup;
+    }
     if (target.is_relative()) target = entry.parent_path() / target;
-    return target.lexically_normal().string();
+    lookup.target = target.lexically_normal().string();
+    return lookup;
   }
-  if (fs::is_regular_file(status)) return readAttribute(entry);
-  return {};
+  if (fs::is_regular_file(status)) {
+    std::ifstream in(entry);
+    if (!in) {
+      lookup.problem = "The port map entry " + entry.string() + " cannot be read (" + std::strerror(errno) + ").";
+      return lookup;
+    }
+    std::string line;
+    std::getline(in, line);
+    lookup.target = trim(line);
+    if (lookup.target.empty()) {
+      lookup.problem = "The port map entry " + entry.string() +
+                       " is empty: it should be a link to the device or hold its path, such as /dev/ttyUSB0.";
+    }
+    return lookup;
+  }
+  if (fs::is_directory(status)) {
+    lookup.problem = "The port map entry " + entry.string() +
+                     " is a directory, not a link to the device or a file holding its path.";
+    return lookup;
+  }
+  lookup.problem = "The port map entry " + entry.string() + " is neither a link to the device nor a file holding its path.";
+  return lookup;
 }
 
 bool samePath(const std::string& a, const std::string& b) {
@@ -208,39 +251,81 @@ std::vector<DetectedPort> DetectSerialPortsIn(const PortRoots& roots) {
 namespace {
 
 // ComN through the port map, else the detected ports.
-std::optional<std::string> resolveComPort(const PortRoots& roots, Detection& detection, int n,
-                                          std::string* description) {
-  if (n < 1) return std::nullopt;
+ResolvedPort resolveComPort(const PortRoots& roots, Detection& detection, int n) {
+  ResolvedPort port;
+  if (n < 1) {
+    port.cause = LinkCause::NoSuchPort;
+    port.problem = "There is no serial port number " + std::to_string(n) + ".";
+    return port;
+  }
   const fs::path mapDir = roots.mapDir.empty() ? fs::path(PortMapDirectory()) : fs::path(roots.mapDir);
   const fs::path entry = mapDir / ("com" + std::to_string(n));
   // An entry is the user's explicit choice: it wins even when its device is missing (the
   // open then fails), rather than silently handing ComN to some other device.
-  if (const std::string target = mapEntryTarget(entry); !target.empty()) {
-    if (description != nullptr) *description = describeDevice(roots, detection, target) + ", from port map entry " + entry.string();
-    return target;
+  const EntryLookup lookup = lookUpEntry(entry);
+  if (lookup.exists) {
+    port.mapEntry = entry.string();
+    if (!lookup.problem.empty()) {
+      port.cause = LinkCause::BadMapEntry;
+      port.problem = lookup.problem;
+      return port;
+    }
+    port.devicePath = lookup.target;
+    port.description = describeDevice(roots, detection, lookup.target) + ", from port map entry " + entry.string();
+    return port;
   }
   const std::vector<DetectedPort>& ports = detection.ports();
-  if (static_cast<std::size_t>(n) > ports.size()) return std::nullopt;
-  const DetectedPort& port = ports[static_cast<std::size_t>(n) - 1];
-  if (description != nullptr) *description = port.description;
-  return port.devicePath;
+  if (static_cast<std::size_t>(n) > ports.size()) {
+    std::string found;
+    for (const DetectedPort& detected : ports) found += (found.empty() ? "" : ", ") + detected.devicePath;
+    port.cause = LinkCause::NoSuchPort;
+    port.problem = "There is no port map entry com" + std::to_string(n) + " and no serial port number " +
+                   std::to_string(n) + " (found: " + (found.empty() ? std::string("none") : found) + ").";
+    return port;
+  }
+  const DetectedPort& detected = ports[static_cast<std::size_t>(n) - 1];
+  port.devicePath = detected.devicePath;
+  port.description = detected.description;
+  return port;
 }
 
 }  // namespace
 
+ResolvedPort ResolvePortIn(const PortRoots& roots, const std::string& portText, bool allowDevicePath) {
+  Detection detection(roots);
+  if (allowDevicePath && !portText.empty() && portText.front() == '/') {
+    ResolvedPort port;
+    port.devicePath = portText;
+    port.description = describeDevice(roots, detection, portText);
+    return port;
+  }
+  const std::optional<int> n = ComNumberOf(portText);
+  if (!n) {
+    ResolvedPort port;
+    port.cause = LinkCause::BadPortName;
+    port.problem = "\"" + portText + "\" is no port name: use Com1 ... Com99" +
+                   (allowDevicePath ? std::string(" or a device path such as /dev/ttyUSB0.") : std::string("."));
+    return port;
+  }
+  return resolveComPort(roots, detection, *n);
+}
+
+ResolvedPort ResolvePort(const std::string& portText, bool allowDevicePath) {
+  return ResolvePortIn(PortRoots{}, portText, allowDevicePath);
+}
+
 std::optional<std::string> ResolveComPortIn(const PortRoots& roots, int n, std::string* description) {
   Detection detection(roots);
-  return resolveComPort(roots, detection, n, description);
+  ResolvedPort port = resolveComPort(roots, detection, n);
+  if (description != nullptr) *description = port.description;
+  return port.devicePath;
 }
 
 std::vector<ResolvedPort> ResolveComPortsIn(const PortRoots& roots, int count) {
   Detection detection(roots);
-  std::vector<ResolvedPort> resolved(static_cast<std::size_t>(std::max(0, count)));
-  for (int n = 1; n <= count; ++n) {
-    ResolvedPort& port = resolved[static_cast<std::size_t>(n) - 1];
-    port.devicePath = resolveComPort(roots, detection, n, &port.description);
-    if (!port.devicePath) port.description.clear();
-  }
+  std::vector<ResolvedPort> resolved;
+  resolved.reserve(static_cast<std::size_t>(std::max(0, count)));
+  for (int n = 1; n <= count; ++n) resolved.push_back(resolveComPort(roots, detection, n));
   return resolved;
 }
 
@@ -251,13 +336,7 @@ std::optional<std::string> ResolveComPort(int n, std::string* description) {
 }
 
 std::optional<std::string> ResolvePortText(const std::string& portText, std::string* description) {
-  if (!portText.empty() && portText.front() == '/') {
-    const PortRoots roots;
-    Detection detection(roots);
-    if (description != nullptr) *description = describeDevice(roots, detection, portText);
-    return portText;
-  }
-  const std::optional<int> n = ComNumberOf(portText);
-  if (!n) return std::nullopt;
-  return ResolveComPort(*n, description);
+  ResolvedPort port = ResolvePort(portText, /*allowDevicePath=*/true);
+  if (description != nullptr) *description = port.description;
+  return port.devicePath;
 }

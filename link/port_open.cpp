@@ -10,14 +10,25 @@ namespace {
 
 // A step that failed without a system call behind it.
 LinkError StepFailed(const char* message, LinkCause cause, std::string devicePath, std::string detail) {
-  return {message, std::move(devicePath), 0, cause, std::move(detail)};
+  LinkError error{message, std::move(devicePath), 0, cause, std::move(detail), {}};
+  error.explanation = error.detail.empty() ? std::string() : error.detail;
+  return error;
 }
 
-// A step that failed in the serial layer: its errno and its words.
-LinkError PortFailed(const char* message, const std::string& devicePath, const SerialPort& port) {
+// A name that led to no device: the resolver's own words.
+LinkError NameFailed(const char* message, const ResolvedPort& port) {
+  return {message, {}, 0, port.cause, port.problem, port.problem};
+}
+
+// A step that failed in the serial layer: its errno, its words, and what they mean for the
+// user (who holds the device, which group it belongs to ...).
+LinkError PortFailed(const char* message, const ResolvedPort& resolved, const SerialPort& port) {
   const int errorNumber = port.lastErrorNumber();
-  const LinkCause cause = CauseOfErrno(errorNumber);
-  return {message, devicePath, errorNumber, cause == LinkCause::None ? LinkCause::Other : cause, port.lastError()};
+  LinkCause cause = CauseOfErrno(errorNumber);
+  if (cause == LinkCause::None) cause = LinkCause::Other;
+  const std::string& device = *resolved.devicePath;
+  return {message, device, errorNumber, cause, port.lastError(),
+          ExplainDeviceFailure(cause, device, resolved.mapEntry, port.lastError())};
 }
 
 }  // namespace
@@ -29,45 +40,40 @@ long BaudOfText(const std::string& text) {
 
 PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& baudText, bool allowDevicePath) {
   PortOpenResult result;
-  std::optional<std::string> device;
-  if (allowDevicePath && !portText.empty() && portText[0] == '/') {
-    device = portText;
-  } else {
-    // "Com" and a number as the box's text begins; no device prefix may stand before it.
-    const std::optional<int> number = portText.starts_with("Com") ? ComNumberOf(portText) : std::nullopt;
-    if (!number) {
-      result.error = StepFailed("Com Port Error!", LinkCause::BadPortName, {}, "\"" + portText + "\" is no ComN");
-      return result;
-    }
-    // Ports above 9 carry the device prefix, as the system's naming wants; the resolver
-    // accepts both forms.
-    device = ResolvePortText(*number <= 9 ? portText : "\\\\.\\" + portText);
-    if (!device) {
-      result.error = StepFailed("Open ComPort failed.", LinkCause::NoSuchPort, {},
-                                portText + ": no port map entry and no serial port number " + std::to_string(*number));
-      return result;
-    }
+  // "Com" and a number as the box's text begins; no device prefix may stand before it.
+  const bool devicePath = allowDevicePath && !portText.empty() && portText[0] == '/';
+  if (!devicePath && !(portText.starts_with("Com") && ComNumberOf(portText))) {
+    result.error = StepFailed("Com Port Error!", LinkCause::BadPortName, {},
+                              "\"" + portText + "\" is no port name: choose Com1 ... Com99.");
+    return result;
   }
+  const ResolvedPort resolved = ResolvePort(portText, allowDevicePath);
+  if (!resolved.devicePath) {
+    result.error = NameFailed("Open ComPort failed.", resolved);
+    return result;
+  }
+  const std::string& device = *resolved.devicePath;
   // The port lives in a local until every step has passed: a failure destroys it, which
   // closes it before the caller shows the message.
   auto port = std::make_shared<SerialPort>();
-  if (!port->open(*device)) {
-    result.error = PortFailed("Open ComPort failed.", *device, *port);
+  if (!port->open(device)) {
+    result.error = PortFailed("Open ComPort failed.", resolved, *port);
     return result;
   }
   port->setTimeouts(500, 100);  // a failure here is not fatal
   if (!port->setupQueues(8192, 1024)) {
-    result.error = PortFailed("SetupComm failed.", *device, *port);
+    result.error = PortFailed("SetupComm failed.", resolved, *port);
     return result;
   }
   LineState line;
   if (!port->getState(line)) {
-    result.error = PortFailed("GetCommState failed.", *device, *port);
+    result.error = PortFailed("GetCommState failed.", resolved, *port);
     return result;
   }
   const long baud = BaudOfText(baudText);
   if (baud == 0) {
-    result.error = StepFailed("Error baud rate.", LinkCause::BadBaudRate, *device, "\"" + baudText + "\" is no speed");
+    result.error = StepFailed("Error baud rate.", LinkCause::BadBaudRate, device,
+                              "\"" + baudText + "\" is no line speed: give it in bits a second, such as 9600 or 115200.");
     return result;
   }
   line.baudRate = static_cast<std::uint32_t>(baud);
@@ -75,33 +81,34 @@ PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& 
   line.parity = false;
   line.stopBits = 1;
   if (baud < 0 || baud > 0x7FFFFFFFL) {
-    result.error = StepFailed("SetCommState failed.", LinkCause::BadBaudRate, *device, baudText + " is no speed a line takes");
+    result.error = StepFailed("SetCommState failed.", LinkCause::BadBaudRate, device,
+                              baudText + " is no speed a serial line takes.");
     return result;
   }
   if (!port->setState(line)) {
-    result.error = PortFailed("SetCommState failed.", *device, *port);
+    result.error = PortFailed("SetCommState failed.", resolved, *port);
     return result;
   }
   if (!port->purge()) {
-    result.error = PortFailed("PurgeComm failed.", *device, *port);
+    result.error = PortFailed("PurgeComm failed.", resolved, *port);
     return result;
   }
   result.port = std::move(port);
-  result.devicePath = *device;
+  result.devicePath = device;
   return result;
 }
 
 PortOpenResult ReopenPortAtBaud(const std::string& portText, int selectedIndex, std::uint32_t baud) {
   PortOpenResult result;
   const std::string name = selectedIndex >= 9 ? "\\\\.\\" + portText : portText;
-  const std::optional<std::string> device = ResolvePortText(name);
-  if (!device) {
-    result.error = StepFailed("Open ComPort failed.", LinkCause::NoSuchPort, {}, portText + ": no such port");
+  const ResolvedPort resolved = ResolvePort(name, /*allowDevicePath=*/true);
+  if (!resolved.devicePath) {
+    result.error = NameFailed("Open ComPort failed.", resolved);
     return result;
   }
   auto port = std::make_shared<SerialPort>();
-  if (!port->open(*device)) {
-    result.error = PortFailed("Open ComPort failed.", *device, *port);
+  if (!port->open(*resolved.devicePath)) {
+    result.error = PortFailed("Open ComPort failed.", resolved, *port);
     return result;
   }
   LineState line;
@@ -110,6 +117,6 @@ PortOpenResult ReopenPortAtBaud(const std::string& portText, int selectedIndex, 
     port->setState(line);
   }
   result.port = std::move(port);
-  result.devicePath = *device;
+  result.devicePath = *resolved.devicePath;
   return result;
 }

@@ -35,35 +35,47 @@ ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& sto
     ++stats.sentences;
     deliver(sentence);
   };
+  const auto lose = [&] {
+    stats.lost = true;
+    stats.lossErrorNumber = port.lastErrorNumber();
+  };
   while (!stopRequested()) {
     int queued = port.bytesQueued();
     if (queued == 0) {
       const bool holding = cutter.holdsCompleteSentence();
       if (port.waitReadable(nextWaitMs(holding, quietHandOverMs))) {
-        // Woken with nothing to read means a hang-up (the other end of a pseudo-terminal
-        // closed, a USB receiver unplugged): back off rather than spin.
-        if (port.bytesQueued() == 0) std::this_thread::sleep_for(kErrorBackoff);
+        if (port.bytesQueued() == 0) {
+          if (port.lineGone()) {
+            lose();
+            break;
+          }
+          std::this_thread::sleep_for(kErrorBackoff);  // a wake-up with nothing in it: do not spin
+        }
       } else if (holding) {
         // The line has been quiet since the sentence's line end: no "$" is coming soon.
         cutter.flushComplete(handOver);
       }
       continue;
     }
-    if (queued < 0) {  // the device vanished or the descriptor failed
-      std::this_thread::sleep_for(kErrorBackoff);
-      continue;
+    if (queued < 0) {  // the descriptor failed: the device vanished
+      lose();
+      break;
     }
     std::size_t want = static_cast<std::size_t>(queued);
     if (want > kReadBufferSize - 1) want = kReadBufferSize - 1;
     long got = port.read(buffer, want);
     if (got <= 0) {
-      // Queued bytes that cannot be read mean a hang-up; back off rather than spin.
-      if (got < 0) std::this_thread::sleep_for(kErrorBackoff);
+      // Queued bytes that cannot be read: the device went while they waited.
+      if (got < 0 || port.lineGone()) {
+        lose();
+        break;
+      }
       continue;
     }
     stats.bytesRead += static_cast<unsigned long long>(got);
     cutter.feed(buffer, static_cast<std::size_t>(got), handOver);
   }
+  // A stop keeps what is held for the caller; a lost line hands it over now, as its last word.
   cutter.flushComplete(handOver);
   return stats;
 }

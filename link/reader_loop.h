@@ -34,10 +34,15 @@ struct ReaderLoopStats {
   // Sentences read but not handed over because the stop came first, in order; usually none,
   // or one whose line end had arrived with no "$" after it yet.
   std::vector<std::string> heldBack;
+  // The loop ended by itself because the device went away (unplugged, hung up, failing);
+  // lossErrorNumber is the errno that said so (0 for a plain hang-up). Every complete
+  // sentence read before it has been handed over.
+  bool lost = false;
+  int lossErrorNumber = 0;
 };
 
 // Blocks until stopRequested() returns true (checked at the top of every pass and after every
-// delivered sentence). deliver() is called once per sentence with a view valid only during
+// delivered sentence), or until the device goes away (stats.lost). deliver() is called once per sentence with a view valid only during
 // the call. A silent port costs no CPU: the loop sleeps in poll() until bytes arrive or the
 // port is interrupted, so a stop request must come with port.interrupt().
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,

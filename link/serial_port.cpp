@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -110,6 +111,13 @@ bool SerialPort::open(const std::string& devicePath) {
   // (except for processes with CAP_SYS_ADMIN, which the kernel always lets through).
   if (::ioctl(fd, TIOCEXCL) != 0) {
     impl_->fail("exclusive access to " + devicePath, errno);
+    ::close(fd);
+    return false;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+    impl_->fail("lock " + devicePath, error);
+    ::ioctl(fd, TIOCNXCL);
     ::close(fd);
     return false;
   }
@@ -266,6 +274,30 @@ bool SerialPort::waitReadable(int timeoutMs) {
   }
   // POLLHUP/POLLERR count as "something to report": the caller's read then says what.
   return (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+bool SerialPort::lineGone() {
+  const int fd = impl_->fd;
+  if (fd < 0) return true;
+  struct pollfd pfd = {fd, POLLIN, 0};
+  if (::poll(&pfd, 1, 0) <= 0) return false;
+  if ((pfd.revents & POLLNVAL) != 0) {
+    impl_->fail("poll", EBADF);
+    return true;
+  }
+  if ((pfd.revents & (POLLHUP | POLLERR)) == 0) return false;  // readable data is no loss
+  int queued = 0;
+  if (::ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) return false;  // the last bytes first
+  // Nothing more will come. A read says why: the end of the stream (0) for a hung-up
+  // terminal, EIO or ENODEV for a removed device or a closed pseudo-terminal.
+  unsigned char byte = 0;
+  const ssize_t n = ::read(fd, &byte, 1);
+  if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    impl_->fail("read", errno);
+  } else {
+    impl_->failText("hang-up");
+  }
+  return true;
 }
 
 void SerialPort::interrupt() {

@@ -25,7 +25,10 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // Opens a device path for reading and writing, exclusively (TIOCEXCL), raw mode.
+  // Opens a device path for reading and writing, exclusively, raw mode. Exclusive twice
+  // over: TIOCEXCL keeps other programs out (but not root), and an advisory lock (flock, as
+  // other serial tools take it) keeps a second program of ours out, root included; a held
+  // lock fails the open with EBUSY. Both go with close().
   bool open(const std::string& devicePath);
   bool isOpen() const;
   // Read total time-out and write total time-out [ms]; a read returns what is there after
@@ -47,6 +50,10 @@ class SerialPort {
   // It also cuts short a read() that is waiting for more bytes.
   void interrupt();
   long read(void* buffer, std::size_t size);         // -1 on error
+  // After waitReadable() reported something while no byte is queued: whether the device is
+  // gone (a hang-up, an error, the end of the stream), with the cause in lastErrorNumber()
+  // (0 for a plain hang-up). False when it was nothing (a spurious wake-up).
+  bool lineGone();
   long write(const void* data, std::size_t size);    // bytes written, -1 on error; bounded by the write time-out
   void close();
   int fd() const;

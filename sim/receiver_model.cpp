@@ -625,6 +625,15 @@ std::vector<OutChunk> ReceiverModel::handleBinary(const BinaryPacket& packet, Si
   return out;
 }
 
+void ReceiverModel::powerCycle(SimMs now) {
+  binaryMode_ = false;
+  modeAckAt_ = kNever;
+  uploadedRecords_.clear();
+  baud_ = options_.baud;
+  nextCycleAt_ = now + periodMs_;
+  inLine_ = false;
+}
+
 void ReceiverModel::finishUpload(SimMs now) {
   // Records that are all zero are padding of the last packet, not data.
   std::size_t records = uploadedRecords_.size() / kEpoRecordBytes;

@@ -128,6 +128,9 @@ class ReceiverModel {
   ModelOptions& options() { return options_; }
 
   bool binaryMode() const { return binaryMode_; }
+  // Pulled out and plugged in again: the receiver lost power, so it talks NMEA at its own
+  // speed again, and an upload it was in the middle of is gone.
+  void powerCycle(SimMs now);
   std::uint32_t baud() const { return baud_; }
   int periodMs() const { return periodMs_; }
   const OutputRates& rates() const { return rates_; }

@@ -31,6 +31,8 @@ constexpr std::int64_t kMaxPeriodicBacklogUs = 2000000;  // a saturated line dro
 constexpr std::int64_t kFullLineBackoffUs = 10000;
 // How long a held replay waits after a program's open for its purge before it starts anyway.
 constexpr std::int64_t kReplayAfterOpenUs = 200000;
+// How long an unplug waits for the program to read what is already on the line.
+constexpr std::int64_t kUnplugDrainUs = 1000000;
 
 std::int64_t steadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -181,6 +183,14 @@ void SimReceiver::servePlugRequest() {
     request = PlugRequest::Replug;
   }
   if (request == PlugRequest::Unplug && plugged_) {
+    // The cable is pulled between two bytes: no more output from now on, and what is already
+    // on the line is left for the program to read (a moment at most), so that what the
+    // receiver sent while plugged in is what the program got.
+    if (unplugWaitSinceUs_ < 0) unplugWaitSinceUs_ = nowUs;
+    int unread = 0;
+    if (programsHolding_ > 0 && ::ioctl(slaveFd_, FIONREAD, &unread) != 0) unread = 0;
+    if (unread > 0 && nowUs - unplugWaitSinceUs_ < kUnplugDrainUs) return;
+    unplugWaitSinceUs_ = -1;
     unregisterPort();
     closeTerminal();  // the program's reads now fail: the device is gone
     plugged_ = false;
@@ -193,6 +203,14 @@ void SimReceiver::servePlugRequest() {
     std::string error;
     const bool opened = openTerminal(&error);
     plugged_ = opened && (options_.comNumber <= 0 || registerPort(&error));
+    // A replay that waited for the program at the start waits for its new open too: what a
+    // receiver sends before the port is opened never reaches a program.
+    if (plugged_ && options_.replayWaitsForProgram) model_->holdReplay();
+    if (plugged_) {
+      queue_.clear();  // made while unplugged: it never reached a line
+      model_->powerCycle(nowUs / 1000);
+      lineBaud_ = model_->baud();
+    }
     if (opened && !plugged_) closeTerminal();
     plugError_ = error;
     if (plugged_) lineFreeAtUs_ = nowUs;
@@ -287,11 +305,13 @@ void SimReceiver::run() {
       while (!queue_.empty()) {
         OutChunk& front = queue_.front();
         if (nowUs < lineFreeAtUs_ + static_cast<std::int64_t>(front.gapBeforeMs) * 1000) break;
+        if (unplugWaitSinceUs_ >= 0) break;  // being pulled out: nothing more goes on the line
         if (!front.bytes.empty() && masterFd_ >= 0) {  // unplugged: the output goes nowhere
           const ssize_t n = ::write(masterFd_, front.bytes.data(), front.bytes.size());
           // Whatever the terminal does not take is lost, as on a line nobody listens to.
           const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
           if (options_.keepLogs) sent_.append(front.bytes, 0, written);
+          dropped_ += front.bytes.size() - written;
           lineFreeAtUs_ = options_.pace ? std::max(nowUs, lineFreeAtUs_) + lineTimeUs(front.bytes.size(), lineBaud_) : nowUs;
           // A full terminal (nobody reading) gets a rest instead of a busy retry loop.
           if (written < front.bytes.size()) lineFreeAtUs_ = std::max(lineFreeAtUs_, nowUs + kFullLineBackoffUs);
@@ -317,6 +337,7 @@ void SimReceiver::run() {
       if (modelAt != kNever) wakeAtUs = std::min(wakeAtUs, modelAt * 1000);
       if (!incoming.empty()) wakeAtUs = std::min(wakeAtUs, incoming.front().dueUs);
       if (openedAtUs_ >= 0) wakeAtUs = std::min(wakeAtUs, openedAtUs_ + kReplayAfterOpenUs);
+      if (unplugWaitSinceUs_ >= 0) wakeAtUs = std::min(wakeAtUs, nowUs + 2000);  // look again soon
       if (plugged_ && options_.unplugAfterMs >= 0 && unpluggedAtUs_ < 0) {
         wakeAtUs = std::min(wakeAtUs, static_cast<std::int64_t>(options_.unplugAfterMs) * 1000);
       }
@@ -392,6 +413,11 @@ std::string SimReceiver::receivedBytes() const {
 std::string SimReceiver::sentBytes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return sent_;
+}
+
+std::size_t SimReceiver::droppedBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_;
 }
 
 void SimReceiver::clearLogs() {

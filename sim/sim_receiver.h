@@ -83,6 +83,8 @@ class SimReceiver {
   std::string receivedBytes() const;
   // What went on the line towards the program (after faults, without dropped output).
   std::string sentBytes() const;
+  // Bytes the terminal did not take (nobody read it and it was full).
+  std::size_t droppedBytes() const;
   void clearLogs();
   // Binary packets and checked NMEA commands received, in order.
   std::vector<BinaryPacket> binaryPackets() const;
@@ -119,6 +121,7 @@ class SimReceiver {
   std::deque<OutChunk> queue_;
   std::vector<ReceivedChunk> received_;
   std::string sent_;
+  std::size_t dropped_ = 0;
   std::int64_t lineFreeAtUs_ = 0;
   std::uint32_t lineBaud_ = 115200;
 
@@ -132,6 +135,7 @@ class SimReceiver {
   std::string plugError_;
   bool plugged_ = false;
   std::int64_t unpluggedAtUs_ = -1;
+  std::int64_t unplugWaitSinceUs_ = -1;  // an unplug waits for the program to read the line
   int programOpens_ = 0;
   int programsHolding_ = 0;  // programs that have the port open now
   std::int64_t openedAtUs_ = -1;  // a program opened the port; the replay waits for its purge

@@ -1,6 +1,8 @@
 // The local EPO server of the tests as a C++ object: starts tests/ftp_fixture.py (Debian's
 // python3-pyftpdlib) on 127.0.0.1 serving one directory to the fixed login, in one of its
 // modes, and stops it when the object goes. Plain POSIX, for core and window tests alike.
+// What the server saw arrives as lines on its standard output: a test waits for the line it
+// needs (the server may write it after the client is done), and no file is left behind.
 //
 // Thread rule: one owner thread; the server is a child process that also ends on its own
 // when the pipe to its standard input closes, so it never outlives a crashed test.
@@ -12,8 +14,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,9 +31,9 @@ inline std::string FixtureScriptPath() { return std::string(TORVIKEL_TEST_DATA) 
 
 class FtpFixture {
  public:
-  // mode: "normal", "drop" or "silent"; extra: further options ("--password", "x" ...).
-  FtpFixture(const std::string& root, const std::string& mode, const std::vector<std::string>& extra = {}) {
-    logPath_ = root + ".log";
+  // mode: "normal", "drop", "stall", "trickle" or "silent"; extra: further options
+  // ("--password", "x" ...).
+  FtpFixture(const std::string& root, const std::string& mode = "normal", const std::vector<std::string>& extra = {}) {
     int toChild[2];
     int fromChild[2];
     if (::pipe(toChild) != 0) return;
@@ -40,7 +42,7 @@ class FtpFixture {
       ::close(toChild[1]);
       return;
     }
-    std::vector<std::string> args = {PythonPath(), FixtureScriptPath(), "--root", root, "--mode", mode, "--log", logPath_};
+    std::vector<std::string> args = {PythonPath(), FixtureScriptPath(), "--root", root, "--mode", mode};
     args.insert(args.end(), extra.begin(), extra.end());
     // argv is built before fork(): the child of a threaded process may only make
     // async-signal-safe calls until exec (an allocation could deadlock).
@@ -61,15 +63,9 @@ class FtpFixture {
     stdin_ = toChild[1];
     stdout_ = fromChild[0];
     // Wait (bounded, so a broken fixture fails the test instead of hanging it) for "PORT n".
-    std::string line;
-    for (;;) {
-      pollfd pfd{stdout_, POLLIN, 0};
-      if (::poll(&pfd, 1, 20000) <= 0) break;
-      char c = 0;
-      if (::read(stdout_, &c, 1) != 1 || c == '\n') break;
-      line.push_back(c);
-    }
-    if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
+    readLines(kStartMs, [this] { return !lines_.empty(); });
+    if (!lines_.empty() && lines_[0].rfind("PORT ", 0) == 0) port_ = std::atoi(lines_[0].c_str() + 5);
+    lines_.clear();
   }
   ~FtpFixture() { stop(); }
   FtpFixture(const FtpFixture&) = delete;
@@ -90,24 +86,52 @@ class FtpFixture {
 
   int port() const { return port_; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-  // One line per command the server received ("CMD RETR MTK7d.EPO") and per retrieval.
-  std::vector<std::string> log() const {
-    std::vector<std::string> lines;
-    std::ifstream in(logPath_);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+  // One line per command the server received ("CMD RETR MTK7d.EPO") and per retrieval, as
+  // far as the server has written them by now.
+  std::vector<std::string> log() {
+    readLines(0, [] { return false; });
+    return lines_;
   }
-  bool logHas(const std::string& line) const {
-    const auto lines = log();
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  // Waits (at most timeoutMs) until the server has written this line.
+  bool logHas(const std::string& line, int timeoutMs = kLineWaitMs) {
+    const auto seen = [&] { return std::find(lines_.begin(), lines_.end(), line) != lines_.end(); };
+    readLines(timeoutMs, seen);
+    return seen();
   }
 
  private:
+  static constexpr int kStartMs = 20000;
+  static constexpr int kLineWaitMs = 10000;
+
+  // Reads the server's lines until done() holds, the server ends, or timeoutMs passes (0:
+  // only what is there now).
+  template <typename Done>
+  void readLines(int timeoutMs, Done done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (stdout_ >= 0 && !done()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      pollfd pfd{stdout_, POLLIN, 0};
+      if (::poll(&pfd, 1, static_cast<int>(std::max<long long>(0, left.count()))) <= 0) return;
+      char buffer[512];
+      const ssize_t n = ::read(stdout_, buffer, sizeof buffer);
+      if (n <= 0) return;
+      for (ssize_t i = 0; i < n; ++i) {
+        if (buffer[i] != '\n') {
+          partial_.push_back(buffer[i]);
+          continue;
+        }
+        lines_.push_back(partial_);
+        partial_.clear();
+      }
+    }
+  }
+
   pid_t pid_ = -1;
   int stdin_ = -1;
   int stdout_ = -1;
   int port_ = 0;
-  std::string logPath_;
+  std::vector<std::string> lines_;
+  std::string partial_;
 };
 
 }  // namespace ftptest

@@ -7,17 +7,21 @@ mode only (PASV and EPSV are refused, so a client that tries passive mode fails)
 closes (so it never outlives the test that started it).
 
 Modes:
-  normal  serve the directory
-  drop    like normal, but a retrieval sends half of the file and then the server drops
-          both the data and the control connection
-  silent  accept connections and never say a word (not even the greeting)
+  normal   serve the directory
+  drop     like normal, but a retrieval sends half of the file and then the server drops
+           both the data and the control connection
+  stall    like normal, but a retrieval sends half of the file and then nothing more, with
+           both connections left open
+  trickle  like normal, but a retrieval sends 2 bytes a second
+  silent   accept connections and never say a word (not even the greeting)
 
 --password P makes the server expect another password (a wrong-password case for the client);
 --no-size refuses SIZE, so the client cannot learn a file's size before it arrives.
 
---log FILE appends one line per command received ("CMD <verb> <arg>") and per finished
-retrieval ("SENT <name>" when the file went out whole, "INCOMPLETE <name>" when the transfer
-ended early), so a test can see what the client asked for and whether it stopped early.
+After the "PORT" line, standard output has one line per command received ("CMD <verb>
+<arg>") and per finished retrieval ("SENT <name>" when the file went out whole, "INCOMPLETE
+<name>" when the transfer ended early), so a test can wait for what the client asked for and
+see whether it stopped early, without a file of its own.
 
 Needs Debian's python3-pyftpdlib; run it with /usr/bin/python3.
 """
@@ -30,7 +34,7 @@ import sys
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FileProducer, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FileProducer, FTPHandler
 from pyftpdlib.log import config_logging
 from pyftpdlib.servers import FTPServer
 
@@ -49,14 +53,55 @@ def exit_when_stdin_closes():
 
 
 class Log:
-    def __init__(self, path):
-        self.path = path
-
     def write(self, line):
-        if not self.path:
+        print(line, flush=True)
+
+
+class MeteredDTP(DTPHandler):
+    """Sends a retrieved file `step` bytes a second (trickle); with half_first, half of it at
+    once and then nothing, the connection left open (stall)."""
+
+    half_first = False
+    step = 2
+
+    def push_with_producer(self, producer):
+        if self.file_obj is None:  # a listing goes out as usual
+            return super().push_with_producer(producer)
+        self._content = b"".join(iter(producer.more, b""))
+        self._at = 0
+        self._closing = False
+        if self.half_first:
+            self._at = len(self._content) // 2
+            self.push(self._content[:self._at])
+        else:
+            self._drip()
+
+    def _drip(self):
+        self.push(self._content[self._at:self._at + self.step])
+        self._at += self.step
+        if self._at < len(self._content):
+            self.call_later(1.0, self._drip)
+        elif self._closing:
+            super().close_when_done()
+
+    def _unsent(self):
+        return getattr(self, "_content", None) is not None and self._at < len(self._content)
+
+    def close_when_done(self):
+        if self._unsent():
+            self._closing = True  # closed once the last bytes went out
             return
-        with open(self.path, "a", encoding="utf-8") as f:
-            f.write(line + "\n")
+        super().close_when_done()
+
+    def handle_close(self):
+        # The client ended it: bytes not yet dripped count as unsent, as queued ones would.
+        if not self._closed and self._unsent():
+            self.transfer_finished = False
+            self._resp = ("426 Transfer aborted; %d bytes transmitted." % self.get_transmitted_bytes(),
+                          logging.debug)
+            self.close()
+            return
+        super().handle_close()
 
 
 def make_handler(log, drop, password, no_size):
@@ -133,8 +178,7 @@ def run_silent():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--root", default=".")
-    parser.add_argument("--mode", choices=("normal", "drop", "silent"), default="normal")
-    parser.add_argument("--log", default="")
+    parser.add_argument("--mode", choices=("normal", "drop", "stall", "trickle", "silent"), default="normal")
     parser.add_argument("--password", default=PASSWORD, help="the password the server expects")
     parser.add_argument("--no-size", action="store_true", help="refuse SIZE: file sizes stay unknown")
     args = parser.parse_args()
@@ -145,7 +189,7 @@ def main():
         run_silent()
         return
 
-    log = Log(args.log)
+    log = Log()
     authorizer = DummyAuthorizer()
     authorizer.add_user(USER, args.password, os.path.abspath(args.root), perm="elr")
     handler = make_handler(log, args.mode == "drop", args.password, args.no_size)
@@ -155,6 +199,10 @@ def main():
     handler.timeout = 60
     handler.auth_failed_timeout = 0.1  # answer a wrong password at once
     handler.use_sendfile = False  # every byte through the producers, so "drop" can cut in
+    if args.mode == "trickle":
+        handler.dtp_handler = MeteredDTP
+    elif args.mode == "stall":
+        handler.dtp_handler = type("StallDTP", (MeteredDTP,), {"half_first": True})
     config_logging(level=logging.CRITICAL)
     server = FTPServer(("127.0.0.1", 0), handler)
     print("PORT %d" % server.socket.getsockname()[1], flush=True)

@@ -63,6 +63,14 @@ inline bool RunUntil(const std::function<bool()>& condition, int timeoutMs) {
   return condition();
 }
 
+// "Update" clicked, and the event loop run (the window's own, so the download's texts, the
+// sentences and timers go on) until the update holds the port for its upload or has ended
+// without it: the click itself returns at once and the update runs on its thread.
+inline void ClickUpdate(TForm1& f, int timeoutMs = 60000) {
+  f.Button3->click();
+  RunUntil([&] { return f.epoUploadRunning || f.epoThread == nullptr; }, timeoutMs);
+}
+
 // The process's working directory moved into a fresh directory while the object lives.
 class WorkingDirectory {
  public:

@@ -3,8 +3,8 @@
 // too large for any EPO file, nobody listening) and the files the check refuses (0 and 61
 // bytes). Each shows its message, leaves the receiver in NMEA output with the window's reader
 // running, and leaves "Update" usable, so the next click with a good server completes. A
-// server that never answers keeps the window alive and "Off" ends the wait; a port that cannot
-// be reopened for the upload switches the link off with its message.
+// server that never answers keeps the window alive, and "Off" or closing the window ends the
+// wait; a port that cannot be reopened for the upload switches the link off with its message.
 #include <QtTest>
 #include <functional>
 #include <string>
@@ -97,7 +97,7 @@ class AgpsFailuresTest : public QObject {
     UpdateRecord record;
     RecordUpdate(f, record);
 
-    f.Button3->click();
+    ClickUpdate(f);
     QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
     QCOMPARE(fx.boxes()[0].text, c.message);
     QCOMPARE(fx.boxes()[0].title, kAppTitle);
@@ -121,7 +121,7 @@ class AgpsFailuresTest : public QObject {
     server.reset();
     server = std::make_unique<EpoServer>(good);
     QVERIFY(server->running());
-    f.Button3->click();
+    ClickUpdate(f);
     QVERIFY(f.epoUploadRunning);
     QVERIFY(RunUntil([&] { return f.Button3->isEnabled(); }, kUpdateTimeoutMs));
     QCOMPARE(static_cast<int>(fx.boxes().size()), 2);
@@ -133,8 +133,9 @@ class AgpsFailuresTest : public QObject {
   }
 
   // A server that accepts the connection and never says a word: the download waits on its
-  // own worker, the window keeps handling events (the sentences too), and "Off" ends the
-  // wait at once. A click meanwhile, after "On" again, does nothing.
+  // own thread, the window keeps handling events (the sentences too), and "Off" ends the
+  // wait at once. A click meanwhile, after "On" again, does nothing. A later download that
+  // waits when the window is closed ends with it, without a box.
   void silentServerKeepsTheWindowAlive() {
     WorkingDirectory workDir;
     QVERIFY(workDir.valid());
@@ -166,7 +167,7 @@ class AgpsFailuresTest : public QObject {
       boxesAfterSecondClick = fx.boxes().size();
     });
     consoleAtClick = fx.memoInserted().size();
-    f.Button3->click();
+    ClickUpdate(f);
     ticker.stop();
 
     QVERIFY2(ticksAtOff >= 10, qPrintable(QStringLiteral("timer ticks during the download: %1").arg(ticksAtOff)));
@@ -177,6 +178,13 @@ class AgpsFailuresTest : public QObject {
     QCOMPARE(record.labels, (QStringList{QStringLiteral("Downloading EPO File...\r\n"), QString()}));
     QVERIFY(f.Button3->isEnabled());  // connected again
     QVERIFY(!f.epoUploadRunning);
+    QVERIFY(!SwitchedToBinary(fx.sim()));
+    QVERIFY(workDir.entries().isEmpty());
+
+    f.Button3->click();
+    QVERIFY(RunUntil([&] { return f.Label39->text() == QStringLiteral("Downloading EPO File...\r\n"); }, 10000));
+    fx.destroyWindow();  // returns: the update thread is stopped and joined
+    QVERIFY(fx.boxes().empty());
     QVERIFY(!SwitchedToBinary(fx.sim()));
     QVERIFY(workDir.entries().isEmpty());
   }
@@ -197,7 +205,7 @@ class AgpsFailuresTest : public QObject {
     QVERIFY(QFile::remove(entry));
     QVERIFY(QFile::link(QStringLiteral("/nonexistent/ttyTorvikel"), entry));
 
-    f.Button3->click();
+    ClickUpdate(f);
     QVERIFY(SwitchedToBinary(fx.sim()));
     QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
     QCOMPARE(fx.boxes()[0].text, QStringLiteral("Open ComPort failed."));

@@ -125,7 +125,7 @@ const std::vector<StopCase>& stopCases() {
 }  // namespace
 
 // How a row of stopDuringUpload ends the upload.
-enum class StopBy { Off, ClosingTheWindow, Sigterm };
+enum class StopBy { Off, ClosingTheWindow, Sigterm, PullingOut };
 
 class AgpsUpdateTest : public QObject {
   Q_OBJECT
@@ -146,8 +146,8 @@ class AgpsUpdateTest : public QObject {
     UpdateRecord record;
     RecordUpdate(f, record);
 
-    f.Button3->click();
-    // The click returns once the upload thread runs on the reopened port.
+    ClickUpdate(f);
+    // The update runs on its thread; it holds the reopened port once the helper returns.
     QVERIFY(f.epoUploadRunning);
     QVERIFY(f.epoThread != nullptr);
     QCOMPARE(f.epoThread->totalPackets(), kSevenDayPackets);
@@ -240,7 +240,7 @@ class AgpsUpdateTest : public QObject {
     UpdateRecord record;
     RecordUpdate(f, record);
 
-    f.Button3->click();
+    ClickUpdate(f);
     QVERIFY(f.epoUploadRunning);
     if (!c.speedAtEnding.isEmpty()) f.ComboBox2->setEditText(c.speedAtEnding);
     QVERIFY(RunUntil([&] { return f.Button3->isEnabled(); }, kUpdateTimeoutMs));
@@ -286,7 +286,7 @@ class AgpsUpdateTest : public QObject {
     QVERIFY(fx.start());
     TForm1& f = fx.form();
     QVERIFY(fx.connectAndSettle());
-    f.Button3->click();
+    ClickUpdate(f);
     QVERIFY(f.epoUploadRunning);
     // The entry now names a device that is not there (an entry wins over detected ports).
     const QString entry = fx.portDir() + QStringLiteral("/com1");
@@ -315,12 +315,15 @@ class AgpsUpdateTest : public QObject {
     }
     QTest::newRow((std::string(stopCases()[0].legend) + ", then SIGTERM").c_str())
         << 0 << static_cast<int>(StopBy::Sigterm);
+    QTest::newRow((std::string(stopCases()[1].legend) + ", then the receiver pulled out").c_str())
+        << 1 << static_cast<int>(StopBy::PullingOut);
   }
 
   void stopDuringUpload() {
     QFETCH(int, row);
     QFETCH(int, stopBy);
-    const bool byClosingTheWindow = stopBy != static_cast<int>(StopBy::Off);
+    const bool byClosingTheWindow =
+        stopBy == static_cast<int>(StopBy::ClosingTheWindow) || stopBy == static_cast<int>(StopBy::Sigterm);
     const StopCase& c = stopCases()[static_cast<std::size_t>(row)];
     WorkingDirectory workDir;
     QVERIFY(workDir.valid());
@@ -332,14 +335,13 @@ class AgpsUpdateTest : public QObject {
     WindowFixture fx(options);
     QVERIFY(fx.start());
     QVERIFY(fx.connectAndSettle());
-    fx.form().Button3->click();
+    ClickUpdate(fx.form());
     QVERIFY(fx.form().epoUploadRunning);
     if (c.stopAfterDataPackets > 0) {
       QVERIFY(RunUntil([&] { return static_cast<int>(Received(fx.sim()).dataPackets.size()) >= c.stopAfterDataPackets; },
                        30000));
     } else {
       QVERIFY(RunUntil([&] { return fx.form().epoThread && fx.form().epoThread->isRunning(); }, 10000));
-      QTest::qWait(300);
     }
 
     if (stopBy == static_cast<int>(StopBy::Sigterm)) {
@@ -351,8 +353,21 @@ class AgpsUpdateTest : public QObject {
     } else if (byClosingTheWindow) {
       fx.destroyWindow();  // returns: the upload thread is stopped and joined
     } else {
-      fx.disconnect();
       TForm1& f = fx.form();
+      if (stopBy == static_cast<int>(StopBy::PullingOut)) {
+        // The upload ends as stopped, without a hand-back to a device that is gone, and the
+        // link goes off with one box that says why.
+        const QString device = QString::fromStdString(fx.sim().slavePath());
+        QVERIFY(fx.sim().unplug());
+        QVERIFY(RunUntil([&] { return f.epoThread == nullptr && !fx.boxes().empty(); }, 5000));
+        QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
+        QCOMPARE(fx.boxes()[0].text, QStringLiteral("Receiver lost: %1 (device removed).").arg(device));
+        QVERIFY(f.comHandle == nullptr);
+        fx.boxes().clear();
+        QVERIFY(fx.sim().replug());
+      } else {
+        fx.disconnect();
+      }
       QCOMPARE(f.Button1->text(), QStringLiteral("On"));
       QVERIFY(f.epoThread == nullptr);
       QVERIFY(!f.epoUploadRunning);
@@ -360,8 +375,12 @@ class AgpsUpdateTest : public QObject {
       QVERIFY(!f.Button3->isEnabled());
     }
     QVERIFY(fx.boxes().empty());
-    // The receiver is handed back to NMEA output at the speed box's rate.
-    QVERIFY(fx.sim().waitUntil([&] { return fx.sim().receivedBytes().find(ModePacket(115200)) != std::string::npos; }, 5000));
+    // The receiver is handed back to NMEA output at the speed box's rate (one pulled out has
+    // nothing to hand back to).
+    if (stopBy != static_cast<int>(StopBy::PullingOut)) {
+      QVERIFY(fx.sim().waitUntil(
+          [&] { return fx.sim().receivedBytes().find(ModePacket(115200)) != std::string::npos; }, 5000));
+    }
     QVERIFY(fx.sim().waitUntil([&] { return !fx.sim().binaryMode(); }, 5000));
     if (byClosingTheWindow) return;
 
@@ -370,7 +389,7 @@ class AgpsUpdateTest : public QObject {
     const std::size_t packetsBefore = fx.sim().binaryPackets().size();
     QVERIFY(fx.connectAndSettle());
     TForm1& f = fx.form();
-    f.Button3->click();
+    ClickUpdate(f);
     QVERIFY(f.epoUploadRunning);
     QVERIFY(RunUntil([&] { return f.Button3->isEnabled(); }, kUpdateTimeoutMs));
     QCOMPARE(static_cast<int>(fx.boxes().size()), 1);

@@ -17,8 +17,11 @@ namespace {
 using namespace std::string_literals;
 
 // Arrival gaps may come out this much shorter than the pause that caused them: the
-// receiver's reads are stamped in whole milliseconds, each stamp may be late by a wake-up.
-constexpr int kGapToleranceMs = 3;
+// receiver's reads are stamped in whole milliseconds, and the stamp of the earlier write
+// may be late by a scheduling delay when the machine is loaded (192 ms was seen for 200).
+// What the gaps catch is a pause missing or cut short; the handler's own duration, checked
+// against the sum of the pauses, is exact.
+constexpr int kGapToleranceMs = 25;
 
 struct Write {
   std::string bytes;

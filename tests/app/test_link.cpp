@@ -127,7 +127,14 @@ class LinkTest : public QObject {
     QCOMPARE(fx.boxes().back().text, QStringLiteral("Com Port Error!"));
   }
 
+  void enablingFollowsTheLink_data() {
+    QTest::addColumn<bool>("pulledOut");  // the receiver is pulled out instead of "Off"
+    QTest::newRow("Off") << false;
+    QTest::newRow("receiver pulled out: as after Off, then one box") << true;
+  }
+
   void enablingFollowsTheLink() {
+    QFETCH(bool, pulledOut);
     WindowFixture fx;
     QVERIFY(fx.start());
     TForm1& f = fx.form();
@@ -147,7 +154,18 @@ class LinkTest : public QObject {
     QVERIFY(fx.sim().waitUntil([&] { return fx.sim().receivedBytes().size() >= queries.size(); }, 3000));
     QCOMPARE(fx.sim().receivedBytes(), queries);
 
-    fx.disconnect();
+    if (pulledOut) {
+      const QString device = QString::fromStdString(fx.sim().slavePath());
+      QVERIFY(fx.sim().unplug());
+      QVERIFY(fx.pumpUntil([&] { return !fx.boxes().empty(); }, 5000));
+      QCOMPARE(static_cast<int>(fx.boxes().size()), 1);
+      QCOMPARE(fx.boxes()[0].text, QStringLiteral("Receiver lost: %1 (device removed).").arg(device));
+      QCOMPARE(fx.boxes()[0].title, QStringLiteral("Torvikel v1.2.24"));
+      QCOMPARE(fx.boxes()[0].icon, BoxIcon::Error);
+      QVERIFY(fx.sim().replug());
+    } else {
+      fx.disconnect();
+    }
     QCOMPARE(f.Button1->text(), QStringLiteral("On"));
     for (QWidget* w : commandControls(f)) QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
     QVERIFY(!f.StopLog->isEnabled());

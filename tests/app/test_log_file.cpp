@@ -170,6 +170,29 @@ class LogFileTest : public QObject {
     QVERIFY(!f.StopLog->isEnabled());
   }
 
+  // A receiver pulled out: every valid sentence it sent before is in the file, the last one
+  // included, and the log stays open for the next connection.
+  void pulledOutReceiverLeavesACompleteLog() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    sim::SimOptions options = WindowFixture::DefaultSimOptions();
+    options.model.startupMessage = false;
+    options.model.rates = {};
+    WindowFixture fx(options);
+    QVERIFY(fx.start());
+    TForm1& f = fx.form();
+    startLog(f, dir.filePath(QStringLiteral("track")));
+    const QString file = dir.filePath(QStringLiteral("track.TXT"));
+    QVERIFY(fx.connect());
+    const std::string sent = replayAndCollect(fx, "bt-q818.log");
+    QVERIFY(fx.sim().unplug());
+    QVERIFY(fx.pumpUntil([&] { return !fx.boxes().empty(); }, 5000));
+    QCOMPARE(f.Button1->text(), QStringLiteral("On"));
+    QCOMPARE(readFile(file), splitStream(sent + "$").valid);
+    QCOMPARE(f.logEnabled, 1);
+    QVERIFY(fileHeldOpen(file));
+  }
+
   void fileNames_data() {
     QTest::addColumn<QString>("chosen");     // relative to a fresh directory; "<200>": a 200-character path
     QTest::addColumn<QString>("created");    // file expected, relative; empty: none (open error)

@@ -15,6 +15,7 @@
 #include "agps/epo_download.h"
 #include "sim/binary_frame.h"
 #include "tests/core/test_cli_support.h"
+#include "tests/ftp_fixture.h"
 
 namespace {
 
@@ -64,7 +65,10 @@ bool SwitchedToBinary(sim::SimReceiver& receiver) {
 }
 
 TEST(CliEpoUpdate, UserFileArrivesAsItsRecordsAndIsKept) {
-  SimFixture sim([](sim::SimOptions& o) { Prompt(o); });
+  SimFixture sim([](sim::SimOptions& o) {
+    Prompt(o);
+    o.model.epoIsDefault = false;  // no EPO data before the update
+  });
   ASSERT_TRUE(sim.started()) << sim.error();
   epotest::TempDir dir;
   const std::string path = dir.file("mine.EPO");
@@ -76,6 +80,9 @@ TEST(CliEpoUpdate, UserFileArrivesAsItsRecordsAndIsKept) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.err, "");
   EXPECT_TRUE(Contains(result.out, "Update completed.\nUpdate Success\n")) << result.out;
+  // The receiver asked afterwards: it holds the uploaded data now.
+  EXPECT_TRUE(Contains(result.out, "Update Success\nPMTK707: EPO data: ")) << result.out;
+  EXPECT_FALSE(Contains(result.out, "NO EPO Data!")) << result.out;
   // One line per new percentage: packets sent * 100 / 43, the fraction dropped.
   std::string percents;
   for (int sent = 1, last = -1; sent <= kPackets; ++sent) {
@@ -217,7 +224,7 @@ TEST(CliEpoUpdate, DownloadedFileIsUploadedAndDeleted) {
   epotest::TempDir work;  // the program's working and temporary directory
   const Bytes content = epotest::MakeEpoBytes(kFileBytes);
   epotest::WriteBytes(served.file(kEpoFileName), content);
-  clitest::FtpServer server(served.path());
+  ftptest::FtpFixture server(served.path());
   ASSERT_GT(server.port(), 0) << "the FTP fixture (python3-pyftpdlib) did not start";
 
   clitest::Env env = sim.env();
@@ -240,7 +247,7 @@ TEST(CliEpoUpdate, FailedDownloadLeavesTheReceiverAlone) {
   ASSERT_TRUE(sim.started()) << sim.error();
   epotest::TempDir served;  // no MTK7d.EPO on the server
   epotest::TempDir work;
-  clitest::FtpServer server(served.path());
+  ftptest::FtpFixture server(served.path());
   ASSERT_GT(server.port(), 0) << "the FTP fixture (python3-pyftpdlib) did not start";
   clitest::Env env = sim.env();
   env.emplace_back("TMPDIR", work.path());

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -208,6 +209,104 @@ INSTANTIATE_TEST_SUITE_P(
                   "not being read"},
         TargetRow{"monitor --json into a pipe whose reader closed it", true, true, 0, 0, ""}));
 
+// The receiver pulled out while a command runs: it ends with 1 and one line that names the
+// device; log --reconnect instead waits for the port name to come back and logs on. A log
+// holds every valid sentence that came before (and after) the loss.
+struct LossRow {
+  const char* legend;
+  std::vector<std::string> args;  // "{path}" stands for the log file
+  bool replug;                    // plugged in again once the tool waits for it
+  int exitCode;
+  const char* message;  // part of standard error; "{device}" stands for the receiver's terminal
+};
+
+void PrintTo(const LossRow& row, std::ostream* os) { *os << row.legend; }
+
+class CliLossTest : public ::testing::TestWithParam<LossRow> {};
+
+TEST_P(CliLossTest, EndsOrWaitsAndNothingReceivedIsLost) {
+  const LossRow& row = GetParam();
+  SimFixture sim([](sim::SimOptions& o) {
+    o.model.rates = {};
+    o.model.replayFast = true;
+    o.model.replayLoop = true;
+    o.model.answerZrn = false;  // send waits for a reply that never comes
+    o.replayWaitsForProgram = true;  // what is sent before the port is opened reaches nobody
+    o.model.replayLines = sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log"));
+  });
+  ASSERT_TRUE(sim.started()) << sim.error();
+  epotest::TempDir dir;
+  const std::string path = dir.file("track.txt");
+  std::vector<std::string> args;
+  for (const std::string& a : row.args) args.push_back(a == "{path}" ? path : a);
+  CliProcess child(args, sim.env());
+  sim::SimReceiver& receiver = sim.receiver();
+  const auto grown = [&](std::size_t from) {
+    return receiver.waitUntil([&] { return receiver.sentBytes().size() > from + 4096; }, 60000);
+  };
+  ASSERT_TRUE(grown(0));
+  ASSERT_TRUE(receiver.waitUntil([&] { return receiver.programOpens() > 0; }, 10000));
+  const std::string device = receiver.slavePath();
+  ASSERT_TRUE(receiver.unplug());
+  if (row.replug) {
+    const auto waiting = [&](std::size_t times) {
+      return child.waitFor([&](const std::string&) {
+        std::size_t seen = 0;
+        for (std::size_t at = child.err().find("Waiting for"); at != std::string::npos;
+             at = child.err().find("Waiting for", at + 1)) {
+          ++seen;
+        }
+        return seen >= times;
+      });
+    };
+    ASSERT_TRUE(waiting(1)) << child.err();
+    ASSERT_TRUE(receiver.replug());
+    ASSERT_TRUE(child.waitFor([&](const std::string&) { return child.err().find("is back as") != std::string::npos; }))
+        << child.err();
+    ASSERT_TRUE(grown(receiver.sentBytes().size()));
+    // Pulled out once more, so that the stream has an end to compare with.
+    ASSERT_TRUE(receiver.unplug());
+    ASSERT_TRUE(waiting(2)) << child.err();
+    child.signal(SIGINT);
+  }
+  // The promise is a second; the guard leaves room for a loaded machine.
+  const clitest::CliResult result = child.finish(5000);
+
+  std::string expected;
+  SentenceCutter cutter;
+  const std::string line = receiver.sentBytes();
+  const auto keep = [&](std::string_view sentence) {
+    if (VerifyChecksum(sentence)) expected += sentence;
+  };
+  cutter.feed(line.data(), line.size(), keep);
+  cutter.flushComplete(keep);
+  EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
+  std::string message = row.message;
+  message.replace(message.find("{device}"), 8, device);
+  EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+  if (!row.replug) {
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+  }
+  if (std::find(row.args.begin(), row.args.end(), "{path}") != row.args.end()) {
+    const std::string logged = ReadFile(path);
+    EXPECT_GT(logged.size(), 4096u);
+    EXPECT_TRUE(logged == expected) << logged.size() << " bytes logged, " << expected.size() << " valid sent";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PulledOut, CliLossTest,
+    ::testing::Values(
+        LossRow{"monitor --json", {"monitor", "--json", "--port", SimFixture::kPortText}, false, 1,
+                "torvikel-cli: Receiver lost: {device} (device removed)."},
+        LossRow{"log", {"log", "--port", SimFixture::kPortText, "{path}"}, false, 1,
+                "torvikel-cli: Receiver lost: {device} (device removed)."},
+        LossRow{"send, waiting for the reply", {"send", "--port", SimFixture::kPortText, "--timeout", "30", "fix-reset"},
+                false, 1, "torvikel-cli: Receiver lost: {device} (device removed)."},
+        LossRow{"log --reconnect, plugged in again",
+                {"log", "--reconnect", "--port", SimFixture::kPortText, "{path}"},
+                true, 0, "Com4 is back as {device}; nothing was received for "}));
+
 TEST(CliLog, FileThatCannotBeCreated) {
   SimFixture sim;
   ASSERT_TRUE(sim.started()) << sim.error();
@@ -223,6 +322,8 @@ TEST(CliPorts, ListsWhatTheWindowsResolverGives) {
   ASSERT_TRUE(sim.started()) << sim.error();
   // Beside the simulator's symbolic link: an entry that is a file holding a path.
   std::ofstream(sim.portMapDir() + "/com12") << "/dev/torvikel-no-such-device\n";
+  // And one that is empty: listed with what is wrong, never as another port.
+  std::ofstream(sim.portMapDir() + "/com13").flush();
 
   const clitest::CliResult result = clitest::RunCli({"ports"}, sim.env());
   EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -231,10 +332,13 @@ TEST(CliPorts, ListsWhatTheWindowsResolverGives) {
   roots.mapDir = sim.portMapDir();
   for (int n = 1; n <= 99; ++n) {
     std::string description;
+    std::string name = "Com" + std::to_string(n);
+    name.resize(6, ' ');
     if (const std::optional<std::string> device = ResolveComPortIn(roots, n, &description)) {
-      std::string name = "Com" + std::to_string(n);
-      name.resize(6, ' ');
       want.push_back(name + "  " + *device + "  " + description);
+    } else if (n == 13) {
+      want.push_back(name + "  (none)  The port map entry " + sim.portMapDir() +
+                     "/com13 is empty: it should be a link to the device or hold its path, such as /dev/ttyUSB0.");
     }
   }
   std::vector<std::string> got;

@@ -190,7 +190,12 @@ TEST(CliMonitor, PortThatCannotBeOpened) {
   ASSERT_TRUE(sim.started()) << sim.error();
   const clitest::CliResult result = clitest::RunCli({"monitor", "--json", "--port", "Com98"}, sim.env());
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err, "torvikel-cli: Open ComPort failed.\n");
+  EXPECT_EQ(result.err.rfind("torvikel-cli: Open ComPort failed. There is no port map entry com98 and no serial port "
+                             "number 98 (found: ",
+                             0),
+            0u)
+      << result.err;
+  EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line";
   EXPECT_EQ(result.out, "");
 }
 

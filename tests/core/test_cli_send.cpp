@@ -6,21 +6,28 @@
 #ifdef TORVIKEL_CLI_BINARY
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "commands/receiver_commands.h"
+#include "link/serial_port.h"
 #include "tests/core/test_cli_support.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+
+using clitest::CliProcess;
 using clitest::CliResult;
 using clitest::RunCli;
 using clitest::SimFixture;
@@ -128,9 +135,37 @@ INSTANTIATE_TEST_SUITE_P(
 struct FailureRow {
   const char* legend;
   std::function<void(sim::SimOptions&)> adjust;
-  std::vector<std::string> args;  // after "send"; "{dir}" stands for the port map directory
-  std::string message;            // part of the one line on standard error
+  std::vector<std::string> args;  // after "send"; "{dir}" stands for the port map directory,
+                                  // "{device}" for the receiver's terminal
+  std::string message;            // part of the one line on standard error; "{dir}", "{device}",
+                                  // "{holder}" (this test program: name, pid) and "{group}" (the
+                                  // terminal's group) stand in
+  std::function<void(const std::string& dir)> prepare = {};  // the port map before the run
+  bool holdPort = false;     // this test holds the receiver's port open (and its lock)
+  bool runAsNobody = false;  // the tool runs without root (skipped when that cannot be had)
 };
+
+std::string Replaced(std::string text, const std::string& what, const std::string& with) {
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size())) {
+    text.replace(at, what.size(), with);
+  }
+  return text;
+}
+
+// "torvikel_core_t, pid 4711": how another program of ours sees this one holding a port.
+std::string ThisProgramAsHolder() {
+  std::ifstream in("/proc/self/comm");
+  std::string name;
+  std::getline(in, name);
+  return name + ", pid " + std::to_string(::getpid());
+}
+
+std::string GroupOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "?";
+  const struct group* g = ::getgrgid(st.st_gid);
+  return g ? g->gr_name : std::to_string(st.st_gid);
+}
 
 void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.legend; }
 
@@ -138,24 +173,61 @@ class CliSendFailureTest : public ::testing::TestWithParam<FailureRow> {};
 
 TEST_P(CliSendFailureTest, EndsWithOneAndOneLine) {
   const FailureRow& row = GetParam();
+  if (row.runAsNobody && !clitest::NobodyCanRunTheTool()) GTEST_SKIP() << "cannot run the tool as another user here";
   SimFixture sim(row.adjust);
   ASSERT_TRUE(sim.started()) << sim.error();
-  std::vector<std::string> args = {"send"};
-  for (std::string a : row.args) {
-    if (const std::size_t at = a.find("{dir}"); at != std::string::npos) a.replace(at, 5, sim.portMapDir());
-    args.push_back(a);
+  if (row.prepare) row.prepare(sim.portMapDir());
+  SerialPort holder;
+  if (row.holdPort) {
+    ASSERT_TRUE(holder.open(sim.receiver().slavePath())) << holder.lastError();
   }
-  const CliResult result = RunCli(args, sim.env());
+  const auto fill = [&](std::string text) {
+    text = Replaced(text, "{dir}", sim.portMapDir());
+    text = Replaced(text, "{device}", sim.receiver().slavePath());
+    text = Replaced(text, "{group}", GroupOf(sim.receiver().slavePath()));
+    return Replaced(text, "{holder}", ThisProgramAsHolder());
+  };
+  std::vector<std::string> args = {"send"};
+  for (const std::string& a : row.args) args.push_back(fill(a));
+  CliProcess child(args, sim.env(), false, -1, row.runAsNobody);
+  const CliResult result = child.finish();
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(Contains(result.err, row.message)) << result.err;
+  EXPECT_TRUE(Contains(result.err, fill(row.message))) << result.err;
   EXPECT_TRUE(OneLine(result.err)) << result.err;
+  if (row.adjust == nullptr) {
+    // The rows without a receiver fault fail before the port is open.
+    EXPECT_EQ(sim.receiver().receivedBytes(), "") << "nothing reached the receiver";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, CliSendFailureTest,
     ::testing::Values(
-        FailureRow{"no such port", {}, {"--port", "Com99", "version"}, "Open ComPort failed."},
-        FailureRow{"no such device path", {}, {"--port", "{dir}/no-such-tty", "version"}, "Open ComPort failed."},
+        FailureRow{"no such port", {}, {"--port", "Com99", "version"},
+                   "Open ComPort failed. There is no port map entry com99 and no serial port number 99 (found: "},
+        FailureRow{"no such device path", {}, {"--port", "{dir}/no-such-tty", "version"},
+                   "Open ComPort failed. {dir}/no-such-tty does not exist"},
+        FailureRow{"port map entry pointing nowhere", {}, {"--port", "Com5", "version"},
+                   "Open ComPort failed. The port map entry {dir}/com5 points to /dev/torvikel-no-such-tty, which "
+                   "does not exist.",
+                   [](const std::string& dir) { fs::create_symlink("/dev/torvikel-no-such-tty", dir + "/com5"); }},
+        FailureRow{"empty port map entry: an error, never the first detected port", {}, {"--port", "Com1", "version"},
+                   "Open ComPort failed. The port map entry {dir}/com1 is empty",
+                   [](const std::string& dir) { std::ofstream(dir + "/com1").flush(); }},
+        FailureRow{"port map entry that is a directory", {}, {"--port", "Com1", "version"},
+                   "Open ComPort failed. The port map entry {dir}/com1 is a directory",
+                   [](const std::string& dir) { fs::create_directory(dir + "/com1"); }},
+        FailureRow{"port map entry that is a loop", {}, {"--port", "Com1", "version"},
+                   "Open ComPort failed. The port map entry {dir}/com1 is a loop of symbolic links.",
+                   [](const std::string& dir) { fs::create_symlink("com2", dir + "/com1"); fs::create_symlink("com1", dir + "/com2"); }},
+        FailureRow{"port held by another program of ours", {}, {"--port", "Com4", "version"},
+                   "Open ComPort failed. {device} is in use: held by {holder}.", {}, true},
+        FailureRow{"no permission: not in the device's group", {}, {"--port", "{device}", "version"},
+                   "Open ComPort failed. You may not open {device}: it belongs to the group {group}. Join the group with "
+                   "\"sudo usermod -aG {group} $USER\", then log out and in again.",
+                   {}, false, true},
+        FailureRow{"not a serial device", {}, {"--port", "/dev/null", "version"},
+                   "Open ComPort failed. /dev/null is not a serial device."},
         FailureRow{"port name in capitals", {}, {"--port", "COM4", "version"}, "Com Port Error!"},
         FailureRow{"speed that is no number", {}, {"--port", "Com4", "--baud", "fast", "version"}, "Error baud rate."},
         FailureRow{"output rates refused (flag 2)",

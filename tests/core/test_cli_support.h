@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,12 +41,29 @@ struct CliResult {
 // no statement about how fast the program should be.
 inline constexpr int kHangGuardMs = 120000;
 
+inline constexpr unsigned kNobodyId = 65534;  // the unprivileged user and group "nobody"
+
+// Whether the user nobody may run the program at all (a checkout under a private home may
+// not let it in): checked in a child that drops root first.
+inline bool NobodyCanRunTheTool() {
+  if (::geteuid() != 0) return false;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobodyId) != 0 || ::setuid(kNobodyId) != 0) ::_exit(2);
+    ::_exit(::access(TORVIKEL_CLI_BINARY, X_OK) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // The program running as a child; stdout and stderr are collected through pipes.
 class CliProcess {
  public:
   // stdoutTerminal: standard output is a pseudo-terminal instead of a pipe, as on a console.
   // stdoutFd: standard output goes there instead (the test's own pipe or FIFO), not collected.
-  CliProcess(const std::vector<std::string>& args, const Env& env, bool stdoutTerminal = false, int stdoutFd = -1) {
+  // runAsNobody: the child drops root for the unprivileged user nobody before it starts.
+  CliProcess(const std::vector<std::string>& args, const Env& env, bool stdoutTerminal = false, int stdoutFd = -1,
+             bool runAsNobody = false) {
     int outPipe[2];
     int errPipe[2];
     if (stdoutFd >= 0) {
@@ -96,6 +114,9 @@ class CliProcess {
       ::close(errPipe[1]);
       const int devNull = ::open("/dev/null", O_RDONLY);
       if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
+      if (runAsNobody && (::setgroups(0, nullptr) != 0 || ::setgid(kNobodyId) != 0 || ::setuid(kNobodyId) != 0)) {
+        ::_exit(126);
+      }
       ::execve(program.c_str(), argv.data(), envp.data());
       ::_exit(127);
     }
@@ -426,65 +447,6 @@ class JsonReader {
 
   const std::string& text_;
   std::size_t at_ = 0;
-};
-
-// The local EPO server of the download tests (tests/ftp_fixture.py, Debian's pyftpdlib),
-// serving one directory on 127.0.0.1; stopped when the object goes.
-class FtpServer {
- public:
-  explicit FtpServer(const std::string& root) {
-    int fromChild[2];
-    int toChild[2];
-    if (::pipe(fromChild) != 0 || ::pipe(toChild) != 0) return;
-    const char* python = std::getenv("TORVIKEL_PYTHON");
-    std::vector<std::string> args = {python != nullptr && python[0] != '\0' ? python : "/usr/bin/python3",
-                                     std::string(TORVIKEL_TEST_DATA) + "/../ftp_fixture.py", "--root", root};
-    // argv is built before fork(): the child of a threaded process may only make
-    // async-signal-safe calls until exec (an allocation could deadlock).
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(toChild[0], STDIN_FILENO);
-      ::dup2(fromChild[1], STDOUT_FILENO);
-      ::close(toChild[1]);
-      ::close(fromChild[0]);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    stdin_ = toChild[1];  // the server ends when this closes
-    stdout_ = fromChild[0];
-    std::string line;
-    for (;;) {
-      pollfd pfd{stdout_, POLLIN, 0};
-      char c = 0;
-      if (::poll(&pfd, 1, 20000) <= 0 || ::read(stdout_, &c, 1) != 1 || c == '\n') break;
-      line.push_back(c);
-    }
-    if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
-  }
-  ~FtpServer() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-    if (stdin_ >= 0) ::close(stdin_);
-    if (stdout_ >= 0) ::close(stdout_);
-  }
-  FtpServer(const FtpServer&) = delete;
-  FtpServer& operator=(const FtpServer&) = delete;
-  int port() const { return port_; }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-
- private:
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
-  int port_ = 0;
 };
 
 }  // namespace clitest

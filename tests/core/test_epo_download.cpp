@@ -127,7 +127,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "larger than 268800", "CMD QUIT"},
         FailureCase{"oversized file, size not announced: aborted while it arrives", "normal", 16000000,
                     {"--no-size"}, "larger than 268800", "INCOMPLETE MTK7d.EPO"},
-        FailureCase{"server drops the connection mid-transfer", "drop", 53760, {}, "retrieve MTK7d.EPO", "DROP"}));
+        FailureCase{"server drops the connection mid-transfer", "drop", 53760, {}, "retrieve MTK7d.EPO", "DROP"},
+        FailureCase{"server stalls mid-transfer: ended after the stall time", "stall", 53760, {}, "no data for 3 s",
+                    "INCOMPLETE MTK7d.EPO"},
+        FailureCase{"server trickles 2 bytes/s: ended by the floor of 1000 bytes/s", "trickle", 120, {},
+                    "slower than 1000 bytes/s over 3 s", "INCOMPLETE MTK7d.EPO"}));
 
 TEST(EpoDownload, ServerThatAcceptsAndNeverAnswersIsEndedByTheTimeOut) {
   Dirs dirs;

@@ -1,11 +1,15 @@
 // The upload machine against a scripted receiver: waiting for binary output, stop-and-wait,
 // the progress texts, the three endings and what goes on the line at each, fed in chunks of
-// any size and without wall time.
+// any size and without wall time; and the update flow around it, with a scripted front end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
+#include "agps/epo_update.h"
 #include "agps/epo_upload.h"
 #include "tests/core/test_epo_support.h"
 
@@ -74,12 +78,10 @@ Bytes AckEveryPacket(const Bytes& written) {
 }
 
 struct UploadFixture {
-  explicit UploadFixture(std::size_t size, bool deleteAtEnd = true, std::uint32_t baud = 115200)
+  explicit UploadFixture(std::size_t size, std::uint32_t baud = 115200)
       : content(epotest::MakeEpoBytes(size)), path(dir.file("MTK7d.EPO")) {
     epotest::WriteBytes(path, content);
     EpoUploadOptions options;
-    options.fileName = path;
-    options.deleteFileAtEnd = deleteAtEnd;
     options.endingBaudRate = [baud] { return baud; };
     upload = std::make_unique<EpoUpload>(EpoOpenFile(path), options);
   }
@@ -124,7 +126,7 @@ class FullUploadTest : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(FullUploadTest, SevenDayFileArrivesAs299PacketsThenClosingThenMode) {
   const std::size_t chunk = GetParam();
-  UploadFixture f(53760, true, 9600);
+  UploadFixture f(53760, 9600);
   ScriptedLink link(chunk, AckEveryPacket);
   link.pending = epotest::ModeAckBytes(3);  // the receiver's first binary output
   ASSERT_EQ(RunEpoUpload(*f.upload, link), EpoEnding::Completed);
@@ -151,7 +153,6 @@ TEST_P(FullUploadTest, SevenDayFileArrivesAs299PacketsThenClosingThenMode) {
   EXPECT_TRUE(std::is_sorted(link.percents.begin(), link.percents.end()));
   EXPECT_EQ(link.texts[2], "Updating now... 1 %\nDO NOT remove the mini USB cable (connection) \nwhen updating EPO data");
 
-  EXPECT_FALSE(f.fileExists()) << "the downloaded file is deleted";
   EXPECT_FALSE(f.upload->fileOpen());
   EXPECT_FALSE(f.upload->state().epoUploadRunning);
   EXPECT_FALSE(f.upload->state().epoBinaryActive);
@@ -170,15 +171,6 @@ TEST(EpoUpload, OnePacketUploadShowsOnly100) {
   ASSERT_EQ(link.writes.size(), 3u);
   EXPECT_EQ(SeqOf(link.writes[0]), 0);
   EXPECT_EQ(Bytes(link.writes[0].begin() + 68, link.writes[0].begin() + 188), Bytes(120, 0));
-}
-
-TEST(EpoUpload, UserFileIsKeptWhenDeletionIsNotAsked) {
-  UploadFixture f(180, false);
-  ScriptedLink link(7, AckEveryPacket);
-  link.pending = epotest::ModeAckBytes(3);
-  ASSERT_EQ(RunEpoUpload(*f.upload, link), EpoEnding::Completed);
-  EXPECT_TRUE(f.fileExists());
-  EXPECT_EQ(epotest::ReadBytes(f.path), f.content);
 }
 
 struct WaitCase {
@@ -307,7 +299,6 @@ TEST(EpoUpload, AcknowledgementOfAnOlderPacketEndsWithRejection) {
   EXPECT_EQ(link.writes[6], ModePacketFor(115200)) << "the port is handed back in NMEA";
   EXPECT_EQ(f.upload->state().epoSendState, 0);
   EXPECT_FALSE(f.upload->fileOpen());
-  EXPECT_FALSE(f.fileExists());
 }
 
 TEST(EpoUpload, RejectionEndingsWhilePacketsAreLeft) {
@@ -372,36 +363,52 @@ TEST(EpoUpload, AfterTheLastPacketOnlyItsOwnAcceptedAckCounts) {
   }
 }
 
-TEST(EpoUpload, FifthPacketThatIsNoAckEndsInFailure) {
-  UploadFixture f(1800);
-  ScriptedLink link(7, [](const Bytes& w) {
+// Packets that are not acknowledgements before the acknowledgements of packets 2 to 9. The
+// fifth in a row decides the failure where it stands: the acknowledgement after it is not
+// looked at, however the bytes were split into reads.
+struct JunkCase {
+  const char* legend;
+  int junk;
+  std::size_t chunk;  // bytes per read
+  EpoEnding ending;
+};
+void PrintTo(const JunkCase& c, std::ostream* os) { *os << c.legend; }
+
+class JunkBeforeAckTest : public ::testing::TestWithParam<JunkCase> {};
+
+TEST_P(JunkBeforeAckTest, FifthInARowEndsTheSameWayHoweverRead) {
+  const JunkCase& c = GetParam();
+  UploadFixture f(1800);  // 10 packets
+  ScriptedLink link(c.chunk, [&](const Bytes& w) {
     if (!IsDataPacket(w)) return Bytes{};
-    if (SeqOf(w) < 2) return epotest::EpoAckBytes(SeqOf(w));
     Bytes out;
-    for (int i = 0; i < 5; ++i) out = Concat({out, epotest::OtherPacketBytes()});
-    return out;
+    for (int i = 0; SeqOf(w) >= 2 && i < c.junk; ++i) out = Concat({out, epotest::OtherPacketBytes()});
+    return Concat({out, epotest::EpoAckBytes(SeqOf(w))});
   });
   link.pending = epotest::ModeAckBytes(3);
-  ASSERT_EQ(RunEpoUpload(*f.upload, link), EpoEnding::Failed);
+  ASSERT_EQ(RunEpoUpload(*f.upload, link), c.ending) << c.legend;
+  if (c.ending == EpoEnding::Completed) {
+    EXPECT_EQ(f.dataPackets(link.writes).size(), 10u) << "the count starts again at every acknowledgement";
+    return;
+  }
   ASSERT_EQ(link.writes.size(), 4u) << "packets 0, 1, 2, then only the output-mode packet";
   EXPECT_EQ(SeqOf(link.writes[2]), 2);
   EXPECT_EQ(link.writes[3], ModePacketFor(115200));
   EXPECT_EQ(f.upload->state().epoAckCountdown, 5) << "set back after the failure";
-  EXPECT_FALSE(f.fileExists());
+  EXPECT_FALSE(f.upload->fileOpen());
 }
 
-TEST(EpoUpload, FourPacketsThatAreNoAckThenAnAckRestartTheCount) {
-  UploadFixture f(1800);
-  ScriptedLink link(3, [](const Bytes& w) {
-    if (!IsDataPacket(w)) return Bytes{};
-    Bytes out;
-    for (int i = 0; i < 4; ++i) out = Concat({out, epotest::OtherPacketBytes()});
-    return Concat({out, epotest::EpoAckBytes(SeqOf(w))});
-  });
-  link.pending = epotest::ModeAckBytes(3);
-  EXPECT_EQ(RunEpoUpload(*f.upload, link), EpoEnding::Completed);
-  EXPECT_EQ(f.dataPackets(link.writes).size(), 10u);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Reads, JunkBeforeAckTest,
+    ::testing::Values(JunkCase{"4 then the ack, one read: tolerated", 4, 4999, EpoEnding::Completed},
+                      JunkCase{"4 then the ack, 1-byte reads: tolerated", 4, 1, EpoEnding::Completed},
+                      JunkCase{"4 then the ack, 7-byte reads: tolerated", 4, 7, EpoEnding::Completed},
+                      JunkCase{"5 then the ack, one read: the fifth fails it", 5, 4999, EpoEnding::Failed},
+                      JunkCase{"5 then the ack, 1-byte reads: the fifth fails it", 5, 1, EpoEnding::Failed},
+                      JunkCase{"5 then the ack, 7-byte reads: the fifth fails it", 5, 7, EpoEnding::Failed},
+                      JunkCase{"6 then the ack, one read: the fifth fails it", 6, 4999, EpoEnding::Failed},
+                      JunkCase{"6 then the ack, 1-byte reads: the fifth fails it", 6, 1, EpoEnding::Failed},
+                      JunkCase{"6 then the ack, 7-byte reads: the fifth fails it", 6, 7, EpoEnding::Failed}));
 
 TEST(EpoUpload, OtherPacketsCountDownAcrossChunksAndTurns) {
   UploadFixture f(1800);
@@ -479,7 +486,7 @@ TEST(EpoUpload, StoppedSendingResumesOnTheAcknowledgementOfThePacketSentLast) {
 }
 
 TEST(EpoUpload, CompletionWritesLastDataPacketClosingPacketAndModePacketInOrder) {
-  UploadFixture f(240, true, 4800);  // 2 packets
+  UploadFixture f(240, 4800);  // 2 packets
   std::vector<Bytes> line;  // both directions, in order
   ScriptedLink link(4999, [&](const Bytes& w) {
     line.push_back(w);
@@ -501,9 +508,7 @@ TEST(EpoUpload, FileThatEndsBeforeItsCountedPacketsEndsInsteadOfWaitingForEver) 
   // (as if it had been cut short after its check).
   std::FILE* raw = epotest::TempFileWith(epotest::MakeEpoBytes(540));
   ASSERT_NE(raw, nullptr);
-  EpoUploadOptions options;
-  options.deleteFileAtEnd = false;
-  EpoUpload upload{EpoFilePtr(raw), options};
+  EpoUpload upload{EpoFilePtr(raw)};
   ASSERT_EQ(upload.state().epoTotalPackets, 3);
   std::fseek(raw, 360, SEEK_SET);
   ScriptedLink link(7, AckEveryPacket);
@@ -520,7 +525,7 @@ TEST(EpoUpload, AbandonHandsTheReceiverBackAtOnce) {
     int packetsAcked;  // before the front end gives up; -1: still waiting for binary output
   } rows[] = {{"while waiting for binary output", -1}, {"in the middle", 3}, {"after the last packet", 10}};
   for (const auto& row : rows) {
-    UploadFixture f(1800, true, 38400);
+    UploadFixture f(1800, 38400);
     if (row.packetsAcked >= 0) {
       f.upload->feed(epotest::ModeAckBytes(3));
       for (int i = 0; i < row.packetsAcked; ++i) {
@@ -532,7 +537,7 @@ TEST(EpoUpload, AbandonHandsTheReceiverBackAtOnce) {
     EXPECT_EQ(turn.ending, EpoEnding::Abandoned) << row.legend;
     ASSERT_EQ(turn.writeCount, 1u) << row.legend;
     EXPECT_EQ(Bytes(turn.writes[0].begin(), turn.writes[0].end()), ModePacketFor(38400)) << row.legend;
-    EXPECT_FALSE(f.fileExists()) << row.legend;
+    EXPECT_FALSE(f.upload->fileOpen()) << row.legend;
     EXPECT_EQ(f.upload->abandon().writeCount, 0u) << row.legend << ": only once";
     EXPECT_EQ(f.upload->beginTurn().writeCount, 0u) << row.legend;
   }
@@ -560,5 +565,118 @@ TEST(EpoUpload, EndingTexts) {
     EXPECT_EQ(t.errorBox, row.errorBox);
   }
 }
+
+// The update flow with a scripted front end: the order of its calls, what goes on the line,
+// and what becomes of the file at each way of ending.
+class ScriptedSide : public EpoUpdateSide {
+ public:
+  explicit ScriptedSide(ScriptedLink& link) : link_(link) {}
+  bool stopRequested() override { return stopAfter != nullptr && std::find(trace.begin(), trace.end(), stopAfter) != trace.end(); }
+  void downloading() override { trace.push_back("downloading"); }
+  void fileAccepted(const std::string&, int totalPackets) override {
+    trace.push_back("accepted " + std::to_string(totalPackets));
+  }
+  void refused(EpoUpdateStep step, const std::string&) override {
+    trace.push_back(step == EpoUpdateStep::Download ? "refused download" : "refused check");
+  }
+  EpoLink* switchToBinary(std::chrono::milliseconds settle) override {
+    trace.push_back("switch " + std::to_string(settle.count()) + " ms");
+    return &link_;
+  }
+  std::uint32_t nmeaBaudRate() override { return 9600; }
+  void ended(EpoEnding, const EpoEndingTexts& texts) override { trace.push_back(std::string("ended ") + texts.message); }
+  void handBack(const EpoEndingTexts&, std::uint32_t baud) override { trace.push_back("hand back " + std::to_string(baud)); }
+
+  const char* stopAfter = nullptr;  // stopRequested() once this call is in the trace
+  std::vector<std::string> trace;
+
+ private:
+  ScriptedLink& link_;
+};
+
+struct FlowCase {
+  const char* legend;
+  std::size_t fileBytes;  // 0: a file the check refuses
+  bool downloadFails;     // no file given: the download (from a malformed server) runs and fails
+  bool deleteFile;
+  ScriptedLink::Responder receiver;
+  const char* stopAfter;
+  std::vector<std::string> trace;
+  EpoUpdateStep step;
+  EpoEnding ending;
+  bool stopped;
+  bool fileLeft;
+  bool modePacketLast;  // the last write is the output-mode packet for 9600 (else nothing written)
+};
+void PrintTo(const FlowCase& c, std::ostream* os) { *os << c.legend; }
+
+class EpoUpdateFlowTest : public ::testing::TestWithParam<FlowCase> {};
+
+TEST_P(EpoUpdateFlowTest, StepsLineAndFile) {
+  const FlowCase& c = GetParam();
+  epotest::TempDir dir;
+  const std::string path = dir.file("MTK7d.EPO");
+  epotest::WriteBytes(path, epotest::MakeEpoBytes(c.fileBytes));
+  ScriptedLink link(7, c.receiver);
+  link.pending = epotest::ModeAckBytes(3);
+  ScriptedSide side(link);
+  side.stopAfter = c.stopAfter;
+  EpoUpdateOptions options;
+  if (c.downloadFails) {
+    options.download.server = "bad host";
+  } else {
+    options.file = path;
+  }
+  options.deleteFile = c.deleteFile;
+  options.switchSettle = std::chrono::milliseconds(0);
+
+  const EpoUpdateResult result = RunEpoUpdateFlow(side, options);
+  EXPECT_EQ(side.trace, c.trace) << c.legend;
+  EXPECT_EQ(result.step, c.step) << c.legend;
+  EXPECT_EQ(result.ending, c.ending) << c.legend;
+  EXPECT_EQ(result.stopped, c.stopped) << c.legend;
+  EXPECT_EQ(std::filesystem::exists(path), c.fileLeft) << c.legend;
+  if (c.modePacketLast) {
+    ASSERT_FALSE(link.writes.empty()) << c.legend;
+    EXPECT_EQ(link.writes.back(), ModePacketFor(9600)) << c.legend;
+  } else {
+    EXPECT_TRUE(link.writes.empty()) << c.legend;
+  }
+}
+
+Bytes RefusePacket2(const Bytes& w) {
+  if (!IsDataPacket(w)) return Bytes{};
+  return epotest::EpoAckBytes(SeqOf(w), SeqOf(w) == 2 ? 0 : 1);
+}
+Bytes NeverAnswer(const Bytes&) { return {}; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, EpoUpdateFlowTest,
+    ::testing::Values(
+        FlowCase{"given file, completed: kept, handed back", 540, false, false, AckEveryPacket, nullptr,
+                 {"accepted 3", "switch 0 ms", "ended Update completed.", "hand back 9600"}, EpoUpdateStep::Upload,
+                 EpoEnding::Completed, false, true, true},
+        FlowCase{"file to delete, completed: deleted before the ending is shown", 540, false, true, AckEveryPacket,
+                 nullptr, {"accepted 3", "switch 0 ms", "ended Update completed.", "hand back 9600"},
+                 EpoUpdateStep::Upload, EpoEnding::Completed, false, false, true},
+        FlowCase{"file to delete, packet 2 refused: deleted, box, handed back", 1800, false, true, RefusePacket2,
+                 nullptr, {"accepted 10", "switch 0 ms", "ended Action Fail,Plaese try again!", "hand back 9600"},
+                 EpoUpdateStep::Upload, EpoEnding::Rejected, false, false, true},
+        FlowCase{"receiver silent until the link gives up: abandoned, deleted, no box", 540, false, true, NeverAnswer,
+                 nullptr, {"accepted 3", "switch 0 ms"}, EpoUpdateStep::Upload, EpoEnding::Abandoned, true, false,
+                 true},
+        FlowCase{"stop before the switch: the receiver untouched, the file deleted", 540, false, true, AckEveryPacket,
+                 "accepted 3", {"accepted 3"}, EpoUpdateStep::Switch, EpoEnding::None, true, false, false},
+        FlowCase{"stop during the switch: handed back all the same", 540, false, true, AckEveryPacket,
+                 "switch 0 ms", {"accepted 3", "switch 0 ms"}, EpoUpdateStep::Upload, EpoEnding::Abandoned, true,
+                 false, true},
+        FlowCase{"stop while the ending is shown: no hand-back", 540, false, false, AckEveryPacket,
+                 "ended Update completed.", {"accepted 3", "switch 0 ms", "ended Update completed."},
+                 EpoUpdateStep::Upload, EpoEnding::Completed, false, true, true},
+        FlowCase{"file refused by the check: kept, nothing sent", 61, false, true, AckEveryPacket, nullptr,
+                 {"refused check"}, EpoUpdateStep::Check, EpoEnding::None, false, true, false},
+        FlowCase{"download failed: refused before anything is sent", 540, true, true, AckEveryPacket, nullptr,
+                 {"downloading", "refused download"}, EpoUpdateStep::Download, EpoEnding::None, false, true,
+                 false}));
 
 }  // namespace

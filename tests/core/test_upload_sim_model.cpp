@@ -94,7 +94,6 @@ TEST_P(UploadAgainstSimulatorTest, EndsAsTheReceiverBehaves) {
   c.faults(options.binaryFaults);
   ModelLink link(options, readBytes, 120000);
   EpoUploadOptions uploadOptions;
-  uploadOptions.fileName = path;
   uploadOptions.endingBaudRate = [] { return 9600u; };
   EpoUpload upload(EpoOpenFile(path), uploadOptions);
 
