@@ -5,8 +5,8 @@
 // until a frame has passed since the last repaint, so what is finally shown is the same, at
 // most one frame later. A request after a quiet while goes through at once, so a click or a
 // key still answers without delay. 25 frames a second, the rate of film, keeps lines
-// scrolling through the console smooth to the eye, while painting a busy line's console,
-// fields and charts at a 60 Hz screen's rate cost a fifth more CPU for nothing anyone can read.
+// scrolling through the console smooth to the eye; painting a busy line's console, fields
+// and charts at a 60 Hz screen's rate cost about a sixth more CPU for nothing anyone can read.
 //
 // Thread rule: window thread only; an event filter on the window it paces.
 #pragma once
