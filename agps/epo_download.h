@@ -46,24 +46,24 @@ struct EpoServerChoice {
 EpoServerChoice EpoChooseServer(std::string_view given = {});
 
 struct EpoDownloadOptions {
-  std::string server;                       // host[:port]; empty: environment or default
-  std::string directory = ".";              // where "MTK7d.EPO" is written
-  long connectTimeoutMs = 15000;            // TCP connect and the server's greeting
-  long responseTimeoutMs = 20000;           // each further reply; the server's data connection
-  long stallTimeoutMs = 20000;              // a transfer that moves no byte for this long ends
+  std::string server;              // host[:port]; empty: environment or default
+  std::string directory = ".";     // where "MTK7d.EPO" is written
+  long connectTimeoutMs = 15000;   // TCP connect and the server's greeting
+  long responseTimeoutMs = 20000;  // each further reply; the server's data connection
+  long stallTimeoutMs = 20000;     // a transfer that moves no byte for this long ends
   // ... as does one that brings fewer than this many bytes a second over a period of
   // stallTimeoutMs (counted from the data connection's start): the largest acceptable file
   // then takes at most 269 s, instead of hours at a trickle.
   long minBytesPerSecond = 1000;
-  long long maxFileBytes = 268800;          // larger files are aborted while they arrive
+  long long maxFileBytes = 268800;            // larger files are aborted while they arrive
   const std::atomic<bool>* cancel = nullptr;  // set to end the download early (looked at every 10 ms)
 };
 
 struct EpoDownloadResult {
   bool ok = false;
-  std::string localPath;   // the complete file (set on success only)
-  long long bytes = 0;     // bytes of the file (on success) or received before the failure
-  std::string detail;      // what happened, for logs and the command-line tool
+  std::string localPath;  // the complete file (set on success only)
+  long long bytes = 0;    // bytes of the file (on success) or received before the failure
+  std::string detail;     // what happened, for logs and the command-line tool
 };
 
 // Connect, log in, list, retrieve, quit; the connection is closed on every path. On success

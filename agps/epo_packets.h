@@ -83,8 +83,8 @@ enum class EpoReplyKind {
 
 struct EpoReply {
   EpoReplyKind kind = EpoReplyKind::OtherPacket;
-  bool accepted = false;   // ModeAck: result 3; EpoAck: result 1
-  std::uint16_t seq = 0;   // EpoAck: the acknowledged sequence number
+  bool accepted = false;  // ModeAck: result 3; EpoAck: result 1
+  std::uint16_t seq = 0;  // EpoAck: the acknowledged sequence number
 };
 
 // Classifies one packet of count bytes as the scanner cut it (end marker included). Bytes a
@@ -111,7 +111,7 @@ class ReplyFramer {
   bool feed(std::span<const std::uint8_t> chunk, const Sink& sink);
   void reset();
 
-  int replyState() const { return state_; }              // 0 hunting, 1 collecting
+  int replyState() const { return state_; }  // 0 hunting, 1 collecting
   std::size_t replyLength() const { return length_; }
   std::span<const std::uint8_t> replyBuffer() const { return buffer_; }
   bool holdsCarryByte() const { return hasCarry_; }

@@ -50,8 +50,8 @@ struct EpoUpdateResult {
   // back. lossErrorNumber says why (0: a plain hang-up).
   bool lost = false;
   int lossErrorNumber = 0;
-  std::string detail;                            // why the download or the check failed
-  std::string path;                              // the file uploaded (or downloaded)
+  std::string detail;  // why the download or the check failed
+  std::string path;    // the file uploaded (or downloaded)
 };
 
 // What the front end does for the update. Each function is called on the update's thread.

@@ -56,8 +56,7 @@ std::string EpoProgressText(int percent) {
          " %\nDO NOT remove the mini USB cable (connection) \nwhen updating EPO data";
 }
 
-EpoUpload::EpoUpload(EpoFilePtr file, EpoUploadOptions options)
-    : file_(std::move(file)), options_(std::move(options)) {
+EpoUpload::EpoUpload(EpoFilePtr file, EpoUploadOptions options) : file_(std::move(file)), options_(std::move(options)) {
   state_.epoTotalPackets = EpoPacketCount(file_.get());  // leaves the file at its first byte
   state_.epoPacketsLeft = state_.epoTotalPackets;
   EpoBuildModePacket(kEpoUploadBaudRate, modePacket_);
@@ -152,8 +151,7 @@ bool EpoUpload::onReply(const EpoReply& reply) {
       if (state_.epoAckCountdown > 0) return true;
       decided_ = EpoEnding::Failed;
       return false;
-    case EpoReplyKind::Ignored:
-      return true;
+    case EpoReplyKind::Ignored: return true;
   }
   return true;
 }
@@ -177,8 +175,7 @@ void EpoUpload::feed(std::span<const std::uint8_t> chunk) {
         state_.epoAckCountdown = kEpoAckCountdownStart;
         break;
       case EpoWaitVerdict::Nmea:
-      case EpoWaitVerdict::NoDollar:
-        break;
+      case EpoWaitVerdict::NoDollar: break;
     }
   }
   if (state_.epoParseBinary) {
@@ -202,7 +199,8 @@ EpoEnding RunEpoUpload(EpoUpload& upload, EpoLink& link) {
       const std::size_t want = std::min<std::size_t>(static_cast<std::size_t>(waiting), buffer.size());
       const long got = link.read(std::span<std::uint8_t>(buffer.data(), want));
       if (got > 0) {
-        upload.feed(std::span<const std::uint8_t>(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(got), want)));
+        upload.feed(
+            std::span<const std::uint8_t>(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(got), want)));
       }
     }
     if (link.stopRequested()) return EpoEnding::None;

@@ -24,8 +24,8 @@
 
 #include "agps/epo_packets.h"
 
-inline constexpr int kEpoAckCountdownStart = 5;  // packets other than acks tolerated in a row
-inline constexpr std::size_t kEpoReadBytes = 4999;  // largest single read of a turn
+inline constexpr int kEpoAckCountdownStart = 5;              // packets other than acks tolerated in a row
+inline constexpr std::size_t kEpoReadBytes = 4999;           // largest single read of a turn
 inline constexpr std::uint32_t kEpoUploadBaudRate = 115200;  // the rate of the binary exchange
 
 // The upload state, under the names the rest of the program and the tests use.
@@ -38,7 +38,7 @@ struct EpoUploadState {
   bool epoBinaryActive = false;   // the binary exchange is established
   bool epoParseBinary = false;    // received chunks are scanned for packets
   std::int32_t epoAckCountdown = kEpoAckCountdownStart;
-  bool epoUploadRunning = true;   // the upload holds the port
+  bool epoUploadRunning = true;  // the upload holds the port
 };
 
 enum class EpoEnding {
@@ -139,8 +139,8 @@ class EpoLink {
   virtual void write(std::span<const std::uint8_t> bytes) = 0;  // writes are never checked
   virtual long bytesWaiting() = 0;                              // < 0 on error
   virtual long read(std::span<std::uint8_t> buffer) = 0;        // bytes read, <= 0 for none
-  virtual void idle() = 0;             // nothing waited this turn: pause about 1 ms
-  virtual bool stopRequested() = 0;    // looked at once per turn, at its end
+  virtual void idle() = 0;                                      // nothing waited this turn: pause about 1 ms
+  virtual bool stopRequested() = 0;                             // looked at once per turn, at its end
   // The line is gone (the device was removed): the loop stops as on a stop request, and
   // nothing more may be written. lossErrorNumber() says why (0: a plain hang-up).
   virtual bool lost() const { return false; }

@@ -26,9 +26,7 @@ AxisRange spanOf(const std::vector<BubblePoint>& points, double BubblePoint::*me
   return range;
 }
 
-QString numberText(double value) {
-  return QString::number(value, 'g', 10);
-}
+QString numberText(double value) { return QString::number(value, 'g', 10); }
 
 // Whether a cached layer was made for the widget as it is now: same size, same pixel ratio.
 bool fitsWidget(const QPixmap& layer, const QWidget& widget) {
@@ -49,8 +47,7 @@ QPixmap layerFor(const QWidget& widget) {
 QFont ChartLabelFont() {
   static const QFont font = [] {  // built once: the charts ask for it on every paint
     QFont f;
-    f.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                   QStringLiteral("DejaVu Sans")});
+    f.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     f.setStyleHint(QFont::SansSerif);
     f.setPointSize(8);
     return f;
@@ -65,8 +62,7 @@ void BubbleSeries::clear() {
   chart_->update();
 }
 
-void BubbleSeries::addBubble(double x, double y, double radius, const QString& label,
-                             TColor color) {
+void BubbleSeries::addBubble(double x, double y, double radius, const QString& label, TColor color) {
   points_.push_back(BubblePoint{x, y, radius, label, color});
   chart_->update();
 }
@@ -143,8 +139,7 @@ void BubbleChart::paintEvent(QPaintEvent*) {
     if (b.label.isEmpty()) continue;
     const double w = metrics.horizontalAdvance(b.label) + 2;
     const double h = metrics.height();
-    painter.drawText(QRectF(b.centrePx.x() - w / 2, b.centrePx.y() - h / 2, w, h),
-                     Qt::AlignCenter, b.label);
+    painter.drawText(QRectF(b.centrePx.x() - w / 2, b.centrePx.y() - h / 2, w, h), Qt::AlignCenter, b.label);
   }
 }
 
@@ -309,16 +304,14 @@ void BarChart::paintEvent(QPaintEvent*) {
     const double x = bar.barPx.center().x() - w / 2;
     if (x > lastLabelRight + 2) {
       painter.setPen(labelColour);
-      painter.drawText(QRectF(x, plot.bottom() + 3, w + 1, metrics.height()), Qt::AlignCenter,
-                       bar.label);
+      painter.drawText(QRectF(x, plot.bottom() + 3, w + 1, metrics.height()), Qt::AlignCenter, bar.label);
       lastLabelRight = x + w;
     }
 
     // Value mark: a short arrow up from the bar to a small framed box with the number.
     const QRectF mark = bar.valueMarkPx;
     painter.setPen(QPen(Qt::white, 1));
-    painter.drawLine(QPointF(bar.barPx.center().x(), bar.barPx.top()),
-                     QPointF(bar.barPx.center().x(), mark.bottom()));
+    painter.drawLine(QPointF(bar.barPx.center().x(), bar.barPx.top()), QPointF(bar.barPx.center().x(), mark.bottom()));
     painter.setPen(QPen(Qt::black, 1));
     painter.setBrush(QColor(255, 255, 225));
     painter.drawRect(mark);

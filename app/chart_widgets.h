@@ -105,10 +105,10 @@ class BarSeries {
 };
 
 struct DrawnBar {
-  QRectF barPx;         // the filled bar, clipped to the plot
-  QString label;        // under the bar on the horizontal axis
-  QString valueText;    // the mark above the bar
-  QRectF valueMarkPx;   // where the mark's box stands
+  QRectF barPx;        // the filled bar, clipped to the plot
+  QString label;       // under the bar on the horizontal axis
+  QString valueText;   // the mark above the bar
+  QRectF valueMarkPx;  // where the mark's box stands
   TColor color = clNone;
 };
 
@@ -129,7 +129,10 @@ class BarChart : public QWidget {
   void setGradient(TColor startColour, TColor endColour);
   void setAxisLabelColor(TColor colour);
   TColor axisLabelColor() const { return axisLabelColor_; }
-  void setMarkArrowLengthPx(int lengthPx) { arrowLengthPx_ = lengthPx; update(); }
+  void setMarkArrowLengthPx(int lengthPx) {
+    arrowLengthPx_ = lengthPx;
+    update();
+  }
 
   QRectF plotRect() const;
   // Vertical axis labels as drawn: value and text position.

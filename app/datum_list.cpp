@@ -83,7 +83,9 @@ constexpr Datum kDatums[] = {
     {"European 1950", "Italy (Sardinia)"},
     {"European 1950", "Italy (Sicily)"},
     {"European 1950", "Malta"},
-    {"European 1950", "Mean For Austria, Belgium, Denmark, Finland, France, W Germany, Gibraltar, Greece, Italy, Luxembourg, Netherlands, Norway, Portugal, Spain, Sweden, Switzerland"},
+    {"European 1950",
+     "Mean For Austria, Belgium, Denmark, Finland, France, W Germany, Gibraltar, Greece, Italy, Luxembourg, "
+     "Netherlands, Norway, Portugal, Spain, Sweden, Switzerland"},
     {"European 1950", "Mean For Austria, Denmark, France, W Germany, Netherlands, Switzerland"},
     {"European 1950", "Mean For Iraq, Israel, Jordan, Lebanon, Kuwait, Saudi Arabia, Syria"},
     {"European 1950", "Portugal, Spain"},
@@ -148,7 +150,9 @@ constexpr Datum kDatums[] = {
     {"North American 1927", "Canal Zone"},
     {"North American 1927", "Cuba"},
     {"North American 1927", "Greenland (Hayes Peninsula)"},
-    {"North American 1927", "Mean For Antigua, Barbados, Barbuda, Caicos Islands, Cuba, Dominican Republic, Grand Cayman, Jamaica, Turks Islands"},
+    {"North American 1927",
+     "Mean For Antigua, Barbados, Barbuda, Caicos Islands, Cuba, Dominican Republic, Grand Cayman, Jamaica, Turks "
+     "Islands"},
     {"North American 1927", "Mean For Belize, Costa Rica, El Salvador, Guatemala, Honduras, Nicaragua"},
     {"North American 1927", "Mean For Canada"},
     {"North American 1927", "Mean For CONUS"},
@@ -218,7 +222,9 @@ constexpr Datum kDatums[] = {
     {"South American 1969", "Ecuador"},
     {"South American 1969", "Ecuador (Baltra, Galapagos)"},
     {"South American 1969", "Guyana"},
-    {"South American 1969", "Mean For Argentina, Bolivia, Brazil, Chile, Colombia, Ecuador, Guyana, Paraguay, Peru, Trinidad and Tobago, Venezuela"},
+    {"South American 1969",
+     "Mean For Argentina, Bolivia, Brazil, Chile, Colombia, Ecuador, Guyana, Paraguay, Peru, Trinidad and Tobago, "
+     "Venezuela"},
     {"South American 1969", "Paraguay"},
     {"South American 1969", "Peru"},
     {"South American 1969", "Trinidad and Tobago"},

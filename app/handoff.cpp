@@ -11,7 +11,7 @@ bool BlockingHandOff::run(std::function<void()> fn) {
   struct Call {
     std::function<void()> fn;
     std::shared_ptr<Shared> shared;
-    bool started = false;               // under shared->startMutex
+    bool started = false;  // under shared->startMutex
     std::atomic<bool> finished{false};
   };
   if (shared_->cancelledFlag.load(std::memory_order_acquire)) return false;

@@ -38,7 +38,7 @@ class BlockingHandOff {
   struct Shared {
     // Held only to decide, in one step, whether a call starts or is dropped by a cancel.
     std::mutex startMutex;
-    bool cancelled = false;  // under startMutex
+    bool cancelled = false;                  // under startMutex
     std::atomic<bool> cancelledFlag{false};  // the same, readable without the lock
     // Bumped when a call finishes and on cancel(); the worker sleeps on it.
     std::atomic<std::uint32_t> wakeups{0};

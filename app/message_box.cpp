@@ -44,7 +44,7 @@ int showBox(const MessageBoxRequest& request) {
   const QAbstractButton* clicked = box.clickedButton();
   if (clicked == nullptr) {
     // Closed with Esc or the window's close box: the "no" answer of a question.
-    return buttons == BoxButtons::Ok ? QMessageBox::Ok
+    return buttons == BoxButtons::Ok      ? QMessageBox::Ok
            : buttons == BoxButtons::YesNo ? QMessageBox::No
                                           : QMessageBox::Cancel;
   }
@@ -58,9 +58,8 @@ int ShowMessageBox(const QString& text, const QString& title, BoxButtons buttons
 }
 
 void ShowErrorBox(const QString& message, const QString& informative) {
-  showBox(MessageBoxRequest{message, QString::fromLatin1(kApplicationTitle), BoxButtons::Ok, BoxIcon::Error, informative});
+  showBox(
+      MessageBoxRequest{message, QString::fromLatin1(kApplicationTitle), BoxButtons::Ok, BoxIcon::Error, informative});
 }
 
-void SetMessageBoxHook(std::function<int(const MessageBoxRequest&)> hook) {
-  hookSlot() = std::move(hook);
-}
+void SetMessageBoxHook(std::function<int(const MessageBoxRequest&)> hook) { hookSlot() = std::move(hook); }

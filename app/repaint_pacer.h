@@ -35,8 +35,8 @@ class RepaintPacer : public QObject {
 
   QWidget* window_;
   std::function<void()> beforeRepaint_;
-  QTimer frameTimer_;       // single shot: the held request's turn
+  QTimer frameTimer_;        // single shot: the held request's turn
   QElapsedTimer sinceLast_;  // since the last repaint went through
   int frameMs_ = kMinFrameMs;
-  bool passing_ = false;    // our own request is on its way: let it through
+  bool passing_ = false;  // our own request is on its way: let it through
 };

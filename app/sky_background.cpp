@@ -65,11 +65,13 @@ QImage MakeSkyBackground(int sizePx) {
   painter.setBrush(QColor(60, 130, 70, 200));
   const struct {
     double dx, dy, rx, ry;
-  } land[] = {{-0.35, -0.30, 0.30, 0.22}, {-0.15, 0.30, 0.18, 0.35}, {0.35, -0.15, 0.28, 0.18},
-              {0.45, 0.35, 0.18, 0.12}, {0.05, -0.65, 0.30, 0.10}};
+  } land[] = {{-0.35, -0.30, 0.30, 0.22},
+              {-0.15, 0.30, 0.18, 0.35},
+              {0.35, -0.15, 0.28, 0.18},
+              {0.45, 0.35, 0.18, 0.12},
+              {0.05, -0.65, 0.30, 0.10}};
   for (const auto& l : land)
-    painter.drawEllipse(QPointF(centre + l.dx * globePx, centre + l.dy * globePx), l.rx * globePx,
-                        l.ry * globePx);
+    painter.drawEllipse(QPointF(centre + l.dx * globePx, centre + l.dy * globePx), l.rx * globePx, l.ry * globePx);
   painter.restore();
 
   // Rings and cross hairs in white.
@@ -85,8 +87,7 @@ QImage MakeSkyBackground(int sizePx) {
 
   // Compass letters in small dark boxes at the ends of the cross.
   QFont font;
-  font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                    QStringLiteral("DejaVu Sans")});
+  font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
   font.setPixelSize(std::max(7, sizePx / 15));
   font.setBold(true);
   painter.setFont(font);
@@ -96,8 +97,7 @@ QImage MakeSkyBackground(int sizePx) {
     int dx, dy;
   } compass[] = {{"N", 0, -1}, {"E", 1, 0}, {"S", 0, 1}, {"W", -1, 0}};
   for (const auto& p : compass) {
-    const QRect where(c + p.dx * (reach + box / 2 - 1) - box / 2,
-                      c + p.dy * (reach + box / 2 - 1) - box / 2, box, box);
+    const QRect where(c + p.dx * (reach + box / 2 - 1) - box / 2, c + p.dy * (reach + box / 2 - 1) - box / 2, box, box);
     painter.fillRect(where, QColor(20, 20, 30));
     painter.setPen(QPen(QColor(200, 200, 200), 1));
     painter.drawRect(where.adjusted(0, 0, -1, -1));

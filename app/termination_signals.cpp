@@ -4,11 +4,11 @@
 // the window thread.
 #include "app/termination_signals.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -27,8 +27,7 @@ extern "C" void onTerminationSignal(int signalNumber) {
 }  // namespace
 
 bool InstallTerminationSignals(QObject* context, std::function<void(int signalNumber)> reaction) {
-  if (gSignalPipe[0] < 0 &&
-      ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, gSignalPipe) != 0) {
+  if (gSignalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, gSignalPipe) != 0) {
     return false;
   }
   auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, context);
@@ -43,7 +42,8 @@ bool InstallTerminationSignals(QObject* context, std::function<void(int signalNu
   // for a stalled reader are poll() slices, which look at the flag whatever the flags say.
   action.sa_flags = SA_RESTART;
   bool installed = true;
-  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) installed = sigaction(signalNumber, &action, nullptr) == 0 && installed;
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP})
+    installed = sigaction(signalNumber, &action, nullptr) == 0 && installed;
   // A log FIFO whose reader went away shows as a failed write, not as the end of the program.
   std::signal(SIGPIPE, SIG_IGN);
   return installed;

@@ -31,8 +31,8 @@ constexpr int kSkyPlotSizePx = 151;
 QFont windowFont(int pointSize = 8, bool bold = false) {
   QFont font;
   font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                    QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                    QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")});
+                    QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans"),
+                    QStringLiteral("WenQuanYi Micro Hei")});
   font.setStyleHint(QFont::SansSerif);
   font.setPointSize(pointSize);
   font.setBold(bold);
@@ -47,8 +47,7 @@ T* place(QWidget* parent, const char* name, int x, int y, int w, int h) {
   return widget;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y, int w = 0,
-              int h = 16) {
+QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y, int w = 0, int h = 16) {
   auto* l = place<QLabel>(parent, name, x, y, w, h);
   l->setText(text);
   if (w == 0) {
@@ -58,23 +57,21 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int
   return l;
 }
 
-QPushButton* button(QWidget* parent, const char* name, const QString& text, int x, int y,
-                    int w = 64, int h = 24, bool enabled = false) {
+QPushButton* button(QWidget* parent, const char* name, const QString& text, int x, int y, int w = 64, int h = 24,
+                    bool enabled = false) {
   auto* b = place<QPushButton>(parent, name, x, y, w, h);
   b->setText(text);
   b->setEnabled(enabled);
   return b;
 }
 
-QGroupBox* group(QWidget* parent, const char* name, const QString& title, int x, int y, int w,
-                 int h) {
+QGroupBox* group(QWidget* parent, const char* name, const QString& title, int x, int y, int w, int h) {
   auto* g = place<QGroupBox>(parent, name, x, y, w, h);
   g->setTitle(title);
   return g;
 }
 
-QComboBox* combo(QWidget* parent, const char* name, const QStringList& items, int x, int y, int w,
-                 int h = 22) {
+QComboBox* combo(QWidget* parent, const char* name, const QStringList& items, int x, int y, int w, int h = 22) {
   auto* box = place<QComboBox>(parent, name, x, y, w, h);
   box->setEditable(true);
   box->setInsertPolicy(QComboBox::NoInsert);
@@ -143,7 +140,7 @@ void KeepScrollBarsInPlace(QAbstractScrollArea* area) {
   }
   if (area->metaObject()->indexOfSlot("_q_showOrHideScrollBars()") < 0) return;
   for (const QScrollBar* bar : {area->horizontalScrollBar(), area->verticalScrollBar()}) {
-    QObject::disconnect(bar, SIGNAL(rangeChanged(int,int)), area, SLOT(_q_showOrHideScrollBars()));
+    QObject::disconnect(bar, SIGNAL(rangeChanged(int, int)), area, SLOT(_q_showOrHideScrollBars()));
   }
 }
 
@@ -166,14 +163,12 @@ void MakeTypedTextDeselect(QComboBox* box) {
 QString SaveDialog::qtFilter() const {
   const QStringList parts = Filter.split(QLatin1Char('|'));
   QStringList entries;
-  for (int i = 0; i + 1 < parts.size(); i += 2)
-    entries << QStringLiteral("%1 (%2)").arg(parts[i], parts[i + 1]);
+  for (int i = 0; i + 1 < parts.size(); i += 2) entries << QStringLiteral("%1 (%2)").arg(parts[i], parts[i + 1]);
   return entries.join(QStringLiteral(";;"));
 }
 
 bool SaveDialog::Execute(QWidget* parent) {
-  const QString chosen =
-      hook ? hook() : QFileDialog::getSaveFileName(parent, QString(), FileName, qtFilter());
+  const QString chosen = hook ? hook() : QFileDialog::getSaveFileName(parent, QString(), FileName, qtFilter());
   if (chosen.isEmpty()) return false;
   FileName = chosen;
   return true;
@@ -230,8 +225,7 @@ void TForm1::buildStatusTab() {
   // Top left: port choice, connect button and console.
   GroupBox4 = group(tab, "GroupBox4", QString(), 4, 2, 334, 176);
   Label2 = label(GroupBox4, "Label2", QString::fromUtf8("Please choose\xEF\xBC\x9A"), 8, 12, 0, 18);
-  ComboBox2 = combo(GroupBox4, "ComboBox2",
-                    {"4800", "9600", "14400", "19200", "38400", "115200"}, 8, 34, 80);
+  ComboBox2 = combo(GroupBox4, "ComboBox2", {"4800", "9600", "14400", "19200", "38400", "115200"}, 8, 34, 80);
   ComboBox2->setCurrentIndex(5);  // "115200"
   {
     auto* ports = new PortComboBox(GroupBox4, [this] { RefreshPortTooltips(); });
@@ -291,14 +285,10 @@ void TForm1::buildStatusTab() {
     const char* text;
   };
   const Indicator indicators[] = {
-      {&CheckBox1, "CheckBox1", &Label1, "Label1", "GGA"},
-      {&CheckBox2, "CheckBox2", &Label11, "Label11", "GSA"},
-      {&CheckBox3, "CheckBox3", &Label12, "Label12", "GSV"},
-      {&CheckBox4, "CheckBox4", &Label13, "Label13", "RMC"},
-      {&CheckBox5, "CheckBox5", &Label15, "Label15", "GLL"},
-      {&CheckBox6, "CheckBox6", &Label16, "Label16", "VTG"},
-      {&CheckBox7, "CheckBox7", &Label14, "Label14", "ZDA"},
-      {&CheckBox9, "CheckBox9", &Label28, "Label28", "MCHN"},
+      {&CheckBox1, "CheckBox1", &Label1, "Label1", "GGA"},   {&CheckBox2, "CheckBox2", &Label11, "Label11", "GSA"},
+      {&CheckBox3, "CheckBox3", &Label12, "Label12", "GSV"}, {&CheckBox4, "CheckBox4", &Label13, "Label13", "RMC"},
+      {&CheckBox5, "CheckBox5", &Label15, "Label15", "GLL"}, {&CheckBox6, "CheckBox6", &Label16, "Label16", "VTG"},
+      {&CheckBox7, "CheckBox7", &Label14, "Label14", "ZDA"}, {&CheckBox9, "CheckBox9", &Label28, "Label28", "MCHN"},
   };
   for (int i = 0; i < 8; ++i) {
     const int x = 16 + (i % 3) * 100;
@@ -306,8 +296,7 @@ void TForm1::buildStatusTab() {
     *indicators[i].box = place<QCheckBox>(GroupBox1, indicators[i].boxName, x, y, 18, 18);
     (*indicators[i].box)->setEnabled(false);
     *indicators[i].label =
-        label(GroupBox1, indicators[i].labelName, QString::fromLatin1(indicators[i].text), x + 22,
-              y + 1, 50);
+        label(GroupBox1, indicators[i].labelName, QString::fromLatin1(indicators[i].text), x + 22, y + 1, 50);
   }
 
   // Sky plot and the restart and log buttons. The compass letters and the cross lines lie
@@ -318,10 +307,8 @@ void TForm1::buildStatusTab() {
   constexpr int kChartY = 14;
   const int mid = kSkyPlotSizePx / 2;
   N = label(GroupBox5, "N", QStringLiteral("N"), kChartX + mid - 6, kChartY, 12, 14);
-  S = label(GroupBox5, "S", QStringLiteral("S"), kChartX + mid - 6, kChartY + kSkyPlotSizePx - 14,
-            12, 14);
-  E = label(GroupBox5, "E", QStringLiteral("E"), kChartX + kSkyPlotSizePx - 12, kChartY + mid - 7,
-            12, 14);
+  S = label(GroupBox5, "S", QStringLiteral("S"), kChartX + mid - 6, kChartY + kSkyPlotSizePx - 14, 12, 14);
+  E = label(GroupBox5, "E", QStringLiteral("E"), kChartX + kSkyPlotSizePx - 12, kChartY + mid - 7, 12, 14);
   W = label(GroupBox5, "W", QStringLiteral("W"), kChartX, kChartY + mid - 7, 12, 14);
   for (QLabel* letter : {N, S, E, W}) {
     letter->setAlignment(Qt::AlignCenter);
@@ -332,8 +319,7 @@ void TForm1::buildStatusTab() {
   Shape1->setFrameShape(QFrame::VLine);
   Shape2 = place<QFrame>(GroupBox5, "Shape2", kChartX + mid - 60, kChartY + mid, 120, 1);
   Shape2->setFrameShape(QFrame::HLine);
-  Chart1 = place<BubbleChart>(GroupBox5, "Chart1", kChartX, kChartY, kSkyPlotSizePx,
-                              kSkyPlotSizePx);
+  Chart1 = place<BubbleChart>(GroupBox5, "Chart1", kChartX, kChartY, kSkyPlotSizePx, kSkyPlotSizePx);
   Chart1->setBackgroundImage(MakeSkyBackground(kSkyPlotSizePx));
   Series1 = Chart1->series();
   hot = button(GroupBox5, "hot", QStringLiteral("hot"), 166, 16, 56);
@@ -354,8 +340,7 @@ void TForm1::buildStatusTab() {
   Chart2->setMarkArrowLengthPx(20);
   Series2 = Chart2->series();
 
-  for (QGroupBox* g : {GroupBox1, GroupBox2, GroupBox3, GroupBox4, GroupBox6})
-    setTextColour(g, clWhite);
+  for (QGroupBox* g : {GroupBox1, GroupBox2, GroupBox3, GroupBox4, GroupBox6}) setTextColour(g, clWhite);
 }
 
 void TForm1::buildSetupTab() {
@@ -373,23 +358,19 @@ void TForm1::buildSetupTab() {
   GroupBox16 = group(tab, "GroupBox16", QStringLiteral("Current"), kAgpsX, kAgpsY, kAgpsW, kAgpsH);
   Label30 = label(GroupBox16, "Label30", QStringLiteral("Status:"), 10, 22);
   lbTest = label(GroupBox16, "lbTest", QStringLiteral("Disable"), 60, 22);
-  Label35 = label(GroupBox16, "Label35", QStringLiteral("Text Mode (rapidly drop current while fix)"),
-                  30, 46);
+  Label35 = label(GroupBox16, "Label35", QStringLiteral("Text Mode (rapidly drop current while fix)"), 30, 46);
   cbTest = place<QCheckBox>(GroupBox16, "cbTest", 10, 45, 18, 18);
   cbTest->setEnabled(false);
 
   constexpr int kFirmX = 408, kFirmY = 2, kFirmW = 238, kFirmH = 112;
   GroupBox10 = group(tab, "GroupBox10", QStringLiteral("SBAS"), kFirmX, kFirmY, kFirmW, kFirmH);
-  Label18 = label(GroupBox10, "Label18",
-                  QStringLiteral("Some WAAS / EGNOS / MSAS SVs are under test, in order "), 6, 16);
-  Label19 = label(GroupBox10, "Label19",
-                  QStringLiteral("to avoid some experimental SVs affect our performance, only "), 6,
-                  30);
+  Label18 =
+      label(GroupBox10, "Label18", QStringLiteral("Some WAAS / EGNOS / MSAS SVs are under test, in order "), 6, 16);
+  Label19 = label(GroupBox10, "Label19", QStringLiteral("to avoid some experimental SVs affect our performance, only "),
+                  6, 30);
   Label20 = label(GroupBox10, "Label20",
-                  QStringLiteral("stable SVs allow to apply to our system. If you want to test "), 6,
-                  44);
-  Label21 = label(GroupBox10, "Label21",
-                  QStringLiteral("Some experimental SVs, please set \"Test\" mode."), 6, 58);
+                  QStringLiteral("stable SVs allow to apply to our system. If you want to test "), 6, 44);
+  Label21 = label(GroupBox10, "Label21", QStringLiteral("Some experimental SVs, please set \"Test\" mode."), 6, 58);
   rbIntegrity = place<QRadioButton>(GroupBox10, "rbIntegrity", 6, 78, 80, 18);
   rbIntegrity->setText(QStringLiteral("Integrity"));
   rbTest = place<QRadioButton>(GroupBox10, "rbTest", 90, 78, 60, 18);
@@ -398,26 +379,21 @@ void TForm1::buildSetupTab() {
   btSBASQuery = button(GroupBox10, "btSBASQuery", QStringLiteral("Query"), 192, 60, 40);
 
   constexpr int kAboutX = 408, kAboutY = 118, kAboutW = 238, kAboutH = 284;
-  GroupBox11 = group(tab, "GroupBox11",
-                     QStringLiteral("Write setting into flash (remian      times to modify)  "),
+  GroupBox11 = group(tab, "GroupBox11", QStringLiteral("Write setting into flash (remian      times to modify)  "),
                      kAboutX, kAboutY, kAboutW, kAboutH);
   lbTimes = label(GroupBox11, "lbTimes", QString(), 10, 20, 30);
-  Label22 = label(GroupBox11, "Label22", QStringLiteral("Depend on [All Settings] in Setup page."),
-                  10, 40);
+  Label22 = label(GroupBox11, "Label22", QStringLiteral("Depend on [All Settings] in Setup page."), 10, 40);
   Label36 = label(GroupBox11, "Label36", QStringLiteral("Setting write protection"), 30, 62);
   CheckBox8 = place<QCheckBox>(GroupBox11, "CheckBox8", 10, 61, 18, 18);
   CheckBox8->setEnabled(false);
   btAllSet = button(GroupBox11, "btAllSet", QStringLiteral("Set"), 10, 90);
   btAllQuery = button(GroupBox11, "btAllQuery", QStringLiteral("Query"), 80, 90);
-  GroupBox17 = group(tab, "GroupBox17", QStringLiteral("NMEA  Output"), kAboutX, kAboutY, kAboutW,
-                     kAboutH);
-  Label31 = label(GroupBox17, "Label31",
-                  QStringLiteral("Output NMEA sentences when you click the button. The "), 6, 20);
-  Label32 = label(GroupBox17, "Label32",
-                  QStringLiteral("function is designed for GPS mouse,avoid PC "), 6, 34);
+  GroupBox17 = group(tab, "GroupBox17", QStringLiteral("NMEA  Output"), kAboutX, kAboutY, kAboutW, kAboutH);
+  Label31 =
+      label(GroupBox17, "Label31", QStringLiteral("Output NMEA sentences when you click the button. The "), 6, 20);
+  Label32 = label(GroupBox17, "Label32", QStringLiteral("function is designed for GPS mouse,avoid PC "), 6, 34);
   Label33 = label(GroupBox17, "Label33", QStringLiteral("misunderstanding it as a mousee."), 6, 48);
-  Label34 = label(GroupBox17, "Label34",
-                  QStringLiteral("(The featuer also needs firmware support!)"), 6, 62);
+  Label34 = label(GroupBox17, "Label34", QStringLiteral("(The featuer also needs firmware support!)"), 6, 62);
   btWakeup = button(GroupBox17, "btWakeup", QStringLiteral("Wake Up"), 10, 84, 70);
 
   // The long explanatory lines end at their group's edge: no control reaches past its parent.
@@ -434,16 +410,14 @@ void TForm1::buildSetupTab() {
     const char* boxName;
   };
   const RateBox rates[] = {
-      {&GLL, "GLL", &cbGLL, "cbGLL"}, {&RMC, "RMC", &cbRMC, "cbRMC"},
-      {&VTG, "VTG", &cbVTG, "cbVTG"}, {&GSA, "GSA", &cbGSA, "cbGSA"},
-      {&GSV, "GSV", &cbGSV, "cbGSV"}, {&GGA, "GGA", &cbGGA, "cbGGA"},
+      {&GLL, "GLL", &cbGLL, "cbGLL"}, {&RMC, "RMC", &cbRMC, "cbRMC"},     {&VTG, "VTG", &cbVTG, "cbVTG"},
+      {&GSA, "GSA", &cbGSA, "cbGSA"}, {&GSV, "GSV", &cbGSV, "cbGSV"},     {&GGA, "GGA", &cbGGA, "cbGGA"},
       {&ZDA, "ZDA", &cbZDA, "cbZDA"}, {&MCHN, "MCHN", &cbMCHN, "cbMCHN"},
   };
   for (int i = 0; i < 8; ++i) {
     const int x = 10 + (i % 4) * 96;
     const int y = 22 + (i / 4) * 28;
-    *rates[i].label =
-        label(GroupBox7, rates[i].labelName, QString::fromLatin1(rates[i].labelName), x, y + 3, 38);
+    *rates[i].label = label(GroupBox7, rates[i].labelName, QString::fromLatin1(rates[i].labelName), x, y + 3, 38);
     *rates[i].box = combo(GroupBox7, rates[i].boxName, numberItems(0, 5), x + 38, y, 48);
     (*rates[i].box)->setCurrentIndex(0);
   }
@@ -510,8 +484,7 @@ void TForm1::buildSetupTab() {
   Button4 = button(GroupBox13, "Button4", QStringLiteral("Reset"), 322, 76, 70);
 
   // Right column: firmware version and about.
-  GroupBox19 = group(tab, "GroupBox19", QStringLiteral("Firmware Version"), kFirmX, kFirmY, kFirmW,
-                     kFirmH);
+  GroupBox19 = group(tab, "GroupBox19", QStringLiteral("Firmware Version"), kFirmX, kFirmY, kFirmW, kFirmH);
   Label26 = label(GroupBox19, "Label26", QStringLiteral("Version:"), 10, 22);
   Label27 = label(GroupBox19, "Label27", QString(), 10, 40, 218, 32);
   Label27->setWordWrap(true);
@@ -526,37 +499,44 @@ void TForm1::buildSetupTab() {
   Label24 = label(GroupBox12, "Label24", QStringLiteral("Version " TORVIKEL_VERSION "  2012 August 09th"), 12, 100);
   Label25 = label(GroupBox12, "Label25", QString(), 12, 120, 200);
 
-  for (QComboBox* box : {cbGLL, cbRMC, cbVTG, cbGSA, cbGSV, cbGGA, cbZDA, cbMCHN, cbBA, cbFix,
-                         cbRTCMBD, cbDatum})
+  for (QComboBox* box : {cbGLL, cbRMC, cbVTG, cbGSA, cbGSV, cbGGA, cbZDA, cbMCHN, cbBA, cbFix, cbRTCMBD, cbDatum})
     whiteField(box);
-  for (QGroupBox* g : {GroupBox7, GroupBox8, GroupBox9, GroupBox10, GroupBox11, GroupBox12,
-                       GroupBox13, GroupBox14, GroupBox15, GroupBox16, GroupBox17, GroupBox19})
+  for (QGroupBox* g : {GroupBox7, GroupBox8, GroupBox9, GroupBox10, GroupBox11, GroupBox12, GroupBox13, GroupBox14,
+                       GroupBox15, GroupBox16, GroupBox17, GroupBox19})
     setTextColour(g, clWhite);
 }
 
 void TForm1::connectHandlers() {
   const std::pair<QPushButton*, void (TForm1::*)()> clicks[] = {
-      {Button1, &TForm1::Button1Click},       {hot, &TForm1::hotClick},
-      {warm, &TForm1::warmClick},             {cold, &TForm1::coldClick},
-      {StartLog, &TForm1::StartLogClick},     {StopLog, &TForm1::StopLogClick},
-      {btDefault, &TForm1::btDefaultClick},   {btConfirm, &TForm1::btConfirmClick},
-      {btNAQuery, &TForm1::btNAQueryClick},   {btFixQuery, &TForm1::btFixQueryClick},
-      {btFixSet, &TForm1::btFixSetClick},     {Button5, &TForm1::Button5Click},
-      {btDGQuery, &TForm1::btDGQueryClick},   {btDGPSSet, &TForm1::btDGPSSetClick},
-      {btVerQuery, &TForm1::btVerQueryClick}, {Button2, &TForm1::Button2Click},
-      {Button3, &TForm1::Button3Click},       {Button4, &TForm1::Button4Click},
+      {Button1, &TForm1::Button1Click},
+      {hot, &TForm1::hotClick},
+      {warm, &TForm1::warmClick},
+      {cold, &TForm1::coldClick},
+      {StartLog, &TForm1::StartLogClick},
+      {StopLog, &TForm1::StopLogClick},
+      {btDefault, &TForm1::btDefaultClick},
+      {btConfirm, &TForm1::btConfirmClick},
+      {btNAQuery, &TForm1::btNAQueryClick},
+      {btFixQuery, &TForm1::btFixQueryClick},
+      {btFixSet, &TForm1::btFixSetClick},
+      {Button5, &TForm1::Button5Click},
+      {btDGQuery, &TForm1::btDGQueryClick},
+      {btDGPSSet, &TForm1::btDGPSSetClick},
+      {btVerQuery, &TForm1::btVerQueryClick},
+      {Button2, &TForm1::Button2Click},
+      {Button3, &TForm1::Button3Click},
+      {Button4, &TForm1::Button4Click},
   };
-  for (const auto& [control, handler] : clicks)
-    connect(control, &QPushButton::clicked, this, handler);
+  for (const auto& [control, handler] : clicks) connect(control, &QPushButton::clicked, this, handler);
   connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
   connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
 }
 
 void TForm1::FormCreate() {
   Memo1->clear();
-  for (QGroupBox* g : {GroupBox1, GroupBox2, GroupBox3, GroupBox4, GroupBox5, GroupBox6,
-                       GroupBox7, GroupBox8, GroupBox9, GroupBox10, GroupBox11, GroupBox12,
-                       GroupBox13, GroupBox14, GroupBox15, GroupBox16, GroupBox17, GroupBox19})
+  for (QGroupBox* g :
+       {GroupBox1, GroupBox2, GroupBox3, GroupBox4, GroupBox5, GroupBox6, GroupBox7, GroupBox8, GroupBox9, GroupBox10,
+        GroupBox11, GroupBox12, GroupBox13, GroupBox14, GroupBox15, GroupBox16, GroupBox17, GroupBox19})
     setBackColour(g, kWindowBlue);
   Chart1->setColor(kWindowBlue);
   setBackColour(Label2, kWindowBlue);

@@ -44,8 +44,8 @@
 // A save-file dialog with a filter in the classic "name|pattern|name|pattern" form.
 class SaveDialog {
  public:
-  QString Filter;      // "*.txt|*.txt"
-  QString FileName;    // the path last chosen
+  QString Filter;    // "*.txt|*.txt"
+  QString FileName;  // the path last chosen
   // Replaces the dialog when set (tests): returns the chosen path, or empty for Cancel.
   std::function<QString()> hook;
 
@@ -169,14 +169,14 @@ class TForm1 : public QWidget {
   QCheckBox* CheckBox6 = nullptr;  // VTG
   QCheckBox* CheckBox7 = nullptr;  // ZDA
   QCheckBox* CheckBox9 = nullptr;  // MCHN
-  QLabel* Label1 = nullptr;   // "GGA"
-  QLabel* Label11 = nullptr;  // "GSA"
-  QLabel* Label12 = nullptr;  // "GSV"
-  QLabel* Label13 = nullptr;  // "RMC"
-  QLabel* Label15 = nullptr;  // "GLL"
-  QLabel* Label16 = nullptr;  // "VTG"
-  QLabel* Label14 = nullptr;  // "ZDA"
-  QLabel* Label28 = nullptr;  // "MCHN"
+  QLabel* Label1 = nullptr;        // "GGA"
+  QLabel* Label11 = nullptr;       // "GSA"
+  QLabel* Label12 = nullptr;       // "GSV"
+  QLabel* Label13 = nullptr;       // "RMC"
+  QLabel* Label15 = nullptr;       // "GLL"
+  QLabel* Label16 = nullptr;       // "VTG"
+  QLabel* Label14 = nullptr;       // "ZDA"
+  QLabel* Label28 = nullptr;       // "MCHN"
 
   // ---- Setup tab
   QGroupBox* GroupBox7 = nullptr;   // "NMEA Output Settings"

@@ -160,8 +160,8 @@ void TForm1::finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBa
     comHandle->close();
     comHandle.reset();
   }
-  comHandle = ReopenPortAtBaud(ComboBox1->currentText().toLatin1().toStdString(), ComboBox1->currentIndex(),
-                               reopenBaud).port;
+  comHandle =
+      ReopenPortAtBaud(ComboBox1->currentText().toLatin1().toStdString(), ComboBox1->currentIndex(), reopenBaud).port;
   if (!comHandle) {
     // A new reader would only see failing reads: switch the link off and say why.
     Disconnect();

@@ -24,9 +24,7 @@
 
 namespace {
 
-QString Latin1(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString Latin1(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The controls that show each meaning of the core: the one place where the core's meanings
 // and the window's control names meet.
@@ -159,8 +157,8 @@ void TForm1::Button5Click() { SendCommands(FixRateResetCommands()); }
 
 void TForm1::btDGPSSetClick() {
   SendCommands(SetDgpsModeCommands(DgpsModeOf(RadioOf(*this, DgpsMode::Sbas)->isChecked(),
-                                               RadioOf(*this, DgpsMode::Rtcm)->isChecked(),
-                                               RadioOf(*this, DgpsMode::None)->isChecked())));
+                                              RadioOf(*this, DgpsMode::Rtcm)->isChecked(),
+                                              RadioOf(*this, DgpsMode::None)->isChecked())));
 }
 
 void TForm1::btDGQueryClick() { SendCommands(DgpsQueryCommands()); }
@@ -170,7 +168,8 @@ void TForm1::btVerQueryClick() { SendCommands(VersionQueryCommands()); }
 void TForm1::Button2Click() { SendCommands(EpoStateQueryCommands()); }
 
 void TForm1::Button4Click() {
-  const int answer = ShowMessageBox(Latin1(kEpoClearQuestion), Latin1(kEpoClearTitle), BoxButtons::YesNo, BoxIcon::Question);
+  const int answer =
+      ShowMessageBox(Latin1(kEpoClearQuestion), Latin1(kEpoClearTitle), BoxButtons::YesNo, BoxIcon::Question);
   if (answer != QMessageBox::Yes) return;
   SendCommands(EpoClearCommands());
   Label39->setText(Latin1(kEpoClearedText));
@@ -229,7 +228,8 @@ void TForm1::HandleFixRateReply(const PmtkFixPeriod& reply) {
   const FixPeriodUpdate update = FixPeriodReplyUpdate(reply.fixPeriodMs, tenHzModel);
   // Index 5 while the "10" entry is absent is out of range: cbFix then shows no selection.
   if (update.fixRateIndex) cbFix->setCurrentIndex(*update.fixRateIndex);
-  for (const FunctionEnable& function : update.functions) ControlOf(*this, function.function)->setEnabled(function.enabled);
+  for (const FunctionEnable& function : update.functions)
+    ControlOf(*this, function.function)->setEnabled(function.enabled);
 }
 
 void TForm1::HandleDgpsModeReply(const PmtkDgpsMode& reply) {
@@ -248,11 +248,8 @@ void TForm1::HandleVersionReply(const PmtkVersion& reply) {
       if (cbFix->count() <= kTenFixesIndex) cbFix->addItem(Latin1(kTenFixesEntry));
       Button5->setEnabled(true);
       break;
-    case TenFixesEntryChange::Withdraw:
-      RemoveTenFixesEntry();
-      break;
-    case TenFixesEntryChange::None:
-      break;
+    case TenFixesEntryChange::Withdraw: RemoveTenFixesEntry(); break;
+    case TenFixesEntryChange::None: break;
   }
   Label27->setText(Latin1(update.firmwareText));
 }
@@ -287,7 +284,8 @@ void TForm1::StopLogClick() {
 void TForm1::WriteSentenceToLog() {
   if (logEnabled == 1) {
     // Never more than the buffer holds; SentenceLog completes partial writes.
-    const std::size_t length = std::min(static_cast<std::size_t>(sentenceLength < 0 ? 0 : sentenceLength), sentenceBuffer.size());
+    const std::size_t length =
+        std::min(static_cast<std::size_t>(sentenceLength < 0 ? 0 : sentenceLength), sentenceBuffer.size());
     logHandle.write(sentenceBuffer.data(), length);
     StartLog->setEnabled(false);
     StopLog->setEnabled(true);

@@ -71,9 +71,9 @@ void TForm1::Button1Click() {
   ComboBox1->setEnabled(false);
   ComboBox2->setEnabled(false);
   for (QWidget* w : std::initializer_list<QWidget*>{
-           hot, warm, cold, StartLog, btAllQuery, btAllSet, btNAQuery, btDefault, btConfirm,
-           btDGQuery, btDGPSSet, btDaQuery, btDatumSet, btSBASSet, btSBASQuery, btVerQuery,
-           btFixQuery, btFixSet, btWakeup, btBAUSet, CheckBox8, cbTest, Button2, Button3, Button4}) {
+           hot,       warm,      cold,      StartLog,   btAllQuery, btAllSet,    btNAQuery,  btDefault,  btConfirm,
+           btDGQuery, btDGPSSet, btDaQuery, btDatumSet, btSBASSet,  btSBASQuery, btVerQuery, btFixQuery, btFixSet,
+           btWakeup,  btBAUSet,  CheckBox8, cbTest,     Button2,    Button3,     Button4}) {
     w->setEnabled(true);
   }
 }
@@ -119,10 +119,9 @@ void TForm1::Disconnect() {
   ComboBox1->setEnabled(true);
   ComboBox2->setEnabled(true);
   for (QWidget* w : std::initializer_list<QWidget*>{
-           hot, warm, cold, StartLog, btAllQuery, btAllSet, btNAQuery, btDefault, btConfirm,
-           btDGQuery, btDGPSSet, btDaQuery, btDatumSet, btSBASSet, btSBASQuery, btVerQuery,
-           StopLog, btFixQuery, btFixSet, btWakeup, btBAUSet, CheckBox8, cbTest, Button2,
-           Button3, Button4}) {
+           hot,       warm,      cold,      StartLog,   btAllQuery, btAllSet,    btNAQuery,  btDefault, btConfirm,
+           btDGQuery, btDGPSSet, btDaQuery, btDatumSet, btSBASSet,  btSBASQuery, btVerQuery, StopLog,   btFixQuery,
+           btFixSet,  btWakeup,  btBAUSet,  CheckBox8,  cbTest,     Button2,     Button3,    Button4}) {
     w->setEnabled(false);
   }
   RemoveTenFixesEntry();
@@ -175,7 +174,8 @@ void TForm1::SendCommands(const CommandSequence& sequence) {
 }
 
 void TForm1::HandleSentence() {
-  const SentenceOutcome outcome = session.handle(std::string_view(sentenceBuffer).substr(0, static_cast<std::size_t>(sentenceLength)));
+  const SentenceOutcome outcome =
+      session.handle(std::string_view(sentenceBuffer).substr(0, static_cast<std::size_t>(sentenceLength)));
   if (!outcome.valid) return;  // dropped without trace
   if (outcome.failure) ReportHandlerFailure(*outcome.failure);
   if (outcome.reply) HandlePmtkReply(*outcome.reply);

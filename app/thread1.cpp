@@ -4,8 +4,7 @@
 #include "link/reader_loop.h"
 #include "link/serial_port.h"
 
-Thread1::Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext,
-                 LossHandler onLoss)
+Thread1::Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext, LossHandler onLoss)
     : port_(std::move(port)),
       handler_(std::make_shared<const SentenceHandler>(std::move(handler))),
       handOff_(windowContext),

@@ -24,8 +24,7 @@ class Thread1 : public QThread {
   // onLoss runs on the window thread when the device went away (errno that said so, 0 for a
   // hang-up), after every sentence read before it was handled; the thread then ends.
   using LossHandler = std::function<void(int errorNumber)>;
-  Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext,
-          LossHandler onLoss = {});
+  Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext, LossHandler onLoss = {});
   ~Thread1() override;
 
   // Requests termination, releases a pending hand-off and waits until run() has returned.

@@ -34,9 +34,9 @@ std::vector<std::uint8_t> SevenDayContent() {
 }
 
 std::array<std::uint8_t, 12> AckFor(std::uint16_t seq) {
-  std::array<std::uint8_t, 12> p = {0x04, 0x24, 0x0C, 0x00, 0x02, 0x00,
-                                    static_cast<std::uint8_t>(seq & 0xFF), static_cast<std::uint8_t>(seq >> 8),
-                                    0x01, 0x00, 0x0D, 0x0A};
+  std::array<std::uint8_t, 12> p = {
+      0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, static_cast<std::uint8_t>(seq & 0xFF), static_cast<std::uint8_t>(seq >> 8),
+      0x01, 0x00, 0x0D, 0x0A};
   for (std::size_t i = 2; i < 9; ++i) p[9] ^= p[i];
   return p;
 }
@@ -127,7 +127,8 @@ void BM_ScanAcknowledgements(benchmark::State& state) {
   for (auto _ : state) {
     // Seven-byte reads, as a slow line delivers them.
     for (std::size_t at = 0; at < stream.size(); at += 7) {
-      framer.feed(std::span<const std::uint8_t>(stream.data() + at, std::min<std::size_t>(7, stream.size() - at)), sink);
+      framer.feed(std::span<const std::uint8_t>(stream.data() + at, std::min<std::size_t>(7, stream.size() - at)),
+                  sink);
     }
   }
   state.SetItemsProcessed(acks);

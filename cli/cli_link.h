@@ -36,8 +36,7 @@ class ReceiverLink {
 
   // Opens portText ("Com3", or a device path) at baudText through the connect steps. On
   // failure returns null and the failed step with its cause in *error.
-  static std::unique_ptr<ReceiverLink> open(const std::string& portText, const std::string& baudText,
-                                            LinkError* error);
+  static std::unique_ptr<ReceiverLink> open(const std::string& portText, const std::string& baudText, LinkError* error);
   ~ReceiverLink();
   ReceiverLink(const ReceiverLink&) = delete;
   ReceiverLink& operator=(const ReceiverLink&) = delete;

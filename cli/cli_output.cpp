@@ -200,7 +200,8 @@ std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome) {
 }
 
 void ReportSentenceFailure(const SentenceOutcome& outcome) {
-  if (outcome.failure) PrintError("a sentence could not be handled: " + *outcome.failure + " (further failures are only counted)");
+  if (outcome.failure)
+    PrintError("a sentence could not be handled: " + *outcome.failure + " (further failures are only counted)");
 }
 
 std::optional<std::string> StartupNoticeText(const SentenceOutcome& outcome) {

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "commands/pmtk_replies.h"
 #include "commands/nmea_session.h"
+#include "commands/pmtk_replies.h"
 
 // Latin-1 bytes to UTF-8: bytes below 0x80 stay, every other byte becomes its two-byte form
 // (the degree sign 0xB0 becomes U+00B0, C2 B0).

@@ -303,18 +303,23 @@ int RunEpoUpdate(const CliArgs& args) {
       args, {kPortOption, kBaudOption, {"--file", true}, {"--server", true}, {"--timeout", true}, kHelpOption}, &error);
   if (!parsed) return UsageError("epo-update", error);
   if (parsed->has("--help")) return WriteOut(kEpoUpdateHelp) ? kExitSuccess : kExitFailure;
-  if (!parsed->positional.empty()) return UsageError("epo-update", "unexpected argument \"" + parsed->positional[0] + "\"");
-  if (parsed->has("--file") && parsed->has("--server")) return UsageError("epo-update", "--file and --server exclude each other");
-  if (parsed->has("--file") && parsed->value("--file", "").empty()) return UsageError("epo-update", "--file needs a file name");
+  if (!parsed->positional.empty())
+    return UsageError("epo-update", "unexpected argument \"" + parsed->positional[0] + "\"");
+  if (parsed->has("--file") && parsed->has("--server"))
+    return UsageError("epo-update", "--file and --server exclude each other");
+  if (parsed->has("--file") && parsed->value("--file", "").empty())
+    return UsageError("epo-update", "--file needs a file name");
   if (parsed->has("--server") && !EpoParseServer(parsed->value("--server", ""))) {
     return UsageError("epo-update", "--server takes HOST or HOST:PORT, not \"" + parsed->value("--server", "") + "\"");
   }
   const std::optional<double> silenceSec = ParseSeconds(parsed->value("--timeout", "20"));
-  if (!silenceSec) return UsageError("epo-update", "--timeout takes seconds above 0, not \"" + parsed->value("--timeout", "") + "\"");
+  if (!silenceSec)
+    return UsageError("epo-update", "--timeout takes seconds above 0, not \"" + parsed->value("--timeout", "") + "\"");
   const std::string baudText = parsed->value("--baud", kDefaultBaudText);
 
   LinkError linkError;
-  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(parsed->value("--port", kDefaultPortText), baudText, &linkError);
+  std::unique_ptr<ReceiverLink> link =
+      ReceiverLink::open(parsed->value("--port", kDefaultPortText), baudText, &linkError);
   if (!link) {
     PrintLinkError(linkError);
     return kExitFailure;

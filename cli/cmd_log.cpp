@@ -72,9 +72,10 @@ int RunLog(const CliArgs& args) {
   // waits for room as long as it takes, and only Ctrl-C or SIGTERM ends the wait.
   log.setWritePolicy({&StopRequested(), -1});
   if (!log.open(path)) {
-    PrintError("Open Error: cannot create " + path + " (" +
-               (log.openError() == ENXIO ? std::string("a FIFO that no program reads") : std::strerror(log.openError())) +
-               ")");
+    PrintError(
+        "Open Error: cannot create " + path + " (" +
+        (log.openError() == ENXIO ? std::string("a FIFO that no program reads") : std::strerror(log.openError())) +
+        ")");
     return kExitFailure;
   }
   WriteOut("Logging " + link->devicePath() + " to " + path + "; Ctrl-C ends.\n");
@@ -98,8 +99,7 @@ int RunLog(const CliArgs& args) {
       case WriteEnd::PeerClosed:
         readerGone = true;  // like any Unix tool writing into a closed pipe: end quietly
         return false;
-      case WriteEnd::Stopped:
-        return false;
+      case WriteEnd::Stopped: return false;
       default:
         if (failed == 1) {
           PrintError("cannot write to " + path + " (" + std::strerror(log.lastWrite().error) +

@@ -72,8 +72,7 @@ TerminalSize terminalSize() {
 class LiveScreen {
  public:
   LiveScreen(std::string portText, std::string devicePath, std::string baudText)
-      : header_("torvikel-cli monitor  " + portText + " (" + devicePath + ") at " + baudText +
-                " baud   Ctrl-C ends") {}
+      : header_("torvikel-cli monitor  " + portText + " (" + devicePath + ") at " + baudText + " baud   Ctrl-C ends") {}
 
   void begin() { WriteOut("\x1b[?25l\x1b[2J"); }  // hide the cursor, clear once
   void end() { WriteOut("\x1b[?25h\n"); }
@@ -91,7 +90,8 @@ class LiveScreen {
     lines.push_back(header_);
     lines.push_back("");
     const auto row = [&](const char* a, const std::string& av, const char* b, const std::string& bv) {
-      lines.push_back(padded(std::string(a), 11) + padded(Latin1ToUtf8(av), 22) + padded(std::string(b), 11) + Latin1ToUtf8(bv));
+      lines.push_back(padded(std::string(a), 11) + padded(Latin1ToUtf8(av), 22) + padded(std::string(b), 11) +
+                      Latin1ToUtf8(bv));
     };
     row("Date", info.dateText, "Time", info.timeText);
     row("Latitude", info.latText, "Longitude", info.lonText);
@@ -163,10 +163,12 @@ const char* const kMonitorHelp =
 
 int RunMonitor(const CliArgs& args) {
   std::string error;
-  const std::optional<ParsedArgs> parsed = ParseArgs(args, {kPortOption, kBaudOption, {"--json", false}, kHelpOption}, &error);
+  const std::optional<ParsedArgs> parsed =
+      ParseArgs(args, {kPortOption, kBaudOption, {"--json", false}, kHelpOption}, &error);
   if (!parsed) return UsageError("monitor", error);
   if (parsed->has("--help")) return WriteOut(kMonitorHelp) ? kExitSuccess : kExitFailure;
-  if (!parsed->positional.empty()) return UsageError("monitor", "unexpected argument \"" + parsed->positional[0] + "\"");
+  if (!parsed->positional.empty())
+    return UsageError("monitor", "unexpected argument \"" + parsed->positional[0] + "\"");
   const bool json = parsed->has("--json") || !StdoutIsTerminal();
   const std::string portText = parsed->value("--port", kDefaultPortText);
   const std::string baudText = parsed->value("--baud", kDefaultBaudText);
@@ -198,7 +200,8 @@ int RunMonitor(const CliArgs& args) {
     std::vector<ChartSatellite> satellites;
     if (outcome.gsvCycleComplete) satellites = TakeChartSatellites(session.state);
     if (json) {
-      return WriteOut(SentenceJson(sentence, session.state, outcome.gsvCycleComplete ? &satellites : nullptr, reply) + "\n");
+      return WriteOut(SentenceJson(sentence, session.state, outcome.gsvCycleComplete ? &satellites : nullptr, reply) +
+                      "\n");
     }
     if (reply) screen.addReply(reply->text);
     if (const std::optional<std::string> notice = StartupNoticeText(outcome)) screen.addReply(*notice);
@@ -246,8 +249,6 @@ int RunMonitor(const CliArgs& args) {
     case WriteEnd::Stopped:
       PrintError("standard output was not being read; output since then is lost");
       return kExitFailure;
-    default:
-      PrintError("cannot write to standard output");
-      return kExitFailure;
+    default: PrintError("cannot write to standard output"); return kExitFailure;
   }
 }

@@ -16,9 +16,9 @@
 #include "cli/cli_common.h"
 #include "cli/cli_link.h"
 #include "cli/cli_output.h"
+#include "commands/nmea_session.h"
 #include "commands/pmtk_replies.h"
 #include "commands/receiver_commands.h"
-#include "commands/nmea_session.h"
 #include "link/number_text.h"
 
 namespace {
@@ -38,7 +38,9 @@ Planner fixed(CommandSequence (*build)()) {
 }
 
 Planner restart(RestartKind kind) {
-  return [kind](const std::vector<std::string>&, std::string*) { return std::optional<CommandSequence>(RestartCommands(kind)); };
+  return [kind](const std::vector<std::string>&, std::string*) {
+    return std::optional<CommandSequence>(RestartCommands(kind));
+  };
 }
 
 // A whole number in [low, high], written with one to six decimal digits and nothing else.
@@ -160,7 +162,8 @@ int RunSend(const CliArgs& args) {
 
   const std::string& name = parsed->positional[0];
   const auto& commands = sendCommands();
-  const auto command = std::find_if(commands.begin(), commands.end(), [&](const SendCommand& c) { return name == c.name; });
+  const auto command =
+      std::find_if(commands.begin(), commands.end(), [&](const SendCommand& c) { return name == c.name; });
   if (command == commands.end()) return UsageError("send", "unknown command \"" + name + "\"");
   const std::vector<std::string> commandArgs(parsed->positional.begin() + 1, parsed->positional.end());
   if (static_cast<int>(commandArgs.size()) != command->argumentCount) {
@@ -171,15 +174,16 @@ int RunSend(const CliArgs& args) {
   const std::optional<CommandSequence> plan = command->plan(commandArgs, &error);
   if (!plan) return UsageError("send", error);
   const std::optional<double> timeoutSec = ParseSeconds(parsed->value("--timeout", "3"));
-  if (!timeoutSec) return UsageError("send", "--timeout takes seconds above 0, not \"" + parsed->value("--timeout", "") + "\"");
+  if (!timeoutSec)
+    return UsageError("send", "--timeout takes seconds above 0, not \"" + parsed->value("--timeout", "") + "\"");
   if (plan->steps.empty() || !plan->acceptedBy) {  // every command of the table declares its reply
     PrintError("nothing to send");
     return kExitFailure;
   }
 
   LinkError linkError;
-  std::unique_ptr<ReceiverLink> link =
-      ReceiverLink::open(parsed->value("--port", kDefaultPortText), parsed->value("--baud", kDefaultBaudText), &linkError);
+  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(parsed->value("--port", kDefaultPortText),
+                                                          parsed->value("--baud", kDefaultBaudText), &linkError);
   if (!link) {
     PrintLinkError(linkError);
     return kExitFailure;
@@ -187,8 +191,8 @@ int RunSend(const CliArgs& args) {
   link->startReader();  // replies that come during the sequence's pauses are kept
   link->send(*plan);
 
-  const auto deadline =
-      ReceiverLink::Clock::now() + std::chrono::duration_cast<ReceiverLink::Clock::duration>(std::chrono::duration<double>(*timeoutSec));
+  const auto deadline = ReceiverLink::Clock::now() + std::chrono::duration_cast<ReceiverLink::Clock::duration>(
+                                                         std::chrono::duration<double>(*timeoutSec));
   std::vector<ExpectedReply> pending = plan->followUps;
   std::optional<ReplyMatch> decision;
   std::string refusal;
@@ -200,7 +204,8 @@ int RunSend(const CliArgs& args) {
     const SentenceOutcome outcome = session.handle(*sentence);
     if (!outcome.valid) continue;
     ReportSentenceFailure(outcome);
-    if (const std::optional<ReplyReport> report = ReportReply(outcome)) outputOk = WriteOut(report->text + "\n") && outputOk;
+    if (const std::optional<ReplyReport> report = ReportReply(outcome))
+      outputOk = WriteOut(report->text + "\n") && outputOk;
     if (const std::optional<std::string> notice = StartupNoticeText(outcome)) {
       outputOk = WriteOut(*notice + ", the receiver has restarted\n") && outputOk;
     }

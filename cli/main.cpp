@@ -46,9 +46,8 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"ports", RunPorts, &kPortsHelp},         {"monitor", RunMonitor, &kMonitorHelp},
-    {"send", RunSend, &kSendHelp},            {"log", RunLog, &kLogHelp},
-    {"epo-update", RunEpoUpdate, &kEpoUpdateHelp},
+    {"ports", RunPorts, &kPortsHelp}, {"monitor", RunMonitor, &kMonitorHelp},        {"send", RunSend, &kSendHelp},
+    {"log", RunLog, &kLogHelp},       {"epo-update", RunEpoUpdate, &kEpoUpdateHelp},
 };
 
 const Command* findCommand(const std::string& name) {

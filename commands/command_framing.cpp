@@ -46,9 +46,7 @@ void SendFramedCommand(CommandPort& port, std::string_view body) {
   port.write(frame.data(), frame.size());
 }
 
-void SendFixedCommand(CommandPort& port, const char* text, std::size_t count) {
-  port.write(text, count);
-}
+void SendFixedCommand(CommandPort& port, const char* text, std::size_t count) { port.write(text, count); }
 
 void SendFixedCommand(CommandPort& port, const FixedCommand& command) {
   SendFixedCommand(port, command.text, command.count);
@@ -58,9 +56,7 @@ void RecordingCommandPort::write(const void* data, std::size_t size) {
   events.push_back({std::string(static_cast<const char*>(data), size), 0});
 }
 
-void RecordingCommandPort::pauseMs(int ms) {
-  events.push_back({std::string(), ms});
-}
+void RecordingCommandPort::pauseMs(int ms) { events.push_back({std::string(), ms}); }
 
 std::string RecordingCommandPort::allBytes() const {
   std::string joined;

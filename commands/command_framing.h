@@ -56,12 +56,12 @@ inline constexpr FixedCommand kHotRestart{"$PMTK101*32\r\n", 14};
 inline constexpr FixedCommand kWarmRestart{"$PMTK102*31\r\n", 14};
 inline constexpr FixedCommand kColdRestart{"$PMTK103*30\r\n", 14};
 inline constexpr FixedCommand kDefaultOutputRates{"$PMTK314,-1*04\r\n", 17};
-inline constexpr FixedCommand kOutputRateQuery{"$PMTK414*33\r\n", 14};          // "Query" button
-inline constexpr FixedCommand kOutputRateQueryShort{"$PMTK414*33\r\n", 13};     // after a rate change, on connect
+inline constexpr FixedCommand kOutputRateQuery{"$PMTK414*33\r\n", 14};       // "Query" button
+inline constexpr FixedCommand kOutputRateQueryShort{"$PMTK414*33\r\n", 13};  // after a rate change, on connect
 inline constexpr FixedCommand kFixPeriodQuery{"$PMTK400*36\r\n", 14};
-inline constexpr FixedCommand kDgpsModeQuery{"$PMTK401*37\r\n", 14};            // "Query" and fix-rate "Set"
-inline constexpr FixedCommand kDgpsModeQueryShort{"$PMTK401*37\r\n", 13};       // after a DGPS mode change
-inline constexpr FixedCommand kDgpsCompanionQuery{"$PMTK602*36\r\n", 14};       // reply not handled
+inline constexpr FixedCommand kDgpsModeQuery{"$PMTK401*37\r\n", 14};       // "Query" and fix-rate "Set"
+inline constexpr FixedCommand kDgpsModeQueryShort{"$PMTK401*37\r\n", 13};  // after a DGPS mode change
+inline constexpr FixedCommand kDgpsCompanionQuery{"$PMTK602*36\r\n", 14};  // reply not handled
 inline constexpr FixedCommand kVersionQuery{"$PMTK605*31\r\n", 13};
 inline constexpr FixedCommand kEpoStateQuery{"$PMTK607*33\r\n", 14};
 inline constexpr FixedCommand kEpoClear{"$PMTK127*36\r\n", 13};
@@ -82,8 +82,8 @@ void SendFixedCommand(CommandPort& port, const FixedCommand& command);
 class RecordingCommandPort : public CommandPort {
  public:
   struct Event {
-    std::string bytes;    // one write; empty for a pause
-    int pauseMs = 0;      // one pause; 0 for a write
+    std::string bytes;  // one write; empty for a pause
+    int pauseMs = 0;    // one pause; 0 for a write
   };
   void write(const void* data, std::size_t size) override;
   void pauseMs(int ms) override;

@@ -4,19 +4,19 @@
 // thread at a time, as tzset is not thread-safe against itself).
 #include "commands/epo_state_text.h"
 
+#include <time.h>
 #include <cmath>
 #include <cstdint>
-#include <time.h>
 
 namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::int64_t kMsPerDay = 86400000;
 constexpr long kSecondsPerWeek = 604800;
-constexpr std::int64_t kUnixEpochDaySerial = 25569;   // 1970-01-01
-constexpr std::int64_t kGpsWeek1507DaySerial = 39775; // Sunday 2008-11-23
+constexpr std::int64_t kUnixEpochDaySerial = 25569;    // 1970-01-01
+constexpr std::int64_t kGpsWeek1507DaySerial = 39775;  // Sunday 2008-11-23
 constexpr long kGpsWeekOfSerial39775 = 1507;
-constexpr std::int64_t kUnixEpochWeekday = 4;         // 1970-01-01 was a Thursday
+constexpr std::int64_t kUnixEpochWeekday = 4;  // 1970-01-01 was a Thursday
 // Day serials of 0001-01-01 and 9999-12-31: beyond them a date is meaningless anyway.
 constexpr double kMinDaySerial = -693593.0;
 constexpr double kMaxDaySerial = 2958465.0;
@@ -43,9 +43,7 @@ void CivilFromDays(std::int64_t days, std::int64_t& year, int& month, int& day) 
   year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
 }
 
-bool IsLeapYear(std::int64_t year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool IsLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int DayOfYear(std::int64_t year, int month, int day) {
   static constexpr int kDaysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
@@ -85,12 +83,11 @@ EpoTextFormat IsoEpoTextFormat() {
 
 EpoRemaining EpoRemainingValidity(const PmtkEpoState& reply, const EpoClock& clock) {
   // Local wall time of the present moment.
-  const std::int64_t localSeconds = static_cast<std::int64_t>(clock.now) - clock.timezoneSecondsWest +
-                                    clock.dstShiftSeconds;
+  const std::int64_t localSeconds =
+      static_cast<std::int64_t>(clock.now) - clock.timezoneSecondsWest + clock.dstShiftSeconds;
   const std::int64_t localDays = FloorDiv(localSeconds, kSecondsPerDay);
   const std::int64_t todaySerial = localDays + kUnixEpochDaySerial;
-  const long currentWeek =
-      static_cast<long>(FloorDiv(todaySerial - kGpsWeek1507DaySerial, 7)) + kGpsWeekOfSerial39775;
+  const long currentWeek = static_cast<long>(FloorDiv(todaySerial - kGpsWeek1507DaySerial, 7)) + kGpsWeekOfSerial39775;
 
   // Offset of local standard time from UTC [h], exact for half-hour zones too.
   const double zoneHours = -static_cast<double>(clock.timezoneSecondsWest) / 3600.0;
@@ -103,7 +100,8 @@ EpoRemaining EpoRemainingValidity(const PmtkEpoState& reply, const EpoClock& clo
 
   float remainingDays = 0.0f;
   if (currentWeek <= reply.lastWeek) {
-    const double weekday = static_cast<double>(localDays + kUnixEpochWeekday - 7 * FloorDiv(localDays + kUnixEpochWeekday, 7));
+    const double weekday =
+        static_cast<double>(localDays + kUnixEpochWeekday - 7 * FloorDiv(localDays + kUnixEpochWeekday, 7));
     const double timeOfDay = static_cast<double>(localSeconds - localDays * kSecondsPerDay) / 86400.0;
     // Days since the start of the GPS week, taken as UTC.
     const double sinceWeekStart = weekday + timeOfDay - zoneHours / 24.0;
@@ -128,8 +126,8 @@ EpoRemaining EpoRemainingValidity(const PmtkEpoState& reply, const EpoClock& clo
 }
 
 double GpsTimeToDaySerial(long week, float towSec) {
-  return (static_cast<double>(week) - kGpsWeekOfSerial39775) * 7.0 +
-         static_cast<double>(kGpsWeek1507DaySerial) + static_cast<double>(towSec) / 86400.0;
+  return (static_cast<double>(week) - kGpsWeekOfSerial39775) * 7.0 + static_cast<double>(kGpsWeek1507DaySerial) +
+         static_cast<double>(towSec) / 86400.0;
 }
 
 std::tm DaySerialToTm(double daySerial) {
@@ -171,7 +169,7 @@ std::string EpoStateText(const PmtkEpoState& reply, const EpoClock& clock, const
   auto formatted = [](const EpoTimeFormatter& formatter, const std::tm& time) {
     return formatter ? formatter(time) : std::string();
   };
-  return formatted(format.date, start) + " " + formatted(format.time, start) + " to " +
-         formatted(format.date, end) + " " + formatted(format.time, end) + "\n " +
-         EpoRemainingText(remaining) + "\n(EPO data update is not completely. Please update again.)";
+  return formatted(format.date, start) + " " + formatted(format.time, start) + " to " + formatted(format.date, end) +
+         " " + formatted(format.time, end) + "\n " + EpoRemainingText(remaining) +
+         "\n(EPO data update is not completely. Please update again.)";
 }

@@ -13,8 +13,14 @@ struct RateField {
   int field;
 };
 constexpr std::array<RateField, kNmeaKindCount> kRateFields = {{
-    {NmeaKind::GLL, 1}, {NmeaKind::RMC, 2}, {NmeaKind::VTG, 3}, {NmeaKind::GGA, 4},
-    {NmeaKind::GSA, 5}, {NmeaKind::GSV, 6}, {NmeaKind::ZDA, 18}, {NmeaKind::MCHN, 19},
+    {NmeaKind::GLL, 1},
+    {NmeaKind::RMC, 2},
+    {NmeaKind::VTG, 3},
+    {NmeaKind::GGA, 4},
+    {NmeaKind::GSA, 5},
+    {NmeaKind::GSV, 6},
+    {NmeaKind::ZDA, 18},
+    {NmeaKind::MCHN, 19},
 }};
 
 // The order in which the rates are applied.
@@ -24,8 +30,8 @@ constexpr std::array<NmeaKind, kNmeaKindCount> kRateOrder = {
 };
 
 constexpr std::array<std::string_view, kReplyKindCount> kReplyKindNames = {
-    "ack", "fixPeriod", "dgpsMode", "outputRates", "version", "epoState",
-    "startupNotice", "channelStatus", "modeReply", "fixRateReset",
+    "ack",      "fixPeriod",     "dgpsMode",      "outputRates", "version",
+    "epoState", "startupNotice", "channelStatus", "modeReply",   "fixRateReset",
 };
 
 constexpr long kStartupNoticeNumber = 10;
@@ -47,12 +53,9 @@ std::optional<ReceiverReply> DecodePmtkReply(const SentenceFields& fields) {
   const std::optional<long> number = PmtkReplyNumber(fields[0]);
   if (!number) return std::nullopt;
   switch (*number) {
-    case 1:
-      return PmtkAck{AtolOf(fields[1]), AtolOf(fields[2])};
-    case 500:
-      return PmtkFixPeriod{AtolOf(fields[1])};
-    case 501:
-      return PmtkDgpsMode{AtolOf(fields[1])};
+    case 1: return PmtkAck{AtolOf(fields[1]), AtolOf(fields[2])};
+    case 500: return PmtkFixPeriod{AtolOf(fields[1])};
+    case 501: return PmtkDgpsMode{AtolOf(fields[1])};
     case 514: {
       PmtkOutputRates rates;
       for (const RateField& rateField : kRateFields) {
@@ -64,10 +67,9 @@ std::optional<ReceiverReply> DecodePmtkReply(const SentenceFields& fields) {
       return PmtkVersion{std::string(fields[1]), std::string(fields[2]), std::string(fields[3]),
                          std::string(fields[4])};
     case 707:
-      return PmtkEpoState{std::string(fields[1]), AtolOf(fields[2]), AtolOf(fields[3]),
-                          AtolOf(fields[4]), AtolOf(fields[5])};
-    default:
-      return std::nullopt;
+      return PmtkEpoState{std::string(fields[1]), AtolOf(fields[2]), AtolOf(fields[3]), AtolOf(fields[4]),
+                          AtolOf(fields[5])};
+    default: return std::nullopt;
   }
 }
 
@@ -78,14 +80,10 @@ std::optional<ReceiverReply> DecodeReceiverReply(SentenceRoute route, const Sent
       // $PMTK010,001: the "Setup" tab ignores it, but it tells that a restart has happened.
       if (PmtkReplyNumber(fields[0]) == kStartupNoticeNumber && AtolOf(fields[1]) == 1) return PmtkStartupNotice{};
       return std::nullopt;
-    case SentenceRoute::Chn:
-      return ChannelStatus{};
-    case SentenceRoute::Zrn001:
-      return ModeReply{std::string(fields[1]), fields[1].substr(0, 4) == "MODE"};
-    case SentenceRoute::Zrn818:
-      return FixRateResetDone{};
-    default:
-      return std::nullopt;
+    case SentenceRoute::Chn: return ChannelStatus{};
+    case SentenceRoute::Zrn001: return ModeReply{std::string(fields[1]), fields[1].substr(0, 4) == "MODE"};
+    case SentenceRoute::Zrn818: return FixRateResetDone{};
+    default: return std::nullopt;
   }
 }
 
@@ -113,12 +111,18 @@ FixPeriodUpdate FixPeriodReplyUpdate(long fixPeriodMs, bool tenHzModel) {
   if (tenHzModel) {
     // These models can run ten fixes a second but then take neither DGPS nor an update.
     const bool enabled = fixPeriodMs != kTenFixesPeriodMs;
-    update.functions = {{{DgpsSet, enabled}, {DgpsQuery, enabled}, {DgpsNoneChoice, enabled},
-                         {DgpsSbasChoice, enabled}, {EpoUpdate, enabled}}};
+    update.functions = {{{DgpsSet, enabled},
+                         {DgpsQuery, enabled},
+                         {DgpsNoneChoice, enabled},
+                         {DgpsSbasChoice, enabled},
+                         {EpoUpdate, enabled}}};
   } else {
     const bool enabled = fixPeriodMs >= kTenFixesPeriodMs;
-    update.functions = {{{DgpsSbasChoice, enabled}, {DgpsRtcmChoice, enabled}, {DgpsSet, enabled},
-                         {DgpsQuery, enabled}, {EpoUpdate, enabled}}};
+    update.functions = {{{DgpsSbasChoice, enabled},
+                         {DgpsRtcmChoice, enabled},
+                         {DgpsSet, enabled},
+                         {DgpsQuery, enabled},
+                         {EpoUpdate, enabled}}};
   }
   return update;
 }

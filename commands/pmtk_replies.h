@@ -49,11 +49,11 @@ struct PmtkVersion {
 };
 // PMTK707,<sets>,<FWN>,<FTOW>,<LWN>,<LTOW>,...: the receiver's EPO data.
 struct PmtkEpoState {
-  std::string setsText;   // field 1, compared as text: "0" none, "28"/"56" complete
-  long firstWeek = 0;     // FWN, GPS week
-  long firstTowSec = 0;   // FTOW, time of week [s]
-  long lastWeek = 0;      // LWN
-  long lastTowSec = 0;    // LTOW
+  std::string setsText;  // field 1, compared as text: "0" none, "28"/"56" complete
+  long firstWeek = 0;    // FWN, GPS week
+  long firstTowSec = 0;  // FTOW, time of week [s]
+  long lastWeek = 0;     // LWN
+  long lastTowSec = 0;   // LTOW
 };
 // PMTK010,001: the receiver has started, after power-up or a restart. No setting changes.
 struct PmtkStartupNotice {};
@@ -74,8 +74,9 @@ struct FixRateResetDone {};
 using ReceiverReply = std::variant<PmtkAck, PmtkFixPeriod, PmtkDgpsMode, PmtkOutputRates, PmtkVersion, PmtkEpoState,
                                    PmtkStartupNotice, ChannelStatus, ModeReply, FixRateResetDone>;
 static_assert(std::variant_size_v<ReceiverReply> == kReplyKindCount);
-static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(ReplyKind::FixRateReset), ReceiverReply>,
-                             FixRateResetDone>);
+static_assert(
+    std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(ReplyKind::FixRateReset), ReceiverReply>,
+                   FixRateResetDone>);
 
 inline ReplyKind KindOf(const ReceiverReply& reply) { return static_cast<ReplyKind>(reply.index()); }
 // Short stable name of a reply's kind, for logs and machine-readable output: "ack",
@@ -149,7 +150,11 @@ struct ModelEntry {
   bool tenHzModel;
 };
 inline constexpr std::array<ModelEntry, 5> kListedModels = {{
-    {"Kappa-20", true}, {"Kappa-31", false}, {"Kappa-32", true}, {"Kappa-33", false}, {"Kappa-40", false},
+    {"Kappa-20", true},
+    {"Kappa-31", false},
+    {"Kappa-32", true},
+    {"Kappa-33", false},
+    {"Kappa-40", false},
 }};
 inline constexpr std::string_view kTenFixesEntry = "10";
 inline constexpr int kTenFixesIndex = 5;
@@ -163,7 +168,7 @@ struct VersionUpdate {
   bool listedModel = false;
   bool setTenHzModel = false;  // only ever sets the flag; nothing clears it during a run
   TenFixesEntryChange entryChange = TenFixesEntryChange::None;
-  std::string firmwareText;    // "f1,f2,f3,f4", texts as received
+  std::string firmwareText;  // "f1,f2,f3,f4", texts as received
 };
 VersionUpdate VersionReplyUpdate(const PmtkVersion& reply, bool fixRateResetOffered);
 

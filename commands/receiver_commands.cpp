@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr int kShortPauseMs = 5;       // between a setting and its follow-up query
-constexpr int kFixRatePauseMs = 200;   // the receiver re-plans its cycle after PMTK300
+constexpr int kShortPauseMs = 5;      // between a setting and its follow-up query
+constexpr int kFixRatePauseMs = 200;  // the receiver re-plans its cycle after PMTK300
 constexpr int kFixRateResetPauseMs = 1000;
 constexpr int kTenHzPeriodMs = 100;
 constexpr std::array<int, 6> kFixPeriodsMs = {1000, 500, 333, 250, 200, 100};
@@ -26,13 +26,9 @@ CommandStep Fixed(const FixedCommand& command, int pauseAfterMs = 0) {
   return {std::string(command.bytes()), pauseAfterMs};
 }
 
-CommandStep Framed(std::string_view body, int pauseAfterMs = 0) {
-  return {FrameCommand(body), pauseAfterMs};
-}
+CommandStep Framed(std::string_view body, int pauseAfterMs = 0) { return {FrameCommand(body), pauseAfterMs}; }
 
-int RateOrZero(int index) {
-  return (index >= 0 && index <= kMaxOutputRate) ? index : 0;
-}
+int RateOrZero(int index) { return (index >= 0 && index <= kMaxOutputRate) ? index : 0; }
 
 }  // namespace
 
@@ -65,9 +61,9 @@ CommandSequence RestartCommands(RestartKind kind) {
 std::string SetOutputRatesBody(const RateIndices& rates) {
   auto rate = [&rates](NmeaKind kind) { return RateOrZero(rates[static_cast<std::size_t>(kind)]); };
   char body[96];
-  std::snprintf(body, sizeof body, "$PMTK314,%d,%d,%d,%d,%d,%d,0,0,0,0,0,0,0,0,0,0,0,%d,%d",
-                rate(NmeaKind::GLL), rate(NmeaKind::RMC), rate(NmeaKind::VTG), rate(NmeaKind::GGA),
-                rate(NmeaKind::GSA), rate(NmeaKind::GSV), rate(NmeaKind::ZDA), rate(NmeaKind::MCHN));
+  std::snprintf(body, sizeof body, "$PMTK314,%d,%d,%d,%d,%d,%d,0,0,0,0,0,0,0,0,0,0,0,%d,%d", rate(NmeaKind::GLL),
+                rate(NmeaKind::RMC), rate(NmeaKind::VTG), rate(NmeaKind::GGA), rate(NmeaKind::GSA), rate(NmeaKind::GSV),
+                rate(NmeaKind::ZDA), rate(NmeaKind::MCHN));
   return body;
 }
 

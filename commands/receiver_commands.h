@@ -92,7 +92,7 @@ std::string SetFixPeriodBody(int fixPeriodMs);
 // Set period, 200 ms; above 100 ms also the DGPS mode and companion queries, 200 ms each;
 // then the fix-period query, 200 ms. An index without a period sends nothing (no steps).
 CommandSequence SetFixPeriodCommands(int fixRateIndex);
-CommandSequence FixPeriodQueryCommands();      // 14-byte query
+CommandSequence FixPeriodQueryCommands();  // 14-byte query
 // The maker's fix-rate reset ("Reset" beside the fix rate): framed, 1000 ms, period query.
 CommandSequence FixRateResetCommands();
 
@@ -104,12 +104,12 @@ std::optional<DgpsMode> DgpsModeNamed(std::string_view name);
 DgpsMode DgpsModeOf(bool sbasChosen, bool rtcmChosen, bool noneChosen);
 std::string SetDgpsModeBody(DgpsMode mode);
 CommandSequence SetDgpsModeCommands(DgpsMode mode);  // framed, 5 ms, 13-byte mode query
-CommandSequence DgpsQueryCommands();            // mode query and companion, no pause
+CommandSequence DgpsQueryCommands();                 // mode query and companion, no pause
 
-CommandSequence VersionQueryCommands();         // 13 bytes
-CommandSequence EpoStateQueryCommands();        // 14 bytes
+CommandSequence VersionQueryCommands();   // 13 bytes
+CommandSequence EpoStateQueryCommands();  // 14 bytes
 // Sent only after the user confirms; afterwards the EPO state label reads kEpoClearedText.
-CommandSequence EpoClearCommands();             // 13 bytes
+CommandSequence EpoClearCommands();  // 13 bytes
 inline constexpr std::string_view kEpoClearQuestion = "Clear The EPO Data ?";
 inline constexpr std::string_view kEpoClearTitle = "AGPS Message";
 inline constexpr std::string_view kEpoClearedText = "Cleaned EPO Data ";

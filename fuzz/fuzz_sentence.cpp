@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "link/nmea_parsers.h"
 #include "commands/nmea_session.h"
+#include "link/nmea_parsers.h"
 
 namespace {
 

@@ -23,8 +23,7 @@ bool stopSet(const WritePolicy& policy) { return policy.stop != nullptr && polic
 
 }  // namespace
 
-WriteOutcome WriteAllBytes(int fd, const void* data, std::size_t size, const WritePolicy& policy,
-                           WriteFunction write) {
+WriteOutcome WriteAllBytes(int fd, const void* data, std::size_t size, const WritePolicy& policy, WriteFunction write) {
   if (write == nullptr) write = ::write;
   WriteOutcome outcome;
   const char* bytes = static_cast<const char*>(data);
@@ -55,8 +54,7 @@ WriteOutcome WriteAllBytes(int fd, const void* data, std::size_t size, const Wri
     }
     int sliceMs = kStopCheckSliceMs;
     if (policy.stallLimitMs >= 0) {
-      const auto waited =
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress).count();
+      const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress).count();
       if (waited >= policy.stallLimitMs) {
         outcome.end = WriteEnd::Stalled;
         return outcome;

@@ -88,7 +88,8 @@ std::string DeviceHolder(const std::string& devicePath) {
     const long pid = std::strtol(name.c_str(), nullptr, 10);
     if (pid == self) continue;
     std::error_code fdError;
-    for (fs::directory_iterator fd(proc->path() / "fd", fdError), fdEnd; !fdError && fd != fdEnd; fd.increment(fdError)) {
+    for (fs::directory_iterator fd(proc->path() / "fd", fdError), fdEnd; !fdError && fd != fdEnd;
+         fd.increment(fdError)) {
       struct stat open {};
       if (::stat(fd->path().c_str(), &open) == 0 && open.st_rdev == device.st_rdev && S_ISCHR(open.st_mode) &&
           S_ISCHR(device.st_mode)) {
@@ -123,10 +124,8 @@ std::string ExplainDeviceFailure(LinkCause cause, const std::string& devicePath,
       return devicePath + " is in use: " + (holder.empty() ? "another program has it open" : "held by " + holder) +
              ". Close that program, or choose another port.";
     }
-    case LinkCause::NotSerial:
-      return devicePath + " is not a serial device.";
-    default:
-      return detail.empty() ? std::string() : detail + ".";
+    case LinkCause::NotSerial: return devicePath + " is not a serial device.";
+    default: return detail.empty() ? std::string() : detail + ".";
   }
 }
 

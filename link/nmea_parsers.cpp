@@ -6,13 +6,13 @@
 // Thread rule: pure functions; the date and time conversion reads the C library's time zone.
 #include "link/nmea_parsers.h"
 
+#include <time.h>
 #include <array>
 #include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <time.h>
 
 namespace {
 
@@ -70,8 +70,9 @@ std::optional<std::string> FormatCoordinate(std::string_view value, std::string_
   constexpr long double kSixtieth = 1.0L / 60.0L;
   // Degrees are the hundreds of the whole part; the rest are minutes.
   const std::int64_t degrees = static_cast<std::int64_t>(x) / 100;
-  const double g = static_cast<double>(static_cast<long double>(degrees) +
-                                       (static_cast<long double>(x) - 100.0L * static_cast<long double>(degrees)) * kSixtieth);
+  const double g =
+      static_cast<double>(static_cast<long double>(degrees) +
+                          (static_cast<long double>(x) - 100.0L * static_cast<long double>(degrees)) * kSixtieth);
   const std::int64_t n = static_cast<std::int64_t>(g);
   const long double fraction = static_cast<long double>(g) - static_cast<long double>(n);
   const std::int64_t minutes = static_cast<std::int64_t>(fraction * 60.0L);
@@ -159,8 +160,7 @@ class LocalClock {
     if (offsetKnown_[hint]) {
       const std::time_t guess = static_cast<std::time_t>(fields - offset_[hint]);
       std::tm check{};
-      if (localtime_r(&guess, &check) != nullptr && check.tm_isdst == hint &&
-          SecondsOf(check) == fields) {
+      if (localtime_r(&guess, &check) != nullptr && check.tm_isdst == hint && SecondsOf(check) == fields) {
         return guess;
       }
     }
@@ -173,7 +173,9 @@ class LocalClock {
   }
 
  private:
-  static std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0); }
+  static std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
+  }
   // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
   static std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
     y -= m <= 2 ? 1 : 0;
@@ -266,12 +268,10 @@ std::string SpeedTextOf(std::string_view value, char unit) {
   return text;
 }
 
-bool UpdateDateTime(std::string_view timeField, std::string_view dateField, std::time_t now,
-                    Display_SatInfo_st& info) {
+bool UpdateDateTime(std::string_view timeField, std::string_view dateField, std::time_t now, Display_SatInfo_st& info) {
   int hour = 0, minute = 0, second = 0, day = 0, month = 0, year = 0;
-  if (!TwoDigitPart(timeField, 0, hour) || !TwoDigitPart(timeField, 2, minute) ||
-      !TwoDigitPart(timeField, 4, second) || !TwoDigitPart(dateField, 0, day) ||
-      !TwoDigitPart(dateField, 2, month) || !TwoDigitPart(dateField, 4, year)) {
+  if (!TwoDigitPart(timeField, 0, hour) || !TwoDigitPart(timeField, 2, minute) || !TwoDigitPart(timeField, 4, second) ||
+      !TwoDigitPart(dateField, 0, day) || !TwoDigitPart(dateField, 2, month) || !TwoDigitPart(dateField, 4, year)) {
     return false;
   }
   LocalClock& clock = ThreadClock();

@@ -39,8 +39,7 @@ std::string SpeedTextOf(std::string_view value, char unit);
 // time zone; two-digit years from 39 on are shown as 2030. `now` supplies the daylight-saving
 // flag of the present moment. Returns false, leaving both texts alone, when a two-character
 // part of either field is empty or not all digits.
-bool UpdateDateTime(std::string_view timeField, std::string_view dateField, std::time_t now,
-                    Display_SatInfo_st& info);
+bool UpdateDateTime(std::string_view timeField, std::string_view dateField, std::time_t now, Display_SatInfo_st& info);
 // "2D" for 2, "3D" for 3, "No Fix" for anything else (the field converted as atol).
 std::string_view FixModeName(std::string_view fixType);
 // A field's text, unchanged.

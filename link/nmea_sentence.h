@@ -18,12 +18,18 @@
 
 // Which handler a checksum-valid sentence goes to. The one dispatch table lives in RouteOf.
 enum class SentenceRoute {
-  None,       // echoed, logged, refreshes the fields, nothing else
-  GGA, GLL, GSA, GSV, RMC, VTG, ZDA,
-  MtkReply,   // characters 2-4 of the address are "MTK": PMTKnnn replies
-  Chn,        // characters 5-7 are "CHN": ticks the MCHN indicator
-  Zrn001,     // characters 2-7 are "ZRN001": mode reply
-  Zrn818,     // characters 2-7 are "ZRN818": fix-rate reset reply
+  None,  // echoed, logged, refreshes the fields, nothing else
+  GGA,
+  GLL,
+  GSA,
+  GSV,
+  RMC,
+  VTG,
+  ZDA,
+  MtkReply,  // characters 2-4 of the address are "MTK": PMTKnnn replies
+  Chn,       // characters 5-7 are "CHN": ticks the MCHN indicator
+  Zrn001,    // characters 2-7 are "ZRN001": mode reply
+  Zrn818,    // characters 2-7 are "ZRN818": fix-rate reset reply
 };
 
 // Address field (slot 0, without "$") to route; first matching rule wins.

@@ -14,9 +14,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -165,7 +165,8 @@ EntryLookup lookUpEntry(const fs::path& entry) {
                      " is a directory, not a link to the device or a file holding its path.";
     return lookup;
   }
-  lookup.problem = "The port map entry " + entry.string() + " is neither a link to the device nor a file holding its path.";
+  lookup.problem =
+      "The port map entry " + entry.string() + " is neither a link to the device nor a file holding its path.";
   return lookup;
 }
 

@@ -34,7 +34,7 @@ std::optional<std::string> ResolveComPort(int n, std::string* description = null
 struct ResolvedPort {
   std::optional<std::string> devicePath;
   std::string description;
-  std::string mapEntry;  // the port map entry that decided, when one exists
+  std::string mapEntry;               // the port map entry that decided, when one exists
   LinkCause cause = LinkCause::None;  // no device: NoSuchPort, BadMapEntry or BadPortName
   std::string problem;                // ... in plain words, for the user
 };

@@ -27,8 +27,8 @@ LinkError PortFailed(const char* message, const ResolvedPort& resolved, const Se
   LinkCause cause = CauseOfErrno(errorNumber);
   if (cause == LinkCause::None) cause = LinkCause::Other;
   const std::string& device = *resolved.devicePath;
-  return {message, device, errorNumber, cause, port.lastError(),
-          ExplainDeviceFailure(cause, device, resolved.mapEntry, port.lastError())};
+  return {message, device,           errorNumber,
+          cause,   port.lastError(), ExplainDeviceFailure(cause, device, resolved.mapEntry, port.lastError())};
 }
 
 }  // namespace
@@ -72,8 +72,9 @@ PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& 
   }
   const long baud = BaudOfText(baudText);
   if (baud == 0) {
-    result.error = StepFailed("Error baud rate.", LinkCause::BadBaudRate, device,
-                              "\"" + baudText + "\" is no line speed: give it in bits a second, such as 9600 or 115200.");
+    result.error =
+        StepFailed("Error baud rate.", LinkCause::BadBaudRate, device,
+                   "\"" + baudText + "\" is no line speed: give it in bits a second, such as 9600 or 115200.");
     return result;
   }
   line.baudRate = static_cast<std::uint32_t>(baud);

@@ -18,14 +18,13 @@
 // step failed is closed again before this returns, so it is not left locked.
 struct PortOpenResult {
   std::shared_ptr<SerialPort> port;
-  LinkError error;          // failed() exactly when port is null
-  std::string devicePath;   // the device opened
+  LinkError error;         // failed() exactly when port is null
+  std::string devicePath;  // the device opened
 };
 
 // portText as typed in the port box ("Com5", "Com12"); a device path ("/dev/ttyUSB0") is
 // accepted too when allowDevicePath is set (the command-line tool's --port).
-PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& baudText,
-                                bool allowDevicePath = false);
+PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& baudText, bool allowDevicePath = false);
 
 // The speed box's text as a whole number, 0 when it is not one (leading blanks and a sign
 // allowed, nothing after the digits).

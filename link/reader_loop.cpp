@@ -8,8 +8,8 @@
 #include "link/serial_port.h"
 
 namespace {
-constexpr int kReadBufferSize = 10000;  // one read takes at most 9999 bytes
-constexpr int kWaitUntilWoken = -1;     // poll() without a time-out
+constexpr int kReadBufferSize = 10000;                        // one read takes at most 9999 bytes
+constexpr int kWaitUntilWoken = -1;                           // poll() without a time-out
 constexpr auto kErrorBackoff = std::chrono::milliseconds(5);  // device gone: do not spin
 
 // How long the next wait for bytes may last. Bytes wake the loop, and whoever sets

@@ -42,9 +42,9 @@ struct ReaderLoopStats {
 };
 
 // Blocks until stopRequested() returns true (checked at the top of every pass and after every
-// delivered sentence), or until the device goes away (stats.lost). deliver() is called once per sentence with a view valid only during
-// the call. A silent port costs no CPU: the loop sleeps in poll() until bytes arrive or the
-// port is interrupted, so a stop request must come with port.interrupt().
+// delivered sentence), or until the device goes away (stats.lost). deliver() is called once per sentence with a view
+// valid only during the call. A silent port costs no CPU: the loop sleeps in poll() until bytes arrive or the port is
+// interrupted, so a stop request must come with port.interrupt().
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
                               const std::function<void(std::string_view)>& deliver,
                               int quietHandOverMs = kQuietHandOverMs);

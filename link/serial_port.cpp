@@ -46,10 +46,10 @@ std::uint32_t rateOfCode(unsigned code) {
     std::uint32_t rate;
   };
   static constexpr Entry kRates[] = {
-      {B0, 0},         {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
-      {B150, 150},     {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},
-      {B1800, 1800},   {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
-      {B38400, 38400}, {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+      {B0, 0},           {B50, 50},         {B75, 75},         {B110, 110},         {B134, 134},
+      {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},         {B1200, 1200},
+      {B1800, 1800},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},       {B19200, 19200},
+      {B38400, 38400},   {B57600, 57600},   {B115200, 115200}, {B230400, 230400},   {B460800, 460800},
       {B500000, 500000}, {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000},
   };
   for (const Entry& e : kRates) {
@@ -86,9 +86,7 @@ struct SerialPort::Impl {
   }
 };
 
-SerialPort::SerialPort() : impl_(new Impl) {
-  impl_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-}
+SerialPort::SerialPort() : impl_(new Impl) { impl_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
 
 SerialPort::~SerialPort() {
   close();
@@ -130,7 +128,8 @@ bool SerialPort::open(const std::string& devicePath) {
   }
   // Raw mode: no echo, no line editing, no character translation, no flow control, so that
   // NMEA text and binary packets pass unchanged in both directions.
-  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+  tio.c_iflag &=
+      ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
   tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CRTSCTS);
@@ -203,9 +202,7 @@ bool SerialPort::setState(const LineState& state) {
     case 6: size = CS6; break;
     case 7: size = CS7; break;
     case 8: size = CS8; break;
-    default:
-      impl_->failText("unsupported number of data bits");
-      return false;
+    default: impl_->failText("unsupported number of data bits"); return false;
   }
   if (state.stopBits != 1 && state.stopBits != 2) {
     impl_->failText("unsupported number of stop bits");

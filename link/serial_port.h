@@ -39,8 +39,8 @@ class SerialPort {
   bool getState(LineState& state);
   // Applies baud, 8 data bits, no parity, one stop bit, raw; any rate via termios2 (BOTHER).
   bool setState(const LineState& state);
-  bool purge();                     // drop both directions
-  int bytesQueued();                // FIONREAD; -1 on error
+  bool purge();       // drop both directions
+  int bytesQueued();  // FIONREAD; -1 on error
   // Waits until bytes are queued, the port fails, interrupt() is called or timeoutMs passes
   // (a negative timeoutMs waits without limit). Returns true when bytes (or an error to
   // report) are there; false on time-out and on interrupt.
@@ -49,12 +49,12 @@ class SerialPort {
   // ends the next wait at once, so a stop request cannot slip in between a check and a wait.
   // It also cuts short a read() that is waiting for more bytes.
   void interrupt();
-  long read(void* buffer, std::size_t size);         // -1 on error
+  long read(void* buffer, std::size_t size);  // -1 on error
   // After waitReadable() reported something while no byte is queued: whether the device is
   // gone (a hang-up, an error, the end of the stream), with the cause in lastErrorNumber()
   // (0 for a plain hang-up). False when it was nothing (a spurious wake-up).
   bool lineGone();
-  long write(const void* data, std::size_t size);    // bytes written, -1 on error; bounded by the write time-out
+  long write(const void* data, std::size_t size);  // bytes written, -1 on error; bounded by the write time-out
   void close();
   int fd() const;
   // The last failure in words ("open /dev/ttyUSB0: Permission denied") and its errno (0 when

@@ -51,8 +51,7 @@ std::optional<int> FixRateHzOf(int fixIndex) {
 }
 
 std::optional<BandwidthEstimate> EstimateBandwidth(std::string_view baudText,
-                                                   const std::array<int, kRateColumns>& rateIndex,
-                                                   int fixIndex) {
+                                                   const std::array<int, kRateColumns>& rateIndex, int fixIndex) {
   const int baud = BaudNumberOf(baudText);
   const auto row = BandwidthRow(baud);
   const auto fixRate = FixRateHzOf(fixIndex);
@@ -76,6 +75,5 @@ std::optional<BandwidthEstimate> EstimateBandwidth(std::string_view baudText,
 }
 
 void FixTimerTick(ReceiverState& state) {
-  if (state.lastFixMode != "3D" && state.fixTimerSeconds < kFixTimerMaxSeconds)
-    ++state.fixTimerSeconds;
+  if (state.lastFixMode != "3D" && state.fixTimerSeconds < kFixTimerMaxSeconds) ++state.fixTimerSeconds;
 }

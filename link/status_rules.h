@@ -17,10 +17,10 @@ enum RateColumn { kRateGLL, kRateRMC, kRateVTG, kRateGSA, kRateGSV, kRateGGA, kR
 inline constexpr int kRateColumns = 8;
 
 struct BandwidthEstimate {
-  int fixRateHz = 0;    // the fix rate the estimate assumes [Hz], shown beside it
-  float estimate = 0;   // share of the line's capacity [%]
-  std::string text;     // the estimate as "%.1f", as shown
-  bool red = false;     // estimate above 100
+  int fixRateHz = 0;   // the fix rate the estimate assumes [Hz], shown beside it
+  float estimate = 0;  // share of the line's capacity [%]
+  std::string text;    // the estimate as "%.1f", as shown
+  bool red = false;    // estimate above 100
 };
 
 // Line bits that one output of a sentence type takes at baudRate; nullopt for a rate that is
@@ -38,8 +38,7 @@ std::optional<int> FixRateHzOf(int fixIndex);
 // means off, anything else (including -1 after typing) on. Returns nullopt while the baud
 // text is none of the table's rates or the fix-rate box has no item selected.
 std::optional<BandwidthEstimate> EstimateBandwidth(std::string_view baudText,
-                                                   const std::array<int, kRateColumns>& rateIndex,
-                                                   int fixIndex);
+                                                   const std::array<int, kRateColumns>& rateIndex, int fixIndex);
 
 inline constexpr std::int32_t kFixTimerMaxSeconds = 999999;
 

@@ -6,7 +6,7 @@
 namespace sim {
 
 namespace {
-constexpr std::size_t kFrameOverhead = 9;        // preamble 2, length 2, command 2, checksum 1, end 2
+constexpr std::size_t kFrameOverhead = 9;   // preamble 2, length 2, command 2, checksum 1, end 2
 constexpr std::size_t kLargestFrame = 512;  // longer is noise: the largest real frame is 191 bytes
 
 void putU16(std::string& out, std::uint16_t value) {

@@ -18,10 +18,10 @@
 
 namespace sim {
 
-constexpr std::uint16_t kCmdAckCommand = 1;    // acknowledgement of a command
-constexpr std::uint16_t kCmdAckEpo = 2;        // acknowledgement of an EPO data packet
-constexpr std::uint16_t kCmdSetOutput = 253;   // switch output protocol and baud
-constexpr std::uint16_t kCmdEpoData = 722;     // EPO data packet
+constexpr std::uint16_t kCmdAckCommand = 1;   // acknowledgement of a command
+constexpr std::uint16_t kCmdAckEpo = 2;       // acknowledgement of an EPO data packet
+constexpr std::uint16_t kCmdSetOutput = 253;  // switch output protocol and baud
+constexpr std::uint16_t kCmdEpoData = 722;    // EPO data packet
 constexpr std::size_t kEpoPacketBytes = 191;
 constexpr std::size_t kEpoRecordBytes = 60;
 constexpr std::uint16_t kEpoClosingSeq = 0xFFFF;

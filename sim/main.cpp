@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGHUP);
-  sigaddset(&stopSignals, SIGUSR1);  // not a stop: pulls the receiver out, or plugs it in again
+  sigaddset(&stopSignals, SIGUSR1);                   // not a stop: pulls the receiver out, or plugs it in again
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before the worker starts: it inherits the mask
   signal(SIGPIPE, SIG_IGN);
 

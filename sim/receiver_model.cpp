@@ -5,9 +5,9 @@
 #include "sim/receiver_model.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <chrono>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 
@@ -18,9 +18,9 @@ namespace sim {
 namespace {
 
 constexpr std::int64_t kGpsEpochUnixS = 315964800;  // 1980-01-06
-constexpr std::int64_t kLeapSecondsS = 18;           // GPS - UTC since 2017
+constexpr std::int64_t kLeapSecondsS = 18;          // GPS - UTC since 2017
 constexpr std::int64_t kSecondsPerWeek = 604800;
-constexpr std::int64_t kEpoSetS = 21600;             // one EPO set covers six hours
+constexpr std::int64_t kEpoSetS = 21600;  // one EPO set covers six hours
 constexpr int kSetsPerSevenDays = 28;
 constexpr int kRecordsPerSet = 32;
 constexpr int kAckAccepted = 3;
@@ -87,7 +87,8 @@ std::pair<std::string, std::string> nmeaAngle(double deg, bool longitude) {
 std::int64_t gpsSecondsOf(std::int64_t utcMs) { return utcMs / 1000 - kGpsEpochUnixS + kLeapSecondsS; }
 
 std::int64_t systemUtcMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -256,16 +257,17 @@ std::vector<OutChunk> ReceiverModel::cycle(SimMs at) {
   std::vector<std::string> bodies;
   if (due(kGga)) {
     if (fix) {
-      bodies.push_back(format("GPGGA,%s,%s,%s,%s,%s,%d,%02d,%.2f,%.1f,M,%.1f,M,%s", time.c_str(), latText.c_str(), latSide.c_str(),
-                              lonText.c_str(), lonSide.c_str(), differential ? 2 : 1, static_cast<int>(used.size()), hdop,
-                              pos.altitudeM, 17.2, differential ? "0000,0000" : ","));
+      bodies.push_back(format("GPGGA,%s,%s,%s,%s,%s,%d,%02d,%.2f,%.1f,M,%.1f,M,%s", time.c_str(), latText.c_str(),
+                              latSide.c_str(), lonText.c_str(), lonSide.c_str(), differential ? 2 : 1,
+                              static_cast<int>(used.size()), hdop, pos.altitudeM, 17.2,
+                              differential ? "0000,0000" : ","));
     } else {
       bodies.push_back(format("GPGGA,%s,,,,,0,00,,,M,,M,,", time.c_str()));
     }
   }
   if (due(kGll)) {
-    bodies.push_back(fix ? format("GPGLL,%s,%s,%s,%s,%s,A,%s", latText.c_str(), latSide.c_str(), lonText.c_str(), lonSide.c_str(),
-                                  time.c_str(), modeLetter)
+    bodies.push_back(fix ? format("GPGLL,%s,%s,%s,%s,%s,A,%s", latText.c_str(), latSide.c_str(), lonText.c_str(),
+                                  lonSide.c_str(), time.c_str(), modeLetter)
                          : format("GPGLL,,,,,%s,V,N", time.c_str()));
   }
   if (due(kGsa)) {
@@ -295,8 +297,9 @@ std::vector<OutChunk> ReceiverModel::cycle(SimMs at) {
     }
   }
   if (due(kRmc)) {
-    bodies.push_back(fix ? format("GPRMC,%s,A,%s,%s,%s,%s,%.2f,%.2f,%s,,,%s", time.c_str(), latText.c_str(), latSide.c_str(),
-                                  lonText.c_str(), lonSide.c_str(), speedKnots, pos.courseDeg, date.c_str(), modeLetter)
+    bodies.push_back(fix ? format("GPRMC,%s,A,%s,%s,%s,%s,%.2f,%.2f,%s,,,%s", time.c_str(), latText.c_str(),
+                                  latSide.c_str(), lonText.c_str(), lonSide.c_str(), speedKnots, pos.courseDeg,
+                                  date.c_str(), modeLetter)
                          : format("GPRMC,%s,V,,,,,0.00,0.00,%s,,,N", time.c_str(), date.c_str()));
   }
   if (due(kVtg)) {
@@ -422,7 +425,8 @@ std::vector<OutChunk> ReceiverModel::handleCommand(const std::string& body, SimM
   const std::string& address = fields[0];
   std::vector<OutChunk> out;
   if (address == "PZRN000") {
-    if (options_.answerZrn && fields.size() > 1 && fields[1] == "MODE") out.push_back({frameSentence("PZRN001,MODE,0"), 0, 0, false});
+    if (options_.answerZrn && fields.size() > 1 && fields[1] == "MODE")
+      out.push_back({frameSentence("PZRN001,MODE,0"), 0, 0, false});
     return out;
   }
   if (address == "PZRN818") {
@@ -539,9 +543,10 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
         const std::int64_t first = e.firstWeek * kSecondsPerWeek + e.firstTowS;
         const std::int64_t last = e.lastWeek * kSecondsPerWeek + e.lastTowS;
         const std::int64_t current = std::clamp(gps / kEpoSetS * kEpoSetS, first, last);
-        reply(format("PMTK707,%d,%ld,%ld,%ld,%ld,%lld,%lld,%lld,%lld", e.sets, e.firstWeek, e.firstTowS, e.lastWeek, e.lastTowS,
-                     static_cast<long long>(current / kSecondsPerWeek), static_cast<long long>(current % kSecondsPerWeek),
-                     static_cast<long long>(current / kSecondsPerWeek), static_cast<long long>(current % kSecondsPerWeek)));
+        reply(format(
+            "PMTK707,%d,%ld,%ld,%ld,%ld,%lld,%lld,%lld,%lld", e.sets, e.firstWeek, e.firstTowS, e.lastWeek, e.lastTowS,
+            static_cast<long long>(current / kSecondsPerWeek), static_cast<long long>(current % kSecondsPerWeek),
+            static_cast<long long>(current / kSecondsPerWeek), static_cast<long long>(current % kSecondsPerWeek)));
       }
       return out;
     }
@@ -558,8 +563,9 @@ EpoState ReceiverModel::epoNow(SimMs now) const {
   // A seven-day set fetched a day ago, in six-hour steps.
   const std::int64_t first = (gpsSecondsOf(utcMsAt(now)) - 86400) / kEpoSetS * kEpoSetS;
   const std::int64_t last = first + (kSetsPerSevenDays - 1) * kEpoSetS;
-  return EpoState{kSetsPerSevenDays, static_cast<long>(first / kSecondsPerWeek), static_cast<long>(first % kSecondsPerWeek),
-                  static_cast<long>(last / kSecondsPerWeek), static_cast<long>(last % kSecondsPerWeek)};
+  return EpoState{kSetsPerSevenDays, static_cast<long>(first / kSecondsPerWeek),
+                  static_cast<long>(first % kSecondsPerWeek), static_cast<long>(last / kSecondsPerWeek),
+                  static_cast<long>(last % kSecondsPerWeek)};
 }
 
 void ReceiverModel::restart(const RestartTimings& timings, SimMs now, std::vector<OutChunk>& out) {

@@ -43,21 +43,21 @@ struct NmeaFaults {
   double garbage = 0;            // 1..40 random bytes (never '$') after the line end
   double longRun = 0;            // a long run of bytes without '$' after the line end
   std::size_t longRunBytes = 25000;
-  double splitWrites = 0;        // the sentence written in two parts, cut at a random point
-  int splitGapMs = 5;            // pause between the two parts
+  double splitWrites = 0;  // the sentence written in two parts, cut at a random point
+  int splitGapMs = 5;      // pause between the two parts
 };
 
 // Faults of the binary exchange. Sequence numbers select EPO data packets; -1 disables.
 struct BinaryFaults {
-  bool neverBinary = false;   // "$PMTK253,1,..." is ignored: the receiver stays in NMEA
-  int junkBeforeAck = 0;      // this many 14-byte packets that are not acknowledgements ...
-  long junkAtSeq = -1;        // ... before the acknowledgement of this packet (-1: of every packet)
-  long rejectSeq = -1;        // acknowledged with result 0
-  long wrongSeqAt = -1;       // acknowledged with the sequence number one higher
-  long corruptAckAt = -1;     // acknowledgement with a wrong checksum
-  long silentAfter = -1;      // no answer to any packet after this one
-  bool splitAcks = false;     // every acknowledgement in two writes ...
-  int splitAckAt = 11;        // ... cut before this byte (11: between 0D and 0A)
+  bool neverBinary = false;  // "$PMTK253,1,..." is ignored: the receiver stays in NMEA
+  int junkBeforeAck = 0;     // this many 14-byte packets that are not acknowledgements ...
+  long junkAtSeq = -1;       // ... before the acknowledgement of this packet (-1: of every packet)
+  long rejectSeq = -1;       // acknowledged with result 0
+  long wrongSeqAt = -1;      // acknowledged with the sequence number one higher
+  long corruptAckAt = -1;    // acknowledgement with a wrong checksum
+  long silentAfter = -1;     // no answer to any packet after this one
+  bool splitAcks = false;    // every acknowledgement in two writes ...
+  int splitAckAt = 11;       // ... cut before this byte (11: between 0D and 0A)
   int splitGapMs = 20;
   bool ackClosingPacket = true;  // acknowledge the closing packet (sequence 0xFFFF)
 };
@@ -85,7 +85,7 @@ struct ModelOptions {
   std::uint32_t baud = 115200;
   double latitudeDeg = 25.05;
   double longitudeDeg = 121.50;
-  std::int64_t startUtcMs = 0;  // UTC at start [ms since 1970]; 0: the system clock
+  std::int64_t startUtcMs = 0;          // UTC at start [ms since 1970]; 0: the system clock
   RestartTimings startup{5000, 10000};  // No Fix, then 2D, then 3D after power-up
   RestartTimings hot{1000, 2000};
   RestartTimings warm{4000, 7000};
@@ -93,15 +93,15 @@ struct ModelOptions {
   int periodMs = 1000;
   OutputRates rates = kDefaultRates;
   std::string firmware = "AXN_1.30,0000,Kappa-32,1.0";  // the four fields of PMTK705
-  bool epoIsDefault = true;  // a current seven-day set, computed from the clock
-  EpoState epo;              // used when epoIsDefault is false
-  bool answerZrn = true;     // answer the maker's PZRN000/PZRN818 commands
-  int ackFlagAll = -1;       // acknowledgement flag for every set command (-1: natural)
-  std::map<int, int> ackFlagFor;  // flag for one command number
-  int binaryFirstAckDelayMs = 1500;  // after "$PMTK253,1": the first mode acknowledgement ...
-  int binaryAckRepeatMs = 1000;      // ... repeated until the first packet arrives (0: once)
-  std::vector<std::string> replayLines;  // non-empty: play these lines instead of generating
-  bool replayFast = false;   // bursts back to back instead of one a second
+  bool epoIsDefault = true;                             // a current seven-day set, computed from the clock
+  EpoState epo;                                         // used when epoIsDefault is false
+  bool answerZrn = true;                                // answer the maker's PZRN000/PZRN818 commands
+  int ackFlagAll = -1;                                  // acknowledgement flag for every set command (-1: natural)
+  std::map<int, int> ackFlagFor;                        // flag for one command number
+  int binaryFirstAckDelayMs = 1500;                     // after "$PMTK253,1": the first mode acknowledgement ...
+  int binaryAckRepeatMs = 1000;                         // ... repeated until the first packet arrives (0: once)
+  std::vector<std::string> replayLines;                 // non-empty: play these lines instead of generating
+  bool replayFast = false;                              // bursts back to back instead of one a second
   bool replayLoop = false;
   bool startupMessage = true;  // "$PMTK010,001" at power-up and after each restart
   bool powerUpNotice = true;   // ... at power-up too (a replay leaves it out unless asked)

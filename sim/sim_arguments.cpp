@@ -30,7 +30,9 @@ bool toLong(const std::string& text, long& value, long low, long high) {
   return errno == 0 && end != nullptr && *end == '\0' && value >= low && value <= high;
 }
 
-bool toProbability(const std::string& text, double& value) { return toDouble(text, value) && value >= 0.0 && value <= 1.0; }
+bool toProbability(const std::string& text, double& value) {
+  return toDouble(text, value) && value >= 0.0 && value <= 1.0;
+}
 
 }  // namespace
 
@@ -120,7 +122,9 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
   bool startupNotice = false;
 
   using Handler = std::function<bool(const std::string&)>;
-  const auto probability = [](double& target) { return Handler([&target](const std::string& v) { return toProbability(v, target); }); };
+  const auto probability = [](double& target) {
+    return Handler([&target](const std::string& v) { return toProbability(v, target); });
+  };
   const auto number = [](auto& target, long low, long high) {
     return Handler([&target, low, high](const std::string& v) {
       long n = 0;
@@ -137,8 +141,15 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
       return true;
     });
   };
-  const auto text = [](std::string& target) { return Handler([&target](const std::string& v) { target = v; return true; }); };
-  const auto flag = [](bool& target, bool value) { return std::function<void()>([&target, value] { target = value; }); };
+  const auto text = [](std::string& target) {
+    return Handler([&target](const std::string& v) {
+      target = v;
+      return true;
+    });
+  };
+  const auto flag = [](bool& target, bool value) {
+    return std::function<void()>([&target, value] { target = value; });
+  };
 
   const long kSeqMax = 0xFFFE;
   const std::map<std::string, Handler> withValue = {
@@ -146,9 +157,16 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
       {"--port-dir", text(out.options.portMapDir)},
       {"--baud", number(m.baud, 1, 4000000)},
       {"--record", text(out.options.recordPath)},
-      {"--lat", [&m](const std::string& v) { return toDouble(v, m.latitudeDeg) && m.latitudeDeg >= -89.9 && m.latitudeDeg <= 89.9; }},
-      {"--lon", [&m](const std::string& v) { return toDouble(v, m.longitudeDeg) && m.longitudeDeg >= -180 && m.longitudeDeg <= 180; }},
-      {"--utc", [&m](const std::string& v) {
+      {"--lat",
+       [&m](const std::string& v) {
+         return toDouble(v, m.latitudeDeg) && m.latitudeDeg >= -89.9 && m.latitudeDeg <= 89.9;
+       }},
+      {"--lon",
+       [&m](const std::string& v) {
+         return toDouble(v, m.longitudeDeg) && m.longitudeDeg >= -180 && m.longitudeDeg <= 180;
+       }},
+      {"--utc",
+       [&m](const std::string& v) {
          long s = 0;
          if (!toLong(v, s, 1, 4102444800L)) return false;
          m.startUtcMs = static_cast<std::int64_t>(s) * 1000;
@@ -159,7 +177,8 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
       {"--period", number(m.periodMs, 100, 10000)},
       {"--firmware", text(m.firmware)},
       {"--model", text(model)},
-      {"--epo", [&m](const std::string& v) {
+      {"--epo",
+       [&m](const std::string& v) {
          if (v == "none") {
            m.epoIsDefault = false;
            m.epo = EpoState{};
@@ -175,10 +194,12 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
          m.epo = EpoState{static_cast<int>(n[0]), n[1], n[2], n[3], n[4]};
          return true;
        }},
-      {"--ack-flag", [&m](const std::string& v) {
+      {"--ack-flag",
+       [&m](const std::string& v) {
          const std::size_t eq = v.find('=');
          long flagValue = 0;
-         if (eq == std::string::npos) return toLong(v, flagValue, 0, 9) && (m.ackFlagAll = static_cast<int>(flagValue), true);
+         if (eq == std::string::npos)
+           return toLong(v, flagValue, 0, 9) && (m.ackFlagAll = static_cast<int>(flagValue), true);
          long command = 0;
          if (!toLong(v.substr(0, eq), command, 0, 999) || !toLong(v.substr(eq + 1), flagValue, 0, 9)) return false;
          m.ackFlagFor[static_cast<int>(command)] = static_cast<int>(flagValue);

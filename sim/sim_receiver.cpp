@@ -26,7 +26,7 @@ namespace sim {
 
 namespace {
 constexpr std::size_t kReadChunk = 4096;
-constexpr std::int64_t kBitsPerByte = 10;             // start, 8 data, stop
+constexpr std::int64_t kBitsPerByte = 10;                // start, 8 data, stop
 constexpr std::int64_t kMaxPeriodicBacklogUs = 2000000;  // a saturated line drops newer cycles
 constexpr std::int64_t kFullLineBackoffUs = 10000;
 // How long a held replay waits after a program's open for its purge before it starts anyway.
@@ -35,7 +35,8 @@ constexpr std::int64_t kReplayAfterOpenUs = 200000;
 constexpr std::int64_t kUnplugDrainUs = 1000000;
 
 std::int64_t steadyNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 std::int64_t lineTimeUs(std::size_t bytes, std::uint32_t baud) {
@@ -270,7 +271,8 @@ void SimReceiver::unregisterPort() {
   if (entryPath_.empty()) return;
   std::error_code ec;
   // Only our own entry: another simulator may have taken the name since.
-  if (fs::is_symlink(entryPath_, ec) && fs::read_symlink(entryPath_, ec) == fs::path(slavePath_)) fs::remove(entryPath_, ec);
+  if (fs::is_symlink(entryPath_, ec) && fs::read_symlink(entryPath_, ec) == fs::path(slavePath_))
+    fs::remove(entryPath_, ec);
   entryPath_.clear();
 }
 
@@ -305,14 +307,15 @@ void SimReceiver::run() {
       while (!queue_.empty()) {
         OutChunk& front = queue_.front();
         if (nowUs < lineFreeAtUs_ + static_cast<std::int64_t>(front.gapBeforeMs) * 1000) break;
-        if (unplugWaitSinceUs_ >= 0) break;  // being pulled out: nothing more goes on the line
+        if (unplugWaitSinceUs_ >= 0) break;            // being pulled out: nothing more goes on the line
         if (!front.bytes.empty() && masterFd_ >= 0) {  // unplugged: the output goes nowhere
           const ssize_t n = ::write(masterFd_, front.bytes.data(), front.bytes.size());
           // Whatever the terminal does not take is lost, as on a line nobody listens to.
           const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
           if (options_.keepLogs) sent_.append(front.bytes, 0, written);
           dropped_ += front.bytes.size() - written;
-          lineFreeAtUs_ = options_.pace ? std::max(nowUs, lineFreeAtUs_) + lineTimeUs(front.bytes.size(), lineBaud_) : nowUs;
+          lineFreeAtUs_ =
+              options_.pace ? std::max(nowUs, lineFreeAtUs_) + lineTimeUs(front.bytes.size(), lineBaud_) : nowUs;
           // A full terminal (nobody reading) gets a rest instead of a busy retry loop.
           if (written < front.bytes.size()) lineFreeAtUs_ = std::max(lineFreeAtUs_, nowUs + kFullLineBackoffUs);
         }
@@ -468,8 +471,8 @@ bool SimReceiver::waitUntil(const std::function<bool()>& condition, int timeoutM
   for (;;) {
     if (condition()) return true;
     std::unique_lock<std::mutex> lock(mutex_);
-    if (changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(50))) ==
-            std::cv_status::timeout &&
+    if (changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() +
+                                                         std::chrono::milliseconds(50))) == std::cv_status::timeout &&
         std::chrono::steady_clock::now() >= deadline) {
       lock.unlock();
       return condition();

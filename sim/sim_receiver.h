@@ -36,14 +36,14 @@ namespace sim {
 
 struct SimOptions {
   ModelOptions model;
-  int comNumber = 1;        // registered as port map entry comN; 0: not registered
-  std::string portMapDir;   // empty: the program's port map directory
-  std::string recordPath;   // non-empty: every byte received from the program is written here
-  bool pace = true;         // false: no line-speed pacing either way (gaps of split writes still kept)
-  bool keepLogs = true;     // keep received and sent bytes in memory for received()/sentBytes()
+  int comNumber = 1;                   // registered as port map entry comN; 0: not registered
+  std::string portMapDir;              // empty: the program's port map directory
+  std::string recordPath;              // non-empty: every byte received from the program is written here
+  bool pace = true;                    // false: no line-speed pacing either way (gaps of split writes still kept)
+  bool keepLogs = true;                // keep received and sent bytes in memory for received()/sentBytes()
   bool replayWaitsForProgram = false;  // hold a replay until a program has opened the port
-  int unplugAfterMs = -1;   // unplugged this long after start (-1: never)
-  int replugAfterMs = -1;   // plugged in again this long after an unplug (-1: stays out)
+  int unplugAfterMs = -1;              // unplugged this long after start (-1: never)
+  int replugAfterMs = -1;              // plugged in again this long after an unplug (-1: stays out)
 };
 
 // Bytes that came from the program in one read, with their arrival time.
@@ -137,7 +137,7 @@ class SimReceiver {
   std::int64_t unpluggedAtUs_ = -1;
   std::int64_t unplugWaitSinceUs_ = -1;  // an unplug waits for the program to read the line
   int programOpens_ = 0;
-  int programsHolding_ = 0;  // programs that have the port open now
+  int programsHolding_ = 0;       // programs that have the port open now
   std::int64_t openedAtUs_ = -1;  // a program opened the port; the replay waits for its purge
   std::FILE* record_ = nullptr;
   std::string slavePath_;

@@ -17,9 +17,9 @@ constexpr double kMetresPerDegree = 111320.0;
 
 struct Pass {
   int prn;
-  int periodS;    // time from one rise to the next
-  int lengthS;    // time above the horizon
-  int phaseS;     // offset of the rise within the period
+  int periodS;  // time from one rise to the next
+  int lengthS;  // time above the horizon
+  int phaseS;   // offset of the rise within the period
   int maxElevationDeg;
   int riseAzimuthDeg;
   int setAzimuthDeg;
@@ -27,13 +27,11 @@ struct Pass {
 
 // One-digit and two-digit PRNs, high and low passes, passes across north (azimuth wraps).
 constexpr Pass kPasses[] = {
-    {3, 2700, 1800, 0, 78, 20, 200},     {7, 3000, 1500, 600, 45, 300, 120},
-    {9, 2400, 1200, 1500, 62, 150, 330}, {12, 3300, 1700, 300, 30, 250, 350},
-    {16, 2900, 1600, 2100, 85, 100, 280}, {19, 3100, 1400, 900, 20, 170, 230},
-    {22, 2600, 1500, 1800, 55, 340, 160}, {25, 3200, 1800, 2500, 70, 60, 250},
-    {27, 2800, 1300, 400, 38, 200, 20},  {29, 3000, 1600, 1200, 50, 280, 90},
-    {31, 2500, 1100, 2000, 25, 30, 110}, {6, 3300, 1700, 2900, 66, 120, 300},
-    {14, 2750, 1500, 100, 42, 320, 200}, {21, 3050, 1650, 2600, 80, 10, 190},
+    {3, 2700, 1800, 0, 78, 20, 200},      {7, 3000, 1500, 600, 45, 300, 120},   {9, 2400, 1200, 1500, 62, 150, 330},
+    {12, 3300, 1700, 300, 30, 250, 350},  {16, 2900, 1600, 2100, 85, 100, 280}, {19, 3100, 1400, 900, 20, 170, 230},
+    {22, 2600, 1500, 1800, 55, 340, 160}, {25, 3200, 1800, 2500, 70, 60, 250},  {27, 2800, 1300, 400, 38, 200, 20},
+    {29, 3000, 1600, 1200, 50, 280, 90},  {31, 2500, 1100, 2000, 25, 30, 110},  {6, 3300, 1700, 2900, 66, 120, 300},
+    {14, 2750, 1500, 100, 42, 320, 200},  {21, 3050, 1650, 2600, 80, 10, 190},
 };
 
 constexpr SatelliteView kSbas = {50, 48, 142, 38, true};  // a geostationary SBAS satellite
@@ -84,7 +82,9 @@ std::vector<SatelliteView> Sky::satellitesAt(std::int64_t utcSeconds) const {
     v.elevationDeg = elevation;
     v.azimuthDeg = static_cast<int>(std::lround(azimuth)) % 360;
     // Low satellites are not tracked; higher ones get a stronger signal.
-    v.snrDbHz = elevation < 5 ? -1 : 18 + static_cast<int>(std::lround(27.0 * std::sin(elevation * kPi / 180.0))) + wobble(pass.prn, utcSeconds);
+    v.snrDbHz = elevation < 5 ? -1
+                              : 18 + static_cast<int>(std::lround(27.0 * std::sin(elevation * kPi / 180.0))) +
+                                    wobble(pass.prn, utcSeconds);
     views.push_back(v);
   }
   SatelliteView sbas = kSbas;

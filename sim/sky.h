@@ -20,7 +20,7 @@ struct Position {
   double longitudeDeg = 0;  // east positive
   double altitudeM = 0;     // above mean sea level
   double speedMps = 0;
-  double courseDeg = 0;     // true, clockwise from north
+  double courseDeg = 0;  // true, clockwise from north
 };
 
 struct SatelliteView {

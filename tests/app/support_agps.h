@@ -39,13 +39,13 @@ inline const char* const kEpoName = "MTK7d.EPO";
 inline void UseQtEventDispatcher() { qputenv("QT_NO_GLIB", "1"); }
 
 // main() of a window test program with Qt's own event dispatcher.
-#define AGPS_TEST_MAIN(TestClass)                 \
-  int main(int argc, char* argv[]) {              \
-    agpstest::UseQtEventDispatcher();             \
-    QApplication app(argc, argv);                 \
-    app.setAttribute(Qt::AA_Use96Dpi, true);      \
-    TestClass test;                               \
-    return QTest::qExec(&test, argc, argv);       \
+#define AGPS_TEST_MAIN(TestClass)            \
+  int main(int argc, char* argv[]) {         \
+    agpstest::UseQtEventDispatcher();        \
+    QApplication app(argc, argv);            \
+    app.setAttribute(Qt::AA_Use96Dpi, true); \
+    TestClass test;                          \
+    return QTest::qExec(&test, argc, argv);  \
   }
 
 // Runs the event loop until condition() holds (looked at every 5 ms) or timeoutMs passes.

@@ -17,7 +17,8 @@ using namespace agpstest;
 namespace {
 
 const QString kAppTitle = QStringLiteral("Torvikel v1.2.24");
-const QString kDownloadFailed = QStringLiteral("Failed to connect to AGPS server. \r\nPlease check your network connection.");
+const QString kDownloadFailed =
+    QStringLiteral("Failed to connect to AGPS server. \r\nPlease check your network connection.");
 const QString kCannotOpen = QStringLiteral("Cannot open EPO file.");
 constexpr std::size_t kGoodBytes = 540;  // 9 records: 3 packets
 constexpr int kUpdateTimeoutMs = 120000;
@@ -30,7 +31,7 @@ struct RefusedCase {
   std::vector<std::string> serverOptions;
   bool stopServerFirst;  // nobody listens on the server's port any more
   QString message;
-  bool fileLeft;         // the downloaded file stays in the working directory
+  bool fileLeft;  // the downloaded file stays in the working directory
 };
 
 const std::vector<RefusedCase>& refusedCases() {
@@ -38,7 +39,13 @@ const std::vector<RefusedCase>& refusedCases() {
       {"wrong password", 53760, true, "normal", {"--password", "other"}, false, kDownloadFailed, false},
       {"no MTK7d.EPO on the server", 0, false, "normal", {}, false, kDownloadFailed, false},
       {"server drops the connection mid-transfer", 53760, true, "drop", {}, false, kDownloadFailed, false},
-      {"file larger than any EPO file: aborted while it arrives", 268860, true, "normal", {}, false, kDownloadFailed,
+      {"file larger than any EPO file: aborted while it arrives",
+       268860,
+       true,
+       "normal",
+       {},
+       false,
+       kDownloadFailed,
        false},
       {"nobody listening on the server's port", 53760, true, "normal", {}, true, kDownloadFailed, false},
       {"a 61-byte file", 61, true, "normal", {}, false, kCannotOpen, true},
@@ -78,7 +85,8 @@ class AgpsFailuresTest : public QObject {
 
   void refusedBeforeTheReceiverIsTouched_data() {
     QTest::addColumn<int>("row");
-    for (std::size_t i = 0; i < refusedCases().size(); ++i) QTest::newRow(refusedCases()[i].legend) << static_cast<int>(i);
+    for (std::size_t i = 0; i < refusedCases().size(); ++i)
+      QTest::newRow(refusedCases()[i].legend) << static_cast<int>(i);
   }
 
   void refusedBeforeTheReceiverIsTouched() {

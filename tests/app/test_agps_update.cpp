@@ -22,7 +22,7 @@ namespace {
 
 constexpr std::size_t kSevenDayBytes = 53760;  // 896 records: 299 packets, the last one short
 constexpr int kSevenDayPackets = 299;
-constexpr std::size_t kOneSetBytes = 1920;     // 32 records: 11 packets, the last one short
+constexpr std::size_t kOneSetBytes = 1920;  // 32 records: 11 packets, the last one short
 constexpr int kOneSetPackets = 11;
 constexpr int kUpdateTimeoutMs = 120000;
 
@@ -49,10 +49,10 @@ bool sequencesRunFromZero(const ReceivedUpload& r) {
 struct EndingCase {
   const char* legend;
   std::function<void(sim::BinaryFaults&)> faults;
-  QString speed;           // the speed box's text: the rate the receiver returns to
-  int comNumber;           // the receiver registered as ComN ...
-  bool portFromList;       // ... chosen from the list (else typed into the box)
-  int dataPacketsSent;     // data packets on the line before the ending
+  QString speed;        // the speed box's text: the rate the receiver returns to
+  int comNumber;        // the receiver registered as ComN ...
+  bool portFromList;    // ... chosen from the list (else typed into the box)
+  int dataPacketsSent;  // data packets on the line before the ending
   bool completes;
   QString boxText;
   QString boxTitle;
@@ -64,8 +64,8 @@ struct EndingCase {
 
 const std::vector<EndingCase>& endingCases() {
   static const std::vector<EndingCase> cases = {
-      {"well-behaved receiver, back to NMEA at 9600 baud", [](sim::BinaryFaults&) {}, "9600", 1, true,
-       kOneSetPackets, true, "Update completed.", "AGPS Message", BoxIcon::None, "Update Success"},
+      {"well-behaved receiver, back to NMEA at 9600 baud", [](sim::BinaryFaults&) {}, "9600", 1, true, kOneSetPackets,
+       true, "Update completed.", "AGPS Message", BoxIcon::None, "Update Success"},
       {"four packets that are not acknowledgements before the third one's: tolerated",
        [](sim::BinaryFaults& f) {
          f.junkBeforeAck = 4;
@@ -83,8 +83,8 @@ const std::vector<EndingCase>& endingCases() {
        kAppTitle, BoxIcon::Error, "Update Failed!"},
       {"corrupt acknowledgement of packet 2", [](sim::BinaryFaults& f) { f.corruptAckAt = 2; }, "4800", 1, true, 3,
        false, "Action Fail,Plaese try again!", kAppTitle, BoxIcon::Error, "Update Failed!"},
-      {"acknowledgement naming the packet after the one sent", [](sim::BinaryFaults& f) { f.wrongSeqAt = 4; },
-       "115200", 1, true, 5, false, "Action Fail,Plaese try again!", kAppTitle, BoxIcon::Error, "Update Failed!"},
+      {"acknowledgement naming the packet after the one sent", [](sim::BinaryFaults& f) { f.wrongSeqAt = 4; }, "115200",
+       1, true, 5, false, "Action Fail,Plaese try again!", kAppTitle, BoxIcon::Error, "Update Failed!"},
       {"acknowledgements split between 0D and 0A",
        [](sim::BinaryFaults& f) {
          f.splitAcks = true;
@@ -101,9 +101,8 @@ const std::vector<EndingCase>& endingCases() {
       {"speed 2400, a rate the output-mode packet cannot carry: the receiver stays at 115200",
        [](sim::BinaryFaults&) {}, "2400", 1, true, kOneSetPackets, true, "Update completed.", "AGPS Message",
        BoxIcon::None, "Update Success", QString(), false},
-      {"speed box no longer a number at the ending: the receiver stays at 115200", [](sim::BinaryFaults&) {}, "9600",
-       1, true, kOneSetPackets, true, "Update completed.", "AGPS Message", BoxIcon::None, "Update Success",
-       "fast", false},
+      {"speed box no longer a number at the ending: the receiver stays at 115200", [](sim::BinaryFaults&) {}, "9600", 1,
+       true, kOneSetPackets, true, "Update completed.", "AGPS Message", BoxIcon::None, "Update Success", "fast", false},
   };
   return cases;
 }
@@ -210,7 +209,8 @@ class AgpsUpdateTest : public QObject {
 
   void endings_data() {
     QTest::addColumn<int>("row");
-    for (std::size_t i = 0; i < endingCases().size(); ++i) QTest::newRow(endingCases()[i].legend) << static_cast<int>(i);
+    for (std::size_t i = 0; i < endingCases().size(); ++i)
+      QTest::newRow(endingCases()[i].legend) << static_cast<int>(i);
   }
 
   void endings() {
@@ -338,8 +338,8 @@ class AgpsUpdateTest : public QObject {
     ClickUpdate(fx.form());
     QVERIFY(fx.form().epoUploadRunning);
     if (c.stopAfterDataPackets > 0) {
-      QVERIFY(RunUntil([&] { return static_cast<int>(Received(fx.sim()).dataPackets.size()) >= c.stopAfterDataPackets; },
-                       30000));
+      QVERIFY(RunUntil(
+          [&] { return static_cast<int>(Received(fx.sim()).dataPackets.size()) >= c.stopAfterDataPackets; }, 30000));
     } else {
       QVERIFY(RunUntil([&] { return fx.form().epoThread && fx.form().epoThread->isRunning(); }, 10000));
     }
@@ -378,8 +378,8 @@ class AgpsUpdateTest : public QObject {
     // The receiver is handed back to NMEA output at the speed box's rate (one pulled out has
     // nothing to hand back to).
     if (stopBy != static_cast<int>(StopBy::PullingOut)) {
-      QVERIFY(fx.sim().waitUntil(
-          [&] { return fx.sim().receivedBytes().find(ModePacket(115200)) != std::string::npos; }, 5000));
+      QVERIFY(fx.sim().waitUntil([&] { return fx.sim().receivedBytes().find(ModePacket(115200)) != std::string::npos; },
+                                 5000));
     }
     QVERIFY(fx.sim().waitUntil([&] { return !fx.sim().binaryMode(); }, 5000));
     if (byClosingTheWindow) return;

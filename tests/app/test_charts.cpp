@@ -271,7 +271,7 @@ class ChartsTest : public QObject {
     const QRectF plot = chart.plotRect();
     const QColor centre(image.pixel(plot.center().toPoint()));
     const QColor corner(image.pixel(plot.topLeft().toPoint() + QPoint(3, 3)));
-    QVERIFY2(near(centre, QColor(255, 255, 0), 20), qPrintable(centre.name()));   // yellow
+    QVERIFY2(near(centre, QColor(255, 255, 0), 20), qPrintable(centre.name()));                            // yellow
     QVERIFY2(corner.blue() > 120 && corner.red() < 60 && corner.green() < 60, qPrintable(corner.name()));  // dark blue
     // Outside the plot: the chart's own colour.
     QCOMPARE(QColor(image.pixel(1, 1)), ToQColor(kWindowBlue));
@@ -292,8 +292,9 @@ class ChartsTest : public QObject {
       int best = 0;
       for (int dy = -1; dy <= 1; ++dy)
         for (int dx = -1; dx <= 1; ++dx)
-          best = std::max(best, [](QColor c) { return std::min({c.red(), c.green(), c.blue()}); }(
-                                    QColor(image.pixel(qRound(x) + dx, qRound(y) + dy))));
+          best = std::max(best, [](QColor c) {
+            return std::min({c.red(), c.green(), c.blue()});
+          }(QColor(image.pixel(qRound(x) + dx, qRound(y) + dy))));
       return best;
     };
     const double d = 50 / std::sqrt(2.0);

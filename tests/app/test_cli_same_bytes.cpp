@@ -17,7 +17,7 @@ struct SameBytesCase {
   const char* legend;
   std::function<void(TForm1&)> prepare;  // sets the controls the handler reads
   std::function<QPushButton*(TForm1&)> button;
-  std::vector<std::string> cliArgs;      // after "send"
+  std::vector<std::string> cliArgs;  // after "send"
 };
 
 void selectRates(TForm1& f, const std::vector<int>& indices) {
@@ -31,22 +31,38 @@ const std::vector<SameBytesCase>& cases() {
       {"warm", nullptr, [](TForm1& f) { return f.warm; }, {"warm"}},
       {"cold", nullptr, [](TForm1& f) { return f.cold; }, {"cold"}},
       {"Default", nullptr, [](TForm1& f) { return f.btDefault; }, {"default-rates"}},
-      {"Confirm, every box different", [](TForm1& f) { selectRates(f, {1, 2, 3, 4, 5, 0, 1, 2}); },
-       [](TForm1& f) { return f.btConfirm; }, {"rates", "1", "2", "3", "4", "5", "0", "1", "2"}},
+      {"Confirm, every box different",
+       [](TForm1& f) {
+         selectRates(f, {1, 2, 3, 4, 5, 0, 1, 2});
+       },
+       [](TForm1& f) { return f.btConfirm; },
+       {"rates", "1", "2", "3", "4", "5", "0", "1", "2"}},
       {"rate Query", nullptr, [](TForm1& f) { return f.btNAQuery; }, {"query-rates"}},
-      {"fix rate Set at 1", [](TForm1& f) { f.cbFix->setCurrentIndex(0); }, [](TForm1& f) { return f.btFixSet; },
+      {"fix rate Set at 1",
+       [](TForm1& f) { f.cbFix->setCurrentIndex(0); },
+       [](TForm1& f) { return f.btFixSet; },
        {"fix-rate", "1"}},
-      {"fix rate Set at 3", [](TForm1& f) { f.cbFix->setCurrentIndex(2); }, [](TForm1& f) { return f.btFixSet; },
+      {"fix rate Set at 3",
+       [](TForm1& f) { f.cbFix->setCurrentIndex(2); },
+       [](TForm1& f) { return f.btFixSet; },
        {"fix-rate", "3"}},
-      {"fix rate Set at 10", [](TForm1& f) { f.cbFix->setCurrentIndex(5); }, [](TForm1& f) { return f.btFixSet; },
+      {"fix rate Set at 10",
+       [](TForm1& f) { f.cbFix->setCurrentIndex(5); },
+       [](TForm1& f) { return f.btFixSet; },
        {"fix-rate", "10"}},
       {"fix rate Query", nullptr, [](TForm1& f) { return f.btFixQuery; }, {"query-fix"}},
       {"fix rate Reset", nullptr, [](TForm1& f) { return f.Button5; }, {"fix-reset"}},
-      {"DGPS Set, SBAS", [](TForm1& f) { f.rbWAAS->setChecked(true); }, [](TForm1& f) { return f.btDGPSSet; },
+      {"DGPS Set, SBAS",
+       [](TForm1& f) { f.rbWAAS->setChecked(true); },
+       [](TForm1& f) { return f.btDGPSSet; },
        {"dgps", "sbas"}},
-      {"DGPS Set, RTCM", [](TForm1& f) { f.rbRTCM->setChecked(true); }, [](TForm1& f) { return f.btDGPSSet; },
+      {"DGPS Set, RTCM",
+       [](TForm1& f) { f.rbRTCM->setChecked(true); },
+       [](TForm1& f) { return f.btDGPSSet; },
        {"dgps", "rtcm"}},
-      {"DGPS Set, Disable", [](TForm1& f) { f.rbDisable->setChecked(true); }, [](TForm1& f) { return f.btDGPSSet; },
+      {"DGPS Set, Disable",
+       [](TForm1& f) { f.rbDisable->setChecked(true); },
+       [](TForm1& f) { return f.btDGPSSet; },
        {"dgps", "none"}},
       {"DGPS Query", nullptr, [](TForm1& f) { return f.btDGQuery; }, {"query-dgps"}},
       {"firmware Query", nullptr, [](TForm1& f) { return f.btVerQuery; }, {"version"}},
@@ -77,8 +93,7 @@ class CliSameBytesTest : public QObject {
     // The command-line tool first, while the window is not connected.
     std::vector<std::string> args = {"send", "--port", "Com1"};
     args.insert(args.end(), c.cliArgs.begin(), c.cliArgs.end());
-    const clitest::CliResult cli =
-        clitest::RunCli(args, {{"TORVIKEL_PORT_DIR", fx.portDir().toStdString()}});
+    const clitest::CliResult cli = clitest::RunCli(args, {{"TORVIKEL_PORT_DIR", fx.portDir().toStdString()}});
     QVERIFY2(cli.exitCode == 0, cli.err.c_str());
     const std::string fromCli = fx.sim().receivedBytes();
     QVERIFY(!fromCli.empty());
@@ -93,7 +108,8 @@ class CliSameBytesTest : public QObject {
     button->click();
     QVERIFY(fx.sim().waitUntil([&] { return fx.sim().receivedBytes().size() >= fromCli.size(); }, 10000));
     fx.pumpUntil([] { return false; }, 100);  // anything more would show up now
-    QCOMPARE(QByteArray::fromStdString(fx.sim().receivedBytes()).toHex(' '), QByteArray::fromStdString(fromCli).toHex(' '));
+    QCOMPARE(QByteArray::fromStdString(fx.sim().receivedBytes()).toHex(' '),
+             QByteArray::fromStdString(fromCli).toHex(' '));
   }
 };
 

@@ -32,7 +32,7 @@ struct ButtonCase {
   const char* legend;
   std::function<void(TForm1&)> prepare;  // sets the controls the handler reads
   std::function<QPushButton*(TForm1&)> button;
-  std::vector<Write> writes;             // expected, in order; empty: nothing is sent
+  std::vector<Write> writes;  // expected, in order; empty: nothing is sent
 };
 
 void selectRates(std::initializer_list<std::pair<QComboBox*, int>> boxes) {
@@ -50,30 +50,52 @@ void uncheckAllRadios(TForm1& f) {
 
 const std::vector<ButtonCase>& buttonCases() {
   static const std::vector<ButtonCase> cases = {
-      {"hot restart: 13 characters and the zero byte", nullptr, [](TForm1& f) { return f.hot; },
+      {"hot restart: 13 characters and the zero byte",
+       nullptr,
+       [](TForm1& f) { return f.hot; },
        {{"$PMTK101*32\r\n\0"s}}},
       {"warm restart", nullptr, [](TForm1& f) { return f.warm; }, {{"$PMTK102*31\r\n\0"s}}},
       {"cold restart", nullptr, [](TForm1& f) { return f.cold; }, {{"$PMTK103*30\r\n\0"s}}},
-      {"Default: 17 bytes, 5 ms, the rate query without zero byte", nullptr,
-       [](TForm1& f) { return f.btDefault; }, {{"$PMTK314,-1*04\r\n\0"s, 5}, {"$PMTK414*33\r\n"}}},
+      {"Default: 17 bytes, 5 ms, the rate query without zero byte",
+       nullptr,
+       [](TForm1& f) { return f.btDefault; },
+       {{"$PMTK314,-1*04\r\n\0"s, 5}, {"$PMTK414*33\r\n"}}},
       {"Confirm with every box at 0: nineteen zeros",
        [](TForm1& f) {
-         selectRates({{f.cbGLL, 0}, {f.cbRMC, 0}, {f.cbVTG, 0}, {f.cbGSA, 0}, {f.cbGSV, 0}, {f.cbGGA, 0},
-                         {f.cbZDA, 0}, {f.cbMCHN, 0}});
+         selectRates({{f.cbGLL, 0},
+                      {f.cbRMC, 0},
+                      {f.cbVTG, 0},
+                      {f.cbGSA, 0},
+                      {f.cbGSV, 0},
+                      {f.cbGGA, 0},
+                      {f.cbZDA, 0},
+                      {f.cbMCHN, 0}});
        },
        [](TForm1& f) { return f.btConfirm; },
        {{FramedSentence("PMTK314,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"), 5}, {"$PMTK414*33\r\n"}}},
       {"Confirm: GLL RMC VTG GGA GSA GSV, eleven zeros, ZDA MCHN",
        [](TForm1& f) {
-         selectRates({{f.cbGLL, 1}, {f.cbRMC, 2}, {f.cbVTG, 3}, {f.cbGSA, 4}, {f.cbGSV, 5}, {f.cbGGA, 0},
-                         {f.cbZDA, 1}, {f.cbMCHN, 2}});
+         selectRates({{f.cbGLL, 1},
+                      {f.cbRMC, 2},
+                      {f.cbVTG, 3},
+                      {f.cbGSA, 4},
+                      {f.cbGSV, 5},
+                      {f.cbGGA, 0},
+                      {f.cbZDA, 1},
+                      {f.cbMCHN, 2}});
        },
        [](TForm1& f) { return f.btConfirm; },
        {{FramedSentence("PMTK314,1,2,3,0,4,5,0,0,0,0,0,0,0,0,0,0,0,1,2"), 5}, {"$PMTK414*33\r\n"}}},
       {"Confirm: a box whose text was typed over goes out as 0",
        [](TForm1& f) {
-         selectRates({{f.cbGLL, 5}, {f.cbRMC, 5}, {f.cbVTG, 5}, {f.cbGSA, 5}, {f.cbGSV, 5}, {f.cbGGA, 5},
-                         {f.cbZDA, 5}, {f.cbMCHN, 5}});
+         selectRates({{f.cbGLL, 5},
+                      {f.cbRMC, 5},
+                      {f.cbVTG, 5},
+                      {f.cbGSA, 5},
+                      {f.cbGSV, 5},
+                      {f.cbGGA, 5},
+                      {f.cbZDA, 5},
+                      {f.cbMCHN, 5}});
          f.cbGGA->setFocus();
          f.cbGGA->lineEdit()->selectAll();
          QTest::keyClicks(f.cbGGA->lineEdit(), QStringLiteral("7"));
@@ -82,35 +104,51 @@ const std::vector<ButtonCase>& buttonCases() {
        {{FramedSentence("PMTK314,5,5,5,0,5,5,0,0,0,0,0,0,0,0,0,0,0,5,5"), 5}, {"$PMTK414*33\r\n"}}},
       {"rate Query: 14 bytes", nullptr, [](TForm1& f) { return f.btNAQuery; }, {{"$PMTK414*33\r\n\0"s}}},
       {"fix rate Set at 1: period, both DGPS queries, period query, 200 ms after each",
-       [](TForm1& f) { f.cbFix->setCurrentIndex(0); }, [](TForm1& f) { return f.btFixSet; },
+       [](TForm1& f) { f.cbFix->setCurrentIndex(0); },
+       [](TForm1& f) { return f.btFixSet; },
        {{FramedSentence("PMTK300,1000,0,0,0,0"), 200},
         {"$PMTK401*37\r\n\0"s, 200},
         {"$PMTK602*36\r\n\0"s, 200},
         {"$PMTK400*36\r\n\0"s, 200}}},
-      {"fix rate Set at 3: 333 ms", [](TForm1& f) { f.cbFix->setCurrentIndex(2); },
+      {"fix rate Set at 3: 333 ms",
+       [](TForm1& f) { f.cbFix->setCurrentIndex(2); },
        [](TForm1& f) { return f.btFixSet; },
        {{FramedSentence("PMTK300,333,0,0,0,0"), 200},
         {"$PMTK401*37\r\n\0"s, 200},
         {"$PMTK602*36\r\n\0"s, 200},
         {"$PMTK400*36\r\n\0"s, 200}}},
-      {"fix rate Set at 10: no DGPS queries", [](TForm1& f) { f.cbFix->setCurrentIndex(5); },
+      {"fix rate Set at 10: no DGPS queries",
+       [](TForm1& f) { f.cbFix->setCurrentIndex(5); },
        [](TForm1& f) { return f.btFixSet; },
        {{FramedSentence("PMTK300,100,0,0,0,0"), 200}, {"$PMTK400*36\r\n\0"s, 200}}},
-      {"fix rate Set with nothing selected sends nothing", [](TForm1& f) { f.cbFix->setCurrentIndex(-1); },
-       [](TForm1& f) { return f.btFixSet; }, {}},
+      {"fix rate Set with nothing selected sends nothing",
+       [](TForm1& f) { f.cbFix->setCurrentIndex(-1); },
+       [](TForm1& f) { return f.btFixSet; },
+       {}},
       {"fix rate Query", nullptr, [](TForm1& f) { return f.btFixQuery; }, {{"$PMTK400*36\r\n\0"s}}},
-      {"fix rate Reset: the maker's reset (13 bytes), 1000 ms, period query", nullptr,
-       [](TForm1& f) { return f.Button5; }, {{FramedSentence("PZRN818"), 1000}, {"$PMTK400*36\r\n\0"s}}},
+      {"fix rate Reset: the maker's reset (13 bytes), 1000 ms, period query",
+       nullptr,
+       [](TForm1& f) { return f.Button5; },
+       {{FramedSentence("PZRN818"), 1000}, {"$PMTK400*36\r\n\0"s}}},
       {"DGPS Set, SBAS: mode 2 framed, 5 ms, mode query of 13 bytes",
-       [](TForm1& f) { f.rbWAAS->setChecked(true); }, [](TForm1& f) { return f.btDGPSSet; },
+       [](TForm1& f) { f.rbWAAS->setChecked(true); },
+       [](TForm1& f) { return f.btDGPSSet; },
        {{"$PMTK301,2*2E\r\n", 5}, {"$PMTK401*37\r\n"}}},
-      {"DGPS Set, hidden RTCM: mode 1", [](TForm1& f) { f.rbRTCM->setChecked(true); },
-       [](TForm1& f) { return f.btDGPSSet; }, {{FramedSentence("PMTK301,1"), 5}, {"$PMTK401*37\r\n"}}},
-      {"DGPS Set, Disable: mode 0", [](TForm1& f) { f.rbDisable->setChecked(true); },
-       [](TForm1& f) { return f.btDGPSSet; }, {{FramedSentence("PMTK301,0"), 5}, {"$PMTK401*37\r\n"}}},
-      {"DGPS Set with no radio button checked: mode 0", uncheckAllRadios, [](TForm1& f) { return f.btDGPSSet; },
+      {"DGPS Set, hidden RTCM: mode 1",
+       [](TForm1& f) { f.rbRTCM->setChecked(true); },
+       [](TForm1& f) { return f.btDGPSSet; },
+       {{FramedSentence("PMTK301,1"), 5}, {"$PMTK401*37\r\n"}}},
+      {"DGPS Set, Disable: mode 0",
+       [](TForm1& f) { f.rbDisable->setChecked(true); },
+       [](TForm1& f) { return f.btDGPSSet; },
        {{FramedSentence("PMTK301,0"), 5}, {"$PMTK401*37\r\n"}}},
-      {"DGPS Query: mode query and its companion, no pause", nullptr, [](TForm1& f) { return f.btDGQuery; },
+      {"DGPS Set with no radio button checked: mode 0",
+       uncheckAllRadios,
+       [](TForm1& f) { return f.btDGPSSet; },
+       {{FramedSentence("PMTK301,0"), 5}, {"$PMTK401*37\r\n"}}},
+      {"DGPS Query: mode query and its companion, no pause",
+       nullptr,
+       [](TForm1& f) { return f.btDGQuery; },
        {{"$PMTK401*37\r\n\0"s}, {"$PMTK602*36\r\n\0"s}}},
       {"firmware Query: 13 bytes", nullptr, [](TForm1& f) { return f.btVerQuery; }, {{"$PMTK605*31\r\n"}}},
       {"AGPS Query: 14 bytes", nullptr, [](TForm1& f) { return f.Button2; }, {{"$PMTK607*33\r\n\0"s}}},
@@ -215,15 +253,15 @@ class CommandButtonsTest : public QObject {
     // Let a few cycles fill the fields.
     QVERIFY(fx.pumpUntil([&] { return !f.EdMode->text().isEmpty() && !f.EdPDOP->text().isEmpty(); }, 10000));
     f.session.state.fixTimerSeconds = 7;
-    for (QCheckBox* b : {f.CheckBox1, f.CheckBox2, f.CheckBox3, f.CheckBox4, f.CheckBox5, f.CheckBox6, f.CheckBox7,
-                         f.CheckBox9})
+    for (QCheckBox* b :
+         {f.CheckBox1, f.CheckBox2, f.CheckBox3, f.CheckBox4, f.CheckBox5, f.CheckBox6, f.CheckBox7, f.CheckBox9})
       b->setChecked(true);
     f.EdLat->setText(QStringLiteral("N 25\u00B003'00.00\""));
     f.EdLon->setText(QStringLiteral("E 121\u00B030'00.00\""));
     QVERIFY(!f.Memo1->toPlainText().isEmpty());
     QStringList unchecked;
-    for (QCheckBox* b : {f.CheckBox1, f.CheckBox2, f.CheckBox3, f.CheckBox4, f.CheckBox5, f.CheckBox6, f.CheckBox7,
-                         f.CheckBox9})
+    for (QCheckBox* b :
+         {f.CheckBox1, f.CheckBox2, f.CheckBox3, f.CheckBox4, f.CheckBox5, f.CheckBox6, f.CheckBox7, f.CheckBox9})
       QObject::connect(b, &QCheckBox::toggled, [&unchecked, b](bool on) {
         if (!on) unchecked << b->objectName();
       });
@@ -233,11 +271,10 @@ class CommandButtonsTest : public QObject {
     QCOMPARE(f.Memo1->toPlainText(), QString());
     QCOMPARE(f.EdMode->text(), QString());
     QCOMPARE(f.EdPDOP->text(), QString());
-    for (QLineEdit* e : {f.EdHeight, f.EdSpeed, f.EdTime, f.EdDate, f.Edit1})
-      QCOMPARE(e->text(), QStringLiteral("0"));
+    for (QLineEdit* e : {f.EdHeight, f.EdSpeed, f.EdTime, f.EdDate, f.Edit1}) QCOMPARE(e->text(), QStringLiteral("0"));
     QCOMPARE(f.session.state.fixTimerSeconds, 0);
-    QCOMPARE(unchecked, (QStringList{"CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4", "CheckBox5", "CheckBox6",
-                                     "CheckBox7"}));
+    QCOMPARE(unchecked,
+             (QStringList{"CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4", "CheckBox5", "CheckBox6", "CheckBox7"}));
     QVERIFY(f.CheckBox9->isChecked());
     QCOMPARE(f.EdLat->text(), QStringLiteral("N 25\u00B003'00.00\""));
     QCOMPARE(f.EdLon->text(), QStringLiteral("E 121\u00B030'00.00\""));

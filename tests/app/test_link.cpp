@@ -2,8 +2,8 @@
 // connect and disconnect, captures replayed through the pseudo-terminal into the console,
 // the console's clearing rule, and 200 connect/disconnect cycles against a full-speed stream
 // (run under AddressSanitizer and ThreadSanitizer too).
-#include <QtTest>
 #include <dirent.h>
+#include <QtTest>
 #include <string>
 #include <vector>
 
@@ -21,7 +21,8 @@ bool checksumValid(const std::string& sentence) {
     if (sentence[i] != '$') sum ^= static_cast<unsigned char>(sentence[i]);
   unsigned value = 0;
   int digits = 0;
-  for (std::size_t i = star + 1; i < sentence.size() && digits < 2 && std::isxdigit(static_cast<unsigned char>(sentence[i])); ++i, ++digits)
+  for (std::size_t i = star + 1;
+       i < sentence.size() && digits < 2 && std::isxdigit(static_cast<unsigned char>(sentence[i])); ++i, ++digits)
     value = value * 16 + static_cast<unsigned>(std::stoi(std::string(1, sentence[i]), nullptr, 16));
   return digits > 0 && value == sum;
 }
@@ -58,10 +59,10 @@ int openDescriptorCount() {
 }
 
 const std::vector<QWidget*> commandControls(TForm1& f) {
-  return {f.hot, f.warm, f.cold, f.StartLog, f.btAllQuery, f.btAllSet, f.btNAQuery, f.btDefault,
-          f.btConfirm, f.btDGQuery, f.btDGPSSet, f.btDaQuery, f.btDatumSet, f.btSBASSet, f.btSBASQuery,
-          f.btVerQuery, f.btFixQuery, f.btFixSet, f.btWakeup, f.btBAUSet, f.CheckBox8, f.cbTest,
-          f.Button2, f.Button3, f.Button4};
+  return {f.hot,         f.warm,       f.cold,       f.StartLog,  f.btAllQuery, f.btAllSet,   f.btNAQuery,
+          f.btDefault,   f.btConfirm,  f.btDGQuery,  f.btDGPSSet, f.btDaQuery,  f.btDatumSet, f.btSBASSet,
+          f.btSBASQuery, f.btVerQuery, f.btFixQuery, f.btFixSet,  f.btWakeup,   f.btBAUSet,   f.CheckBox8,
+          f.cbTest,      f.Button2,    f.Button3,    f.Button4};
 }
 
 }  // namespace
@@ -74,17 +75,29 @@ class LinkTest : public QObject {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("baud");
     QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("cause");       // LinkCause the window keeps for the box
+    QTest::addColumn<int>("cause");         // LinkCause the window keeps for the box
     QTest::addColumn<bool>("namesDevice");  // the cause names the device the step worked on
     const int badName = static_cast<int>(LinkCause::BadPortName);
     const int badBaud = static_cast<int>(LinkCause::BadBaudRate);
-    QTest::newRow("capitals are not scanned") << "COM1" << "115200" << "Com Port Error!" << badName << false;
-    QTest::newRow("no number") << "Com" << "115200" << "Com Port Error!" << badName << false;
+    QTest::newRow("capitals are not scanned") << "COM1"
+                                              << "115200"
+                                              << "Com Port Error!" << badName << false;
+    QTest::newRow("no number") << "Com"
+                               << "115200"
+                               << "Com Port Error!" << badName << false;
     QTest::newRow("port that resolves to nothing")
-        << "Com77" << "115200" << "Open ComPort failed." << static_cast<int>(LinkCause::NoSuchPort) << false;
-    QTest::newRow("speed 0") << "Com1" << "0" << "Error baud rate." << badBaud << true;
-    QTest::newRow("speed not a number") << "Com1" << "fast" << "Error baud rate." << badBaud << true;
-    QTest::newRow("speed with trailing text") << "Com1" << "9600x" << "Error baud rate." << badBaud << true;
+        << "Com77"
+        << "115200"
+        << "Open ComPort failed." << static_cast<int>(LinkCause::NoSuchPort) << false;
+    QTest::newRow("speed 0") << "Com1"
+                             << "0"
+                             << "Error baud rate." << badBaud << true;
+    QTest::newRow("speed not a number") << "Com1"
+                                        << "fast"
+                                        << "Error baud rate." << badBaud << true;
+    QTest::newRow("speed with trailing text") << "Com1"
+                                              << "9600x"
+                                              << "Error baud rate." << badBaud << true;
   }
 
   void connectFailures() {
@@ -173,7 +186,7 @@ class LinkTest : public QObject {
     QVERIFY(f.ComboBox2->isEnabled());
     QVERIFY(!f.Timer2->isActive());
     QCOMPARE(f.Edit1->text(), QStringLiteral("0"));
-    QCOMPARE(f.cbFix->count(), 5);  // the "10" entry is gone ...
+    QCOMPARE(f.cbFix->count(), 5);          // the "10" entry is gone ...
     QCOMPARE(f.cbFix->currentIndex(), -1);  // ... and no other rate took its place
     QVERIFY(!f.Button5->isEnabled());
     fx.disconnect();

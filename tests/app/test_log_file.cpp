@@ -3,14 +3,14 @@
 // reconnect; the file names the dialog leads to (".TXT" always appended, long paths, a
 // missing directory); an existing file is emptied; a second start closes the first file;
 // and the StartLog/StopLog buttons follow the logging state at the next sentence.
+#include <dirent.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <dirent.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "sim/receiver_model.h"
@@ -27,8 +27,8 @@ bool checksumValid(const std::string& sentence) {
   for (std::size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(sentence[i]);
   unsigned value = 0;
   int digits = 0;
-  for (std::size_t i = star + 1; i < sentence.size() && digits < 2 && std::isxdigit(static_cast<unsigned char>(sentence[i]));
-       ++i, ++digits)
+  for (std::size_t i = star + 1;
+       i < sentence.size() && digits < 2 && std::isxdigit(static_cast<unsigned char>(sentence[i])); ++i, ++digits)
     value = value * 16 + static_cast<unsigned>(std::stoi(std::string(1, sentence[i]), nullptr, 16));
   return digits > 0 && value == sum;
 }
@@ -139,7 +139,7 @@ class LogFileTest : public QObject {
     QVERIFY(fx.connect());
     const std::string first = replayAndCollect(fx, "mt3339.log");
     const StreamSplit firstSplit = splitStream(first);
-    QVERIFY(firstSplit.invalid > 0);  // the fault really put bad sentences on the line
+    QVERIFY(firstSplit.invalid > 0);                                   // the fault really put bad sentences on the line
     QVERIFY(firstSplit.valid.find("$PMTK705,") != std::string::npos);  // replies are logged too
     fx.pumpUntil([&] { return readFile(file).size() >= firstSplit.valid.size(); }, 30000);
     QCOMPARE(readFile(file), firstSplit.valid);
@@ -197,11 +197,16 @@ class LogFileTest : public QObject {
     QTest::addColumn<QString>("chosen");     // relative to a fresh directory; "<200>": a 200-character path
     QTest::addColumn<QString>("created");    // file expected, relative; empty: none (open error)
     QTest::addColumn<QByteArray>("before");  // content of `created` before the start (empty: absent)
-    QTest::newRow("a name without extension gets .TXT") << "track" << "track.TXT" << QByteArray();
-    QTest::newRow(".TXT is appended to .txt as well") << "track.txt" << "track.txt.TXT" << QByteArray();
-    QTest::newRow("an existing file is emptied") << "old" << "old.TXT" << QByteArray("$GPZDA,old contents\r\n");
-    QTest::newRow("a 200-character path") << "<200>" << "<200>.TXT" << QByteArray();
-    QTest::newRow("a path in a missing directory: Open Error") << "missing/track" << "" << QByteArray();
+    QTest::newRow("a name without extension gets .TXT") << "track"
+                                                        << "track.TXT" << QByteArray();
+    QTest::newRow(".TXT is appended to .txt as well") << "track.txt"
+                                                      << "track.txt.TXT" << QByteArray();
+    QTest::newRow("an existing file is emptied") << "old"
+                                                 << "old.TXT" << QByteArray("$GPZDA,old contents\r\n");
+    QTest::newRow("a 200-character path") << "<200>"
+                                          << "<200>.TXT" << QByteArray();
+    QTest::newRow("a path in a missing directory: Open Error") << "missing/track"
+                                                               << "" << QByteArray();
   }
 
   void fileNames() {

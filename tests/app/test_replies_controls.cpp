@@ -45,7 +45,8 @@ QWidget* rateDependent(TForm1& f, const std::string& name) {
   return controls.at(name);
 }
 
-const std::vector<std::string> kRateDependentNames = {"rbWAAS", "rbRTCM", "rbDisable", "btDGPSSet", "btDGQuery", "Button3"};
+const std::vector<std::string> kRateDependentNames = {"rbWAAS",    "rbRTCM",    "rbDisable",
+                                                      "btDGPSSet", "btDGQuery", "Button3"};
 
 // Local Wednesday 2012-08-15 12:00 in a zone six hours east of UTC (GPS week 1701 began on
 // Sunday 2012-08-12).
@@ -68,10 +69,14 @@ class RepliesTest : public QObject {
     QTest::addColumn<int>("ackFlag");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("title");
-    QTest::newRow("flag 3: accepted") << -1 << "Set Successful!" << "Send ok";
-    QTest::newRow("flag 2: valid but failed") << 2 << "Set Failed!" << "Error";
-    QTest::newRow("flag 1: unsupported") << 1 << "Set Failed!" << "Error";
-    QTest::newRow("flag 0: invalid") << 0 << "Set Failed!" << "Error";
+    QTest::newRow("flag 3: accepted") << -1 << "Set Successful!"
+                                      << "Send ok";
+    QTest::newRow("flag 2: valid but failed") << 2 << "Set Failed!"
+                                              << "Error";
+    QTest::newRow("flag 1: unsupported") << 1 << "Set Failed!"
+                                         << "Error";
+    QTest::newRow("flag 0: invalid") << 0 << "Set Failed!"
+                                     << "Error";
   }
 
   void acknowledgementBoxes() {
@@ -146,9 +151,9 @@ class RepliesTest : public QObject {
   // ---- Output rates
 
   void outputRatesOntoIndicatorsAndBoxes_data() {
-    QTest::addColumn<QList<int>>("rates");      // the receiver's 19 rate fields
-    QTest::addColumn<QList<bool>>("checked");   // CheckBox1..7, CheckBox9 (GGA GSA GSV RMC GLL VTG ZDA MCHN)
-    QTest::addColumn<QList<int>>("selected");   // cbGGA cbGSA cbGSV cbRMC cbGLL cbVTG cbZDA cbMCHN
+    QTest::addColumn<QList<int>>("rates");     // the receiver's 19 rate fields
+    QTest::addColumn<QList<bool>>("checked");  // CheckBox1..7, CheckBox9 (GGA GSA GSV RMC GLL VTG ZDA MCHN)
+    QTest::addColumn<QList<int>>("selected");  // cbGGA cbGSA cbGSV cbRMC cbGLL cbVTG cbZDA cbMCHN
     QTest::newRow("GLL 1, RMC 1, VTG 0, GGA 1, GSA 1, GSV 5, ZDA 0, MCHN 0")
         << QList<int>{1, 1, 0, 1, 1, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}
         << QList<bool>{true, true, true, true, true, false, false, false} << QList<int>{1, 1, 5, 1, 1, 0, 0, 0};
@@ -181,7 +186,8 @@ class RepliesTest : public QObject {
     // The rate reply answers the first connect query; the sentences that follow it hand it over.
     QVERIFY(fx.pumpUntil([&] { return fx.memoInserted().contains(QLatin1String("$PMTK514,")); }, 10000));
     for (std::size_t i = 0; i < indicators.size(); ++i) {
-      QVERIFY2(indicators[i]->isChecked() == checked[static_cast<qsizetype>(i)], qPrintable(indicators[i]->objectName()));
+      QVERIFY2(indicators[i]->isChecked() == checked[static_cast<qsizetype>(i)],
+               qPrintable(indicators[i]->objectName()));
       QVERIFY2(boxes[i]->currentIndex() == selected[static_cast<qsizetype>(i)], qPrintable(boxes[i]->objectName()));
     }
   }
@@ -208,7 +214,7 @@ class RepliesTest : public QObject {
 
   void fixPeriodOntoControls_data() {
     QTest::addColumn<QString>("firmware");
-    QTest::addColumn<QString>("reply");        // body of the PMTK500 reply
+    QTest::addColumn<QString>("reply");  // body of the PMTK500 reply
     QTest::addColumn<int>("indexBefore");
     QTest::addColumn<int>("indexAfter");
     QTest::addColumn<QStringList>("enabled");   // controls enabled by the reply
@@ -223,8 +229,8 @@ class RepliesTest : public QObject {
     QTest::newRow("333 selects 3") << kappa31 << "PMTK500,333,0,0,0,0" << 0 << 2 << plain << QStringList{};
     QTest::newRow("250 selects 4") << kappa31 << "PMTK500,250,0,0,0,0" << 0 << 3 << plain << QStringList{};
     QTest::newRow("200 selects 5") << kappa31 << "PMTK500,200,0,0,0,0" << 0 << 4 << plain << QStringList{};
-    QTest::newRow("150 keeps the selection, still enables") << kappa31 << "PMTK500,150,0,0,0,0" << 3 << 3 << plain
-                                                            << QStringList{};
+    QTest::newRow("150 keeps the selection, still enables")
+        << kappa31 << "PMTK500,150,0,0,0,0" << 3 << 3 << plain << QStringList{};
     QTest::newRow("100 on a listed model without the flag: 10, enabled")
         << kappa31 << "PMTK500,100,0,0,0,0" << 0 << 5 << plain << QStringList{};
     QTest::newRow("100 without the 10 entry: no selection, enabled")
@@ -235,10 +241,10 @@ class RepliesTest : public QObject {
         << unlisted << "PMTK500" << 4 << 4 << QStringList{} << plain;
     QTest::newRow("flagged model at exactly 100 disables its five")
         << kappa32 << "PMTK500,100,0,0,0,0" << 0 << 5 << QStringList{} << flagged;
-    QTest::newRow("flagged model at 1000 enables its five") << kappa32 << "PMTK500,1000,0,0,0,0" << 2 << 0 << flagged
-                                                            << QStringList{};
-    QTest::newRow("flagged model below 100 enables its five") << kappa32 << "PMTK500,50,0,0,0,0" << 2 << 2 << flagged
-                                                              << QStringList{};
+    QTest::newRow("flagged model at 1000 enables its five")
+        << kappa32 << "PMTK500,1000,0,0,0,0" << 2 << 0 << flagged << QStringList{};
+    QTest::newRow("flagged model below 100 enables its five")
+        << kappa32 << "PMTK500,50,0,0,0,0" << 2 << 2 << flagged << QStringList{};
   }
 
   void fixPeriodOntoControls() {
@@ -330,11 +336,21 @@ class RepliesTest : public QObject {
     QTest::addColumn<QString>("reply");
     QTest::addColumn<QString>("checkedBefore");
     QTest::addColumn<QString>("checkedAfter");
-    QTest::newRow("0: Disable") << "PMTK501,0" << "rbWAAS" << "rbDisable";
-    QTest::newRow("1: the hidden RTCM") << "PMTK501,1" << "rbDisable" << "rbRTCM";
-    QTest::newRow("2: SBAS") << "PMTK501,2" << "rbDisable" << "rbWAAS";
-    QTest::newRow("3: no change") << "PMTK501,3" << "rbWAAS" << "rbWAAS";
-    QTest::newRow("-1: no change") << "PMTK501,-1" << "rbRTCM" << "rbRTCM";
+    QTest::newRow("0: Disable") << "PMTK501,0"
+                                << "rbWAAS"
+                                << "rbDisable";
+    QTest::newRow("1: the hidden RTCM") << "PMTK501,1"
+                                        << "rbDisable"
+                                        << "rbRTCM";
+    QTest::newRow("2: SBAS") << "PMTK501,2"
+                             << "rbDisable"
+                             << "rbWAAS";
+    QTest::newRow("3: no change") << "PMTK501,3"
+                                  << "rbWAAS"
+                                  << "rbWAAS";
+    QTest::newRow("-1: no change") << "PMTK501,-1"
+                                   << "rbRTCM"
+                                   << "rbRTCM";
   }
 
   void dgpsModeOntoRadioButtons() {
@@ -369,15 +385,15 @@ class RepliesTest : public QObject {
   // ---- Firmware version and model
 
   void versionAndModel_data() {
-    QTest::addColumn<QString>("firmware");   // fields 1 to 4 of the PMTK705 reply
-    QTest::addColumn<bool>("listed");        // "10" entry present and Button5 enabled
+    QTest::addColumn<QString>("firmware");  // fields 1 to 4 of the PMTK705 reply
+    QTest::addColumn<bool>("listed");       // "10" entry present and Button5 enabled
     QTest::addColumn<bool>("tenHzModel");
     QTest::addColumn<QString>("label27");
-    QTest::newRow("Kappa-20: listed, flagged") << "AXN_1.30,0000,Kappa-20,1.0" << true << true
-                                               << "AXN_1.30,0000,Kappa-20,1.0";
+    QTest::newRow("Kappa-20: listed, flagged")
+        << "AXN_1.30,0000,Kappa-20,1.0" << true << true << "AXN_1.30,0000,Kappa-20,1.0";
     QTest::newRow("Kappa-31: listed") << "AXN_1.30,0000,Kappa-31,1.0" << true << false << "AXN_1.30,0000,Kappa-31,1.0";
-    QTest::newRow("Kappa-32: listed, flagged") << "AXN_1.30,0000,Kappa-32,1.0" << true << true
-                                               << "AXN_1.30,0000,Kappa-32,1.0";
+    QTest::newRow("Kappa-32: listed, flagged")
+        << "AXN_1.30,0000,Kappa-32,1.0" << true << true << "AXN_1.30,0000,Kappa-32,1.0";
     QTest::newRow("Kappa-33: listed") << "M-1.0,17,Kappa-33,x" << true << false << "M-1.0,17,Kappa-33,x";
     QTest::newRow("Kappa-40: listed") << "M-1.0,17,Kappa-40,x" << true << false << "M-1.0,17,Kappa-40,x";
     QTest::newRow("a model that begins with a listed name") << "M,1,Kappa-32B,2" << true << true << "M,1,Kappa-32B,2";
@@ -442,8 +458,8 @@ class RepliesTest : public QObject {
     QTest::newRow("no data") << 0 << 0 << 0 << 0 << 0 << false << "NO EPO Data!";
     QTest::newRow("seven days from this week's start, Wednesday noon at UTC+6")
         << 28 << 1701 << 0 << 1702 << 0 << true << "Remained 3 Days 18 Hours.";
-    QTest::newRow("fourteen-day set: complete too") << 56 << 1701 << 0 << 1702 << 302400 << true
-                                                   << "Remained 7 Days 6 Hours.";
+    QTest::newRow("fourteen-day set: complete too")
+        << 56 << 1701 << 0 << 1702 << 302400 << true << "Remained 7 Days 6 Hours.";
     QTest::newRow("data wholly in the past") << 28 << 1000 << 0 << 1001 << 0 << false << "Remained 0 Days 0 Hours.";
     QTest::newRow("incomplete set: start and end in the user's formats")
         << 10 << 1701 << 0 << 1701 << 388800 << true

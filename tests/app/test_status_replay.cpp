@@ -152,8 +152,8 @@ class StatusReplayTest : public QObject {
     TForm1& f = fx.form();
     f.sentenceDisplayed = [&] {
       std::string sentence = f.sentenceBuffer.substr(0, f.sentenceBuffer.find_first_of("\r\n"));
-      shown.push_back({sentence, f.EdDate->text(), f.EdTime->text(), f.EdLat->text(), f.EdLon->text(),
-                       f.EdMode->text(), f.EdSpeed->text(), f.EdPDOP->text(), f.EdHeight->text()});
+      shown.push_back({sentence, f.EdDate->text(), f.EdTime->text(), f.EdLat->text(), f.EdLon->text(), f.EdMode->text(),
+                       f.EdSpeed->text(), f.EdPDOP->text(), f.EdHeight->text()});
     };
     QVERIFY(fx.connect());
     const std::string log = ReadTestData(capture.toStdString());
@@ -176,7 +176,9 @@ class StatusReplayTest : public QObject {
       if (type == "GSA" && fields.size() > 15) {
         QCOMPARE(s.pdop, QString::fromStdString(fields[15]));
         const long mode = std::atol(fields[2].c_str());
-        QCOMPARE(s.mode, mode == 3 ? QStringLiteral("3D") : mode == 2 ? QStringLiteral("2D") : QStringLiteral("No Fix"));
+        QCOMPARE(s.mode, mode == 3   ? QStringLiteral("3D")
+                         : mode == 2 ? QStringLiteral("2D")
+                                     : QStringLiteral("No Fix"));
       }
       if (type == "VTG" && fields.size() > 7) QCOMPARE(s.speed, QString::fromStdString(fields[7] + " km/h"));
       if (type != "GGA" && type != "RMC" && type != "GLL" && type != "GSA" && type != "GSV" && !lastLat.isEmpty())

@@ -18,62 +18,164 @@ struct Control {
   std::function<QObject*(TForm1&)> member;
 };
 
-#define CONTROL(member_, class_) \
-  Control { #member_, #class_, [](TForm1& f) -> QObject* { return f.member_; } }
+#define CONTROL(member_, class_)                                        \
+  Control {                                                             \
+#member_, #class_, [](TForm1 & f) -> QObject* { return f.member_; } \
+  }
 
 const std::vector<Control>& allControls() {
   static const std::vector<Control> controls = {
-      CONTROL(PageControl1, QTabWidget), CONTROL(TabSheet1, QWidget), CONTROL(TabSheet2, QWidget),
-      CONTROL(GroupBox1, QGroupBox), CONTROL(GroupBox2, QGroupBox), CONTROL(GroupBox3, QGroupBox),
-      CONTROL(GroupBox4, QGroupBox), CONTROL(GroupBox5, QGroupBox), CONTROL(GroupBox6, QGroupBox),
-      CONTROL(GroupBox7, QGroupBox), CONTROL(GroupBox8, QGroupBox), CONTROL(GroupBox9, QGroupBox),
-      CONTROL(GroupBox10, QGroupBox), CONTROL(GroupBox11, QGroupBox), CONTROL(GroupBox12, QGroupBox),
-      CONTROL(GroupBox13, QGroupBox), CONTROL(GroupBox14, QGroupBox), CONTROL(GroupBox15, QGroupBox),
-      CONTROL(GroupBox16, QGroupBox), CONTROL(GroupBox17, QGroupBox), CONTROL(GroupBox18, QGroupBox),
+      CONTROL(PageControl1, QTabWidget),
+      CONTROL(TabSheet1, QWidget),
+      CONTROL(TabSheet2, QWidget),
+      CONTROL(GroupBox1, QGroupBox),
+      CONTROL(GroupBox2, QGroupBox),
+      CONTROL(GroupBox3, QGroupBox),
+      CONTROL(GroupBox4, QGroupBox),
+      CONTROL(GroupBox5, QGroupBox),
+      CONTROL(GroupBox6, QGroupBox),
+      CONTROL(GroupBox7, QGroupBox),
+      CONTROL(GroupBox8, QGroupBox),
+      CONTROL(GroupBox9, QGroupBox),
+      CONTROL(GroupBox10, QGroupBox),
+      CONTROL(GroupBox11, QGroupBox),
+      CONTROL(GroupBox12, QGroupBox),
+      CONTROL(GroupBox13, QGroupBox),
+      CONTROL(GroupBox14, QGroupBox),
+      CONTROL(GroupBox15, QGroupBox),
+      CONTROL(GroupBox16, QGroupBox),
+      CONTROL(GroupBox17, QGroupBox),
+      CONTROL(GroupBox18, QGroupBox),
       CONTROL(GroupBox19, QGroupBox),
-      CONTROL(Label1, QLabel), CONTROL(Label2, QLabel), CONTROL(Label3, QLabel), CONTROL(Label4, QLabel),
-      CONTROL(Label5, QLabel), CONTROL(Label6, QLabel), CONTROL(Label7, QLabel), CONTROL(Label8, QLabel),
-      CONTROL(Label9, QLabel), CONTROL(Label10, QLabel), CONTROL(Label11, QLabel), CONTROL(Label12, QLabel),
-      CONTROL(Label13, QLabel), CONTROL(Label14, QLabel), CONTROL(Label15, QLabel), CONTROL(Label16, QLabel),
-      CONTROL(Label17, QLabel), CONTROL(Label18, QLabel), CONTROL(Label19, QLabel), CONTROL(Label20, QLabel),
-      CONTROL(Label21, QLabel), CONTROL(Label22, QLabel), CONTROL(Label23, QLabel), CONTROL(Label24, QLabel),
-      CONTROL(Label25, QLabel), CONTROL(Label26, QLabel), CONTROL(Label27, QLabel), CONTROL(Label28, QLabel),
-      CONTROL(Label29, QLabel), CONTROL(Label30, QLabel), CONTROL(Label31, QLabel), CONTROL(Label32, QLabel),
-      CONTROL(Label33, QLabel), CONTROL(Label34, QLabel), CONTROL(Label35, QLabel), CONTROL(Label36, QLabel),
-      CONTROL(Label37, QLabel), CONTROL(Label38, QLabel), CONTROL(Label39, QLabel), CONTROL(Label40, QLabel),
-      CONTROL(TntLabel1, QLabel), CONTROL(N, QLabel), CONTROL(S, QLabel), CONTROL(E, QLabel),
-      CONTROL(W, QLabel), CONTROL(TheTime, QLabel), CONTROL(lbFix, QLabel), CONTROL(lbRS, QLabel),
-      CONTROL(lbTimes, QLabel), CONTROL(lbTest, QLabel),
-      CONTROL(GLL, QLabel), CONTROL(RMC, QLabel), CONTROL(VTG, QLabel), CONTROL(GSA, QLabel),
-      CONTROL(GSV, QLabel), CONTROL(GGA, QLabel), CONTROL(ZDA, QLabel), CONTROL(MCHN, QLabel),
-      CONTROL(Shape1, QFrame), CONTROL(Shape2, QFrame),
-      CONTROL(ComboBox1, QComboBox), CONTROL(ComboBox2, QComboBox),
-      CONTROL(cbGLL, QComboBox), CONTROL(cbRMC, QComboBox), CONTROL(cbVTG, QComboBox),
-      CONTROL(cbGSA, QComboBox), CONTROL(cbGSV, QComboBox), CONTROL(cbGGA, QComboBox),
-      CONTROL(cbZDA, QComboBox), CONTROL(cbMCHN, QComboBox), CONTROL(cbBA, QComboBox),
-      CONTROL(cbFix, QComboBox), CONTROL(cbRTCMBD, QComboBox), CONTROL(cbDatum, QComboBox),
-      CONTROL(Button1, QPushButton), CONTROL(Button2, QPushButton), CONTROL(Button3, QPushButton),
-      CONTROL(Button4, QPushButton), CONTROL(Button5, QPushButton),
-      CONTROL(hot, QPushButton), CONTROL(warm, QPushButton), CONTROL(cold, QPushButton),
-      CONTROL(StartLog, QPushButton), CONTROL(StopLog, QPushButton),
-      CONTROL(btDefault, QPushButton), CONTROL(btConfirm, QPushButton), CONTROL(btNAQuery, QPushButton),
-      CONTROL(btBAUSet, QPushButton), CONTROL(btFixQuery, QPushButton), CONTROL(btFixSet, QPushButton),
-      CONTROL(btDGQuery, QPushButton), CONTROL(btDGPSSet, QPushButton), CONTROL(btDatumSet, QPushButton),
-      CONTROL(btDaQuery, QPushButton), CONTROL(btSBASSet, QPushButton), CONTROL(btSBASQuery, QPushButton),
-      CONTROL(btAllSet, QPushButton), CONTROL(btAllQuery, QPushButton), CONTROL(btWakeup, QPushButton),
+      CONTROL(Label1, QLabel),
+      CONTROL(Label2, QLabel),
+      CONTROL(Label3, QLabel),
+      CONTROL(Label4, QLabel),
+      CONTROL(Label5, QLabel),
+      CONTROL(Label6, QLabel),
+      CONTROL(Label7, QLabel),
+      CONTROL(Label8, QLabel),
+      CONTROL(Label9, QLabel),
+      CONTROL(Label10, QLabel),
+      CONTROL(Label11, QLabel),
+      CONTROL(Label12, QLabel),
+      CONTROL(Label13, QLabel),
+      CONTROL(Label14, QLabel),
+      CONTROL(Label15, QLabel),
+      CONTROL(Label16, QLabel),
+      CONTROL(Label17, QLabel),
+      CONTROL(Label18, QLabel),
+      CONTROL(Label19, QLabel),
+      CONTROL(Label20, QLabel),
+      CONTROL(Label21, QLabel),
+      CONTROL(Label22, QLabel),
+      CONTROL(Label23, QLabel),
+      CONTROL(Label24, QLabel),
+      CONTROL(Label25, QLabel),
+      CONTROL(Label26, QLabel),
+      CONTROL(Label27, QLabel),
+      CONTROL(Label28, QLabel),
+      CONTROL(Label29, QLabel),
+      CONTROL(Label30, QLabel),
+      CONTROL(Label31, QLabel),
+      CONTROL(Label32, QLabel),
+      CONTROL(Label33, QLabel),
+      CONTROL(Label34, QLabel),
+      CONTROL(Label35, QLabel),
+      CONTROL(Label36, QLabel),
+      CONTROL(Label37, QLabel),
+      CONTROL(Label38, QLabel),
+      CONTROL(Label39, QLabel),
+      CONTROL(Label40, QLabel),
+      CONTROL(TntLabel1, QLabel),
+      CONTROL(N, QLabel),
+      CONTROL(S, QLabel),
+      CONTROL(E, QLabel),
+      CONTROL(W, QLabel),
+      CONTROL(TheTime, QLabel),
+      CONTROL(lbFix, QLabel),
+      CONTROL(lbRS, QLabel),
+      CONTROL(lbTimes, QLabel),
+      CONTROL(lbTest, QLabel),
+      CONTROL(GLL, QLabel),
+      CONTROL(RMC, QLabel),
+      CONTROL(VTG, QLabel),
+      CONTROL(GSA, QLabel),
+      CONTROL(GSV, QLabel),
+      CONTROL(GGA, QLabel),
+      CONTROL(ZDA, QLabel),
+      CONTROL(MCHN, QLabel),
+      CONTROL(Shape1, QFrame),
+      CONTROL(Shape2, QFrame),
+      CONTROL(ComboBox1, QComboBox),
+      CONTROL(ComboBox2, QComboBox),
+      CONTROL(cbGLL, QComboBox),
+      CONTROL(cbRMC, QComboBox),
+      CONTROL(cbVTG, QComboBox),
+      CONTROL(cbGSA, QComboBox),
+      CONTROL(cbGSV, QComboBox),
+      CONTROL(cbGGA, QComboBox),
+      CONTROL(cbZDA, QComboBox),
+      CONTROL(cbMCHN, QComboBox),
+      CONTROL(cbBA, QComboBox),
+      CONTROL(cbFix, QComboBox),
+      CONTROL(cbRTCMBD, QComboBox),
+      CONTROL(cbDatum, QComboBox),
+      CONTROL(Button1, QPushButton),
+      CONTROL(Button2, QPushButton),
+      CONTROL(Button3, QPushButton),
+      CONTROL(Button4, QPushButton),
+      CONTROL(Button5, QPushButton),
+      CONTROL(hot, QPushButton),
+      CONTROL(warm, QPushButton),
+      CONTROL(cold, QPushButton),
+      CONTROL(StartLog, QPushButton),
+      CONTROL(StopLog, QPushButton),
+      CONTROL(btDefault, QPushButton),
+      CONTROL(btConfirm, QPushButton),
+      CONTROL(btNAQuery, QPushButton),
+      CONTROL(btBAUSet, QPushButton),
+      CONTROL(btFixQuery, QPushButton),
+      CONTROL(btFixSet, QPushButton),
+      CONTROL(btDGQuery, QPushButton),
+      CONTROL(btDGPSSet, QPushButton),
+      CONTROL(btDatumSet, QPushButton),
+      CONTROL(btDaQuery, QPushButton),
+      CONTROL(btSBASSet, QPushButton),
+      CONTROL(btSBASQuery, QPushButton),
+      CONTROL(btAllSet, QPushButton),
+      CONTROL(btAllQuery, QPushButton),
+      CONTROL(btWakeup, QPushButton),
       CONTROL(btVerQuery, QPushButton),
       CONTROL(Memo1, QPlainTextEdit),
-      CONTROL(Chart1, BubbleChart), CONTROL(Chart2, BarChart),
-      CONTROL(EdDate, QLineEdit), CONTROL(EdTime, QLineEdit), CONTROL(EdLat, QLineEdit),
-      CONTROL(EdLon, QLineEdit), CONTROL(EdMode, QLineEdit), CONTROL(EdSpeed, QLineEdit),
-      CONTROL(EdPDOP, QLineEdit), CONTROL(EdHeight, QLineEdit), CONTROL(Edit1, QLineEdit),
-      CONTROL(CheckBox1, QCheckBox), CONTROL(CheckBox2, QCheckBox), CONTROL(CheckBox3, QCheckBox),
-      CONTROL(CheckBox4, QCheckBox), CONTROL(CheckBox5, QCheckBox), CONTROL(CheckBox6, QCheckBox),
-      CONTROL(CheckBox7, QCheckBox), CONTROL(CheckBox8, QCheckBox), CONTROL(CheckBox9, QCheckBox),
+      CONTROL(Chart1, BubbleChart),
+      CONTROL(Chart2, BarChart),
+      CONTROL(EdDate, QLineEdit),
+      CONTROL(EdTime, QLineEdit),
+      CONTROL(EdLat, QLineEdit),
+      CONTROL(EdLon, QLineEdit),
+      CONTROL(EdMode, QLineEdit),
+      CONTROL(EdSpeed, QLineEdit),
+      CONTROL(EdPDOP, QLineEdit),
+      CONTROL(EdHeight, QLineEdit),
+      CONTROL(Edit1, QLineEdit),
+      CONTROL(CheckBox1, QCheckBox),
+      CONTROL(CheckBox2, QCheckBox),
+      CONTROL(CheckBox3, QCheckBox),
+      CONTROL(CheckBox4, QCheckBox),
+      CONTROL(CheckBox5, QCheckBox),
+      CONTROL(CheckBox6, QCheckBox),
+      CONTROL(CheckBox7, QCheckBox),
+      CONTROL(CheckBox8, QCheckBox),
+      CONTROL(CheckBox9, QCheckBox),
       CONTROL(cbTest, QCheckBox),
-      CONTROL(rbWAAS, QRadioButton), CONTROL(rbDisable, QRadioButton), CONTROL(rbRTCM, QRadioButton),
-      CONTROL(rbIntegrity, QRadioButton), CONTROL(rbTest, QRadioButton),
-      CONTROL(Timer1, QTimer), CONTROL(Timer2, QTimer),
+      CONTROL(rbWAAS, QRadioButton),
+      CONTROL(rbDisable, QRadioButton),
+      CONTROL(rbRTCM, QRadioButton),
+      CONTROL(rbIntegrity, QRadioButton),
+      CONTROL(rbTest, QRadioButton),
+      CONTROL(Timer1, QTimer),
+      CONTROL(Timer2, QTimer),
   };
   return controls;
 }
@@ -144,48 +246,117 @@ class WindowLayoutTest : public QObject {
     QTest::addColumn<QString>("text");
     const std::pair<const char*, QString> rows[] = {
         {"Label2", QString::fromUtf8("Please choose\xEF\xBC\x9A")},
-        {"Button1", "On"}, {"hot", "hot"}, {"warm", "warm"}, {"cold", "cold"},
-        {"StartLog", "StartLog"}, {"StopLog", "StopLog"},
-        {"N", "N"}, {"S", "S"}, {"E", "E"}, {"W", "W"},
+        {"Button1", "On"},
+        {"hot", "hot"},
+        {"warm", "warm"},
+        {"cold", "cold"},
+        {"StartLog", "StartLog"},
+        {"StopLog", "StopLog"},
+        {"N", "N"},
+        {"S", "S"},
+        {"E", "E"},
+        {"W", "W"},
         {"TntLabel1", QString(QChar(0x00B0))},
-        {"Label9", "Date"}, {"Label8", "Time"}, {"Label6", "Latitude"}, {"Label7", "Longitude"},
-        {"Label3", "Mode"}, {"Label4", "Speed"}, {"Label10", "PDOP"}, {"Label5", "Altitude"},
-        {"TheTime", "TheTime"}, {"Edit1", "0"},
-        {"EdDate", ""}, {"EdTime", ""}, {"EdLat", ""}, {"EdLon", ""}, {"EdMode", ""},
-        {"EdSpeed", ""}, {"EdPDOP", ""}, {"EdHeight", ""}, {"Memo1", ""},
-        {"Label1", "GGA"}, {"Label11", "GSA"}, {"Label12", "GSV"}, {"Label13", "RMC"},
-        {"Label15", "GLL"}, {"Label16", "VTG"}, {"Label14", "ZDA"}, {"Label28", "MCHN"},
-        {"GroupBox7", "NMEA Output Settings"}, {"GroupBox8", "DGPS"}, {"GroupBox13", "AGPS"},
-        {"GroupBox19", "Firmware Version"}, {"GroupBox12", "About"}, {"GroupBox9", "Datum"},
-        {"GroupBox16", "Current"}, {"GroupBox10", "SBAS"},
+        {"Label9", "Date"},
+        {"Label8", "Time"},
+        {"Label6", "Latitude"},
+        {"Label7", "Longitude"},
+        {"Label3", "Mode"},
+        {"Label4", "Speed"},
+        {"Label10", "PDOP"},
+        {"Label5", "Altitude"},
+        {"TheTime", "TheTime"},
+        {"Edit1", "0"},
+        {"EdDate", ""},
+        {"EdTime", ""},
+        {"EdLat", ""},
+        {"EdLon", ""},
+        {"EdMode", ""},
+        {"EdSpeed", ""},
+        {"EdPDOP", ""},
+        {"EdHeight", ""},
+        {"Memo1", ""},
+        {"Label1", "GGA"},
+        {"Label11", "GSA"},
+        {"Label12", "GSV"},
+        {"Label13", "RMC"},
+        {"Label15", "GLL"},
+        {"Label16", "VTG"},
+        {"Label14", "ZDA"},
+        {"Label28", "MCHN"},
+        {"GroupBox7", "NMEA Output Settings"},
+        {"GroupBox8", "DGPS"},
+        {"GroupBox13", "AGPS"},
+        {"GroupBox19", "Firmware Version"},
+        {"GroupBox12", "About"},
+        {"GroupBox9", "Datum"},
+        {"GroupBox16", "Current"},
+        {"GroupBox10", "SBAS"},
         {"GroupBox11", "Write setting into flash (remian      times to modify)  "},
-        {"GroupBox17", "NMEA  Output"}, {"GroupBox15", "Baudrate"},
-        {"GroupBox14", "Fix Update Rate"}, {"GroupBox18", "Data Bandwidth"},
-        {"GLL", "GLL"}, {"RMC", "RMC"}, {"VTG", "VTG"}, {"GSA", "GSA"}, {"GSV", "GSV"},
-        {"GGA", "GGA"}, {"ZDA", "ZDA"}, {"MCHN", "MCHN"},
-        {"btDefault", "Default"}, {"btConfirm", "Confirm"}, {"btNAQuery", "Query"},
-        {"btBAUSet", "Set"}, {"btFixQuery", "Query"}, {"btFixSet", "Set"}, {"Button5", "Reset"},
-        {"lbFix", "1"}, {"Label38", "Hz"}, {"lbRS", "0.0"}, {"Label40", "%"},
-        {"rbWAAS", "SBAS"}, {"rbDisable", "Disable"}, {"rbRTCM", ""},
-        {"Label17", "RTCM Baudrate :"}, {"Label29", "RTCM"},
-        {"btDGQuery", "Query"}, {"btDGPSSet", "Set"},
-        {"Label39", ""}, {"Button2", "Query"}, {"Button3", "Update"}, {"Button4", "Reset"},
-        {"Label26", "Version:"}, {"Label27", ""}, {"Label37", ""}, {"btVerQuery", "Query"},
-        {"Label23", "Torvikel"}, {"Label24", "Version 1.2.24  2012 August 09th"}, {"Label25", ""},
-        {"btDatumSet", "Set"}, {"btDaQuery", "Query"},
+        {"GroupBox17", "NMEA  Output"},
+        {"GroupBox15", "Baudrate"},
+        {"GroupBox14", "Fix Update Rate"},
+        {"GroupBox18", "Data Bandwidth"},
+        {"GLL", "GLL"},
+        {"RMC", "RMC"},
+        {"VTG", "VTG"},
+        {"GSA", "GSA"},
+        {"GSV", "GSV"},
+        {"GGA", "GGA"},
+        {"ZDA", "ZDA"},
+        {"MCHN", "MCHN"},
+        {"btDefault", "Default"},
+        {"btConfirm", "Confirm"},
+        {"btNAQuery", "Query"},
+        {"btBAUSet", "Set"},
+        {"btFixQuery", "Query"},
+        {"btFixSet", "Set"},
+        {"Button5", "Reset"},
+        {"lbFix", "1"},
+        {"Label38", "Hz"},
+        {"lbRS", "0.0"},
+        {"Label40", "%"},
+        {"rbWAAS", "SBAS"},
+        {"rbDisable", "Disable"},
+        {"rbRTCM", ""},
+        {"Label17", "RTCM Baudrate :"},
+        {"Label29", "RTCM"},
+        {"btDGQuery", "Query"},
+        {"btDGPSSet", "Set"},
+        {"Label39", ""},
+        {"Button2", "Query"},
+        {"Button3", "Update"},
+        {"Button4", "Reset"},
+        {"Label26", "Version:"},
+        {"Label27", ""},
+        {"Label37", ""},
+        {"btVerQuery", "Query"},
+        {"Label23", "Torvikel"},
+        {"Label24", "Version 1.2.24  2012 August 09th"},
+        {"Label25", ""},
+        {"btDatumSet", "Set"},
+        {"btDaQuery", "Query"},
         {"Label18", "Some WAAS / EGNOS / MSAS SVs are under test, in order "},
         {"Label19", "to avoid some experimental SVs affect our performance, only "},
         {"Label20", "stable SVs allow to apply to our system. If you want to test "},
         {"Label21", "Some experimental SVs, please set \"Test\" mode."},
-        {"rbIntegrity", "Integrity"}, {"rbTest", "Test"}, {"btSBASSet", "Set"}, {"btSBASQuery", "Query"},
-        {"lbTimes", ""}, {"Label22", "Depend on [All Settings] in Setup page."},
-        {"Label36", "Setting write protection"}, {"btAllSet", "Set"}, {"btAllQuery", "Query"},
-        {"Label30", "Status:"}, {"lbTest", "Disable"},
+        {"rbIntegrity", "Integrity"},
+        {"rbTest", "Test"},
+        {"btSBASSet", "Set"},
+        {"btSBASQuery", "Query"},
+        {"lbTimes", ""},
+        {"Label22", "Depend on [All Settings] in Setup page."},
+        {"Label36", "Setting write protection"},
+        {"btAllSet", "Set"},
+        {"btAllQuery", "Query"},
+        {"Label30", "Status:"},
+        {"lbTest", "Disable"},
         {"Label35", "Text Mode (rapidly drop current while fix)"},
         {"Label31", "Output NMEA sentences when you click the button. The "},
         {"Label32", "function is designed for GPS mouse,avoid PC "},
         {"Label33", "misunderstanding it as a mousee."},
-        {"Label34", "(The featuer also needs firmware support!)"}, {"btWakeup", "Wake Up"},
+        {"Label34", "(The featuer also needs firmware support!)"},
+        {"btWakeup", "Wake Up"},
         {"PageControl1", "<no text>"},
     };
     for (const auto& [name, text] : rows) QTest::newRow(name) << QString::fromLatin1(name) << text;
@@ -199,8 +370,8 @@ class WindowLayoutTest : public QObject {
   }
 
   void statusGroupsHaveNoCaption() {
-    for (QGroupBox* g : {form->GroupBox1, form->GroupBox2, form->GroupBox3, form->GroupBox4,
-                         form->GroupBox5, form->GroupBox6})
+    for (QGroupBox* g :
+         {form->GroupBox1, form->GroupBox2, form->GroupBox3, form->GroupBox4, form->GroupBox5, form->GroupBox6})
       QVERIFY2(g->title().isEmpty(), qPrintable(g->objectName()));
   }
 
@@ -223,14 +394,13 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(form->ComboBox1->currentText(), QStringLiteral("Com1"));
     QVERIFY(form->ComboBox1->isEditable());
 
-    QCOMPARE(itemsOf(form->ComboBox2),
-             QStringList({"4800", "9600", "14400", "19200", "38400", "115200"}));
+    QCOMPARE(itemsOf(form->ComboBox2), QStringList({"4800", "9600", "14400", "19200", "38400", "115200"}));
     QCOMPARE(form->ComboBox2->currentText(), QStringLiteral("115200"));
     QVERIFY(form->ComboBox2->isEditable());
     QVERIFY2(form->ComboBox2->findText("57600") < 0, "the link's speed list has no 57600");
 
-    for (QComboBox* box : {form->cbGLL, form->cbRMC, form->cbVTG, form->cbGSA, form->cbGSV,
-                           form->cbGGA, form->cbZDA, form->cbMCHN}) {
+    for (QComboBox* box :
+         {form->cbGLL, form->cbRMC, form->cbVTG, form->cbGSA, form->cbGSV, form->cbGGA, form->cbZDA, form->cbMCHN}) {
       QCOMPARE(itemsOf(box), QStringList({"0", "1", "2", "3", "4", "5"}));
       QCOMPARE(box->currentIndex(), 0);
       QCOMPARE(box->currentText(), QStringLiteral("0"));
@@ -270,25 +440,23 @@ class WindowLayoutTest : public QObject {
       bool enabled;
       bool hidden;
     } rows[] = {
-        {"ComboBox1", true, false}, {"ComboBox2", true, false}, {"Button1", true, false},
-        {"hot", false, false}, {"warm", false, false}, {"cold", false, false},
-        {"StartLog", false, false}, {"StopLog", false, false},
-        {"cbGLL", true, false}, {"cbMCHN", true, false}, {"cbFix", true, false},
-        {"btDefault", false, false}, {"btConfirm", false, false}, {"btNAQuery", false, false},
-        {"GroupBox15", true, true}, {"cbBA", true, true}, {"btBAUSet", false, true},
-        {"GroupBox14", true, false}, {"btFixQuery", false, false}, {"btFixSet", false, false},
-        {"Button5", false, false},
-        {"rbWAAS", true, false}, {"rbDisable", true, false}, {"rbRTCM", false, true},
-        {"Label17", true, true}, {"Label29", true, true}, {"cbRTCMBD", false, true},
-        {"btDGQuery", false, false}, {"btDGPSSet", false, false},
-        {"Button2", false, false}, {"Button3", false, false}, {"Button4", false, false},
-        {"btVerQuery", false, false},
-        {"btDatumSet", false, false}, {"btDaQuery", false, false}, {"btSBASSet", false, false},
+        {"ComboBox1", true, false},    {"ComboBox2", true, false},  {"Button1", true, false},
+        {"hot", false, false},         {"warm", false, false},      {"cold", false, false},
+        {"StartLog", false, false},    {"StopLog", false, false},   {"cbGLL", true, false},
+        {"cbMCHN", true, false},       {"cbFix", true, false},      {"btDefault", false, false},
+        {"btConfirm", false, false},   {"btNAQuery", false, false}, {"GroupBox15", true, true},
+        {"cbBA", true, true},          {"btBAUSet", false, true},   {"GroupBox14", true, false},
+        {"btFixQuery", false, false},  {"btFixSet", false, false},  {"Button5", false, false},
+        {"rbWAAS", true, false},       {"rbDisable", true, false},  {"rbRTCM", false, true},
+        {"Label17", true, true},       {"Label29", true, true},     {"cbRTCMBD", false, true},
+        {"btDGQuery", false, false},   {"btDGPSSet", false, false}, {"Button2", false, false},
+        {"Button3", false, false},     {"Button4", false, false},   {"btVerQuery", false, false},
+        {"btDatumSet", false, false},  {"btDaQuery", false, false}, {"btSBASSet", false, false},
         {"btSBASQuery", false, false}, {"CheckBox8", false, false}, {"btAllSet", false, false},
-        {"btAllQuery", false, false}, {"cbTest", false, false}, {"btWakeup", false, false},
-        {"CheckBox1", false, false}, {"CheckBox2", false, false}, {"CheckBox3", false, false},
-        {"CheckBox4", false, false}, {"CheckBox5", false, false}, {"CheckBox6", false, false},
-        {"CheckBox7", false, false}, {"CheckBox9", false, false},
+        {"btAllQuery", false, false},  {"cbTest", false, false},    {"btWakeup", false, false},
+        {"CheckBox1", false, false},   {"CheckBox2", false, false}, {"CheckBox3", false, false},
+        {"CheckBox4", false, false},   {"CheckBox5", false, false}, {"CheckBox6", false, false},
+        {"CheckBox7", false, false},   {"CheckBox9", false, false},
     };
     for (const auto& r : rows) QTest::newRow(r.name) << QString::fromLatin1(r.name) << r.enabled << r.hidden;
   }
@@ -306,17 +474,16 @@ class WindowLayoutTest : public QObject {
   void checkedAtStart() {
     QVERIFY(form->rbDisable->isChecked());
     QVERIFY(!form->rbWAAS->isChecked());
-    for (QCheckBox* box : {form->CheckBox1, form->CheckBox2, form->CheckBox3, form->CheckBox4,
-                           form->CheckBox5, form->CheckBox6, form->CheckBox7, form->CheckBox9})
+    for (QCheckBox* box : {form->CheckBox1, form->CheckBox2, form->CheckBox3, form->CheckBox4, form->CheckBox5,
+                           form->CheckBox6, form->CheckBox7, form->CheckBox9})
       QVERIFY(!box->isChecked());
   }
 
   // Each indicator's label stands beside its own check box: GGA GSA GSV / RMC GLL VTG / ZDA MCHN.
   void indicatorRows() {
     const std::vector<std::pair<QCheckBox*, QLabel*>> pairs = {
-        {form->CheckBox1, form->Label1},  {form->CheckBox2, form->Label11},
-        {form->CheckBox3, form->Label12}, {form->CheckBox4, form->Label13},
-        {form->CheckBox5, form->Label15}, {form->CheckBox6, form->Label16},
+        {form->CheckBox1, form->Label1},  {form->CheckBox2, form->Label11}, {form->CheckBox3, form->Label12},
+        {form->CheckBox4, form->Label13}, {form->CheckBox5, form->Label15}, {form->CheckBox6, form->Label16},
         {form->CheckBox7, form->Label14}, {form->CheckBox9, form->Label28}};
     const int rowOf[] = {0, 0, 0, 1, 1, 1, 2, 2};
     QList<int> rowTops;
@@ -327,18 +494,17 @@ class WindowLayoutTest : public QObject {
     }
     std::sort(rowTops.begin(), rowTops.end());
     QCOMPARE(rowTops.size(), 3);
-    for (std::size_t i = 0; i < pairs.size(); ++i)
-      QCOMPARE(pairs[i].first->y(), rowTops[rowOf[i]]);
+    for (std::size_t i = 0; i < pairs.size(); ++i) QCOMPARE(pairs[i].first->y(), rowTops[rowOf[i]]);
   }
 
   // The Setup tab shows five groups only; the five others lie wholly beneath them.
   void coveredGroupsAreNeverSeen() {
     form->PageControl1->setCurrentWidget(form->TabSheet2);
     QWidget* page = form->TabSheet2;
-    const QList<QWidget*> visibleGroups = {form->GroupBox7, form->GroupBox8, form->GroupBox13,
-                                           form->GroupBox19, form->GroupBox12};
-    const QList<QWidget*> coveredGroups = {form->GroupBox9, form->GroupBox16, form->GroupBox10,
-                                           form->GroupBox11, form->GroupBox17};
+    const QList<QWidget*> visibleGroups = {form->GroupBox7, form->GroupBox8, form->GroupBox13, form->GroupBox19,
+                                           form->GroupBox12};
+    const QList<QWidget*> coveredGroups = {form->GroupBox9, form->GroupBox16, form->GroupBox10, form->GroupBox11,
+                                           form->GroupBox17};
     for (QWidget* covered : coveredGroups) {
       QVERIFY2(!covered->isHidden(), "covered, not hidden");
       const QRect area = covered->geometry();
@@ -362,9 +528,9 @@ class WindowLayoutTest : public QObject {
 
   // The compass labels and cross lines of the Status tab lie beneath the sky plot.
   void skyPlotCoversLettersAndLines() {
-    for (QWidget* beneath : {static_cast<QWidget*>(form->N), static_cast<QWidget*>(form->S),
-                             static_cast<QWidget*>(form->E), static_cast<QWidget*>(form->W),
-                             static_cast<QWidget*>(form->Shape1), static_cast<QWidget*>(form->Shape2)}) {
+    for (QWidget* beneath :
+         {static_cast<QWidget*>(form->N), static_cast<QWidget*>(form->S), static_cast<QWidget*>(form->E),
+          static_cast<QWidget*>(form->W), static_cast<QWidget*>(form->Shape1), static_cast<QWidget*>(form->Shape2)}) {
       QVERIFY2(form->Chart1->geometry().contains(beneath->geometry()), qPrintable(beneath->objectName()));
       const QPoint centre = beneath->geometry().center();
       QCOMPARE(form->GroupBox5->childAt(centre), static_cast<QWidget*>(form->Chart1));
@@ -388,8 +554,8 @@ class WindowLayoutTest : public QObject {
   // No caption is cut: every label, button and radio button of the visible groups is wide
   // enough for its text in the font it is drawn with.
   void textsFitTheirControls() {
-    const QList<QWidget*> coveredGroups = {form->GroupBox9, form->GroupBox16, form->GroupBox10,
-                                           form->GroupBox11, form->GroupBox17};
+    const QList<QWidget*> coveredGroups = {form->GroupBox9, form->GroupBox16, form->GroupBox10, form->GroupBox11,
+                                           form->GroupBox17};
     for (QWidget* w : form->findChildren<QWidget*>()) {
       bool covered = false;
       for (QWidget* g : coveredGroups) covered = covered || isWithin(w, g);
@@ -409,15 +575,19 @@ class WindowLayoutTest : public QObject {
       } else {
         continue;
       }
-      QVERIFY2(needed <= w->width(), qPrintable(QStringLiteral("%1: \"%2\" needs %3, has %4")
-                                                    .arg(w->objectName(), text).arg(needed).arg(w->width())));
+      QVERIFY2(
+          needed <= w->width(),
+          qPrintable(
+              QStringLiteral("%1: \"%2\" needs %3, has %4").arg(w->objectName(), text).arg(needed).arg(w->width())));
       QVERIFY2(metrics.height() <= w->height(), qPrintable(w->objectName()));
     }
   }
 
   // The coordinate edits show a whole coordinate text.
   void coordinateEditsAreWideEnough() {
-    const QString widest = QString::fromLatin1("W 179\xB0" "59'59.99\"");
+    const QString widest = QString::fromLatin1(
+        "W 179\xB0"
+        "59'59.99\"");
     for (QLineEdit* e : {form->EdLat, form->EdLon})
       QVERIFY2(QFontMetrics(e->font()).horizontalAdvance(widest) + 8 <= e->width(), qPrintable(e->objectName()));
   }
@@ -437,9 +607,8 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(form->Label2->palette().color(QPalette::Window), blue);
 
     const QColor white(Qt::white);
-    for (QLabel* l : {form->Label2, form->Label9, form->Label6, form->TheTime, form->Label1,
-                      form->Label28, form->GLL, form->lbFix, form->lbRS, form->Label39,
-                      form->Label26, form->Label23, form->Label24})
+    for (QLabel* l : {form->Label2, form->Label9, form->Label6, form->TheTime, form->Label1, form->Label28, form->GLL,
+                      form->lbFix, form->lbRS, form->Label39, form->Label26, form->Label23, form->Label24})
       QCOMPARE(l->palette().color(QPalette::WindowText), white);
     QCOMPARE(form->TntLabel1->palette().color(QPalette::WindowText), QColor(0, 0, 255));
     QCOMPARE(form->GroupBox5->palette().color(QPalette::WindowText), QColor(192, 192, 192));
@@ -468,7 +637,8 @@ class WindowLayoutTest : public QObject {
     }
     // GroupBox18 shows its parent's colour: the same as the parent just beside it.
     const QPoint inside = form->GroupBox18->mapTo(form->TabSheet2, QPoint(form->GroupBox18->width() - 6, 2));
-    const QPoint beside = form->GroupBox7->mapTo(form->TabSheet2, QPoint(form->GroupBox18->x() - 3, form->GroupBox18->y() + 2));
+    const QPoint beside =
+        form->GroupBox7->mapTo(form->TabSheet2, QPoint(form->GroupBox18->x() - 3, form->GroupBox18->y() + 2));
     QCOMPARE(QColor(page.pixel(inside)), QColor(page.pixel(beside)));
     QVERIFY(qAbs(QColor(page.pixel(inside)).blue() - blue.blue()) < 8);
   }
@@ -482,8 +652,7 @@ class WindowLayoutTest : public QObject {
     const struct {
       QLabel* label;
       int pointSize;
-    } bold[] = {{form->lbFix, 8}, {form->Label38, 8}, {form->lbRS, 12}, {form->Label40, 12},
-                {form->Label23, 24}};
+    } bold[] = {{form->lbFix, 8}, {form->Label38, 8}, {form->lbRS, 12}, {form->Label40, 12}, {form->Label23, 24}};
     for (const auto& b : bold) {
       QVERIFY2(b.label->font().bold(), qPrintable(b.label->objectName()));
       QCOMPARE(b.label->font().pointSize(), b.pointSize);
@@ -527,10 +696,14 @@ class WindowLayoutTest : public QObject {
   void saveDialogFilterPairs_data() {
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("qt");
-    QTest::newRow("one pair") << "*.txt|*.txt" << "*.txt (*.txt)";
-    QTest::newRow("two pairs") << "Text|*.txt|All|*.*" << "Text (*.txt);;All (*.*)";
-    QTest::newRow("dangling name ignored") << "Text|*.txt|All" << "Text (*.txt)";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("one pair") << "*.txt|*.txt"
+                              << "*.txt (*.txt)";
+    QTest::newRow("two pairs") << "Text|*.txt|All|*.*"
+                               << "Text (*.txt);;All (*.*)";
+    QTest::newRow("dangling name ignored") << "Text|*.txt|All"
+                                           << "Text (*.txt)";
+    QTest::newRow("empty") << ""
+                           << "";
   }
   void saveDialogFilterPairs() {
     QFETCH(QString, filter);

@@ -37,8 +37,10 @@ class MessageBoxTest : public QObject {
     QTest::addColumn<int>("icon");
     QTest::addColumn<int>("answer");
     QTest::newRow("ok, information") << int(BoxButtons::Ok) << int(BoxIcon::Information) << int(QMessageBox::Ok);
-    QTest::newRow("yes/no question answered no") << int(BoxButtons::YesNo) << int(BoxIcon::Question) << int(QMessageBox::No);
-    QTest::newRow("yes/no warning answered yes") << int(BoxButtons::YesNo) << int(BoxIcon::Warning) << int(QMessageBox::Yes);
+    QTest::newRow("yes/no question answered no")
+        << int(BoxButtons::YesNo) << int(BoxIcon::Question) << int(QMessageBox::No);
+    QTest::newRow("yes/no warning answered yes")
+        << int(BoxButtons::YesNo) << int(BoxIcon::Warning) << int(QMessageBox::Yes);
   }
   void hookRecordsAndAnswers() {
     QFETCH(int, buttons);
@@ -90,8 +92,8 @@ class MessageBoxTest : public QObject {
       shownText = box->text();
       box->button(static_cast<QMessageBox::StandardButton>(press))->click();
     });
-    const int got = ShowMessageBox(QStringLiteral("Clear EPO data?"), QStringLiteral("AGPS Message"),
-                                   BoxButtons::YesNo, BoxIcon::Question);
+    const int got = ShowMessageBox(QStringLiteral("Clear EPO data?"), QStringLiteral("AGPS Message"), BoxButtons::YesNo,
+                                   BoxIcon::Question);
     QCOMPARE(got, press);
     QCOMPARE(shownTitle, QStringLiteral("AGPS Message"));
     QCOMPARE(shownText, QStringLiteral("Clear EPO data?"));

@@ -23,8 +23,7 @@ class WindowStatusTest : public QObject {
   TForm1* form = nullptr;
 
   std::array<QComboBox*, 8> rateBoxes() const {
-    return {form->cbGLL, form->cbRMC, form->cbVTG, form->cbGSA,
-            form->cbGSV, form->cbGGA, form->cbZDA, form->cbMCHN};
+    return {form->cbGLL, form->cbRMC, form->cbVTG, form->cbGSA, form->cbGSV, form->cbGGA, form->cbZDA, form->cbMCHN};
   }
 
  private slots:
@@ -48,11 +47,16 @@ class WindowStatusTest : public QObject {
     QTest::addColumn<QString>("hz");
     QTest::addColumn<QString>("percent");
     QTest::addColumn<bool>("red");
-    QTest::newRow("4800, GGA GSA GSV RMC, 1 Hz") << "4800" << QList<int>{0, 1, 0, 1, 1, 1, 0, 0} << 0 << "1" << "98.7" << false;
-    QTest::newRow("the same at 2 Hz") << "4800" << QList<int>{0, 1, 0, 1, 1, 1, 0, 0} << 1 << "2" << "197.4" << true;
-    QTest::newRow("rates 5 count as on, nothing more") << "4800" << QList<int>{0, 5, 0, 5, 5, 5, 0, 0} << 0 << "1" << "98.7" << false;
-    QTest::newRow("exactly 100 stays white") << "9600" << QList<int>{0, 1, 1, 0, 0, 1, 0, 0} << 4 << "5" << "100.0" << false;
-    QTest::newRow("57600 typed: a rate of the table") << "57600" << QList<int>{0, 0, 0, 0, 1, 0, 0, 1} << 2 << "3" << "24.0" << false;
+    QTest::newRow("4800, GGA GSA GSV RMC, 1 Hz") << "4800" << QList<int>{0, 1, 0, 1, 1, 1, 0, 0} << 0 << "1"
+                                                 << "98.7" << false;
+    QTest::newRow("the same at 2 Hz") << "4800" << QList<int>{0, 1, 0, 1, 1, 1, 0, 0} << 1 << "2"
+                                      << "197.4" << true;
+    QTest::newRow("rates 5 count as on, nothing more") << "4800" << QList<int>{0, 5, 0, 5, 5, 5, 0, 0} << 0 << "1"
+                                                       << "98.7" << false;
+    QTest::newRow("exactly 100 stays white") << "9600" << QList<int>{0, 1, 1, 0, 0, 1, 0, 0} << 4 << "5"
+                                             << "100.0" << false;
+    QTest::newRow("57600 typed: a rate of the table") << "57600" << QList<int>{0, 0, 0, 0, 1, 0, 0, 1} << 2 << "3"
+                                                      << "24.0" << false;
   }
   void bandwidthFigures() {
     QFETCH(QString, baud);

@@ -53,7 +53,8 @@ std::string RecordsReceived(sim::SimReceiver& receiver, bool* closingPacket = nu
 
 int DataPacketsReceived(sim::SimReceiver& receiver) {
   int n = 0;
-  for (const sim::BinaryPacket& p : receiver.binaryPackets()) n += p.command == 722 && sim::readU16(p.payload, 0) != 0xFFFF;
+  for (const sim::BinaryPacket& p : receiver.binaryPackets())
+    n += p.command == 722 && sim::readU16(p.payload, 0) != 0xFFFF;
   return n;
 }
 
@@ -86,17 +87,20 @@ TEST(CliEpoUpdate, UserFileArrivesAsItsRecordsAndIsKept) {
   // One line per new percentage: packets sent * 100 / 43, the fraction dropped.
   std::string percents;
   for (int sent = 1, last = -1; sent <= kPackets; ++sent) {
-    if (sent * 100 / kPackets != last) percents += "Updating now... " + std::to_string(last = sent * 100 / kPackets) + " %\n";
+    if (sent * 100 / kPackets != last)
+      percents += "Updating now... " + std::to_string(last = sent * 100 / kPackets) + " %\n";
   }
   EXPECT_TRUE(Contains(result.out, percents)) << result.out;
-  EXPECT_TRUE(sim.receiver().waitUntil([&] { return !sim.receiver().binaryMode() && sim.receiver().baud() == 38400u; }, 10000))
+  EXPECT_TRUE(
+      sim.receiver().waitUntil([&] { return !sim.receiver().binaryMode() && sim.receiver().baud() == 38400u; }, 10000))
       << "back in NMEA at the rate of --baud";
 
   bool closing = false;
   std::string records = RecordsReceived(sim.receiver(), &closing);
   EXPECT_EQ(DataPacketsReceived(sim.receiver()), kPackets);
   ASSERT_GE(records.size(), content.size());
-  EXPECT_EQ(records.substr(content.size()), std::string(records.size() - content.size(), '\0')) << "the short packet's zero records";
+  EXPECT_EQ(records.substr(content.size()), std::string(records.size() - content.size(), '\0'))
+      << "the short packet's zero records";
   records.resize(content.size());
   EXPECT_EQ(Bytes(records.begin(), records.end()), content);
   EXPECT_TRUE(closing) << "the closing packet";
@@ -113,7 +117,8 @@ TEST(CliEpoUpdate, ProgressBarOnATerminal) {
   const CliResult result = child.finish();
   EXPECT_EQ(result.exitCode, 0) << result.err;
   // Redrawn in place after every packet, full at the end.
-  EXPECT_TRUE(Contains(result.out, "\r[" + std::string(40, '#') + "] Updating now... 100 %  (43/43 packets)")) << result.out;
+  EXPECT_TRUE(Contains(result.out, "\r[" + std::string(40, '#') + "] Updating now... 100 %  (43/43 packets)"))
+      << result.out;
   EXPECT_TRUE(Contains(result.out, "\r[#.......................................] Updating now... 4 %  (2/43 packets)"));
   EXPECT_FALSE(Contains(result.out, "Updating now... 100 %\r\n")) << "no line per percentage on a terminal";
   EXPECT_TRUE(Contains(result.out, "Update completed."));
@@ -123,7 +128,7 @@ struct EndingRow {
   const char* legend;
   std::function<void(sim::BinaryFaults&)> faults;
   std::vector<std::string> extraArgs;
-  std::string message;  // the one line on standard error, after "torvikel-cli: "
+  std::string message;    // the one line on standard error, after "torvikel-cli: "
   bool receiverSwitched;  // the receiver went into binary output (and must have come back)
 };
 
@@ -152,24 +157,40 @@ TEST_P(CliEpoEndingTest, MessageExitOneAndReceiverInNmea) {
   EXPECT_TRUE(std::filesystem::exists(path)) << "the user's file is kept";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Endings, CliEpoEndingTest,
-    ::testing::Values(
-        EndingRow{"packet 3 refused", [](sim::BinaryFaults& f) { f.rejectSeq = 3; }, {}, "Action Fail,Plaese try again!", true},
-        EndingRow{"acknowledgement of packet 2 corrupt", [](sim::BinaryFaults& f) { f.corruptAckAt = 2; }, {},
-                  "Action Fail,Plaese try again!", true},
-        EndingRow{"packet 4 acknowledged with the wrong sequence number", [](sim::BinaryFaults& f) { f.wrongSeqAt = 4; }, {},
-                  "Action Fail,Plaese try again!", true},
-        EndingRow{"five other packets before an acknowledgement",
-                  [](sim::BinaryFaults& f) {
-                    f.junkBeforeAck = 5;
-                    f.junkAtSeq = 1;
-                  },
-                  {}, "ACK Failed,Please Try Again!.", true},
-        EndingRow{"receiver never switches to binary output", [](sim::BinaryFaults& f) { f.neverBinary = true; },
-                  {"--timeout", "1"}, "Update stopped. (no answer from the receiver for 1 s)", false},
-        EndingRow{"receiver falls silent after packet 5", [](sim::BinaryFaults& f) { f.silentAfter = 5; },
-                  {"--timeout", "1"}, "Update stopped. (no answer from the receiver for 1 s)", true}));
+INSTANTIATE_TEST_SUITE_P(Endings, CliEpoEndingTest,
+                         ::testing::Values(EndingRow{"packet 3 refused",
+                                                     [](sim::BinaryFaults& f) { f.rejectSeq = 3; },
+                                                     {},
+                                                     "Action Fail,Plaese try again!",
+                                                     true},
+                                           EndingRow{"acknowledgement of packet 2 corrupt",
+                                                     [](sim::BinaryFaults& f) { f.corruptAckAt = 2; },
+                                                     {},
+                                                     "Action Fail,Plaese try again!",
+                                                     true},
+                                           EndingRow{"packet 4 acknowledged with the wrong sequence number",
+                                                     [](sim::BinaryFaults& f) { f.wrongSeqAt = 4; },
+                                                     {},
+                                                     "Action Fail,Plaese try again!",
+                                                     true},
+                                           EndingRow{"five other packets before an acknowledgement",
+                                                     [](sim::BinaryFaults& f) {
+                                                       f.junkBeforeAck = 5;
+                                                       f.junkAtSeq = 1;
+                                                     },
+                                                     {},
+                                                     "ACK Failed,Please Try Again!.",
+                                                     true},
+                                           EndingRow{"receiver never switches to binary output",
+                                                     [](sim::BinaryFaults& f) { f.neverBinary = true; },
+                                                     {"--timeout", "1"},
+                                                     "Update stopped. (no answer from the receiver for 1 s)",
+                                                     false},
+                                           EndingRow{"receiver falls silent after packet 5",
+                                                     [](sim::BinaryFaults& f) { f.silentAfter = 5; },
+                                                     {"--timeout", "1"},
+                                                     "Update stopped. (no answer from the receiver for 1 s)",
+                                                     true}));
 
 TEST(CliEpoUpdate, CtrlCInTheMiddleHandsTheReceiverBack) {
   SimFixture sim([](sim::SimOptions& o) { Prompt(o).model.binaryFaults.silentAfter = 3; });
@@ -180,7 +201,8 @@ TEST(CliEpoUpdate, CtrlCInTheMiddleHandsTheReceiverBack) {
 
   CliProcess child({"epo-update", "--port", SimFixture::kPortText, "--file", path, "--timeout", "600"}, sim.env());
   ASSERT_TRUE(child.started());
-  ASSERT_TRUE(sim.receiver().waitUntil([&] { return DataPacketsReceived(sim.receiver()) >= 4; }, clitest::kHangGuardMs));
+  ASSERT_TRUE(
+      sim.receiver().waitUntil([&] { return DataPacketsReceived(sim.receiver()) >= 4; }, clitest::kHangGuardMs));
   EXPECT_TRUE(sim.receiver().binaryMode());
   child.signal(SIGINT);
   const CliResult result = child.finish();
@@ -200,7 +222,9 @@ struct FileRow {
 };
 
 TEST(CliEpoUpdate, UnacceptableFileEndsBeforeTheReceiverIsTouched) {
-  const std::vector<FileRow> rows = {{"no such file", -1}, {"empty file", 0}, {"61 bytes: no whole record", 61},
+  const std::vector<FileRow> rows = {{"no such file", -1},
+                                     {"empty file", 0},
+                                     {"61 bytes: no whole record", 61},
                                      {"larger than 35 days of records", 268860}};
   for (const FileRow& row : rows) {
     SCOPED_TRACE(row.legend);
@@ -253,7 +277,9 @@ TEST(CliEpoUpdate, FailedDownloadLeavesTheReceiverAlone) {
   env.emplace_back("TMPDIR", work.path());
   const CliResult result = RunCli({"epo-update", "--port", SimFixture::kPortText, "--server", server.address()}, env);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err.rfind("torvikel-cli: Failed to connect to AGPS server. Please check your network connection. (", 0), 0u)
+  EXPECT_EQ(
+      result.err.rfind("torvikel-cli: Failed to connect to AGPS server. Please check your network connection. (", 0),
+      0u)
       << result.err;
   EXPECT_FALSE(SwitchedToBinary(sim.receiver()));
   EXPECT_EQ(sim.receiver().receivedBytes(), "");

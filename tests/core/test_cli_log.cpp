@@ -164,7 +164,8 @@ TEST_P(CliWriteTargetTest, EndsPromptlyWithItsExitCode) {
     readEnd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(readEnd, 0);
     ::fcntl(readEnd, F_SETPIPE_SZ, 4096);
-    child = std::make_unique<CliProcess>(std::vector<std::string>{"log", "--port", SimFixture::kPortText, fifo}, sim.env());
+    child =
+        std::make_unique<CliProcess>(std::vector<std::string>{"log", "--port", SimFixture::kPortText, fifo}, sim.env());
   }
   // The stream has filled the target so far that the next line or two no longer fit.
   const int full = ::fcntl(readEnd, F_GETPIPE_SZ) - (row.monitor ? 1024 : 256);
@@ -199,15 +200,14 @@ TEST_P(CliWriteTargetTest, EndsPromptlyWithItsExitCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, CliWriteTargetTest,
-    ::testing::Values(
-        TargetRow{"log into a FIFO whose reader stopped reading, ended by SIGINT", false, false, SIGINT, 1,
-                  "could not be written"},
-        TargetRow{"log into a FIFO whose reader stopped reading, ended by SIGTERM", false, false, SIGTERM, 1,
-                  "could not be written"},
-        TargetRow{"log into a FIFO whose reader closed it", false, true, 0, 0, ""},
-        TargetRow{"monitor --json into a pipe whose reader stopped reading, ended by SIGINT", true, false, SIGINT, 1,
-                  "not being read"},
-        TargetRow{"monitor --json into a pipe whose reader closed it", true, true, 0, 0, ""}));
+    ::testing::Values(TargetRow{"log into a FIFO whose reader stopped reading, ended by SIGINT", false, false, SIGINT,
+                                1, "could not be written"},
+                      TargetRow{"log into a FIFO whose reader stopped reading, ended by SIGTERM", false, false, SIGTERM,
+                                1, "could not be written"},
+                      TargetRow{"log into a FIFO whose reader closed it", false, true, 0, 0, ""},
+                      TargetRow{"monitor --json into a pipe whose reader stopped reading, ended by SIGINT", true, false,
+                                SIGINT, 1, "not being read"},
+                      TargetRow{"monitor --json into a pipe whose reader closed it", true, true, 0, 0, ""}));
 
 // The receiver pulled out while a command runs: it ends with 1 and one line that names the
 // device; log --reconnect instead waits for the port name to come back and logs on. A log
@@ -230,7 +230,7 @@ TEST_P(CliLossTest, EndsOrWaitsAndNothingReceivedIsLost) {
     o.model.rates = {};
     o.model.replayFast = true;
     o.model.replayLoop = true;
-    o.model.answerZrn = false;  // send waits for a reply that never comes
+    o.model.answerZrn = false;       // send waits for a reply that never comes
     o.replayWaitsForProgram = true;  // what is sent before the port is opened reaches nobody
     o.model.replayLines = sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log"));
   });
@@ -294,18 +294,28 @@ TEST_P(CliLossTest, EndsOrWaitsAndNothingReceivedIsLost) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PulledOut, CliLossTest,
-    ::testing::Values(
-        LossRow{"monitor --json", {"monitor", "--json", "--port", SimFixture::kPortText}, false, 1,
-                "torvikel-cli: Receiver lost: {device} (device removed)."},
-        LossRow{"log", {"log", "--port", SimFixture::kPortText, "{path}"}, false, 1,
-                "torvikel-cli: Receiver lost: {device} (device removed)."},
-        LossRow{"send, waiting for the reply", {"send", "--port", SimFixture::kPortText, "--timeout", "30", "fix-reset"},
-                false, 1, "torvikel-cli: Receiver lost: {device} (device removed)."},
-        LossRow{"log --reconnect, plugged in again",
-                {"log", "--reconnect", "--port", SimFixture::kPortText, "{path}"},
-                true, 0, "Com4 is back as {device}; nothing was received for "}));
+INSTANTIATE_TEST_SUITE_P(PulledOut, CliLossTest,
+                         ::testing::Values(LossRow{"monitor --json",
+                                                   {"monitor", "--json", "--port", SimFixture::kPortText},
+                                                   false,
+                                                   1,
+                                                   "torvikel-cli: Receiver lost: {device} (device removed)."},
+                                           LossRow{"log",
+                                                   {"log", "--port", SimFixture::kPortText, "{path}"},
+                                                   false,
+                                                   1,
+                                                   "torvikel-cli: Receiver lost: {device} (device removed)."},
+                                           LossRow{"send, waiting for the reply",
+                                                   {"send", "--port", SimFixture::kPortText, "--timeout", "30",
+                                                    "fix-reset"},
+                                                   false,
+                                                   1,
+                                                   "torvikel-cli: Receiver lost: {device} (device removed)."},
+                                           LossRow{"log --reconnect, plugged in again",
+                                                   {"log", "--reconnect", "--port", SimFixture::kPortText, "{path}"},
+                                                   true,
+                                                   0,
+                                                   "Com4 is back as {device}; nothing was received for "}));
 
 TEST(CliLog, FileThatCannotBeCreated) {
   SimFixture sim;

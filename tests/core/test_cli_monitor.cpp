@@ -89,11 +89,13 @@ TEST_P(CliMonitorCaptureTest, JsonLinesAreTheStoredOnes) {
   ASSERT_TRUE(sim.receiver().waitUntil(
       [&] {
         const std::string sent = sim.receiver().sentBytes();
-        return std::all_of(replies.begin(), replies.end(), [&](const std::string& r) { return sent.find(r) != std::string::npos; });
+        return std::all_of(replies.begin(), replies.end(),
+                           [&](const std::string& r) { return sent.find(r) != std::string::npos; });
       },
       30000));
 
-  const std::vector<std::string> lines = sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/" + row.file));
+  const std::vector<std::string> lines =
+      sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/" + row.file));
   ASSERT_FALSE(lines.empty());
   sim.receiver().withModel([&](sim::ReceiverModel& m) {
     if (row.faults) row.faults(m.options().nmeaFaults);
@@ -114,7 +116,8 @@ TEST_P(CliMonitorCaptureTest, JsonLinesAreTheStoredOnes) {
   std::vector<std::string> got = child.lines();
   ASSERT_GE(got.size(), replies.size() + 1);
   for (std::size_t i = 0; i < replies.size(); ++i) {
-    EXPECT_NE(got[i].find("\"sentence\":\"" + replies[i]), std::string::npos) << "reply to the connect step: " << got[i];
+    EXPECT_NE(got[i].find("\"sentence\":\"" + replies[i]), std::string::npos)
+        << "reply to the connect step: " << got[i];
   }
   got.erase(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(replies.size()));
   ASSERT_NE(got.back().find("$PTVKL,END"), std::string::npos) << got.back();
@@ -136,8 +139,8 @@ TEST_P(CliMonitorCaptureTest, JsonLinesAreTheStoredOnes) {
   std::istringstream storedText(ReadFile(storedPath));
   for (std::string line; std::getline(storedText, line);) stored.push_back(line);
   ASSERT_FALSE(stored.empty()) << storedPath;
-  const long withDegree = std::count_if(stored.begin(), stored.end(),
-                                        [](const std::string& line) { return line.find("\xC2\xB0") != std::string::npos; });
+  const long withDegree = std::count_if(
+      stored.begin(), stored.end(), [](const std::string& line) { return line.find("\xC2\xB0") != std::string::npos; });
   EXPECT_GT(withDegree, 0) << row.expectation << " shows positions, the degree sign as UTF-8 U+00B0";
 
   ASSERT_EQ(got.size(), stored.size()) << "one line per valid sentence";
@@ -146,25 +149,25 @@ TEST_P(CliMonitorCaptureTest, JsonLinesAreTheStoredOnes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Captures, CliMonitorCaptureTest,
-    ::testing::Values(CaptureRow{"MT3339 HAT, DGPS fix", "mt3339.log", "mt3339.log.json", {}},
-                      CaptureRow{"BT-Q818", "bt-q818.log", "bt-q818.log.json", {}},
-                      CaptureRow{"FV-M11 power-up to first fix", "mtk-3301.log", "mtk-3301.log.json", {}},
-                      CaptureRow{"TR737A+ cold start", "tr737A+.log", "tr737A+.log.json", {}},
-                      CaptureRow{"MT3339 with acknowledgements", "sample_gpsdata_usbttl_5.txt",
-                                 "sample_gpsdata_usbttl_5.txt.json", {}},
-                      CaptureRow{"MT3339, first line cut (no \"$\")", "sample_gpsdata_usbttl_2.txt",
-                                 "sample_gpsdata_usbttl_2.txt.json", {}},
-                      CaptureRow{"BT-Q818 through a bad line: wrong and odd checksums, NUL bytes, garbage, split writes",
-                                 "bt-q818.log", "bt-q818.log.bad-line.json",
-                                 [](sim::NmeaFaults& f) {
-                                   f.badChecksum = 0.1;
-                                   f.lowerCaseChecksum = 0.2;
-                                   f.oneDigitChecksum = 0.5;
-                                   f.nulBytes = 0.1;
-                                   f.garbage = 0.1;
-                                   f.splitWrites = 0.2;
-                                   f.splitGapMs = 2;
-                                 }}));
+    ::testing::Values(
+        CaptureRow{"MT3339 HAT, DGPS fix", "mt3339.log", "mt3339.log.json", {}},
+        CaptureRow{"BT-Q818", "bt-q818.log", "bt-q818.log.json", {}},
+        CaptureRow{"FV-M11 power-up to first fix", "mtk-3301.log", "mtk-3301.log.json", {}},
+        CaptureRow{"TR737A+ cold start", "tr737A+.log", "tr737A+.log.json", {}},
+        CaptureRow{
+            "MT3339 with acknowledgements", "sample_gpsdata_usbttl_5.txt", "sample_gpsdata_usbttl_5.txt.json", {}},
+        CaptureRow{
+            "MT3339, first line cut (no \"$\")", "sample_gpsdata_usbttl_2.txt", "sample_gpsdata_usbttl_2.txt.json", {}},
+        CaptureRow{"BT-Q818 through a bad line: wrong and odd checksums, NUL bytes, garbage, split writes",
+                   "bt-q818.log", "bt-q818.log.bad-line.json", [](sim::NmeaFaults& f) {
+                     f.badChecksum = 0.1;
+                     f.lowerCaseChecksum = 0.2;
+                     f.oneDigitChecksum = 0.5;
+                     f.nulBytes = 0.1;
+                     f.garbage = 0.1;
+                     f.splitWrites = 0.2;
+                     f.splitGapMs = 2;
+                   }}));
 
 TEST(CliMonitor, LiveScreenOnATerminal) {
   SimFixture sim([](sim::SimOptions& o) { o.model.startup = {0, 0}; });
@@ -173,7 +176,8 @@ TEST(CliMonitor, LiveScreenOnATerminal) {
   ASSERT_TRUE(child.started());
   // The screen shows the position as the session formats it, and the replies to the queries.
   const bool drawn = child.waitFor([](const std::string& out) {
-    return out.find("Latitude   N 25\xC2\xB0") != std::string::npos && out.find("PMTK705: firmware") != std::string::npos &&
+    return out.find("Latitude   N 25\xC2\xB0") != std::string::npos &&
+           out.find("PMTK705: firmware") != std::string::npos &&
            out.find("Satellites of the last complete cycle: ") != std::string::npos;
   });
   EXPECT_TRUE(drawn) << child.out();

@@ -7,8 +7,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -45,10 +45,10 @@ bool OneLine(const std::string& text) { return !text.empty() && text.find('\n') 
 
 struct SendRow {
   const char* legend;
-  std::vector<std::string> args;        // after "send --port Com4"
-  CommandSequence button;               // what the window's button writes
-  std::string printed;                  // part of the decoded reply on stdout
-  std::function<bool(sim::ReceiverModel&)> obeyed;  // the receiver's state afterwards; may be empty
+  std::vector<std::string> args;                        // after "send --port Com4"
+  CommandSequence button;                               // what the window's button writes
+  std::string printed;                                  // part of the decoded reply on stdout
+  std::function<bool(sim::ReceiverModel&)> obeyed;      // the receiver's state afterwards; may be empty
   std::function<void(sim::SimOptions&)> receiver = {};  // how the receiver starts; may be empty
 };
 
@@ -103,34 +103,72 @@ INSTANTIATE_TEST_SUITE_P(
                   return r[0] == 1 && r[1] == 2 && r[2] == 0 && r[3] == 5 && r[4] == 3 && r[5] == 4 && r[17] == 1 &&
                          r[18] == 0;
                 }},
-        SendRow{"default output rates", {"default-rates"}, DefaultOutputRatesCommands(), "Set Successful!",
+        SendRow{"default output rates",
+                {"default-rates"},
+                DefaultOutputRatesCommands(),
+                "Set Successful!",
                 [](sim::ReceiverModel& m) { return m.rates() == sim::kDefaultRates; }},
-        SendRow{"output-rate query", {"query-rates"}, OutputRateQueryCommands(),
-                "output rates GLL 0, RMC 1, VTG 1, GSA 1, GSV 1, GGA 1, ZDA 0, MCHN 0", {}},
-        SendRow{"fix rate 1 Hz: with the DGPS queries", {"fix-rate", "1"}, SetFixPeriodCommands(0), "fix period 1000 ms",
+        SendRow{"output-rate query",
+                {"query-rates"},
+                OutputRateQueryCommands(),
+                "output rates GLL 0, RMC 1, VTG 1, GSA 1, GSV 1, GGA 1, ZDA 0, MCHN 0",
+                {}},
+        SendRow{"fix rate 1 Hz: with the DGPS queries",
+                {"fix-rate", "1"},
+                SetFixPeriodCommands(0),
+                "fix period 1000 ms",
                 [](sim::ReceiverModel& m) { return m.periodMs() == 1000; }},
-        SendRow{"fix rate 3 Hz", {"fix-rate", "3"}, SetFixPeriodCommands(2), "fix period 333 ms",
+        SendRow{"fix rate 3 Hz",
+                {"fix-rate", "3"},
+                SetFixPeriodCommands(2),
+                "fix period 333 ms",
                 [](sim::ReceiverModel& m) { return m.periodMs() == 333; }},
-        SendRow{"fix rate 10 Hz: the DGPS queries left out", {"fix-rate", "10"}, SetFixPeriodCommands(5),
-                "fix period 100 ms", [](sim::ReceiverModel& m) { return m.periodMs() == 100; }},
+        SendRow{"fix rate 10 Hz: the DGPS queries left out",
+                {"fix-rate", "10"},
+                SetFixPeriodCommands(5),
+                "fix period 100 ms",
+                [](sim::ReceiverModel& m) { return m.periodMs() == 100; }},
         SendRow{"fix-period query", {"query-fix"}, FixPeriodQueryCommands(), "fix period 100 ms", {}},
-        SendRow{"maker's fix-rate reset", {"fix-reset"}, FixRateResetCommands(), "PZRN818: Set Successful!",
+        SendRow{"maker's fix-rate reset",
+                {"fix-reset"},
+                FixRateResetCommands(),
+                "PZRN818: Set Successful!",
                 [](sim::ReceiverModel& m) { return m.periodMs() == 1000; }},
-        SendRow{"DGPS none", {"dgps", "none"}, SetDgpsModeCommands(DgpsMode::None), "DGPS mode 0",
+        SendRow{"DGPS none",
+                {"dgps", "none"},
+                SetDgpsModeCommands(DgpsMode::None),
+                "DGPS mode 0",
                 [](sim::ReceiverModel& m) { return m.dgpsMode() == 0; }},
-        SendRow{"DGPS RTCM", {"dgps", "rtcm"}, SetDgpsModeCommands(DgpsMode::Rtcm), "DGPS mode 1",
+        SendRow{"DGPS RTCM",
+                {"dgps", "rtcm"},
+                SetDgpsModeCommands(DgpsMode::Rtcm),
+                "DGPS mode 1",
                 [](sim::ReceiverModel& m) { return m.dgpsMode() == 1; }},
-        SendRow{"DGPS SBAS", {"dgps", "sbas"}, SetDgpsModeCommands(DgpsMode::Sbas), "DGPS mode 2",
+        SendRow{"DGPS SBAS",
+                {"dgps", "sbas"},
+                SetDgpsModeCommands(DgpsMode::Sbas),
+                "DGPS mode 2",
                 [](sim::ReceiverModel& m) { return m.dgpsMode() == 2; }},
         SendRow{"DGPS query and its companion", {"query-dgps"}, DgpsQueryCommands(), "DGPS mode 0", {}},
         SendRow{"firmware query", {"version"}, VersionQueryCommands(), "firmware AXN_1.30,0000,Kappa-32,1.0", {}},
         SendRow{"EPO state query", {"epo-query"}, EpoStateQueryCommands(), "EPO data: Remained", {}},
-        SendRow{"EPO clear, confirmed by the command itself", {"epo-clear"}, EpoClearCommands(), "Cleaned EPO Data",
+        SendRow{"EPO clear, confirmed by the command itself",
+                {"epo-clear"},
+                EpoClearCommands(),
+                "Cleaned EPO Data",
                 [](sim::ReceiverModel& m) { return m.epoState().sets == 0; }},
-        SendRow{"firmware query with every output off", {"version"}, VersionQueryCommands(),
-                "firmware AXN_1.30,0000,Kappa-32,1.0", {}, OutputOff},
-        SendRow{"fix-period query with every output off", {"query-fix"}, FixPeriodQueryCommands(), "fix period 100 ms",
-                {}, OutputOff}));
+        SendRow{"firmware query with every output off",
+                {"version"},
+                VersionQueryCommands(),
+                "firmware AXN_1.30,0000,Kappa-32,1.0",
+                {},
+                OutputOff},
+        SendRow{"fix-period query with every output off",
+                {"query-fix"},
+                FixPeriodQueryCommands(),
+                "fix period 100 ms",
+                {},
+                OutputOff}));
 
 struct FailureRow {
   const char* legend;
@@ -141,7 +179,7 @@ struct FailureRow {
                                   // "{holder}" (this test program: name, pid) and "{group}" (the
                                   // terminal's group) stand in
   std::function<void(const std::string& dir)> prepare = {};  // the port map before the run
-  bool holdPort = false;     // this test holds the receiver's port open (and its lock)
+  bool holdPort = false;                                     // this test holds the receiver's port open (and its lock)
   bool runAsNobody = false;  // the tool runs without root (skipped when that cannot be had)
 };
 
@@ -203,30 +241,56 @@ TEST_P(CliSendFailureTest, EndsWithOneAndOneLine) {
 INSTANTIATE_TEST_SUITE_P(
     Failures, CliSendFailureTest,
     ::testing::Values(
-        FailureRow{"no such port", {}, {"--port", "Com99", "version"},
+        FailureRow{"no such port",
+                   {},
+                   {"--port", "Com99", "version"},
                    "Open ComPort failed. There is no port map entry com99 and no serial port number 99 (found: "},
-        FailureRow{"no such device path", {}, {"--port", "{dir}/no-such-tty", "version"},
+        FailureRow{"no such device path",
+                   {},
+                   {"--port", "{dir}/no-such-tty", "version"},
                    "Open ComPort failed. {dir}/no-such-tty does not exist"},
-        FailureRow{"port map entry pointing nowhere", {}, {"--port", "Com5", "version"},
+        FailureRow{"port map entry pointing nowhere",
+                   {},
+                   {"--port", "Com5", "version"},
                    "Open ComPort failed. The port map entry {dir}/com5 points to /dev/torvikel-no-such-tty, which "
                    "does not exist.",
                    [](const std::string& dir) { fs::create_symlink("/dev/torvikel-no-such-tty", dir + "/com5"); }},
-        FailureRow{"empty port map entry: an error, never the first detected port", {}, {"--port", "Com1", "version"},
+        FailureRow{"empty port map entry: an error, never the first detected port",
+                   {},
+                   {"--port", "Com1", "version"},
                    "Open ComPort failed. The port map entry {dir}/com1 is empty",
                    [](const std::string& dir) { std::ofstream(dir + "/com1").flush(); }},
-        FailureRow{"port map entry that is a directory", {}, {"--port", "Com1", "version"},
+        FailureRow{"port map entry that is a directory",
+                   {},
+                   {"--port", "Com1", "version"},
                    "Open ComPort failed. The port map entry {dir}/com1 is a directory",
                    [](const std::string& dir) { fs::create_directory(dir + "/com1"); }},
-        FailureRow{"port map entry that is a loop", {}, {"--port", "Com1", "version"},
+        FailureRow{"port map entry that is a loop",
+                   {},
+                   {"--port", "Com1", "version"},
                    "Open ComPort failed. The port map entry {dir}/com1 is a loop of symbolic links.",
-                   [](const std::string& dir) { fs::create_symlink("com2", dir + "/com1"); fs::create_symlink("com1", dir + "/com2"); }},
-        FailureRow{"port held by another program of ours", {}, {"--port", "Com4", "version"},
-                   "Open ComPort failed. {device} is in use: held by {holder}.", {}, true},
-        FailureRow{"no permission: not in the device's group", {}, {"--port", "{device}", "version"},
-                   "Open ComPort failed. You may not open {device}: it belongs to the group {group}. Join the group with "
-                   "\"sudo usermod -aG {group} $USER\", then log out and in again.",
-                   {}, false, true},
-        FailureRow{"not a serial device", {}, {"--port", "/dev/null", "version"},
+                   [](const std::string& dir) {
+                     fs::create_symlink("com2", dir + "/com1");
+                     fs::create_symlink("com1", dir + "/com2");
+                   }},
+        FailureRow{"port held by another program of ours",
+                   {},
+                   {"--port", "Com4", "version"},
+                   "Open ComPort failed. {device} is in use: held by {holder}.",
+                   {},
+                   true},
+        FailureRow{
+            "no permission: not in the device's group",
+            {},
+            {"--port", "{device}", "version"},
+            "Open ComPort failed. You may not open {device}: it belongs to the group {group}. Join the group with "
+            "\"sudo usermod -aG {group} $USER\", then log out and in again.",
+            {},
+            false,
+            true},
+        FailureRow{"not a serial device",
+                   {},
+                   {"--port", "/dev/null", "version"},
                    "Open ComPort failed. /dev/null is not a serial device."},
         FailureRow{"port name in capitals", {}, {"--port", "COM4", "version"}, "Com Port Error!"},
         FailureRow{"speed that is no number", {}, {"--port", "Com4", "--baud", "fast", "version"}, "Error baud rate."},
@@ -261,8 +325,8 @@ TEST(CliSend, SilentReceiverEndsAfterTheTimeout) {
   const std::string slave = ::ptsname(master);
   std::filesystem::create_symlink(slave, dir.file("com6"));
 
-  const CliResult result = RunCli({"send", "--port", "Com6", "--timeout", "0.5", "version"},
-                                  {{"TORVIKEL_PORT_DIR", dir.path()}});
+  const CliResult result =
+      RunCli({"send", "--port", "Com6", "--timeout", "0.5", "version"}, {{"TORVIKEL_PORT_DIR", dir.path()}});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "torvikel-cli: no reply from the receiver within 0.5 s\n");

@@ -7,10 +7,10 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <signal.h>
 #include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -310,7 +310,8 @@ class JsonReader {
   explicit JsonReader(const std::string& text) : text_(text) {}
 
   void blanks() {
-    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r')) ++at_;
+    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r'))
+      ++at_;
   }
   bool literal(const char* word) {
     const std::string w(word);

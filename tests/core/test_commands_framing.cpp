@@ -38,9 +38,7 @@ TEST(CommandsFraming, ChecksumText) {
   }
 }
 
-TEST(CommandsFraming, NegativeLengthReadsNothing) {
-  EXPECT_EQ(NmeaChecksum("$PMTK", -3), "00");
-}
+TEST(CommandsFraming, NegativeLengthReadsNothing) { EXPECT_EQ(NmeaChecksum("$PMTK", -3), "00"); }
 
 struct FrameCase {
   const char* legend;

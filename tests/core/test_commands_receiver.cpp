@@ -101,11 +101,16 @@ TEST(CommandsReceiver, SettingsAreAcknowledgedAndReadBack) {
   EXPECT_EQ(Only<PmtkOutputRates>(defaultReplies)[0].rateOf(NmeaKind::GSV), 1);
 
   // The receiver saw exactly our bodies.
-  const std::vector<std::string> expectedBodies = {
-      "PMTK314,1,1,0,1,1,5,0,0,0,0,0,0,0,0,0,0,0,0,0", "PMTK414",
-      "PMTK300,200,0,0,0,0", "PMTK401", "PMTK602", "PMTK400",
-      "PMTK301,2", "PMTK401",
-      "PMTK314,-1", "PMTK414"};
+  const std::vector<std::string> expectedBodies = {"PMTK314,1,1,0,1,1,5,0,0,0,0,0,0,0,0,0,0,0,0,0",
+                                                   "PMTK414",
+                                                   "PMTK300,200,0,0,0,0",
+                                                   "PMTK401",
+                                                   "PMTK602",
+                                                   "PMTK400",
+                                                   "PMTK301,2",
+                                                   "PMTK401",
+                                                   "PMTK314,-1",
+                                                   "PMTK414"};
   EXPECT_EQ(port.model.commands(), expectedBodies);
 }
 
@@ -161,8 +166,9 @@ TEST(CommandsReceiver, DeclaredRepliesAreTheOnesThatCome) {
       EXPECT_TRUE(came) << ReplyKindName(expected.kind) << " " << expected.ackCommand;
     }
     for (const ReceiverReply& reply : replies) {
-      const bool wanted = std::any_of(declared.begin(), declared.end(),
-                                      [&](const ExpectedReply& expected) { return MatchReply(expected, reply).matched; });
+      const bool wanted = std::any_of(declared.begin(), declared.end(), [&](const ExpectedReply& expected) {
+        return MatchReply(expected, reply).matched;
+      });
       EXPECT_TRUE(wanted) << "undeclared reply " << ReplyKindName(reply);
     }
     for (const ReceiverReply& reply : replies) {

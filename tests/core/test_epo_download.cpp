@@ -70,7 +70,7 @@ TEST(EpoDownload, FetchesTheFileByteForByteInOneActiveModeSession) {
 
   // What the server saw, in order: login, the long listing of "*", the image-type retrieval
   // of MTK7d.EPO, quit; one login for both transfers; no passive mode.
-  const std::vector<std::string> expectedOrder = {"CMD USER qpd3702", "PASSWORD-OK", "CMD LIST *", "CMD TYPE I",
+  const std::vector<std::string> expectedOrder = {"CMD USER qpd3702",   "PASSWORD-OK",    "CMD LIST *", "CMD TYPE I",
                                                   "CMD RETR MTK7d.EPO", "SENT MTK7d.EPO", "CMD QUIT"};
   ASSERT_TRUE(server.logHas("CMD QUIT"));
   const std::vector<std::string> log = server.log();
@@ -80,8 +80,9 @@ TEST(EpoDownload, FetchesTheFileByteForByteInOneActiveModeSession) {
     ASSERT_NE(at, log.end()) << "missing or out of order: " << step;
   }
   EXPECT_EQ(std::count(log.begin(), log.end(), "CMD USER qpd3702"), 1);
-  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find("PASV") != std::string::npos; }),
-            0);
+  EXPECT_EQ(
+      std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find("PASV") != std::string::npos; }),
+      0);
 }
 
 struct FailureCase {
@@ -99,7 +100,8 @@ class EpoDownloadFailureTest : public ::testing::TestWithParam<FailureCase> {};
 TEST_P(EpoDownloadFailureTest, FailsWithoutLeavingAFileAndQuits) {
   const FailureCase& c = GetParam();
   Dirs dirs;
-  if (c.servedBytes >= 0) epotest::WriteBytes(dirs.served.file("MTK7d.EPO"), epotest::MakeEpoBytes(static_cast<std::size_t>(c.servedBytes)));
+  if (c.servedBytes >= 0)
+    epotest::WriteBytes(dirs.served.file("MTK7d.EPO"), epotest::MakeEpoBytes(static_cast<std::size_t>(c.servedBytes)));
   // A file from an earlier download must survive a failed one unchanged.
   const Bytes earlier = epotest::MakeEpoBytes(120);
   epotest::WriteBytes(dirs.local.file("MTK7d.EPO"), earlier);
@@ -121,17 +123,37 @@ INSTANTIATE_TEST_SUITE_P(
     Servers, EpoDownloadFailureTest,
     ::testing::Values(
         FailureCase{"wrong password", "normal", 1800, {"--password", "not-plovix"}, "log in", "PASSWORD-WRONG"},
-        FailureCase{"no MTK7d.EPO on the server: the connection is still closed with QUIT", "normal", -1, {},
-                    "retrieve MTK7d.EPO", "CMD QUIT"},
-        FailureCase{"oversized file, size announced: refused before it is sent", "normal", 268801, {},
-                    "larger than 268800", "CMD QUIT"},
-        FailureCase{"oversized file, size not announced: aborted while it arrives", "normal", 16000000,
-                    {"--no-size"}, "larger than 268800", "INCOMPLETE MTK7d.EPO"},
-        FailureCase{"server drops the connection mid-transfer", "drop", 53760, {}, "retrieve MTK7d.EPO", "DROP"},
-        FailureCase{"server stalls mid-transfer: ended after the stall time", "stall", 53760, {}, "no data for 3 s",
+        FailureCase{"no MTK7d.EPO on the server: the connection is still closed with QUIT",
+                    "normal",
+                    -1,
+                    {},
+                    "retrieve MTK7d.EPO",
+                    "CMD QUIT"},
+        FailureCase{"oversized file, size announced: refused before it is sent",
+                    "normal",
+                    268801,
+                    {},
+                    "larger than 268800",
+                    "CMD QUIT"},
+        FailureCase{"oversized file, size not announced: aborted while it arrives",
+                    "normal",
+                    16000000,
+                    {"--no-size"},
+                    "larger than 268800",
                     "INCOMPLETE MTK7d.EPO"},
-        FailureCase{"server trickles 2 bytes/s: ended by the floor of 1000 bytes/s", "trickle", 120, {},
-                    "slower than 1000 bytes/s over 3 s", "INCOMPLETE MTK7d.EPO"}));
+        FailureCase{"server drops the connection mid-transfer", "drop", 53760, {}, "retrieve MTK7d.EPO", "DROP"},
+        FailureCase{"server stalls mid-transfer: ended after the stall time",
+                    "stall",
+                    53760,
+                    {},
+                    "no data for 3 s",
+                    "INCOMPLETE MTK7d.EPO"},
+        FailureCase{"server trickles 2 bytes/s: ended by the floor of 1000 bytes/s",
+                    "trickle",
+                    120,
+                    {},
+                    "slower than 1000 bytes/s over 3 s",
+                    "INCOMPLETE MTK7d.EPO"}));
 
 TEST(EpoDownload, ServerThatAcceptsAndNeverAnswersIsEndedByTheTimeOut) {
   Dirs dirs;

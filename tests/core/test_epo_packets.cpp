@@ -32,7 +32,8 @@ class EpoFileTest : public ::testing::TestWithParam<FileCase> {};
 
 TEST_P(EpoFileTest, SizeValidityCountAndPositionAtFirstByte) {
   const FileCase& c = GetParam();
-  std::FILE* file = c.size < 0 ? nullptr : epotest::TempFileWith(epotest::MakeEpoBytes(static_cast<std::size_t>(c.size)));
+  std::FILE* file =
+      c.size < 0 ? nullptr : epotest::TempFileWith(epotest::MakeEpoBytes(static_cast<std::size_t>(c.size)));
   if (c.size >= 0) {
     ASSERT_NE(file, nullptr);
   }
@@ -48,18 +49,16 @@ TEST_P(EpoFileTest, SizeValidityCountAndPositionAtFirstByte) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, EpoFileTest,
-    ::testing::Values(FileCase{"no file", -1, false, 0},
-                      FileCase{"empty file", 0, false, 0},
-                      FileCase{"59 bytes: short of one record", 59, false, 1},
-                      FileCase{"60 bytes: one record", 60, true, 1},
-                      FileCase{"61 bytes: not whole records", 61, false, 1},
-                      FileCase{"180 bytes: exactly one packet", 180, true, 1},
-                      FileCase{"240 bytes: a second packet with one record", 240, true, 2},
-                      FileCase{"53,760 bytes: a seven-day file", 53760, true, 299},
-                      FileCase{"268,800 bytes: the largest acceptable", 268800, true, 1494},
-                      FileCase{"268,860 bytes: one record too many", 268860, false, 1494}));
+INSTANTIATE_TEST_SUITE_P(Sizes, EpoFileTest,
+                         ::testing::Values(FileCase{"no file", -1, false, 0}, FileCase{"empty file", 0, false, 0},
+                                           FileCase{"59 bytes: short of one record", 59, false, 1},
+                                           FileCase{"60 bytes: one record", 60, true, 1},
+                                           FileCase{"61 bytes: not whole records", 61, false, 1},
+                                           FileCase{"180 bytes: exactly one packet", 180, true, 1},
+                                           FileCase{"240 bytes: a second packet with one record", 240, true, 2},
+                                           FileCase{"53,760 bytes: a seven-day file", 53760, true, 299},
+                                           FileCase{"268,800 bytes: the largest acceptable", 268800, true, 1494},
+                                           FileCase{"268,860 bytes: one record too many", 268860, false, 1494}));
 
 TEST(EpoFile, OpenFileAcceptsGoodFilesAndSaysWhyItRefuses) {
   epotest::TempDir dir;
@@ -166,12 +165,15 @@ TEST(EpoPackets, OutputModePacketForEachRate) {
       {"14400", 14400, {0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x40, 0x38, 0x00, 0x00, 0x8B, 0x0D, 0x0A}},
       {"19200", 19200, {0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0x4B, 0x00, 0x00, 0xB8, 0x0D, 0x0A}},
       {"38400", 38400, {0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0x96, 0x00, 0x00, 0x65, 0x0D, 0x0A}},
-      {"57600: filled although the window does not offer it", 57600,
+      {"57600: filled although the window does not offer it",
+       57600,
        {0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0xE1, 0x00, 0x00, 0x12, 0x0D, 0x0A}},
-      {"2400: not a mode rate, field left 0", 2400,
+      {"2400: not a mode rate, field left 0",
+       2400,
        {0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF3, 0x0D, 0x0A}},
       {"0: field left 0", 0, {0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF3, 0x0D, 0x0A}},
-      {"230400: field left 0", 230400,
+      {"230400: field left 0",
+       230400,
        {0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF3, 0x0D, 0x0A}},
   };
   for (const ModeCase& row : rows) {
@@ -243,7 +245,8 @@ TEST(EpoReadPacket, ShortRecordsAreSentAsZeros) {
     ASSERT_NE(file, nullptr);
     EpoPacket packet{};
     ASSERT_TRUE(EpoReadPacket(0, file, packet)) << row.legend;
-    EXPECT_EQ(Bytes(packet.begin() + 8, packet.begin() + 68), Bytes(content.begin(), content.begin() + 60)) << row.legend;
+    EXPECT_EQ(Bytes(packet.begin() + 8, packet.begin() + 68), Bytes(content.begin(), content.begin() + 60))
+        << row.legend;
     const Bytes record2(packet.begin() + 68, packet.begin() + 128);
     if (row.record2FromFile) {
       EXPECT_EQ(record2, Bytes(content.begin() + 60, content.begin() + 120)) << row.legend;
@@ -289,52 +292,85 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ClassifyCase{"EPO ack of seq 1, accepted",
                      {0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, 0x01, 0x00, 0x01, 0x0E, 0x0D, 0x0A},
-                     EpoReplyKind::EpoAck, true, 1},
+                     EpoReplyKind::EpoAck,
+                     true,
+                     1},
         ClassifyCase{"its corrupt twin (byte 9 changed)",
                      {0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, 0x01, 0x00, 0x01, 0x0F, 0x0D, 0x0A},
-                     EpoReplyKind::CorruptAck, false, 0},
+                     EpoReplyKind::CorruptAck,
+                     false,
+                     0},
         ClassifyCase{"EPO ack with a changed payload byte is corrupt",
                      {0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, 0x03, 0x00, 0x01, 0x0E, 0x0D, 0x0A},
-                     EpoReplyKind::CorruptAck, false, 0},
+                     EpoReplyKind::CorruptAck,
+                     false,
+                     0},
         ClassifyCase{"mode ack, accepted",
                      {0x04, 0x24, 0x0C, 0x00, 0x01, 0x00, 0xFD, 0x00, 0x03, 0xF3, 0x0D, 0x0A},
-                     EpoReplyKind::ModeAck, true, 0},
+                     EpoReplyKind::ModeAck,
+                     true,
+                     0},
         ClassifyCase{"mode ack with result 2, not accepted",
                      {0x04, 0x24, 0x0C, 0x00, 0x01, 0x00, 0xFD, 0x00, 0x02, 0xF2, 0x0D, 0x0A},
-                     EpoReplyKind::ModeAck, false, 0},
+                     EpoReplyKind::ModeAck,
+                     false,
+                     0},
         ClassifyCase{"EPO ack of seq 5, result 0: not accepted",
                      {0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, 0x05, 0x00, 0x00, 0x0B, 0x0D, 0x0A},
-                     EpoReplyKind::EpoAck, false, 5},
+                     EpoReplyKind::EpoAck,
+                     false,
+                     5},
         ClassifyCase{"EPO ack of seq 0x0123: low byte first",
                      {0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, 0x23, 0x01, 0x01, 0x2D, 0x0D, 0x0A},
-                     EpoReplyKind::EpoAck, true, 0x0123},
+                     EpoReplyKind::EpoAck,
+                     true,
+                     0x0123},
         ClassifyCase{"EPO ack of seq 0xFFFF",
                      {0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, 0xFF, 0xFF, 0x01, 0x0F, 0x0D, 0x0A},
-                     EpoReplyKind::EpoAck, true, 0xFFFF},
+                     EpoReplyKind::EpoAck,
+                     true,
+                     0xFFFF},
         ClassifyCase{"command-1 ack of command 254: ignored",
                      {0x04, 0x24, 0x0C, 0x00, 0x01, 0x00, 0xFE, 0x00, 0x03, 0xF0, 0x0D, 0x0A},
-                     EpoReplyKind::Ignored, false, 0},
+                     EpoReplyKind::Ignored,
+                     false,
+                     0},
         ClassifyCase{"command-1 ack of command 0x01FD (high byte counts): ignored",
                      {0x04, 0x24, 0x0C, 0x00, 0x01, 0x00, 0xFD, 0x01, 0x03, 0xF2, 0x0D, 0x0A},
-                     EpoReplyKind::Ignored, false, 0},
+                     EpoReplyKind::Ignored,
+                     false,
+                     0},
         ClassifyCase{"command 3: ignored",
                      {0x04, 0x24, 0x0C, 0x00, 0x03, 0x00, 0x01, 0x00, 0x01, 0x0F, 0x0D, 0x0A},
-                     EpoReplyKind::Ignored, false, 0},
+                     EpoReplyKind::Ignored,
+                     false,
+                     0},
         ClassifyCase{"command 0x0102 (high byte counts): ignored",
                      {0x04, 0x24, 0x0C, 0x00, 0x02, 0x01, 0x01, 0x00, 0x01, 0x0F, 0x0D, 0x0A},
-                     EpoReplyKind::Ignored, false, 0},
+                     EpoReplyKind::Ignored,
+                     false,
+                     0},
         ClassifyCase{"length 14: other packet",
                      {0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0xC2, 0x01, 0x00, 0x30, 0x0D, 0x0A},
-                     EpoReplyKind::OtherPacket, false, 0},
+                     EpoReplyKind::OtherPacket,
+                     false,
+                     0},
         ClassifyCase{"length 14 with a wrong checksum: still other packet",
                      {0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0xC2, 0x01, 0x00, 0x99, 0x0D, 0x0A},
-                     EpoReplyKind::OtherPacket, false, 0},
+                     EpoReplyKind::OtherPacket,
+                     false,
+                     0},
         ClassifyCase{"length 191: other packet", ClosingPacketLengthOnly(), EpoReplyKind::OtherPacket, false, 0},
         ClassifyCase{"length 12 + 256 (high byte counts): other packet",
                      {0x04, 0x24, 0x0C, 0x01, 0x02, 0x00, 0x01, 0x00, 0x01, 0x0F, 0x0D, 0x0A},
-                     EpoReplyKind::OtherPacket, false, 0},
+                     EpoReplyKind::OtherPacket,
+                     false,
+                     0},
         ClassifyCase{"length 12 but only 6 bytes: checksum cannot match",
-                     {0x04, 0x24, 0x0C, 0x00, 0x0D, 0x0A}, EpoReplyKind::CorruptAck, false, 0},
+                     {0x04, 0x24, 0x0C, 0x00, 0x0D, 0x0A},
+                     EpoReplyKind::CorruptAck,
+                     false,
+                     0},
         ClassifyCase{"three bytes: no length field of 12", {0x04, 0x24, 0x0A}, EpoReplyKind::OtherPacket, false, 0}));
 
 }  // namespace

@@ -43,9 +43,17 @@ const Bytes kTrickyAck = {0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, 0x0D, 0x04, 0x01, 
 
 // A stream with every kind of reply, noise between them, a lone 04 and a lone 0D 0A.
 Bytes MixedStream() {
-  return Concat({epotest::TextBytes("$GPGGA,noise"), {0x04}, epotest::ModeAckBytes(3), {0x0D, 0x0A, 0x00, 0x55},
-                 epotest::EpoAckBytes(1, 1), kTrickyAck, epotest::OtherPacketBytes(), {0x24, 0x04},
-                 epotest::EpoAckBytes(2, 0), {0x0D}, epotest::AckBytes(1, 300, 3),
+  return Concat({epotest::TextBytes("$GPGGA,noise"),
+                 {0x04},
+                 epotest::ModeAckBytes(3),
+                 {0x0D, 0x0A, 0x00, 0x55},
+                 epotest::EpoAckBytes(1, 1),
+                 kTrickyAck,
+                 epotest::OtherPacketBytes(),
+                 {0x24, 0x04},
+                 epotest::EpoAckBytes(2, 0),
+                 {0x0D},
+                 epotest::AckBytes(1, 300, 3),
                  {0x02, 0x00, 0x01, 0x00, 0x01}});
 }
 

@@ -43,7 +43,8 @@ class TempDir {
   std::string file(const std::string& name) const { return path_ + "/" + name; }
   std::vector<std::string> names() const {
     std::vector<std::string> out;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) out.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(path_))
+      out.push_back(entry.path().filename().string());
     return out;
   }
 
@@ -72,9 +73,15 @@ inline std::FILE* TempFileWith(const Bytes& bytes) {
 
 // Receiver replies: 04 24, u16 length 12, u16 command, u16 argument, result, XOR, 0D 0A.
 inline Bytes AckBytes(std::uint16_t command, std::uint16_t argument, std::uint8_t result) {
-  Bytes p = {0x04, 0x24, 0x0C, 0x00,
-             static_cast<std::uint8_t>(command & 0xFF), static_cast<std::uint8_t>(command >> 8),
-             static_cast<std::uint8_t>(argument & 0xFF), static_cast<std::uint8_t>(argument >> 8), result};
+  Bytes p = {0x04,
+             0x24,
+             0x0C,
+             0x00,
+             static_cast<std::uint8_t>(command & 0xFF),
+             static_cast<std::uint8_t>(command >> 8),
+             static_cast<std::uint8_t>(argument & 0xFF),
+             static_cast<std::uint8_t>(argument >> 8),
+             result};
   std::uint8_t x = 0;
   for (std::size_t i = 2; i < p.size(); ++i) x ^= p[i];
   p.push_back(x);

@@ -40,25 +40,59 @@ TEST_P(CoordinateTable, FormatsDegreesMinutesSeconds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CoordinateTable,
-    ::testing::Values(
-        CoordinateCase{"2503.1234 N", "2503.1234", "N", false, "N 25\xB0" "03'07.40\""},
-        CoordinateCase{"4807.038 N", "4807.038", "N", false, "N 48\xB0" "07'02.27\""},
-        CoordinateCase{"0503.0000 N: no leading zero, truncation shows", "0503.0000", "N", false, "N 5\xB0" "02'59.99\""},
-        CoordinateCase{"12130.2500 E", "12130.2500", "E", true, "E 121\xB0" "30'14.99\""},
-        CoordinateCase{"01131.000 E: plain double would give 30'59.99", "01131.000", "E", true, "E 11\xB0" "31'00.00\""},
-        CoordinateCase{"empty value and hemisphere", "", "", false, " 0\xB0" "00'00.00\""},
-        CoordinateCase{"empty longitude", "", "", true, " 0\xB0" "00'00.00\""},
-        CoordinateCase{"no decimal point counts as 0", "2503", "N", false, "N 0\xB0" "00'00.00\""},
-        CoordinateCase{"two decimal points count as 0", "2503.12.34", "N", false, "N 0\xB0" "00'00.00\""},
-        CoordinateCase{"a letter counts as 0", "2503.1a34", "S", false, "S 0\xB0" "00'00.00\""},
-        CoordinateCase{"a sign counts as 0", "-2503.1234", "S", false, "S 0\xB0" "00'00.00\""},
-        CoordinateCase{"leading '.' cannot be converted", ".1234", "N", false, std::nullopt},
-        CoordinateCase{"integer part beyond 32 bits cannot be converted", "99999999999.5", "N", false, std::nullopt},
-        CoordinateCase{"trailing '.' is a whole number", "2503.", "N", false, "N 25\xB0" "03'00.00\""},
-        CoordinateCase{"three-digit latitude gets the sign after two digits", "12000.0", "N", false, "N 12\xB0" "0" "00'00.00\""},
-        CoordinateCase{"four-digit longitude gets the sign after three digits", "123400.0", "E", true, "E 123\xB0" "4" "00'00.00\""},
-        CoordinateCase{"minutes of 60 and more carry into the degrees", "2599.0", "N", false, "N 26\xB0" "38'59.99\""},
-        CoordinateCase{"the hemisphere is copied as it stands", "0000.5", "XY", true, "XY 0\xB0" "00'30.00\""}));
+    ::testing::Values(CoordinateCase{"2503.1234 N", "2503.1234", "N", false,
+                                     "N 25\xB0"
+                                     "03'07.40\""},
+                      CoordinateCase{"4807.038 N", "4807.038", "N", false,
+                                     "N 48\xB0"
+                                     "07'02.27\""},
+                      CoordinateCase{"0503.0000 N: no leading zero, truncation shows", "0503.0000", "N", false,
+                                     "N 5\xB0"
+                                     "02'59.99\""},
+                      CoordinateCase{"12130.2500 E", "12130.2500", "E", true,
+                                     "E 121\xB0"
+                                     "30'14.99\""},
+                      CoordinateCase{"01131.000 E: plain double would give 30'59.99", "01131.000", "E", true,
+                                     "E 11\xB0"
+                                     "31'00.00\""},
+                      CoordinateCase{"empty value and hemisphere", "", "", false,
+                                     " 0\xB0"
+                                     "00'00.00\""},
+                      CoordinateCase{"empty longitude", "", "", true,
+                                     " 0\xB0"
+                                     "00'00.00\""},
+                      CoordinateCase{"no decimal point counts as 0", "2503", "N", false,
+                                     "N 0\xB0"
+                                     "00'00.00\""},
+                      CoordinateCase{"two decimal points count as 0", "2503.12.34", "N", false,
+                                     "N 0\xB0"
+                                     "00'00.00\""},
+                      CoordinateCase{"a letter counts as 0", "2503.1a34", "S", false,
+                                     "S 0\xB0"
+                                     "00'00.00\""},
+                      CoordinateCase{"a sign counts as 0", "-2503.1234", "S", false,
+                                     "S 0\xB0"
+                                     "00'00.00\""},
+                      CoordinateCase{"leading '.' cannot be converted", ".1234", "N", false, std::nullopt},
+                      CoordinateCase{"integer part beyond 32 bits cannot be converted", "99999999999.5", "N", false,
+                                     std::nullopt},
+                      CoordinateCase{"trailing '.' is a whole number", "2503.", "N", false,
+                                     "N 25\xB0"
+                                     "03'00.00\""},
+                      CoordinateCase{"three-digit latitude gets the sign after two digits", "12000.0", "N", false,
+                                     "N 12\xB0"
+                                     "0"
+                                     "00'00.00\""},
+                      CoordinateCase{"four-digit longitude gets the sign after three digits", "123400.0", "E", true,
+                                     "E 123\xB0"
+                                     "4"
+                                     "00'00.00\""},
+                      CoordinateCase{"minutes of 60 and more carry into the degrees", "2599.0", "N", false,
+                                     "N 26\xB0"
+                                     "38'59.99\""},
+                      CoordinateCase{"the hemisphere is copied as it stands", "0000.5", "XY", true,
+                                     "XY 0\xB0"
+                                     "00'30.00\""}));
 
 // Every row of the reference table, computed by tests/data/make_coordinate_table.py with exact
 // rational arithmetic, including 150 fields where plain double arithmetic differs.
@@ -91,9 +125,8 @@ struct PlainCase {
 
 TEST(Coordinates, PlainNumbers) {
   const PlainCase rows[] = {
-      {"", true},        {"0", true},       {"2503.1234", true}, {".5", true},  {"5.", true},
-      {"1.2.3", false},  {"12a", false},    {"-1.0", false},     {"+1", false}, {" 1", false},
-      {"1e5", false},    {"..", false},
+      {"", true},     {"0", true},     {"2503.1234", true}, {".5", true},  {"5.", true},   {"1.2.3", false},
+      {"12a", false}, {"-1.0", false}, {"+1", false},       {" 1", false}, {"1e5", false}, {"..", false},
   };
   for (const PlainCase& r : rows) EXPECT_EQ(IsPlainNumber(r.text), r.plain) << '"' << r.text << '"';
 }
@@ -105,12 +138,11 @@ struct ValueCase {
 
 TEST(Coordinates, ValueOfAPlainNumber) {
   const ValueCase rows[] = {
-      {"", 0.0},          // empty: no "."
-      {"2503", 0.0},      // no "." counts as 0
-      {"12.5", 12.5},     // exact binary fraction
-      {"7.", 7.0},        // nothing behind the "."
-      {"0.25", 0.25},
-      {".5", std::nullopt},  // no integer part to convert
+      {"", 0.0},                             // empty: no "."
+      {"2503", 0.0},                         // no "." counts as 0
+      {"12.5", 12.5},                        // exact binary fraction
+      {"7.", 7.0},                           // nothing behind the "."
+      {"0.25", 0.25}, {".5", std::nullopt},  // no integer part to convert
   };
   for (const ValueCase& r : rows) EXPECT_EQ(ParseCoordinate(r.text), r.value) << '"' << r.text << '"';
   // Not exact in binary: within rounding of the decimal value.
@@ -128,24 +160,23 @@ struct SpeedCase {
 
 class SpeedTable : public ::testing::TestWithParam<SpeedCase> {};
 
-TEST_P(SpeedTable, SpeedText) { EXPECT_EQ(SpeedTextOf(GetParam().value, GetParam().unit), GetParam().text) << GetParam().legend; }
+TEST_P(SpeedTable, SpeedText) {
+  EXPECT_EQ(SpeedTextOf(GetParam().value, GetParam().unit), GetParam().text) << GetParam().legend;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SpeedTable,
     ::testing::Values(
         SpeedCase{"0.02 knots: 0.03704 cut to five characters", "0.02", 'N', "0.037 km/h"},
-        SpeedCase{"0.00 knots", "0.00", 'N', "0 km/h"},
-        SpeedCase{"empty knots count as 0", "", 'N', "0 km/h"},
+        SpeedCase{"0.00 knots", "0.00", 'N', "0 km/h"}, SpeedCase{"empty knots count as 0", "", 'N', "0 km/h"},
         SpeedCase{"non-numeric knots count as 0", "abc", 'N', "0 km/h"},
         SpeedCase{"leading number is taken as strtod does", "1xyz", 'N', "1.852 km/h"},
-        SpeedCase{"10 knots", "10", 'N', "18.52 km/h"},
-        SpeedCase{"0.32 knots: 0.59264", "0.32", 'N', "0.592 km/h"},
+        SpeedCase{"10 knots", "10", 'N', "18.52 km/h"}, SpeedCase{"0.32 knots: 0.59264", "0.32", 'N', "0.592 km/h"},
         SpeedCase{"1000 knots", "1000", 'N', "1852 km/h"},
         SpeedCase{"123456 knots: 228640.512 cut", "123456", 'N', "22864 km/h"},
         SpeedCase{"1e20 knots in exponent form", "1e20", 'N', "1.852 km/h"},
         SpeedCase{"negative knots", "-1", 'N', "-1.85 km/h"},
-        SpeedCase{"km/h copied unchanged", "12.5", 'K', "12.5 km/h"},
-        SpeedCase{"km/h empty", "", 'K', " km/h"},
+        SpeedCase{"km/h copied unchanged", "12.5", 'K', "12.5 km/h"}, SpeedCase{"km/h empty", "", 'K', " km/h"},
         SpeedCase{"km/h not a number is still copied", "fast", 'K', "fast km/h"}));
 
 // The digits must be those of "%.15g" in the C locale, whatever the process locale.
@@ -217,19 +248,25 @@ TEST_P(DateTimeTable, LocalDateAndTime) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, DateTimeTable,
     ::testing::Values(
-        DateTimeCase{"UTC+8 without daylight saving", "<+08>-8", kWinterNow, "123456.000", "150812", "2012/08/15", "20:34:56"},
+        DateTimeCase{"UTC+8 without daylight saving", "<+08>-8", kWinterNow, "123456.000", "150812", "2012/08/15",
+                     "20:34:56"},
         DateTimeCase{"UTC", "UTC0", kWinterNow, "123456.000", "150812", "2012/08/15", "12:34:56"},
         DateTimeCase{"UTC-5", "<-05>5", kSummerNow, "123456.000", "150812", "2012/08/15", "07:34:56"},
-        DateTimeCase{"UTC+8 crosses into the next year", "<+08>-8", kWinterNow, "203000.000", "311212", "2013/01/01", "04:30:00"},
+        DateTimeCase{"UTC+8 crosses into the next year", "<+08>-8", kWinterNow, "203000.000", "311212", "2013/01/01",
+                     "04:30:00"},
         DateTimeCase{"year 45 is shown as 2030", "UTC0", kWinterNow, "000000.000", "010145", "2030/01/01", "00:00:00"},
-        DateTimeCase{"placeholder date 060180 is shown in 2030", "UTC0", kWinterNow, "000012.000", "060180", "2030/01/06", "00:00:12"},
+        DateTimeCase{"placeholder date 060180 is shown in 2030", "UTC0", kWinterNow, "000012.000", "060180",
+                     "2030/01/06", "00:00:12"},
         DateTimeCase{"year 38 stays 2038", "UTC0", kWinterNow, "120000", "010138", "2038/01/01", "12:00:00"},
-        DateTimeCase{"fraction of seconds is ignored", "UTC0", kWinterNow, "235959.999", "311299", "2030/12/31", "23:59:59"},
+        DateTimeCase{"fraction of seconds is ignored", "UTC0", kWinterNow, "235959.999", "311299", "2030/12/31",
+                     "23:59:59"},
         DateTimeCase{"CET in winter, winter date", kCet, kWinterNow, "120000", "150112", "2012/01/15", "13:00:00"},
         DateTimeCase{"CET in winter, summer date", kCet, kWinterNow, "120000", "150712", "2012/07/15", "14:00:00"},
-        DateTimeCase{"CET in summer: the zone offset ignores daylight saving", kCet, kSummerNow, "120000", "150712", "2012/07/15", "13:00:00"},
+        DateTimeCase{"CET in summer: the zone offset ignores daylight saving", kCet, kSummerNow, "120000", "150712",
+                     "2012/07/15", "13:00:00"},
         DateTimeCase{"CET in summer, winter date", kCet, kSummerNow, "120000", "150112", "2012/01/15", "12:00:00"},
-        DateTimeCase{"a five-character time reads seconds from one digit", "UTC0", kWinterNow, "12345", "150812", "2012/08/15", "12:34:05"},
+        DateTimeCase{"a five-character time reads seconds from one digit", "UTC0", kWinterNow, "12345", "150812",
+                     "2012/08/15", "12:34:05"},
         DateTimeCase{"empty time leaves both texts", "UTC0", kWinterNow, "", "150812", nullptr, nullptr},
         DateTimeCase{"empty date leaves both texts", "UTC0", kWinterNow, "123456.000", "", nullptr, nullptr},
         DateTimeCase{"letters in the time", "UTC0", kWinterNow, "12a456.000", "150812", nullptr, nullptr},
@@ -243,8 +280,9 @@ INSTANTIATE_TEST_SUITE_P(
 // against that plain computation, in zones with daylight saving, odd offsets and offset
 // changes, and with "now" on both sides of a transition.
 TEST_F(TimeZoneTest, DateTimeAgreesWithThePlainLibraryComputation) {
-  const char* zones[] = {"UTC0", "<+08>-8", kCet, "America/New_York", "Europe/Moscow",
-                         "Australia/Lord_Howe", "Asia/Kathmandu", "Europe/London", ""};
+  const char* zones[] = {
+      "UTC0",           "<+08>-8",       kCet, "America/New_York", "Europe/Moscow", "Australia/Lord_Howe",
+      "Asia/Kathmandu", "Europe/London", ""};
   const std::time_t nows[] = {kWinterNow, kSummerNow, 1332637200 /* 2012-03-25 01:00 UTC */,
                               1351386000 /* 2012-10-28 01:00 UTC */, 1414278000 /* 2014-10-25 23:00 UTC */};
   auto plain = [](const std::string& time, const std::string& date, std::time_t now) {
@@ -289,7 +327,8 @@ TEST_F(TimeZoneTest, DateTimeAgreesWithThePlainLibraryComputation) {
       }
       std::uniform_int_distribution<int> any(0, 99);
       for (int i = 0; i < 300; ++i) {
-        inputs.emplace_back(two(any(rng)) + two(any(rng)) + two(any(rng)), two(any(rng)) + two(any(rng)) + two(any(rng)));
+        inputs.emplace_back(two(any(rng)) + two(any(rng)) + two(any(rng)),
+                            two(any(rng)) + two(any(rng)) + two(any(rng)));
       }
       for (const auto& [time, date] : inputs) {
         Display_SatInfo_st info;
@@ -311,7 +350,7 @@ TEST(FixMode, NameOfTheFixTypeField) {
     std::string_view name;
   };
   const Row rows[] = {{"1", "No Fix"}, {"", "No Fix"}, {"2", "2D"},  {"3", "3D"},     {" 3", "3D"},
-                      {"+2", "2D"},    {"3x", "3D"}, {"03", "3D"}, {"4", "No Fix"}, {"x3", "No Fix"}};
+                      {"+2", "2D"},    {"3x", "3D"},   {"03", "3D"}, {"4", "No Fix"}, {"x3", "No Fix"}};
   for (const Row& r : rows) EXPECT_EQ(FixModeName(r.field), r.name) << '"' << r.field << '"';
 }
 
@@ -327,8 +366,12 @@ TEST(Handlers, GgaWritesPositionAndAltitude) {
   ReceiverState state;
   const std::string s = "$GPGGA,123519,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
   ParseGGA(Split(s), state);
-  EXPECT_EQ(state.satInfo.latText, "N 25\xB0" "03'07.40\"");
-  EXPECT_EQ(state.satInfo.lonText, "E 121\xB0" "30'14.99\"");
+  EXPECT_EQ(state.satInfo.latText,
+            "N 25\xB0"
+            "03'07.40\"");
+  EXPECT_EQ(state.satInfo.lonText,
+            "E 121\xB0"
+            "30'14.99\"");
   EXPECT_EQ(state.satInfo.altitudeText, "545.4");
 }
 
@@ -337,8 +380,12 @@ TEST(Handlers, SentenceWithoutFixStillOverwritesPosition) {
   state.satInfo.latText = "old";
   state.satInfo.lonText = "old";
   ParseGLL(Split("$GPGLL,,,,,024356.091,V,N*7E\r\n"), state);
-  EXPECT_EQ(state.satInfo.latText, " 0\xB0" "00'00.00\"");
-  EXPECT_EQ(state.satInfo.lonText, " 0\xB0" "00'00.00\"");
+  EXPECT_EQ(state.satInfo.latText,
+            " 0\xB0"
+            "00'00.00\"");
+  EXPECT_EQ(state.satInfo.lonText,
+            " 0\xB0"
+            "00'00.00\"");
 }
 
 TEST(Handlers, UnconvertibleCoordinateKeepsOnlyThatText) {
@@ -347,7 +394,9 @@ TEST(Handlers, UnconvertibleCoordinateKeepsOnlyThatText) {
   state.satInfo.lonText = "old lon";
   ParseGGA(Split("$GPGGA,1,.5,N,12130.2500,E,1,08,0.9,12.0,M,,M,,*00"), state);
   EXPECT_EQ(state.satInfo.latText, "old lat");
-  EXPECT_EQ(state.satInfo.lonText, "E 121\xB0" "30'14.99\"");
+  EXPECT_EQ(state.satInfo.lonText,
+            "E 121\xB0"
+            "30'14.99\"");
   EXPECT_EQ(state.satInfo.altitudeText, "12.0");
 }
 
@@ -357,8 +406,12 @@ TEST_F(RmcTest, WritesPositionSpeedDateAndTime) {
   UseZone("<+08>-8");
   ReceiverState state;
   ParseRMC(Split("$GPRMC,123456.000,A,4807.038,N,01131.000,E,0.02,84.4,150812,,,A*00"), state, kWinterNow);
-  EXPECT_EQ(state.satInfo.latText, "N 48\xB0" "07'02.27\"");
-  EXPECT_EQ(state.satInfo.lonText, "E 11\xB0" "31'00.00\"");
+  EXPECT_EQ(state.satInfo.latText,
+            "N 48\xB0"
+            "07'02.27\"");
+  EXPECT_EQ(state.satInfo.lonText,
+            "E 11\xB0"
+            "31'00.00\"");
   EXPECT_EQ(state.satInfo.speedText, "0.037 km/h");
   EXPECT_EQ(state.satInfo.dateText, "2012/08/15");
   EXPECT_EQ(state.satInfo.timeText, "20:34:56");
@@ -373,7 +426,9 @@ TEST_F(RmcTest, EmptyDateLeavesDateAndTimeButNotTheRest) {
   EXPECT_EQ(state.satInfo.dateText, "2011/01/01");
   EXPECT_EQ(state.satInfo.timeText, "00:00:00");
   EXPECT_EQ(state.satInfo.speedText, "0 km/h");
-  EXPECT_EQ(state.satInfo.latText, " 0\xB0" "00'00.00\"");
+  EXPECT_EQ(state.satInfo.latText,
+            " 0\xB0"
+            "00'00.00\"");
 }
 
 TEST(Handlers, VtgTakesKmhField) {

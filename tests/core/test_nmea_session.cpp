@@ -56,21 +56,60 @@ TEST_P(OutcomeTable, DispatchDecides) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, OutcomeTable,
     ::testing::Values(
-        OutcomeCase{"wrong checksum: nothing at all", "$GPGGA,1*00\r\n", false, SentenceRoute::None, false, false, false, {}},
-        OutcomeCase{"no checksum: nothing at all", "$POLYN,1,2\r\n", false, SentenceRoute::None, false, false, false, {}},
-        OutcomeCase{"GGA", Framed("GPGGA,1,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,,M,,"), true, SentenceRoute::GGA, false, false, false, {}},
-        OutcomeCase{"GNGSA", Framed("GNGSA,A,3,01,,,,,,,,,,,,1.0,1.0,1.0"), true, SentenceRoute::GSA, false, false, false, {}},
-        OutcomeCase{"PMTK001 reply", Framed("PMTK001,314,3"), true, SentenceRoute::MtkReply, false, false, false, ReplyKind::Ack},
-        OutcomeCase{"start-up notice", Framed("PMTK010,001"), true, SentenceRoute::MtkReply, false, false, false, ReplyKind::StartupNotice},
-        OutcomeCase{"PMTK010 with another message is nothing", Framed("PMTK010,002"), true, SentenceRoute::MtkReply, false, false, false, {}},
-        OutcomeCase{"PMTKCHN is a reply, not the indicator", Framed("PMTKCHN,1,2"), true, SentenceRoute::MtkReply, false, false, false, {}},
-        OutcomeCase{"CHN at 5-7 ticks the indicator", Framed("PXXXCHN,1"), true, SentenceRoute::Chn, true, false, false, ReplyKind::ChannelStatus},
-        OutcomeCase{"ZRN001 with MODE shows the fix-rate group", Framed("PZRN001,MODE,1"), true, SentenceRoute::Zrn001, false, true, false, ReplyKind::ModeReply},
-        OutcomeCase{"ZRN001 with MODEX still begins with MODE", Framed("PZRN001,MODEX"), true, SentenceRoute::Zrn001, false, true, false, ReplyKind::ModeReply},
-        OutcomeCase{"ZRN001 with MOD does not", Framed("PZRN001,MOD"), true, SentenceRoute::Zrn001, false, false, false, ReplyKind::ModeReply},
-        OutcomeCase{"ZRN001 with lower-case mode does not", Framed("PZRN001,mode"), true, SentenceRoute::Zrn001, false, false, false, ReplyKind::ModeReply},
-        OutcomeCase{"ZRN818 shows Set Successful", Framed("PZRN818"), true, SentenceRoute::Zrn818, false, false, true, ReplyKind::FixRateReset},
-        OutcomeCase{"unknown type is valid and routed nowhere", Framed("POLYN,1"), true, SentenceRoute::None, false, false, false, {}}));
+        OutcomeCase{
+            "wrong checksum: nothing at all", "$GPGGA,1*00\r\n", false, SentenceRoute::None, false, false, false, {}},
+        OutcomeCase{
+            "no checksum: nothing at all", "$POLYN,1,2\r\n", false, SentenceRoute::None, false, false, false, {}},
+        OutcomeCase{"GGA",
+                    Framed("GPGGA,1,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,,M,,"),
+                    true,
+                    SentenceRoute::GGA,
+                    false,
+                    false,
+                    false,
+                    {}},
+        OutcomeCase{
+            "GNGSA", Framed("GNGSA,A,3,01,,,,,,,,,,,,1.0,1.0,1.0"), true, SentenceRoute::GSA, false, false, false, {}},
+        OutcomeCase{"PMTK001 reply", Framed("PMTK001,314,3"), true, SentenceRoute::MtkReply, false, false, false,
+                    ReplyKind::Ack},
+        OutcomeCase{"start-up notice", Framed("PMTK010,001"), true, SentenceRoute::MtkReply, false, false, false,
+                    ReplyKind::StartupNotice},
+        OutcomeCase{"PMTK010 with another message is nothing",
+                    Framed("PMTK010,002"),
+                    true,
+                    SentenceRoute::MtkReply,
+                    false,
+                    false,
+                    false,
+                    {}},
+        OutcomeCase{"PMTKCHN is a reply, not the indicator",
+                    Framed("PMTKCHN,1,2"),
+                    true,
+                    SentenceRoute::MtkReply,
+                    false,
+                    false,
+                    false,
+                    {}},
+        OutcomeCase{"CHN at 5-7 ticks the indicator", Framed("PXXXCHN,1"), true, SentenceRoute::Chn, true, false, false,
+                    ReplyKind::ChannelStatus},
+        OutcomeCase{"ZRN001 with MODE shows the fix-rate group", Framed("PZRN001,MODE,1"), true, SentenceRoute::Zrn001,
+                    false, true, false, ReplyKind::ModeReply},
+        OutcomeCase{"ZRN001 with MODEX still begins with MODE", Framed("PZRN001,MODEX"), true, SentenceRoute::Zrn001,
+                    false, true, false, ReplyKind::ModeReply},
+        OutcomeCase{"ZRN001 with MOD does not", Framed("PZRN001,MOD"), true, SentenceRoute::Zrn001, false, false, false,
+                    ReplyKind::ModeReply},
+        OutcomeCase{"ZRN001 with lower-case mode does not", Framed("PZRN001,mode"), true, SentenceRoute::Zrn001, false,
+                    false, false, ReplyKind::ModeReply},
+        OutcomeCase{"ZRN818 shows Set Successful", Framed("PZRN818"), true, SentenceRoute::Zrn818, false, false, true,
+                    ReplyKind::FixRateReset},
+        OutcomeCase{"unknown type is valid and routed nowhere",
+                    Framed("POLYN,1"),
+                    true,
+                    SentenceRoute::None,
+                    false,
+                    false,
+                    false,
+                    {}}));
 
 TEST(Session, BadChecksumLeavesTheStateAlone) {
   NmeaSession session;
@@ -137,9 +176,9 @@ std::ostream& operator<<(std::ostream& os, const Sat& s) {
 
 struct CycleCase {
   const char* legend;
-  std::vector<std::string> bodies;      // handled in order
-  std::vector<bool> completeAfter;      // outcome.gsvCycleComplete after each
-  std::vector<Sat> charted;             // TakeChartSatellites after the last
+  std::vector<std::string> bodies;  // handled in order
+  std::vector<bool> completeAfter;  // outcome.gsvCycleComplete after each
+  std::vector<Sat> charted;         // TakeChartSatellites after the last
 };
 
 class CycleTable : public ::testing::TestWithParam<CycleCase> {};
@@ -168,26 +207,44 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"3", 20, kSilver}, {"17", 44, kBlue}, {"22", 35, kBlue}}},
         CycleCase{"three-message cycle completes only with the third",
                   {"GPGSV,3,1,09,01,10,010,11,02,20,020,12,03,30,030,13,04,40,040,14",
-                   "GPGSV,3,2,09,05,50,050,15,06,60,060,16,07,70,070,17,08,80,080,18",
-                   "GPGSV,3,3,09,09,90,090,19"},
+                   "GPGSV,3,2,09,05,50,050,15,06,60,060,16,07,70,070,17,08,80,080,18", "GPGSV,3,3,09,09,90,090,19"},
                   {false, false, true},
-                  {{"01", 11, kSilver}, {"02", 12, kSilver}, {"03", 13, kSilver}, {"04", 14, kSilver}, {"05", 15, kSilver},
-                   {"06", 16, kSilver}, {"07", 17, kSilver}, {"08", 18, kSilver}, {"09", 19, kSilver}}},
+                  {{"01", 11, kSilver},
+                   {"02", 12, kSilver},
+                   {"03", 13, kSilver},
+                   {"04", 14, kSilver},
+                   {"05", 15, kSilver},
+                   {"06", 16, kSilver},
+                   {"07", 17, kSilver},
+                   {"08", 18, kSilver},
+                   {"09", 19, kSilver}}},
         CycleCase{"message 1 of 1 without groups completes an empty cycle", {"GPGSV,1,1,00"}, {true}, {}},
         CycleCase{"PRN 0, empty PRN and PRN 64 or more change nothing",
-                  {"GPGSV,1,1,04,00,10,010,11,,20,020,12,64,30,030,13,120,40,040,14"}, {true}, {}},
+                  {"GPGSV,1,1,04,00,10,010,11,,20,020,12,64,30,030,13,120,40,040,14"},
+                  {true},
+                  {}},
         CycleCase{"PRN 07 is stored at 7 with its text; 7 in GSA does not make it used",
-                  {"GPGSA,A,3,7,,,,,,,,,,,,1.0,1.0,1.0", "GPGSV,1,1,01,07,45,180,30"}, {false, true}, {{"07", 30, kSilver}}},
-        CycleCase{"PRN 63 is the last slot", {"GPGSV,1,1,01,63,45,180,"}, {true}, {{"63", 0, kSilver}}},
-        CycleCase{"empty or non-numeric SNR charts as 0", {"GPGSV,1,1,02,05,45,180,,06,45,180,xx"}, {true},
-                  {{"05", 0, kSilver}, {"06", 0, kSilver}}},
-        CycleCase{"lost last message: its satellites are drawn with the next cycle",
-                  {"GPGSV,2,1,05,01,10,010,11,02,20,020,12,03,30,030,13,04,40,040,14", "GPGSV,1,1,01,10,50,050,15"},
+                  {"GPGSA,A,3,7,,,,,,,,,,,,1.0,1.0,1.0", "GPGSV,1,1,01,07,45,180,30"},
                   {false, true},
-                  {{"01", 11, kSilver}, {"02", 12, kSilver}, {"03", 13, kSilver}, {"04", 14, kSilver}, {"10", 15, kSilver}}},
+                  {{"07", 30, kSilver}}},
+        CycleCase{"PRN 63 is the last slot", {"GPGSV,1,1,01,63,45,180,"}, {true}, {{"63", 0, kSilver}}},
+        CycleCase{"empty or non-numeric SNR charts as 0",
+                  {"GPGSV,1,1,02,05,45,180,,06,45,180,xx"},
+                  {true},
+                  {{"05", 0, kSilver}, {"06", 0, kSilver}}},
+        CycleCase{
+            "lost last message: its satellites are drawn with the next cycle",
+            {"GPGSV,2,1,05,01,10,010,11,02,20,020,12,03,30,030,13,04,40,040,14", "GPGSV,1,1,01,10,50,050,15"},
+            {false, true},
+            {{"01", 11, kSilver}, {"02", 12, kSilver}, {"03", 13, kSilver}, {"04", 14, kSilver}, {"10", 15, kSilver}}},
         CycleCase{"a PRN reported twice keeps its last report",
-                  {"GPGSV,2,1,02,05,10,010,11", "GPGSV,2,2,02,05,20,020,22"}, {false, true}, {{"05", 22, kSilver}}},
-        CycleCase{"counts compare as numbers: 02 of 2 completes", {"GPGSV,2,02,01,05,10,010,11"}, {true}, {{"05", 11, kSilver}}}));
+                  {"GPGSV,2,1,02,05,10,010,11", "GPGSV,2,2,02,05,20,020,22"},
+                  {false, true},
+                  {{"05", 22, kSilver}}},
+        CycleCase{"counts compare as numbers: 02 of 2 completes",
+                  {"GPGSV,2,02,01,05,10,010,11"},
+                  {true},
+                  {{"05", 11, kSilver}}}));
 
 TEST(Charts, EachCycleStartsFromAnEmptyTable) {
   NmeaSession session;

@@ -102,13 +102,13 @@ TEST(PortNames, DetectionOrderAndPhantomPorts) {
   tree.addOnBoard("ttyS1", 0);   // phantom
   tree.addOnBoard("ttyS10", 0);  // phantom
   tree.addOnBoard("ttyS2", 4);
-  tree.addDevice("ttyS3");       // no sysfs entry at all: not known to exist
+  tree.addDevice("ttyS3");  // no sysfs entry at all: not known to exist
   tree.addDevice("rfcomm0");
   tree.addDevice("ttyACM0");
   tree.addDevice("ttyUSB10");
   tree.addDevice("ttyUSB2");
   tree.addDevice("ttyUSB0");
-  tree.addDevice("ttyUSBx");     // not a numbered device
+  tree.addDevice("ttyUSBx");  // not a numbered device
   tree.addDevice("tty0");
   tree.addDevice("console");
 
@@ -155,11 +155,11 @@ TEST(PortNames, ResolutionByMapEntryAndDetection) {
   tree.addUsb("ttyUSB0", "FTDI", "FT232R USB UART", "0403", "6001");
   tree.addDevice("ttyUSB1");
   tree.addDevice("pts/7");
-  fs::create_symlink(tree.dev("pts/7"), tree.map() / "com1");          // symlink entry
+  fs::create_symlink(tree.dev("pts/7"), tree.map() / "com1");                   // symlink entry
   std::ofstream(tree.map() / "com10") << "  " << tree.dev("ttyUSB1") << " \n";  // file entry
-  fs::create_symlink("../dev/ttyUSB0", tree.map() / "com5");           // relative symlink
-  fs::create_symlink(tree.dev("ttyUSB9"), tree.map() / "com4");       // device missing
-  std::ofstream(tree.map() / "com3") << "\n";                          // empty file: no entry
+  fs::create_symlink("../dev/ttyUSB0", tree.map() / "com5");                    // relative symlink
+  fs::create_symlink(tree.dev("ttyUSB9"), tree.map() / "com4");                 // device missing
+  std::ofstream(tree.map() / "com3") << "\n";                                   // empty file: no entry
 
   struct Row {
     const char* legend;

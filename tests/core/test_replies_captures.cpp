@@ -14,8 +14,8 @@
 namespace {
 
 struct CaptureReplies {
-  int mtkSentences = 0;               // valid sentences routed to the reply handler
-  std::vector<std::string> ignored;   // their addresses, when nothing was decoded
+  int mtkSentences = 0;              // valid sentences routed to the reply handler
+  std::vector<std::string> ignored;  // their addresses, when nothing was decoded
   std::vector<ReceiverReply> decoded;
 };
 

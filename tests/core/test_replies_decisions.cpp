@@ -227,7 +227,9 @@ struct Settings {
       enabled[function.function] = function.enabled;
     }
   }
-  void version(const char* model) { apply(VersionReplyUpdate({"AXN_1.30", "0000", model, "1.0"}, fixRateResetOffered)); }
+  void version(const char* model) {
+    apply(VersionReplyUpdate({"AXN_1.30", "0000", model, "1.0"}, fixRateResetOffered));
+  }
   void fixPeriod(long periodMs) { apply(FixPeriodReplyUpdate(periodMs, tenHzModel)); }
 };
 

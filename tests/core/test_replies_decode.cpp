@@ -34,18 +34,12 @@ TEST(RepliesDecode, ReplyNumberOfAddress) {
     std::optional<long> expected;
   };
   const Row rows[] = {
-      {"acknowledgement", "PMTK001", 1},
-      {"fix period reply", "PMTK500", 500},
-      {"boot message", "PMTK010", 10},
-      {"channel status has no digits", "PMTKCHN", std::nullopt},
-      {"prefix alone", "PMTK", std::nullopt},
-      {"empty", "", std::nullopt},
-      {"other talker", "GPGGA", std::nullopt},
-      {"prefix must start the field", "XPMTK001", std::nullopt},
-      {"case matters", "pmtk001", std::nullopt},
-      {"blanks before the number are skipped", "PMTK 514", 514},
-      {"signed number", "PMTK-1", -1},
-      {"digits then letters", "PMTK705X", 705},
+      {"acknowledgement", "PMTK001", 1},         {"fix period reply", "PMTK500", 500},
+      {"boot message", "PMTK010", 10},           {"channel status has no digits", "PMTKCHN", std::nullopt},
+      {"prefix alone", "PMTK", std::nullopt},    {"empty", "", std::nullopt},
+      {"other talker", "GPGGA", std::nullopt},   {"prefix must start the field", "XPMTK001", std::nullopt},
+      {"case matters", "pmtk001", std::nullopt}, {"blanks before the number are skipped", "PMTK 514", 514},
+      {"signed number", "PMTK-1", -1},           {"digits then letters", "PMTK705X", 705},
       {"leading zero", "PMTK0500", 500},
   };
   for (const Row& row : rows) EXPECT_EQ(PmtkReplyNumber(row.address), row.expected) << row.legend;
@@ -75,14 +69,10 @@ TEST(RepliesDecode, Acknowledgements) {
     long flag;
   };
   const Row rows[] = {
-      {"accepted rate change", "PMTK001,314,3", 314, 3},
-      {"failed", "PMTK001,314,2", 314, 2},
-      {"unsupported", "PMTK001,253,1", 253, 1},
-      {"invalid", "PMTK001,101,0", 101, 0},
-      {"flag missing", "PMTK001,314", 314, 0},
-      {"nothing after the address", "PMTK001", 0, 0},
-      {"flag not a number", "PMTK001,314,x", 314, 0},
-      {"blank before the flag", "PMTK001,314, 3", 314, 3},
+      {"accepted rate change", "PMTK001,314,3", 314, 3}, {"failed", "PMTK001,314,2", 314, 2},
+      {"unsupported", "PMTK001,253,1", 253, 1},          {"invalid", "PMTK001,101,0", 101, 0},
+      {"flag missing", "PMTK001,314", 314, 0},           {"nothing after the address", "PMTK001", 0, 0},
+      {"flag not a number", "PMTK001,314,x", 314, 0},    {"blank before the flag", "PMTK001,314, 3", 314, 3},
   };
   for (const Row& row : rows) {
     const ReplyFields reply(row.text);

@@ -53,18 +53,30 @@ TEST(RepliesEpo, CompleteSetsAndNoData) {
   };
   const Row rows[] = {
       {"Wednesday 12:00 UTC+6, 7-day set from this week's start",
-       {"28", kWeek, 0, kWeek + 1, 0}, kClockUtcPlus6, "Remained 3 Days 18 Hours."},
+       {"28", kWeek, 0, kWeek + 1, 0},
+       kClockUtcPlus6,
+       "Remained 3 Days 18 Hours."},
       {"same with a 14-day set count", {"56", kWeek, 0, kWeek + 1, 0}, kClockUtcPlus6, "Remained 3 Days 18 Hours."},
       {"data started last week: the week's days count too",
-       {"28", kWeek - 1, 302400, kWeek, 302400}, kClockUtcPlus6, "Remained 0 Days 6 Hours."},
-      {"last week lies in the past: 0 and 0", {"28", kWeek - 2, 0, kWeek - 1, 0}, kClockUtcPlus6,
+       {"28", kWeek - 1, 302400, kWeek, 302400},
+       kClockUtcPlus6,
+       "Remained 0 Days 6 Hours."},
+      {"last week lies in the past: 0 and 0",
+       {"28", kWeek - 2, 0, kWeek - 1, 0},
+       kClockUtcPlus6,
        "Remained 0 Days 0 Hours."},
-      {"validity ran out this week: negatives shown as 0", {"28", kWeek, 0, kWeek, 86400}, kClockUtcPlus6,
+      {"validity ran out this week: negatives shown as 0",
+       {"28", kWeek, 0, kWeek, 86400},
+       kClockUtcPlus6,
        "Remained 0 Days 0 Hours."},
       {"half-hour zone uses the exact offset (UTC+5:30, 12:15 local)",
-       {"28", kWeek, 0, kWeek + 1, 0}, EpoClock{Utc(2024, 5, 15, 6, 45), -19800, 0}, "Remained 3 Days 17 Hours."},
+       {"28", kWeek, 0, kWeek + 1, 0},
+       EpoClock{Utc(2024, 5, 15, 6, 45), -19800, 0},
+       "Remained 3 Days 17 Hours."},
       {"daylight saving moves the local clock, not the zone offset (UTC+1, DST, 12:30 local)",
-       {"28", kWeek, 0, kWeek + 1, 0}, EpoClock{Utc(2024, 5, 15, 10, 30), -kHour, kHour}, "Remained 3 Days 12 Hours."},
+       {"28", kWeek, 0, kWeek + 1, 0},
+       EpoClock{Utc(2024, 5, 15, 10, 30), -kHour, kHour},
+       "Remained 3 Days 12 Hours."},
       {"\"0\" sets: no data, whatever the rest holds", {"0", kWeek, 0, kWeek + 1, 0}, kClockUtcPlus6, "NO EPO Data!"},
       {"\"0\" sets with nonsense fields", {"0", -5, -5, -5, -5}, kClockUtcPlus6, "NO EPO Data!"},
   };
@@ -92,8 +104,8 @@ TEST(RepliesEpo, IncompleteSet) {
       {"\"00\" is not \"0\"", {"00", kWeek, 3600, kWeek + 1, 5400}, "Remained 3 Days 19 Hours."},
   };
   for (const Row& row : rows) {
-    const std::string expected = IsoGpsTime(kWeek, 3600) + " to " + IsoGpsTime(kWeek + 1, 5400) + "\n " +
-                                 row.remainder + kIncompleteTail;
+    const std::string expected =
+        IsoGpsTime(kWeek, 3600) + " to " + IsoGpsTime(kWeek + 1, 5400) + "\n " + row.remainder + kIncompleteTail;
     EXPECT_EQ(EpoStateText(row.reply, kClockUtcPlus6, IsoEpoTextFormat()), expected) << row.legend;
   }
 }

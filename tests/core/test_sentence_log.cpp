@@ -2,6 +2,9 @@
 // paths, completed partial writes, and a second start closing the first file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -10,9 +13,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "link/sentence_log.h"
 
@@ -78,9 +78,9 @@ TEST(SentenceLog, WritesSentencesByteForByte) {
   const std::string sentences[] = {
       "$GPGGA,024356.091,,,,,0,00,,,M,,M,,*76\r\n",
       "$PMTK001,314,3*36\r\n",
-      "$GPRMC,x*00\n",                  // LF only, as some receivers send
+      "$GPRMC,x*00\n",                    // LF only, as some receivers send
       "$GPTXT,\xB0\x01\x7F\xFF*11\r\n"s,  // 8-bit bytes pass unchanged
-      "$GPGSV,1,1,00*79\r\n\0junk"s,    // whatever stood before the next "$"
+      "$GPGSV,1,1,00*79\r\n\0junk"s,      // whatever stood before the next "$"
   };
   SentenceLog log;
   ASSERT_TRUE(log.open(file.string()));
@@ -101,9 +101,7 @@ TEST(SentenceLog, WritesSentencesByteForByte) {
 TEST(SentenceLog, ExistingFileIsEmptied) {
   TempDir dir;
   const fs::path file = dir.path() / "old.txt.TXT";
-  {
-    std::ofstream(file, std::ios::binary) << "an earlier, longer log that must disappear\r\n";
-  }
+  { std::ofstream(file, std::ios::binary) << "an earlier, longer log that must disappear\r\n"; }
   SentenceLog log;
   ASSERT_TRUE(log.open(file.string()));
   EXPECT_EQ(fs::file_size(file), 0u);
@@ -227,7 +225,8 @@ TEST(SentenceLog, LargeWritesThroughAPipe) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
 
   std::string payload;
-  for (int i = 0; payload.size() < 1'000'000; ++i) payload += "$GPGGA," + std::to_string(i) + ",,,,,0,00,,,M,,M,,*00\r\n";
+  for (int i = 0; payload.size() < 1'000'000; ++i)
+    payload += "$GPGGA," + std::to_string(i) + ",,,,,0,00,,,M,,M,,*00\r\n";
 
   std::string received;
   std::thread reader([&] {

@@ -176,9 +176,14 @@ TEST_F(SerialPortTest, EveryRateOfTheProgramIsAccepted) {
     std::uint32_t baud;
   };
   const std::vector<Row> rows = {
-      {"slowest listed", 4800},  {"classic default", 9600}, {"no Bxxx constant", 14400},
-      {"", 19200},               {"", 38400},               {"only in the mode packet", 57600},
-      {"upload rate", 115200},   {"odd rate", 250000},
+      {"slowest listed", 4800},
+      {"classic default", 9600},
+      {"no Bxxx constant", 14400},
+      {"", 19200},
+      {"", 38400},
+      {"only in the mode packet", 57600},
+      {"upload rate", 115200},
+      {"odd rate", 250000},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.legend) + " " + std::to_string(row.baud));

@@ -35,15 +35,18 @@ std::string epoPacket(unsigned seq, const std::string& records180) {
 }
 
 std::string ack(unsigned seq, int result) {
-  std::string a = bytes({0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, static_cast<int>(seq & 0xFF), static_cast<int>(seq >> 8), result});
+  std::string a =
+      bytes({0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, static_cast<int>(seq & 0xFF), static_cast<int>(seq >> 8), result});
   unsigned char sum = 0;
   for (std::size_t i = 2; i < 9; ++i) sum ^= static_cast<unsigned char>(a[i]);
   return a + static_cast<char>(sum) + "\r\n";
 }
 
 const std::string kModeAck = bytes({0x04, 0x24, 0x0C, 0x00, 0x01, 0x00, 0xFD, 0x00, 0x03, 0xF3, 0x0D, 0x0A});
-const std::string kBackToNmea115200 = bytes({0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0xC2, 0x01, 0x00, 0x30, 0x0D, 0x0A});
-const std::string kBackToNmea4800 = bytes({0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0xC0, 0x12, 0x00, 0x00, 0x21, 0x0D, 0x0A});
+const std::string kBackToNmea115200 =
+    bytes({0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0xC2, 0x01, 0x00, 0x30, 0x0D, 0x0A});
+const std::string kBackToNmea4800 =
+    bytes({0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0xC0, 0x12, 0x00, 0x00, 0x21, 0x0D, 0x0A});
 const std::string kSwitch = "$PMTK253,1,115200*00\r\n";
 
 // An EPO file of n records, each record filled with its own number.
@@ -170,20 +173,28 @@ TEST(SimBinary, FaultFlags) {
   corrupt1[9] = static_cast<char>(corrupt1[9] ^ 0x5A);
   const std::vector<Row> rows = {
       {"no fault", {}, {ack(0, 1), ack(1, 1), ack(2, 1)}},
-      {"three junk packets before every acknowledgement", with([](auto& f) { f.junkBeforeAck = 3; }),
+      {"three junk packets before every acknowledgement",
+       with([](auto& f) { f.junkBeforeAck = 3; }),
        {junk + junk + junk + ack(0, 1), junk + junk + junk + ack(1, 1), junk + junk + junk + ack(2, 1)}},
-      {"five junk packets before packet 1 only", with([](auto& f) { f.junkBeforeAck = 5; f.junkAtSeq = 1; }),
+      {"five junk packets before packet 1 only",
+       with([](auto& f) {
+         f.junkBeforeAck = 5;
+         f.junkAtSeq = 1;
+       }),
        {ack(0, 1), junk + junk + junk + junk + junk + ack(1, 1), ack(2, 1)}},
       {"packet 1 rejected", with([](auto& f) { f.rejectSeq = 1; }), {ack(0, 1), ack(1, 0), ack(2, 1)}},
       {"wrong sequence for packet 1", with([](auto& f) { f.wrongSeqAt = 1; }), {ack(0, 1), ack(2, 1), ack(2, 1)}},
-      {"corrupt acknowledgement of packet 1", with([](auto& f) { f.corruptAckAt = 1; }), {ack(0, 1), corrupt1, ack(2, 1)}},
+      {"corrupt acknowledgement of packet 1",
+       with([](auto& f) { f.corruptAckAt = 1; }),
+       {ack(0, 1), corrupt1, ack(2, 1)}},
       {"silent after packet 0", with([](auto& f) { f.silentAfter = 0; }), {ack(0, 1), "", ""}},
   };
   const std::vector<std::string> packets = packetsOf(epoFile(9));
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
     BinaryPeer peer(row.faults);
-    for (std::size_t i = 0; i < packets.size(); ++i) EXPECT_EQ(peer.send(packets[i]), row.repliesPerPacket[i]) << "packet " << i;
+    for (std::size_t i = 0; i < packets.size(); ++i)
+      EXPECT_EQ(peer.send(packets[i]), row.repliesPerPacket[i]) << "packet " << i;
   }
 }
 
@@ -241,7 +252,8 @@ TEST(SimBinary, NeverBinaryStaysInNmea) {
 
 TEST(SimBinary, ReturnToNmeaKeepsTheSpeedWhenTheBaudFieldIsZero) {
   BinaryPeer peer;
-  const std::string unknownRate = bytes({0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF3, 0x0D, 0x0A});
+  const std::string unknownRate =
+      bytes({0x04, 0x24, 0x0E, 0x00, 0xFD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF3, 0x0D, 0x0A});
   peer.model.receive(unknownRate, 10);
   EXPECT_FALSE(peer.model.binaryMode());
   EXPECT_EQ(peer.model.baud(), 115200u);

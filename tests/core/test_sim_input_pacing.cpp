@@ -81,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
     Commands, SimInputPacingTest,
     ::testing::Values(
         PacingCase{"a 13-byte query at 4800 baud", 4800, {kVersionQuery}},
-        PacingCase{"the query behind 500 bytes of line noise in the same write", 4800,
+        PacingCase{"the query behind 500 bytes of line noise in the same write",
+                   4800,
                    {std::string(500, 'x') + kVersionQuery}},
         PacingCase{"a second write waits for the first to cross", 4800, {std::string(400, 'x'), kVersionQuery}},
         PacingCase{"2000 bytes and the query at 115200 baud", 115200, {std::string(2000, 'x') + kVersionQuery}},

@@ -57,10 +57,8 @@ TEST(SimModel, NoFixThen2DThen3D) {
     std::string rmcStatus;
   };
   const std::vector<Row> rows = {
-      {"just after start", 1000, "1", "0", "V"},
-      {"still searching", 4000, "1", "0", "V"},
-      {"2D after 5 s", 6000, "2", "1", "A"},
-      {"3D after 10 s", 11000, "3", "1", "A"},
+      {"just after start", 1000, "1", "0", "V"}, {"still searching", 4000, "1", "0", "V"},
+      {"2D after 5 s", 6000, "2", "1", "A"},     {"3D after 10 s", 11000, "3", "1", "A"},
       {"3D later", 60000, "3", "1", "A"},
   };
   for (const Row& row : rows) {
@@ -202,16 +200,25 @@ TEST(SimModel, SettingsAreObeyedAndReported) {
     std::string expected;
   };
   const std::vector<Row> rows = {
-      {"rates set", {frame("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1")}, "$PMTK414*33\r\n",
+      {"rates set",
+       {frame("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1")},
+       "$PMTK414*33\r\n",
        "PMTK514,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"},
-      {"rates back to default", {frame("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"), "$PMTK314,-1*04\r\n"}, "$PMTK414*33\r\n",
+      {"rates back to default",
+       {frame("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"), "$PMTK314,-1*04\r\n"},
+       "$PMTK414*33\r\n",
        "PMTK514,0,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"},
       {"fix period", {frame("PMTK300,200,0,0,0,0")}, "$PMTK400*36\r\n", "PMTK500,200,0,0,0,0"},
-      {"maker's reset of the fix period", {frame("PMTK300,200,0,0,0,0"), frame("PZRN818")}, "$PMTK400*36\r\n", "PMTK500,1000,0,0,0,0"},
+      {"maker's reset of the fix period",
+       {frame("PMTK300,200,0,0,0,0"), frame("PZRN818")},
+       "$PMTK400*36\r\n",
+       "PMTK500,1000,0,0,0,0"},
       {"DGPS mode", {"$PMTK301,2*2E\r\n"}, "$PMTK401*37\r\n", "PMTK501,2"},
       {"EPO cleared", {"$PMTK127*36\r\n"}, "$PMTK607*33\r\n", "PMTK707,0,0,0,0,0,0,0,0,0"},
-      {"full cold start restores factory rates", {frame("PMTK314,1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"), frame("PMTK104")},
-       "$PMTK414*33\r\n", "PMTK514,0,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"},
+      {"full cold start restores factory rates",
+       {frame("PMTK314,1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"), frame("PMTK104")},
+       "$PMTK414*33\r\n",
+       "PMTK514,0,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
@@ -297,7 +304,8 @@ TEST(SimModel, AcknowledgementFlagsOnRequest) {
     options.ackFlagAll = row.all;
     options.ackFlagFor = row.perCommand;
     sim::ReceiverModel model(options);
-    EXPECT_EQ(repliesTo(model, frame("PMTK314,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0")), std::vector<std::string>{row.expectedAck});
+    EXPECT_EQ(repliesTo(model, frame("PMTK314,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0")),
+              std::vector<std::string>{row.expectedAck});
     EXPECT_EQ(repliesTo(model, "$PMTK414*33\r\n"), std::vector<std::string>{row.expectedRates});
   }
 }
@@ -517,7 +525,9 @@ TEST(SimReplay, FastAndLoop) {
   sim::ReceiverModel model(options);
   std::string out;
   for (int i = 0; i < 5; ++i) out += joinChunks(model.advance(0, true));
-  EXPECT_EQ(out, "$GPGGA,000001.000*00\r\n$GPGGA,000002.000*00\r\n$GPGGA,000001.000*00\r\n$GPGGA,000002.000*00\r\n$GPGGA,000001.000*00\r\n");
+  EXPECT_EQ(out,
+            "$GPGGA,000001.000*00\r\n$GPGGA,000002.000*00\r\n$GPGGA,000001.000*00\r\n$GPGGA,000002.000*00\r\n$GPGGA,"
+            "000001.000*00\r\n");
   EXPECT_TRUE(model.advance(0, false).empty()) << "fast replay waits for an idle line";
   EXPECT_FALSE(model.replayFinished());
 }

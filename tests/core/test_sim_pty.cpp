@@ -115,7 +115,8 @@ TEST(SimPty, PortOpensAgainAndAgainWithoutHangUp) {
     ASSERT_TRUE(port.open(receiver.slavePath())) << port.lastError();
     ASSERT_TRUE(port.setState(LineState{115200}));
     ASSERT_TRUE(port.purge());
-    const std::string in = readUntil(port, [](const std::string& s) { return s.find("\r\n$GPGGA") != std::string::npos; });
+    const std::string in =
+        readUntil(port, [](const std::string& s) { return s.find("\r\n$GPGGA") != std::string::npos; });
     EXPECT_TRUE(contains(in, "$GPGGA"));
     port.close();
   }
@@ -127,9 +128,7 @@ TEST(SimPty, SentencesOverTheLinePassAnIndependentCheck) {
   ASSERT_TRUE(receiver.start());
   SerialPort port;
   ASSERT_TRUE(port.open(receiver.slavePath()));
-  const std::string in = readUntil(port, [](const std::string& s) {
-    return std::count(s.begin(), s.end(), '$') > 80;
-  });
+  const std::string in = readUntil(port, [](const std::string& s) { return std::count(s.begin(), s.end(), '$') > 80; });
   std::vector<std::string> parts = simtest::cutAtDollar(in);
   ASSERT_GT(parts.size(), 80u);
   parts.pop_back();  // may still be arriving
@@ -208,7 +207,8 @@ TEST(SimPty, BinaryExchangeOverTheLine) {
     const char* legend;
     bool splitAcks;
   };
-  for (const Row& row : std::vector<Row>{{"whole acknowledgements", false}, {"acknowledgements split between 0D and 0A", true}}) {
+  for (const Row& row :
+       std::vector<Row>{{"whole acknowledgements", false}, {"acknowledgements split between 0D and 0A", true}}) {
     SCOPED_TRACE(row.legend);
     TempDir dir;
     sim::SimOptions options = fastOptions(dir);
@@ -235,7 +235,8 @@ TEST(SimPty, BinaryExchangeOverTheLine) {
 
     const std::string back("\x04\x24\x0E\x00\xFD\x00\x00\x00\xC2\x01\x00\x30\x0D\x0A", 14);
     ASSERT_EQ(port.write(back.data(), back.size()), 14);
-    const std::string nmea = readUntil(port, [](const std::string& s) { return s.find("\r\n$GPGGA") != std::string::npos; });
+    const std::string nmea =
+        readUntil(port, [](const std::string& s) { return s.find("\r\n$GPGGA") != std::string::npos; });
     EXPECT_TRUE(contains(nmea, "$GPGGA")) << "NMEA again after the output-mode packet";
     const std::vector<sim::BinaryPacket> packets = receiver.binaryPackets();
     ASSERT_EQ(packets.size(), 2u);
@@ -268,11 +269,25 @@ TEST(SimPty, OutputIsDroppedWhileNobodyReads) {
 TEST(SimArguments, ParsesEveryKindOfOption) {
   sim::SimCommandLine cmd;
   std::string error;
-  ASSERT_TRUE(sim::ParseSimArguments({"--com", "4", "--baud", "9600", "--lat", "-33.5", "--lon", "151.2", "--fix2d-after", "0.5",
-                                      "--fix3d-after", "2", "--model", "Kappa-31", "--epo", "56,1468,172800,1470,151200",
-                                      "--ack-flag", "314=2", "--ack-flag", "1", "--replay", "x.log", "--fast", "--loop",
-                                      "--bad-checksum", "0.25", "--split", "1", "--seed", "9", "--reject", "4", "--split-acks",
-                                      "--no-closing-ack", "--never-binary", "--no-zrn", "--no-pace"},
+  ASSERT_TRUE(sim::ParseSimArguments({"--com",          "4",
+                                      "--baud",         "9600",
+                                      "--lat",          "-33.5",
+                                      "--lon",          "151.2",
+                                      "--fix2d-after",  "0.5",
+                                      "--fix3d-after",  "2",
+                                      "--model",        "Kappa-31",
+                                      "--epo",          "56,1468,172800,1470,151200",
+                                      "--ack-flag",     "314=2",
+                                      "--ack-flag",     "1",
+                                      "--replay",       "x.log",
+                                      "--fast",         "--loop",
+                                      "--bad-checksum", "0.25",
+                                      "--split",        "1",
+                                      "--seed",         "9",
+                                      "--reject",       "4",
+                                      "--split-acks",   "--no-closing-ack",
+                                      "--never-binary", "--no-zrn",
+                                      "--no-pace"},
                                      cmd, error))
       << error;
   const sim::ModelOptions& m = cmd.options.model;
@@ -414,7 +429,8 @@ TEST(SimProgram, ReadyLineAnswersAndCleansUpOnSignals) {
       SerialPort port;
       ASSERT_TRUE(port.open(entry.string())) << port.lastError();
       ASSERT_EQ(port.write("$PMTK605*31\r\n", 13), 13);
-      const std::string in = readUntil(port, [](const std::string& s) { return s.find("Kappa-40") != std::string::npos; });
+      const std::string in =
+          readUntil(port, [](const std::string& s) { return s.find("Kappa-40") != std::string::npos; });
       EXPECT_TRUE(contains(in, "$PMTK705,AXN_1.30,0000,Kappa-40,1.0*"));
     }
     ::kill(child.pid, row.signal);

@@ -151,7 +151,8 @@ TEST_P(FullUploadTest, SevenDayFileArrivesAs299PacketsThenClosingThenMode) {
   EXPECT_EQ(link.percents[149], 50);  // 150 * 100 / 299
   EXPECT_EQ(link.percents.back(), 100);
   EXPECT_TRUE(std::is_sorted(link.percents.begin(), link.percents.end()));
-  EXPECT_EQ(link.texts[2], "Updating now... 1 %\nDO NOT remove the mini USB cable (connection) \nwhen updating EPO data");
+  EXPECT_EQ(link.texts[2],
+            "Updating now... 1 %\nDO NOT remove the mini USB cable (connection) \nwhen updating EPO data");
 
   EXPECT_FALSE(f.upload->fileOpen());
   EXPECT_FALSE(f.upload->state().epoUploadRunning);
@@ -160,7 +161,9 @@ TEST_P(FullUploadTest, SevenDayFileArrivesAs299PacketsThenClosingThenMode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ChunkSizes, FullUploadTest, ::testing::Values(1, 7, 12, 13, 4999),
-                         [](const ::testing::TestParamInfo<std::size_t>& param) { return "chunk" + std::to_string(param.param); });
+                         [](const ::testing::TestParamInfo<std::size_t>& param) {
+                           return "chunk" + std::to_string(param.param);
+                         });
 
 TEST(EpoUpload, OnePacketUploadShowsOnly100) {
   UploadFixture f(60);
@@ -203,11 +206,12 @@ INSTANTIATE_TEST_SUITE_P(
     Chunks, WaitForBinaryTest,
     ::testing::Values(
         WaitCase{"accepted mode ack: waiting ends, scanned in the same turn", epotest::ModeAckBytes(3), false, 1, 5},
-        WaitCase{"not accepted mode ack: waiting ends, and it stops the sending", epotest::ModeAckBytes(2), false, 0, 5},
+        WaitCase{"not accepted mode ack: waiting ends, and it stops the sending", epotest::ModeAckBytes(2), false, 0,
+                 5},
         WaitCase{"a 14-byte packet first: waiting ends and it is counted", epotest::OtherPacketBytes(), false, 1, 4},
         WaitCase{"GGA sentence: still NMEA",
-                 epotest::TextBytes("$GPGGA,064951.000,2307.1256,N,12016.4438,E,1,8,0.95,39.9,M,17.8,M,,*65\r\n"),
-                 true, 1, 5},
+                 epotest::TextBytes("$GPGGA,064951.000,2307.1256,N,12016.4438,E,1,8,0.95,39.9,M,17.8,M,,*65\r\n"), true,
+                 1, 5},
         WaitCase{"PMTK reply: still NMEA", epotest::TextBytes("$PMTK001,253,3*36\r\n"), true, 1, 5},
         WaitCase{"NMEA first, a mode ack after it in the same chunk: dropped unread",
                  Concat({epotest::TextBytes("$GPRMC,1*00\r\n"), epotest::ModeAckBytes(2)}), true, 1, 5},
@@ -252,8 +256,7 @@ TEST(EpoUpload, ChunkEndingInsideAnNmeaAddressDoesNotEndTheWait) {
   } rows[] = {
       {"$PM | TK001", epotest::TextBytes("\r\n$PM"), epotest::TextBytes("TK001,253,3*36\r\n"), false},
       {"$G | PGSV", epotest::TextBytes("$G"), epotest::TextBytes("PGSV,1"), false},
-      {"mode ack split after its $", {0x04, 0x24}, Bytes(refusedModeAck.begin() + 2, refusedModeAck.end()),
-       true},
+      {"mode ack split after its $", {0x04, 0x24}, Bytes(refusedModeAck.begin() + 2, refusedModeAck.end()), true},
   };
   for (const auto& row : rows) {
     UploadFixture f(180);
@@ -487,7 +490,7 @@ TEST(EpoUpload, StoppedSendingResumesOnTheAcknowledgementOfThePacketSentLast) {
 
 TEST(EpoUpload, CompletionWritesLastDataPacketClosingPacketAndModePacketInOrder) {
   UploadFixture f(240, 4800);  // 2 packets
-  std::vector<Bytes> line;  // both directions, in order
+  std::vector<Bytes> line;     // both directions, in order
   ScriptedLink link(4999, [&](const Bytes& w) {
     line.push_back(w);
     Bytes reply = AckEveryPacket(w);
@@ -571,7 +574,9 @@ TEST(EpoUpload, EndingTexts) {
 class ScriptedSide : public EpoUpdateSide {
  public:
   explicit ScriptedSide(ScriptedLink& link) : link_(link) {}
-  bool stopRequested() override { return stopAfter != nullptr && std::find(trace.begin(), trace.end(), stopAfter) != trace.end(); }
+  bool stopRequested() override {
+    return stopAfter != nullptr && std::find(trace.begin(), trace.end(), stopAfter) != trace.end();
+  }
   void downloading() override { trace.push_back("downloading"); }
   void fileAccepted(const std::string&, int totalPackets) override {
     trace.push_back("accepted " + std::to_string(totalPackets));
@@ -584,8 +589,12 @@ class ScriptedSide : public EpoUpdateSide {
     return &link_;
   }
   std::uint32_t nmeaBaudRate() override { return 9600; }
-  void ended(EpoEnding, const EpoEndingTexts& texts) override { trace.push_back(std::string("ended ") + texts.message); }
-  void handBack(const EpoEndingTexts&, std::uint32_t baud) override { trace.push_back("hand back " + std::to_string(baud)); }
+  void ended(EpoEnding, const EpoEndingTexts& texts) override {
+    trace.push_back(std::string("ended ") + texts.message);
+  }
+  void handBack(const EpoEndingTexts&, std::uint32_t baud) override {
+    trace.push_back("hand back " + std::to_string(baud));
+  }
 
   const char* stopAfter = nullptr;  // stopRequested() once this call is in the trace
   std::vector<std::string> trace;
@@ -652,31 +661,113 @@ Bytes NeverAnswer(const Bytes&) { return {}; }
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, EpoUpdateFlowTest,
-    ::testing::Values(
-        FlowCase{"given file, completed: kept, handed back", 540, false, false, AckEveryPacket, nullptr,
-                 {"accepted 3", "switch 0 ms", "ended Update completed.", "hand back 9600"}, EpoUpdateStep::Upload,
-                 EpoEnding::Completed, false, true, true},
-        FlowCase{"file to delete, completed: deleted before the ending is shown", 540, false, true, AckEveryPacket,
-                 nullptr, {"accepted 3", "switch 0 ms", "ended Update completed.", "hand back 9600"},
-                 EpoUpdateStep::Upload, EpoEnding::Completed, false, false, true},
-        FlowCase{"file to delete, packet 2 refused: deleted, box, handed back", 1800, false, true, RefusePacket2,
-                 nullptr, {"accepted 10", "switch 0 ms", "ended Action Fail,Plaese try again!", "hand back 9600"},
-                 EpoUpdateStep::Upload, EpoEnding::Rejected, false, false, true},
-        FlowCase{"receiver silent until the link gives up: abandoned, deleted, no box", 540, false, true, NeverAnswer,
-                 nullptr, {"accepted 3", "switch 0 ms"}, EpoUpdateStep::Upload, EpoEnding::Abandoned, true, false,
-                 true},
-        FlowCase{"stop before the switch: the receiver untouched, the file deleted", 540, false, true, AckEveryPacket,
-                 "accepted 3", {"accepted 3"}, EpoUpdateStep::Switch, EpoEnding::None, true, false, false},
-        FlowCase{"stop during the switch: handed back all the same", 540, false, true, AckEveryPacket,
-                 "switch 0 ms", {"accepted 3", "switch 0 ms"}, EpoUpdateStep::Upload, EpoEnding::Abandoned, true,
-                 false, true},
-        FlowCase{"stop while the ending is shown: no hand-back", 540, false, false, AckEveryPacket,
-                 "ended Update completed.", {"accepted 3", "switch 0 ms", "ended Update completed."},
-                 EpoUpdateStep::Upload, EpoEnding::Completed, false, true, true},
-        FlowCase{"file refused by the check: kept, nothing sent", 61, false, true, AckEveryPacket, nullptr,
-                 {"refused check"}, EpoUpdateStep::Check, EpoEnding::None, false, true, false},
-        FlowCase{"download failed: refused before anything is sent", 540, true, true, AckEveryPacket, nullptr,
-                 {"downloading", "refused download"}, EpoUpdateStep::Download, EpoEnding::None, false, true,
-                 false}));
+    ::testing::Values(FlowCase{"given file, completed: kept, handed back",
+                               540,
+                               false,
+                               false,
+                               AckEveryPacket,
+                               nullptr,
+                               {"accepted 3", "switch 0 ms", "ended Update completed.", "hand back 9600"},
+                               EpoUpdateStep::Upload,
+                               EpoEnding::Completed,
+                               false,
+                               true,
+                               true},
+                      FlowCase{"file to delete, completed: deleted before the ending is shown",
+                               540,
+                               false,
+                               true,
+                               AckEveryPacket,
+                               nullptr,
+                               {"accepted 3", "switch 0 ms", "ended Update completed.", "hand back 9600"},
+                               EpoUpdateStep::Upload,
+                               EpoEnding::Completed,
+                               false,
+                               false,
+                               true},
+                      FlowCase{"file to delete, packet 2 refused: deleted, box, handed back",
+                               1800,
+                               false,
+                               true,
+                               RefusePacket2,
+                               nullptr,
+                               {"accepted 10", "switch 0 ms", "ended Action Fail,Plaese try again!", "hand back 9600"},
+                               EpoUpdateStep::Upload,
+                               EpoEnding::Rejected,
+                               false,
+                               false,
+                               true},
+                      FlowCase{"receiver silent until the link gives up: abandoned, deleted, no box",
+                               540,
+                               false,
+                               true,
+                               NeverAnswer,
+                               nullptr,
+                               {"accepted 3", "switch 0 ms"},
+                               EpoUpdateStep::Upload,
+                               EpoEnding::Abandoned,
+                               true,
+                               false,
+                               true},
+                      FlowCase{"stop before the switch: the receiver untouched, the file deleted",
+                               540,
+                               false,
+                               true,
+                               AckEveryPacket,
+                               "accepted 3",
+                               {"accepted 3"},
+                               EpoUpdateStep::Switch,
+                               EpoEnding::None,
+                               true,
+                               false,
+                               false},
+                      FlowCase{"stop during the switch: handed back all the same",
+                               540,
+                               false,
+                               true,
+                               AckEveryPacket,
+                               "switch 0 ms",
+                               {"accepted 3", "switch 0 ms"},
+                               EpoUpdateStep::Upload,
+                               EpoEnding::Abandoned,
+                               true,
+                               false,
+                               true},
+                      FlowCase{"stop while the ending is shown: no hand-back",
+                               540,
+                               false,
+                               false,
+                               AckEveryPacket,
+                               "ended Update completed.",
+                               {"accepted 3", "switch 0 ms", "ended Update completed."},
+                               EpoUpdateStep::Upload,
+                               EpoEnding::Completed,
+                               false,
+                               true,
+                               true},
+                      FlowCase{"file refused by the check: kept, nothing sent",
+                               61,
+                               false,
+                               true,
+                               AckEveryPacket,
+                               nullptr,
+                               {"refused check"},
+                               EpoUpdateStep::Check,
+                               EpoEnding::None,
+                               false,
+                               true,
+                               false},
+                      FlowCase{"download failed: refused before anything is sent",
+                               540,
+                               true,
+                               true,
+                               AckEveryPacket,
+                               nullptr,
+                               {"downloading", "refused download"},
+                               EpoUpdateStep::Download,
+                               EpoEnding::None,
+                               false,
+                               true,
+                               false}));
 
 }  // namespace

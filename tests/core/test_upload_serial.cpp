@@ -18,7 +18,7 @@ namespace {
 struct SerialCase {
   const char* legend;
   std::function<void(sim::BinaryFaults&)> faults;
-  EpoEnding ending;  // None: stopped from outside (the link switched off)
+  EpoEnding ending;       // None: stopped from outside (the link switched off)
   int packetsBeforeStop;  // None rows: stop once the receiver holds this many data packets
 };
 
@@ -67,7 +67,8 @@ TEST_P(UploadOverSerialTest, RunsAsTheFrontEndsRunIt) {
           if (uploadReturned) return true;
           if (want <= 0) return false;
           int data = 0;
-          for (const auto& p : receiver.binaryPackets()) data += p.command == 722 && sim::readU16(p.payload, 0) != 0xFFFF;
+          for (const auto& p : receiver.binaryPackets())
+            data += p.command == 722 && sim::readU16(p.payload, 0) != 0xFFFF;
           return data >= want;
         },
         want > 0 ? 30000 : 60000);
@@ -104,17 +105,17 @@ TEST_P(UploadOverSerialTest, RunsAsTheFrontEndsRunIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Receivers, UploadOverSerialTest,
-    ::testing::Values(
-        SerialCase{"well-behaved receiver", [](sim::BinaryFaults&) {}, EpoEnding::Completed, 0},
-        SerialCase{"acknowledgements split between 0D and 0A, with a pause",
-                   [](sim::BinaryFaults& f) {
-                     f.splitAcks = true;
-                     f.splitAckAt = 11;
-                     f.splitGapMs = 5;
-                   },
-                   EpoEnding::Completed, 0},
-        SerialCase{"packet 3 rejected", [](sim::BinaryFaults& f) { f.rejectSeq = 3; }, EpoEnding::Rejected, 0},
-        SerialCase{"silent after packet 3, then switched off", [](sim::BinaryFaults& f) { f.silentAfter = 3; },
-                   EpoEnding::None, 5}));
+    ::testing::Values(SerialCase{"well-behaved receiver", [](sim::BinaryFaults&) {}, EpoEnding::Completed, 0},
+                      SerialCase{"acknowledgements split between 0D and 0A, with a pause",
+                                 [](sim::BinaryFaults& f) {
+                                   f.splitAcks = true;
+                                   f.splitAckAt = 11;
+                                   f.splitGapMs = 5;
+                                 },
+                                 EpoEnding::Completed, 0},
+                      SerialCase{"packet 3 rejected", [](sim::BinaryFaults& f) { f.rejectSeq = 3; },
+                                 EpoEnding::Rejected, 0},
+                      SerialCase{"silent after packet 3, then switched off",
+                                 [](sim::BinaryFaults& f) { f.silentAfter = 3; }, EpoEnding::None, 5}));
 
 }  // namespace

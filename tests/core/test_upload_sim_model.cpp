@@ -73,9 +73,9 @@ class ModelLink : public EpoLink {
 struct SimCase {
   const char* legend;
   std::function<void(sim::BinaryFaults&)> faults;
-  EpoEnding ending;           // None: still running when the line gave up
-  int dataPacketsReceived;    // by the receiver, closing packet not counted
-  bool backInNmea;            // the receiver left binary mode
+  EpoEnding ending;         // None: still running when the line gave up
+  int dataPacketsReceived;  // by the receiver, closing packet not counted
+  bool backInNmea;          // the receiver left binary mode
 };
 
 void PrintTo(const SimCase& c, std::ostream* os) { *os << c.legend; }
@@ -154,8 +154,8 @@ const SimCase kSimCases[] = {
        f.splitAckAt = 5;
      },
      EpoEnding::Completed, 299, true},
-    {"closing packet not acknowledged", [](sim::BinaryFaults& f) { f.ackClosingPacket = false; },
-     EpoEnding::Completed, 299, true},
+    {"closing packet not acknowledged", [](sim::BinaryFaults& f) { f.ackClosingPacket = false; }, EpoEnding::Completed,
+     299, true},
     {"four other packets before every acknowledgement", [](sim::BinaryFaults& f) { f.junkBeforeAck = 4; },
      EpoEnding::Completed, 299, true},
     {"five other packets before the acknowledgement of packet 7",
