@@ -13,7 +13,7 @@
 RepaintPacer::RepaintPacer(QWidget* window, std::function<void()> beforeRepaint)
     : QObject(window), window_(window), beforeRepaint_(std::move(beforeRepaint)) {
   if (const QScreen* screen = window->screen(); screen != nullptr && screen->refreshRate() >= 1) {
-    frameMs_ = std::max(1, static_cast<int>(std::floor(1000.0 / screen->refreshRate())));
+    frameMs_ = std::max(kMinFrameMs, static_cast<int>(std::floor(1000.0 / screen->refreshRate())));
   }
   frameTimer_.setSingleShot(true);
   frameTimer_.setTimerType(Qt::PreciseTimer);

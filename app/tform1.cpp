@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include "app/message_box.h"
+#include "app/quiet_scroll_bar.h"
 #include "app/repaint_pacer.h"
 #include "app/sky_background.h"
 #include "link/port_names.h"
@@ -126,6 +127,23 @@ class PortComboBox : public QComboBox {
   std::function<void()> beforePopup_;
 };
 
+// A scroll area lays its bars out anew after every change of a bar's range, in case a bar
+// must appear or go; that raises both bar containers, one above the other, which repaints
+// both bars whole. With both bars always shown the layout has nothing to do, and a console
+// that grows by a line a sentence would repaint its bars on every frame for nothing. The
+// slot is the toolkit's own: where it goes by another name the link stays as it is, and
+// only the saving is lost.
+void KeepScrollBarsInPlace(QAbstractScrollArea* area) {
+  if (area->horizontalScrollBarPolicy() != Qt::ScrollBarAlwaysOn ||
+      area->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOn) {
+    return;
+  }
+  if (area->metaObject()->indexOfSlot("_q_showOrHideScrollBars()") < 0) return;
+  for (const QScrollBar* bar : {area->horizontalScrollBar(), area->verticalScrollBar()}) {
+    QObject::disconnect(bar, SIGNAL(rangeChanged(int, int)), area, SLOT(_q_showOrHideScrollBars()));
+  }
+}
+
 }  // namespace
 
 void MakeTypedTextDeselect(QComboBox* box) {
@@ -227,6 +245,9 @@ void TForm1::buildStatusTab() {
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBar(new QuietScrollBar(Qt::Horizontal));
+  Memo1->setVerticalScrollBar(new QuietScrollBar(Qt::Vertical));
+  KeepScrollBarsInPlace(Memo1);
   Memo1->setPlainText(QStringLiteral("Memo1"));  // design-time text; FormCreate empties it
 
   // Date and time.

@@ -21,10 +21,12 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QWidget>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/chart_widgets.h"
@@ -37,6 +39,7 @@
 #include "link/link_error.h"
 #include "link/sentence_log.h"
 #include "link/serial_port.h"
+#include "link/status_rules.h"
 
 // A save-file dialog with a filter in the classic "name|pattern|name|pattern" form.
 class SaveDialog {
@@ -267,6 +270,15 @@ class TForm1 : public QWidget {
 
   // ---- Non-visual members
   QTimer* Timer1 = nullptr;  // 200 ms, bandwidth estimate, runs from the start
+  // What the last estimate was made from: a tick whose inputs are the same shows the same
+  // figures, so it does no more than compare (it runs five times a second, idle or not).
+  struct BandwidthInputs {
+    QString baudText;
+    std::array<int, kRateColumns> rateIndex{};
+    int fixIndex = -1;
+    bool operator==(const BandwidthInputs&) const = default;
+  };
+  std::optional<BandwidthInputs> lastBandwidthInputs;
   QTimer* Timer2 = nullptr;  // 1000 ms, fix timer, runs while the link is on
   SaveDialog SaveDialog1;
 

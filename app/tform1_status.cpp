@@ -20,11 +20,15 @@ void setFontColour(QWidget* widget, TColor colour) {
 }  // namespace
 
 void TForm1::Timer1Timer() {
-  const std::array<int, kRateColumns> rateIndex = {
-      cbGLL->currentIndex(), cbRMC->currentIndex(), cbVTG->currentIndex(), cbGSA->currentIndex(),
-      cbGSV->currentIndex(), cbGGA->currentIndex(), cbZDA->currentIndex(), cbMCHN->currentIndex(),
+  BandwidthInputs inputs{
+      ComboBox2->currentText(),
+      {cbGLL->currentIndex(), cbRMC->currentIndex(), cbVTG->currentIndex(), cbGSA->currentIndex(),
+       cbGSV->currentIndex(), cbGGA->currentIndex(), cbZDA->currentIndex(), cbMCHN->currentIndex()},
+      cbFix->currentIndex(),
   };
-  const auto estimate = EstimateBandwidth(ComboBox2->currentText().toStdString(), rateIndex, cbFix->currentIndex());
+  if (inputs == lastBandwidthInputs) return;  // the labels show this estimate already
+  const auto estimate = EstimateBandwidth(inputs.baudText.toStdString(), inputs.rateIndex, inputs.fixIndex);
+  lastBandwidthInputs = std::move(inputs);
   // While the baud text or the fix rate is undefined the labels keep what they show.
   if (!estimate) return;
   lbFix->setText(QString::number(estimate->fixRateHz));

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Idle cost: the program connected to a receiver that says nothing. Measures the CPU time
 # the program uses over a fixed window and prints it as a share of one core.
+# (bench/window_cost.py measures the same beside its other figures, and against a baseline.)
 # Usage: bench/idle_cost.sh [BUILD_DIR] [SECONDS]   (default build/release, 30 s)
 set -euo pipefail
 cd "$(dirname "$0")/.."

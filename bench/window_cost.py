@@ -8,13 +8,21 @@ private port map directory:
   drain   the stream is written into the terminal as fast as the program on the other end
           reads it; sentences drained per second and the program's CPU over the window;
   paced   torvikel-sim replays the same stream back to back at 115200 baud (--fast), as a
-          saturated line delivers it; the program's CPU.
+          saturated line delivers it; the program's CPU;
+  idle    the window connected to a terminal whose other end never writes; its CPU.
 
-CPU is the process's own user+system time (all its threads) from /proc/PID/stat over the
-measuring window, as a share of one core: wall time means little on a shared machine. The
-window runs on the offscreen platform, so no display is needed.
+CPU is the time the process's threads spent on a CPU over the measuring window, as a share
+of one core, from the scheduler's own account (/proc/PID/task/*/schedstat, nanoseconds):
+clock ticks are too coarse for a program that should hardly run at all, and wall time means
+little on a shared machine. The window runs on the offscreen platform, so no display is
+needed.
 
-Usage: bench/window_cost.py [--build DIR] [--seconds S] [--repeat N] [--only window|cli]
+--baseline DIR adds the window of another build (the one before a change) to every measure.
+The runs of the two windows alternate (one of each, then again), so a machine whose load
+changes meanwhile weighs on both alike; medians and every run are printed.
+
+Usage: bench/window_cost.py [--build DIR] [--baseline DIR] [--seconds S] [--repeat N]
+                            [--only window|cli] [--measures drain,paced,idle]
 """
 import argparse
 import os
@@ -29,7 +37,6 @@ import threading
 import time
 import tty
 
-TICKS = os.sysconf("SC_CLK_TCK")
 WARMUP_S = 2.0
 
 
@@ -67,10 +74,16 @@ def make_stream(seconds):
     return "".join(out).encode("latin-1"), len(out)
 
 
-def cpu_ticks(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])  # utime, stime (fields 14 and 15)
+def cpu_ns(pid):
+    """Time on a CPU, summed over the process's threads, from the scheduler's account."""
+    total = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+                total += int(f.read().split()[0])
+        except (FileNotFoundError, ProcessLookupError):
+            pass  # a thread that ended meanwhile
+    return total
 
 
 class Program:
@@ -78,7 +91,7 @@ class Program:
 
     def __init__(self, kind, build, portdir):
         env = dict(os.environ, TORVIKEL_PORT_DIR=portdir, QT_QPA_PLATFORM="offscreen")
-        if kind == "window":
+        if kind in ("window", "baseline"):
             argv = [os.path.join(build, "app", "torvikel"), "--connect", "--port", "Com1"]
         else:
             argv = [os.path.join(build, "cli", "torvikel-cli"), "monitor", "--json", "--port", "Com1"]
@@ -140,10 +153,10 @@ class DrainWriter:
 
 def measure(proc, seconds, counter=None):
     time.sleep(WARMUP_S)
-    c0, b0, t0 = cpu_ticks(proc.pid), counter() if counter else 0, time.monotonic()
+    c0, b0, t0 = cpu_ns(proc.pid), counter() if counter else 0, time.monotonic()
     time.sleep(seconds)
-    c1, b1, t1 = cpu_ticks(proc.pid), counter() if counter else 0, time.monotonic()
-    return (c1 - c0) / TICKS / (t1 - t0) * 100.0, (b1 - b0) / (t1 - t0)
+    c1, b1, t1 = cpu_ns(proc.pid), counter() if counter else 0, time.monotonic()
+    return (c1 - c0) / 1e9 / (t1 - t0) * 100.0, (b1 - b0) / (t1 - t0)
 
 
 def drain(kind, build, stream, per_byte, seconds):
@@ -181,45 +194,115 @@ def paced(kind, build, stream_path, seconds):
         shutil.rmtree(portdir, ignore_errors=True)
 
 
+def idle(kind, build, seconds):
+    portdir = tempfile.mkdtemp(prefix="torvikel-bench-")
+    master, slave = pty.openpty()
+    tty.setraw(slave)
+    os.symlink(os.ttyname(slave), os.path.join(portdir, "com1"))
+    connected = threading.Event()
+    stopping = []
+
+    def swallow():  # the program's connect queries; never an answer
+        while not stopping:
+            try:
+                if os.read(master, 4096):
+                    connected.set()
+            except OSError:
+                time.sleep(0.05)
+
+    threading.Thread(target=swallow, daemon=True).start()
+    program = Program(kind, build, portdir)
+    try:
+        if not connected.wait(20):
+            raise RuntimeError("%s did not open the port" % kind)
+        time.sleep(WARMUP_S + 1)  # start-up and the connect queries' replies time out
+        n0, t0 = cpu_ns(program.proc.pid), time.monotonic()
+        time.sleep(seconds)
+        n1, t1 = cpu_ns(program.proc.pid), time.monotonic()
+        return (n1 - n0) / 1e9 / (t1 - t0) * 100.0
+    finally:
+        program.stop()
+        stopping.append(True)
+        os.close(slave)
+        shutil.rmtree(portdir, ignore_errors=True)
+
+
+def runs_line(values, fmt):
+    return "(runs: %s)" % " ".join(fmt % v for v in values)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default="build/release")
+    parser.add_argument("--baseline", help="build directory of the window to compare with")
     parser.add_argument("--seconds", type=float, default=10)
+    parser.add_argument("--idle-seconds", type=float, default=30)
     parser.add_argument("--repeat", type=int, default=1, help="runs of each measure; the median is shown")
     parser.add_argument("--only", choices=["window", "cli"])
+    parser.add_argument("--measures", default="drain,paced,idle")
     args = parser.parse_args()
     os.chdir(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-    for path in ("app/torvikel", "cli/torvikel-cli", "sim/torvikel-sim"):
-        if not os.access(os.path.join(args.build, path), os.X_OK):
-            sys.exit("build %s first" % os.path.join(args.build, path))
+    needed = [os.path.join(args.build, p) for p in ("app/torvikel", "cli/torvikel-cli", "sim/torvikel-sim")]
+    if args.baseline:
+        needed.append(os.path.join(args.baseline, "app/torvikel"))
+    for path in needed:
+        if not os.access(path, os.X_OK):
+            sys.exit("build %s first" % path)
+    measures = args.measures.split(",")
 
     stream, count = make_stream(3600)
     per_byte = count / len(stream)
     kinds = [k for k in ("cli", "window") if args.only in (None, k)]
-    names = {"cli": "torvikel-cli monitor --json", "window": "torvikel --connect (offscreen)"}
+    if args.baseline and "window" in kinds:
+        kinds.append("baseline")
+    builds = {"cli": args.build, "window": args.build, "baseline": args.baseline}
+    names = {"cli": "torvikel-cli monitor --json", "window": "torvikel --connect (offscreen)",
+             "baseline": "baseline torvikel (%s)" % args.baseline}
     load = os.getloadavg()[0]
     print("stream: 1 Hz bursts of GGA GSA 3xGSV RMC VTG, %.1f bytes a sentence; %g s a measure, "
-          "median of %d; load average %.1f on %d cores" % (1 / per_byte, args.seconds, args.repeat, load,
-                                                          os.cpu_count()))
-    print("\ndrained as fast as the program reads")
-    print("  %-34s %14s %10s" % ("program", "sentences/s", "CPU"))
-    for kind in kinds:
-        runs = [drain(kind, args.build, stream, per_byte, args.seconds) for _ in range(args.repeat)]
-        rate = statistics.median(r[0] for r in runs)
-        cpu = statistics.median(r[1] for r in runs)
-        print("  %-34s %14.0f %9.1f%%" % (names[kind], rate, cpu), flush=True)
+          "median of %d%s; load average %.1f on %d cores" % (
+              1 / per_byte, args.seconds, args.repeat, ", runs alternating" if args.baseline else "",
+              load, os.cpu_count()))
 
-    with tempfile.TemporaryDirectory(prefix="torvikel-bench-") as tmp:
-        stream_path = os.path.join(tmp, "stream.nmea")
-        with open(stream_path, "wb") as f:
-            f.write(stream)
-        print("\npaced 115200 line (torvikel-sim --replay --fast, about %.0f sentences/s)" % (11520 * per_byte))
-        print("  %-34s %25s" % ("program", "CPU"))
+    def alternate(run, among):
+        """Runs of each kind in turn, repeat times over: {kind: [results]}."""
+        results = {k: [] for k in among}
+        for _ in range(args.repeat):
+            for kind in among:
+                results[kind].append(run(kind))
+        return results
+
+    if "drain" in measures:
+        print("\ndrained as fast as the program reads")
+        print("  %-34s %14s %10s" % ("program", "sentences/s", "CPU"))
+        results = alternate(lambda k: drain(k, builds[k], stream, per_byte, args.seconds), kinds)
         for kind in kinds:
-            cpu = statistics.median(paced(kind, args.build, stream_path, args.seconds) for _ in range(args.repeat))
-            print("  %-34s %24.2f%%" % (names[kind], cpu), flush=True)
-    print("  (idle cost: bench/idle_cost.sh)")
+            runs = results[kind]
+            rate = statistics.median(r[0] for r in runs)
+            cpu = statistics.median(r[1] for r in runs)
+            print("  %-34s %14.0f %9.1f%%   %s" % (names[kind], rate, cpu,
+                                                   runs_line([r[0] for r in runs], "%.0f")), flush=True)
 
+    if "paced" in measures:
+        with tempfile.TemporaryDirectory(prefix="torvikel-bench-") as tmp:
+            stream_path = os.path.join(tmp, "stream.nmea")
+            with open(stream_path, "wb") as f:
+                f.write(stream)
+            print("\npaced 115200 line (torvikel-sim --replay --fast, about %.0f sentences/s)" % (11520 * per_byte))
+            print("  %-34s %25s" % ("program", "CPU"))
+            results = alternate(lambda k: paced(k, builds[k], stream_path, args.seconds), kinds)
+            for kind in kinds:
+                print("  %-34s %24.2f%%   %s" % (names[kind], statistics.median(results[kind]),
+                                                 runs_line(results[kind], "%.2f")), flush=True)
+
+    windows = [k for k in kinds if k != "cli"]
+    if "idle" in measures and windows:
+        print("\nidle: connected to a receiver that says nothing, %g s a measure" % args.idle_seconds)
+        print("  %-34s %25s" % ("program", "CPU"))
+        results = alternate(lambda k: idle(k, builds[k], args.idle_seconds), windows)
+        for kind in windows:
+            print("  %-34s %24.3f%%   %s" % (names[kind], statistics.median(results[kind]),
+                                             runs_line(results[kind], "%.3f")), flush=True)
 
 if __name__ == "__main__":
     main()
