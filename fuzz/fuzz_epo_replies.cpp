@@ -172,9 +172,9 @@ void FuzzReplies(std::span<const std::uint8_t> stream) {
     SentenceFields fields;
     SplitFields(sentence, fields);
     if (RouteOf(fields[0]) != SentenceRoute::MtkReply) return;
-    const std::optional<PmtkReply> reply = DecodePmtkReply(fields);
+    const std::optional<ReceiverReply> reply = DecodePmtkReply(fields);
     if (!reply) return;
-    Require(!PmtkReplyKindName(*reply).empty(), "every reply has a kind name");
+    Require(!ReplyKindName(*reply).empty(), "every reply has a kind name");
     if (const auto* epo = std::get_if<PmtkEpoState>(&*reply)) {
       const EpoRemaining left = EpoRemainingValidity(*epo, clock);
       Require(left.days >= 0 && left.hours >= 0, "remaining validity never negative");
