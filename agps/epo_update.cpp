@@ -4,6 +4,7 @@
 #include "agps/epo_update.h"
 
 #include <cstdio>
+#include <thread>
 #include <utility>
 
 #include "agps/epo_packets.h"
@@ -84,11 +85,13 @@ EpoUpdateResult RunEpoUpdateFlow(EpoUpdateSide& side, const EpoUpdateOptions& op
       result.lossErrorNumber = link->lossErrorNumber();
     } else {
       writeTurn(*link, upload.abandon());
+      std::this_thread::sleep_for(kEpoModePacketSettle);
     }
     result.ending = EpoEnding::Abandoned;
     return finish(EpoUpdateStep::Upload, true);
   }
   result.ending = ending;
+  std::this_thread::sleep_for(kEpoModePacketSettle);  // the ending wrote the output-mode packet
   finish(EpoUpdateStep::Upload, false);
   const EpoEndingTexts texts = EpoEndingTextsFor(ending);
   side.ended(ending, texts);

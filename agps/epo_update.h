@@ -25,6 +25,10 @@
 
 // The receiver needs this long after the switch command before it listens at the new rate.
 inline constexpr std::chrono::milliseconds kEpoBinarySwitchSettle{1000};
+// The output-mode packet must have left at the upload's rate and been taken by the receiver
+// before the front end moves the line to the NMEA rate: a speed changed under bytes still on
+// their way garbles them, and the receiver would stay in binary output.
+inline constexpr std::chrono::milliseconds kEpoModePacketSettle{100};
 
 enum class EpoUpdateStep {
   Download,  // fetching the file from the EPO server
