@@ -20,7 +20,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,14 +64,6 @@ inline std::vector<key_t> GpsdSegmentKeys() {
   return keys;
 }
 
-inline std::set<key_t> ExistingSegments() {
-  std::set<key_t> present;
-  for (const key_t key : GpsdSegmentKeys()) {
-    if (::shmget(key, 0, 0) >= 0) present.insert(key);
-  }
-  return present;
-}
-
 // socat or gpsd serving the terminal at devicePath on a loopback port.
 class NetworkServer {
  public:
@@ -81,16 +72,18 @@ class NetworkServer {
       url_ = devicePath;
       return;
     }
-    segmentsBefore_ = ExistingSegments();
     // Another test may take the free port between the look and the start: try again then.
     for (int attempt = 0; attempt < 3 && pid_ <= 0; ++attempt) start(devicePath);
   }
   ~NetworkServer() {
     stop();
     if (source_ == Source::Gpsd) {
+      // gpsd leaves its segments behind. They go once no gpsd is attached any more: one of
+      // another test that still runs keeps them, whoever made them first.
       for (const key_t key : GpsdSegmentKeys()) {
-        if (segmentsBefore_.count(key) != 0) continue;
-        if (const int id = ::shmget(key, 0, 0); id >= 0) ::shmctl(id, IPC_RMID, nullptr);
+        const int id = ::shmget(key, 0, 0);
+        struct shmid_ds state {};
+        if (id >= 0 && ::shmctl(id, IPC_STAT, &state) == 0 && state.shm_nattch == 0) ::shmctl(id, IPC_RMID, nullptr);
       }
     }
   }
@@ -180,7 +173,6 @@ class NetworkServer {
   std::string url_;
   std::string error_;
   std::string errText_;
-  std::set<key_t> segmentsBefore_;
   pid_t pid_ = -1;
   int errFd_ = -1;
 };
