@@ -35,11 +35,7 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-std::string BytesOf(const CommandSequence& sequence) {
-  std::string all;
-  for (const CommandStep& step : sequence.steps) all += step.bytes;
-  return all;
-}
+using clitest::BytesOf;
 
 // The seconds without a 3D fix count wall-clock time, so the stored lines hold 0 there; the
 // line is compared with the program's count set to 0 too, once it is known to be a count.

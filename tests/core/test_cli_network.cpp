@@ -23,11 +23,7 @@ using clitest::CliProcess;
 using clitest::SimFixture;
 using nettest::Source;
 
-std::string BytesOf(const CommandSequence& sequence) {
-  std::string all;
-  for (const CommandStep& step : sequence.steps) all += step.bytes;
-  return all;
-}
+using clitest::BytesOf;
 
 struct NetworkRow {
   const char* legend;

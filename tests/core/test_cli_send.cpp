@@ -32,11 +32,7 @@ using clitest::CliResult;
 using clitest::RunCli;
 using clitest::SimFixture;
 
-std::string BytesOf(const CommandSequence& sequence) {
-  std::string all;
-  for (const CommandStep& step : sequence.steps) all += step.bytes;
-  return all;
-}
+using clitest::BytesOf;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

@@ -23,11 +23,19 @@
 #include <utility>
 #include <vector>
 
+#include "commands/receiver_commands.h"
 #include "sim/sim_receiver.h"
 #include "tests/core/test_epo_support.h"
 #include "tests/core/test_sim_support.h"
 
 namespace clitest {
+
+// Every byte a command sequence puts on the line, its steps joined.
+inline std::string BytesOf(const CommandSequence& sequence) {
+  std::string all;
+  for (const CommandStep& step : sequence.steps) all += step.bytes;
+  return all;
+}
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
