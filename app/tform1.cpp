@@ -9,8 +9,12 @@
 #include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFont>
+#include <QImage>
+#include <QPlainTextDocumentLayout>
 #include <QScrollBar>
 #include <QStringList>
+#include <QTextBlock>
+#include <QTextLayout>
 
 #include "app/message_box.h"
 #include "app/quiet_scroll_bar.h"
@@ -144,6 +148,56 @@ void KeepScrollBarsInPlace(QAbstractScrollArea* area) {
   }
 }
 
+// The console's layout keeps each line's shaped text. A plain text edit throws it away once a
+// line is laid out and shapes every visible line again on every repaint; with the console
+// scrolling on every frame that doubled the cost of each line. The console holds at most
+// fifty lines, so keeping them costs next to nothing.
+class KeptLinesLayout : public QPlainTextDocumentLayout {
+ public:
+  using QPlainTextDocumentLayout::QPlainTextDocumentLayout;
+
+ protected:
+  void documentChanged(int from, int charsRemoved, int charsAdded) override {
+    const QTextDocument* doc = document();
+    for (QTextBlock block = doc->findBlock(from); block.isValid() && block.position() <= from + charsAdded;
+         block = block.next()) {
+      block.layout()->setCacheEnabled(true);
+    }
+    QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
+  }
+};
+
+// An edit field paints its rounded frame over whatever lies behind its corners, so each
+// change of its text first repaints the group box around it, frame picture and all. Where the
+// group is one plain colour behind a field, the field fills its rectangle with that colour
+// itself and the group box is no longer repainted for it. The colour is read from the group
+// as the style draws it (its frame picture tints the inside a little), so what is shown stays
+// the same to the pixel; a field with anything else behind it is left as it is.
+void FillBehindEditFields(QGroupBox* group) {
+  const QList<QLineEdit*> fields = group->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly);
+  if (fields.isEmpty()) return;
+  QImage behind(group->size(), QImage::Format_ARGB32);
+  behind.fill(Qt::transparent);
+  group->render(&behind, QPoint(), QRegion(), QWidget::DrawWindowBackground);  // without the children
+  for (QLineEdit* field : fields) {
+    const QRect area = field->geometry() & behind.rect();
+    if (area != field->geometry()) continue;
+    const QRgb colour = behind.pixel(area.topLeft());
+    bool plain = qAlpha(colour) == 255;
+    for (int y = area.top(); plain && y <= area.bottom(); ++y) {
+      for (int x = area.left(); plain && x <= area.right(); ++x) plain = behind.pixel(x, y) == colour;
+    }
+    if (!plain) continue;
+    // A role the field's own painting does not use: the style derives the frame's outline
+    // from the window colour, which must stay as it is.
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::AlternateBase, QColor::fromRgb(colour));
+    field->setPalette(palette);
+    field->setBackgroundRole(QPalette::AlternateBase);
+    field->setAutoFillBackground(true);
+  }
+}
+
 }  // namespace
 
 void MakeTypedTextDeselect(QComboBox* box) {
@@ -248,6 +302,7 @@ void TForm1::buildStatusTab() {
   Memo1->setHorizontalScrollBar(new QuietScrollBar(Qt::Horizontal));
   Memo1->setVerticalScrollBar(new QuietScrollBar(Qt::Vertical));
   KeepScrollBarsInPlace(Memo1);
+  Memo1->document()->setDocumentLayout(new KeptLinesLayout(Memo1->document()));
   Memo1->setPlainText(QStringLiteral("Memo1"));  // design-time text; FormCreate empties it
 
   // Date and time.
@@ -536,8 +591,10 @@ void TForm1::FormCreate() {
   Memo1->clear();
   for (QGroupBox* g :
        {GroupBox1, GroupBox2, GroupBox3, GroupBox4, GroupBox5, GroupBox6, GroupBox7, GroupBox8, GroupBox9, GroupBox10,
-        GroupBox11, GroupBox12, GroupBox13, GroupBox14, GroupBox15, GroupBox16, GroupBox17, GroupBox19})
+        GroupBox11, GroupBox12, GroupBox13, GroupBox14, GroupBox15, GroupBox16, GroupBox17, GroupBox19}) {
     setBackColour(g, kWindowBlue);
+    FillBehindEditFields(g);
+  }
   Chart1->setColor(kWindowBlue);
   setBackColour(Label2, kWindowBlue);
 }

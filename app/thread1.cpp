@@ -22,14 +22,36 @@ void Thread1::stopAndWait() {
 }
 
 void Thread1::run() {
+  ReaderLoopOptions options;
+  options.gatherMs = kReaderGatherMs;
+  options.readDone = [this] {
+    auto batch = std::make_shared<Batch>();
+    batch->sentences.swap(collecting_);
+    lastBatch_ = batch;
+    // The call owns the batch: after a cancel the window thread may still be finishing it.
+    handOff_.run([handler = handler_, batch] {
+      while (!batch->taken && batch->next < batch->sentences.size()) (*handler)(batch->sentences[batch->next++]);
+    });
+  };
   ReaderLoopStats stats = RunReaderLoop(
       *port_, [this] { return isInterruptionRequested(); },
-      [this](std::string_view sentence) {
-        // The call owns its copy: after a cancel the window thread may still be finishing it.
-        handOff_.run([handler = handler_, text = std::string(sentence)] { (*handler)(text); });
-      });
+      [this](std::string_view sentence) { collecting_.emplace_back(sentence); }, options);
   heldBack_ = std::move(stats.heldBack);
   // Through the same cancellable hand-off: a disconnect that comes first drops the report,
   // and the window's reaction (which stops this thread) cannot deadlock against it.
   if (stats.lost && onLoss_) handOff_.run([onLoss = onLoss_, error = stats.lossErrorNumber] { onLoss(error); });
+}
+
+std::vector<std::string> Thread1::takeHeldBack() {
+  std::vector<std::string> held;
+  // The join is behind us: the reader no longer touches the batch, and its handling (if the
+  // stop came from inside it) runs on this thread.
+  if (lastBatch_ && !lastBatch_->taken) {
+    Batch& batch = *lastBatch_;
+    batch.taken = true;
+    for (std::size_t i = batch.next; i < batch.sentences.size(); ++i) held.push_back(std::move(batch.sentences[i]));
+  }
+  for (std::string& sentence : heldBack_) held.push_back(std::move(sentence));
+  heldBack_.clear();
+  return held;
 }

@@ -1,6 +1,7 @@
 // Read loop: one wait, one read of exactly the queued byte count, cut, deliver.
 #include "link/reader_loop.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -19,11 +20,22 @@ constexpr auto kErrorBackoff = std::chrono::milliseconds(5);  // device gone: do
 int nextWaitMs(bool holdingCompleteSentence, int quietHandOverMs) {
   return holdingCompleteSentence ? quietHandOverMs : kWaitUntilWoken;
 }
+
+// The longest gathering pause the port's speed allows: at most kGatherBytesLimit may arrive
+// meanwhile. A network receiver has no line speed and the system buffers much more for it.
+int gatherLimitMs(SerialPort& port, int gatherMs) {
+  if (gatherMs <= 0 || port.isNetwork()) return gatherMs > 0 ? gatherMs : 0;
+  LineState state;
+  if (!port.getState(state) || state.baudRate == 0) return 0;
+  const long long limit = static_cast<long long>(kGatherBytesLimit) * 10 * 1000 / state.baudRate;  // 10 bits a byte
+  return static_cast<int>(std::min<long long>(gatherMs, limit));
+}
 }  // namespace
 
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
-                              const std::function<void(std::string_view)>& deliver, int quietHandOverMs,
-                              std::string_view alreadyRead) {
+                              const std::function<void(std::string_view)>& deliver, const ReaderLoopOptions& options) {
+  const int quietHandOverMs = options.quietHandOverMs;
+  const int gatherMs = gatherLimitMs(port, options.gatherMs);
   ReaderLoopStats stats;
   SentenceCutter cutter;
   static thread_local char buffer[kReadBufferSize];
@@ -36,11 +48,17 @@ ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& sto
     ++stats.sentences;
     deliver(sentence);
   };
+  unsigned long long deliveredBefore = 0;
+  const auto endOfRead = [&] {
+    if (options.readDone && stats.sentences != deliveredBefore) options.readDone();
+    deliveredBefore = stats.sentences;
+  };
   const auto lose = [&] {
     stats.lost = true;
     stats.lossErrorNumber = port.lastErrorNumber();
   };
-  cutter.feed(alreadyRead.data(), alreadyRead.size(), handOver);
+  cutter.feed(options.alreadyRead.data(), options.alreadyRead.size(), handOver);
+  endOfRead();
   while (!stopRequested()) {
     int queued = port.bytesQueued();
     if (queued == 0) {
@@ -56,6 +74,7 @@ ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& sto
       } else if (holding) {
         // The line has been quiet since the sentence's line end: no "$" is coming soon.
         cutter.flushComplete(handOver);
+        endOfRead();
       }
       continue;
     }
@@ -76,8 +95,11 @@ ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& sto
     }
     stats.bytesRead += static_cast<unsigned long long>(got);
     cutter.feed(buffer, static_cast<std::size_t>(got), handOver);
+    endOfRead();
+    if (gatherMs > 0 && got < kGatherBelowBytes && !stopRequested()) port.pause(gatherMs);
   }
   // A stop keeps what is held for the caller; a lost line hands it over now, as its last word.
   cutter.flushComplete(handOver);
+  endOfRead();
   return stats;
 }

@@ -41,11 +41,41 @@ struct ReaderLoopStats {
   int lossErrorNumber = 0;
 };
 
+// How the loop paces its reads, besides the quiet-line hand-over above.
+struct ReaderLoopOptions {
+  int quietHandOverMs = kQuietHandOverMs;
+  // After a read that brought only a little (a line that trickles sentences one by one, as a
+  // receiver at line speed does), the loop leaves the line alone for up to this long before it
+  // reads again, so the next read brings several sentences at once and whoever takes them
+  // wakes once for all of them [ms]. 0: every sentence is read as soon as it arrives. The
+  // pause is cut so that no more than kGatherBytesLimit can arrive meanwhile at the port's
+  // speed, far below what the system buffers for a port; a stop ends it at once.
+  int gatherMs = 0;
+  // Bytes read from the port before the loop took over (by the baud-rate detection), cut
+  // first as if the loop had read them.
+  std::string_view alreadyRead;
+  // Called after the sentences cut from one read have all been delivered (not after a read
+  // that completed none). A deliver() that collects sentences hands them on here.
+  std::function<void()> readDone;
+};
+
+// Reads that bring less than this are followed by the gathering pause; a read this large
+// means the line is busy enough that pausing would only let its bytes pile up.
+inline constexpr int kGatherBelowBytes = 512;
+inline constexpr int kGatherBytesLimit = 1024;
+
 // Blocks until stopRequested() returns true (checked at the top of every pass and after every
 // delivered sentence), or until the device goes away (stats.lost). deliver() is called once per sentence with a view
 // valid only during the call. A silent port costs no CPU: the loop sleeps in poll() until bytes arrive or the port is
-// interrupted, so a stop request must come with port.interrupt(). alreadyRead: bytes read from the port before the loop
-// took over (by the baud-rate detection), cut first as if the loop had read them.
+// interrupted, so a stop request must come with port.interrupt().
 ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
-                              const std::function<void(std::string_view)>& deliver,
-                              int quietHandOverMs = kQuietHandOverMs, std::string_view alreadyRead = {});
+                              const std::function<void(std::string_view)>& deliver, const ReaderLoopOptions& options);
+
+inline ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
+                                     const std::function<void(std::string_view)>& deliver,
+                                     int quietHandOverMs = kQuietHandOverMs, std::string_view alreadyRead = {}) {
+  ReaderLoopOptions options;
+  options.quietHandOverMs = quietHandOverMs;
+  options.alreadyRead = alreadyRead;
+  return RunReaderLoop(port, stopRequested, deliver, options);
+}

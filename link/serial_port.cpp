@@ -361,6 +361,11 @@ bool SerialPort::waitReadable(int timeoutMs) {
   return (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+void SerialPort::pause(int timeoutMs) {
+  struct pollfd fds[1] = {{impl_->wakeFd, POLLIN, 0}};
+  ::poll(fds, impl_->wakeFd < 0 ? 0 : 1, timeoutMs);
+}
+
 bool SerialPort::lineGone() {
   const int fd = impl_->fd;
   if (fd < 0) return true;

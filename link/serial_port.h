@@ -59,6 +59,9 @@ class SerialPort {
   // (a negative timeoutMs waits without limit). Returns true when bytes (or an error to
   // report) are there; false on time-out and on interrupt.
   bool waitReadable(int timeoutMs);
+  // Sleeps timeoutMs without looking at the line; interrupt() ends it at once and stays
+  // pending, so the next waitReadable() returns at once too.
+  void pause(int timeoutMs);
   // Wakes waitReadable() in another thread. An interrupt made while nobody waits is kept and
   // ends the next wait at once, so a stop request cannot slip in between a check and a wait.
   // It also cuts short a read() that is waiting for more bytes.
