@@ -4,12 +4,18 @@
 // (run under AddressSanitizer and ThreadSanitizer too). "Com4" may be a receiver on the
 // network: through socat (tcp://) it connects as a cable does, and socat ending is a loss.
 #include <dirent.h>
+#include <pty.h>
+#include <unistd.h>
+
 #include <QtTest>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/thread1.h"
+#include "link/serial_port.h"
 #include "sim/receiver_model.h"
 #include "tests/app/support_window.h"
 #include "tests/core/test_net_support.h"
@@ -282,6 +288,70 @@ class LinkTest : public QObject {
     QCOMPARE(f.Memo1->document()->blockCount(), 6);
     hand(longOne);
     QCOMPARE(f.Memo1->document()->blockCount(), 2);
+  }
+
+  // The reader hands a read's sentences over together; a stop while they are being handled
+  // (a click on "Off" from inside a handler, or before the window thread got to them) must
+  // return the rest of the read, in order, ahead of anything the reader still held.
+  void stopInsideAReadKeepsTheRestInOrder_data() {
+    QTest::addColumn<int>("stopAt");  // the sentence whose handling stops the reader; 0: before any
+    QTest::newRow("before the window thread got to the read") << 0;
+    QTest::newRow("while the first sentence is handled") << 1;
+    QTest::newRow("in the middle") << 5;
+    QTest::newRow("while the last sentence is handled") << 10;
+  }
+
+  void stopInsideAReadKeepsTheRestInOrder() {
+    QFETCH(int, stopAt);
+    int master = -1;
+    int slave = -1;
+    QCOMPARE(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string slavePath = ttyname(slave);
+    std::vector<std::string> sent;
+    std::string bytes;
+    for (int i = 0; i < 10; ++i) {
+      sent.push_back(FramedSentence("GPTXT,01,01,02,LINE " + std::to_string(i)));
+      bytes += sent.back();
+    }
+    bytes += "$";  // the next sentence's start: the last one is complete without a quiet wait
+    auto port = std::make_shared<SerialPort>();
+    QVERIFY(port->open(slavePath));
+    QVERIFY(port->setState(LineState{115200}));
+    // Everything is queued before the reader starts: its first read takes all of it.
+    QCOMPARE(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    QTRY_VERIFY(port->bytesQueued() == static_cast<int>(bytes.size()));
+    QObject context;
+    std::vector<std::string> handled;
+    std::vector<std::string> held;
+    std::unique_ptr<Thread1> reader;
+    auto stop = [&] {
+      reader->stopAndWait();
+      held = reader->takeHeldBack();
+    };
+    reader = std::make_unique<Thread1>(
+        port,
+        [&](const std::string& sentence) {
+          handled.push_back(sentence);
+          if (static_cast<int>(handled.size()) == stopAt) stop();
+        },
+        &context);
+    reader->start();
+    if (stopAt == 0) {
+      // The read is taken (no event is processed here, so it waits for the window thread).
+      for (int i = 0; i < 5000 && port->bytesQueued() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      stop();
+    }
+    QTRY_VERIFY(!reader->isRunning());
+    QCoreApplication::processEvents();  // a stopped hand-off runs nothing more
+    std::vector<std::string> all = handled;
+    all.insert(all.end(), held.begin(), held.end());
+    QCOMPARE(static_cast<int>(handled.size()), stopAt);
+    QCOMPARE(all, sent);
+    reader.reset();
+    port->close();
+    close(master);
+    close(slave);
   }
 
   void handOffSurvivesTwoHundredConnectCycles() {
