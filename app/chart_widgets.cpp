@@ -5,8 +5,10 @@
 #include "app/chart_widgets.h"
 
 #include <QFontMetricsF>
+#include <QHash>
 #include <QPainter>
 #include <QRadialGradient>
+#include <QStaticText>
 #include <algorithm>
 #include <cmath>
 
@@ -40,6 +42,42 @@ QPixmap layerFor(const QWidget& widget) {
   QPixmap layer(widget.size() * ratio);
   layer.setDevicePixelRatio(ratio);
   return layer;
+}
+
+// Chart labels are a few dozen short numbers, measured and drawn again on every frame. Laying
+// one out (to measure it, then again to draw it) was most of a chart's cost, so each distinct
+// text is laid out once in the one label font and kept: its width, and the text ready to draw.
+struct LaidOutLabel {
+  qreal advance = 0;
+  qreal lineHeight = 0;  // ascent and descent, unrounded, as a one-line layout has it
+  QStaticText text;
+};
+
+const LaidOutLabel& laidOut(const QString& text) {
+  static QHash<QString, LaidOutLabel> labels;
+  auto found = labels.constFind(text);
+  if (found != labels.constEnd()) return *found;
+  if (labels.size() >= 1024) labels.clear();  // a bound for ever-changing values; a frame needs ~40
+  const QFont font = ChartLabelFont();
+  LaidOutLabel label;
+  const QFontMetricsF metrics(font);
+  label.advance = metrics.horizontalAdvance(text);
+  label.lineHeight = metrics.ascent() + metrics.descent();
+  label.text = QStaticText(text);
+  label.text.setTextFormat(Qt::PlainText);
+  label.text.prepare(QTransform(), font);
+  return *labels.insert(text, label);
+}
+
+qreal labelAdvance(const QString& text) { return laidOut(text).advance; }
+
+// What painter.drawText(box, Qt::AlignCenter, text) draws, from the kept layout. The painter's
+// font must be the label font.
+void drawCentredLabel(QPainter& painter, const QRectF& box, const QString& text) {
+  const LaidOutLabel& label = laidOut(text);
+  painter.drawStaticText(
+      QPointF(box.x() + (box.width() - label.advance) / 2, box.y() + (box.height() - label.lineHeight) / 2),
+      label.text);
 }
 
 }  // namespace
@@ -134,12 +172,11 @@ void BubbleChart::paintEvent(QPaintEvent*) {
   // Labels after all bubbles, so an overlapping bubble never hides a number.
   painter.setFont(ChartLabelFont());
   painter.setPen(Qt::white);
-  const QFontMetricsF metrics(painter.font());
+  const double h = QFontMetricsF(painter.font()).height();
   for (const DrawnBubble& b : bubbles) {
     if (b.label.isEmpty()) continue;
-    const double w = metrics.horizontalAdvance(b.label) + 2;
-    const double h = metrics.height();
-    painter.drawText(QRectF(b.centrePx.x() - w / 2, b.centrePx.y() - h / 2, w, h), Qt::AlignCenter, b.label);
+    const double w = labelAdvance(b.label) + 2;
+    drawCentredLabel(painter, QRectF(b.centrePx.x() - w / 2, b.centrePx.y() - h / 2, w, h), b.label);
   }
 }
 
@@ -185,7 +222,7 @@ void BarChart::setAxisLabelColor(TColor colour) {
 
 QRectF BarChart::plotRect() const {
   const QFontMetricsF metrics(ChartLabelFont());
-  const double left = metrics.horizontalAdvance(numberText(vertical_.max)) + 8;
+  const double left = labelAdvance(numberText(vertical_.max)) + 8;
   const double top = metrics.height() / 2 + 2;
   const double bottom = metrics.height() + 6;
   return QRectF(left, top, std::max(1.0, width() - left - 6), std::max(1.0, height() - top - bottom));
@@ -237,7 +274,7 @@ std::vector<DrawnBar> BarChart::drawnBars() const {
     bar.label = p.label;
     bar.valueText = numberText(p.value);
     bar.color = p.color;
-    const double markW = metrics.horizontalAdvance(bar.valueText) + 4;
+    const double markW = labelAdvance(bar.valueText) + 4;
     const double markH = metrics.height();
     // The mark stands an arrow's length above the bar, but never leaves the chart.
     const double markY = std::max(0.0, bar.barPx.top() - arrowLengthPx_ - markH);
@@ -300,11 +337,11 @@ void BarChart::paintEvent(QPaintEvent*) {
     painter.drawRect(bar.barPx);
 
     // Axis label under the bar; skipped when it would overlap the previous one.
-    const double w = metrics.horizontalAdvance(bar.label);
+    const double w = labelAdvance(bar.label);
     const double x = bar.barPx.center().x() - w / 2;
     if (x > lastLabelRight + 2) {
       painter.setPen(labelColour);
-      painter.drawText(QRectF(x, plot.bottom() + 3, w + 1, metrics.height()), Qt::AlignCenter, bar.label);
+      drawCentredLabel(painter, QRectF(x, plot.bottom() + 3, w + 1, metrics.height()), bar.label);
       lastLabelRight = x + w;
     }
 
@@ -315,6 +352,6 @@ void BarChart::paintEvent(QPaintEvent*) {
     painter.setPen(QPen(Qt::black, 1));
     painter.setBrush(QColor(255, 255, 225));
     painter.drawRect(mark);
-    painter.drawText(mark, Qt::AlignCenter, bar.valueText);
+    drawCentredLabel(painter, mark, bar.valueText);
   }
 }

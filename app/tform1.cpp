@@ -20,6 +20,7 @@
 #include "app/quiet_scroll_bar.h"
 #include "app/repaint_pacer.h"
 #include "app/sky_background.h"
+#include "app/thread1.h"
 #include "link/port_names.h"
 #include "torvikel/version.h"
 
@@ -259,11 +260,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   logHandle.setWritePolicy({&TerminationRequested(), SentenceLog::kDefaultStallLimitMs});
 
   connectHandlers();
-  new RepaintPacer(this, [this] {
-    if (!memoScrollPending) return;
-    memoScrollPending = false;
-    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
-  });
+  static_assert(kReaderGatherMs > RepaintPacer::kMinFrameMs, "a read's repaint must not wait for a frame's end");
+  new RepaintPacer(this, [this] { ScrollConsoleToEnd(); });
   RefreshPortTooltips();
   Timer1->start();
   FormCreate();
@@ -587,8 +585,14 @@ void TForm1::connectHandlers() {
   connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
 }
 
+void TForm1::ScrollConsoleToEnd() {
+  if (!memoScrollPending) return;
+  memoScrollPending = false;
+  Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+}
+
 void TForm1::FormCreate() {
-  Memo1->clear();
+  ClearConsole();
   for (QGroupBox* g :
        {GroupBox1, GroupBox2, GroupBox3, GroupBox4, GroupBox5, GroupBox6, GroupBox7, GroupBox8, GroupBox9, GroupBox10,
         GroupBox11, GroupBox12, GroupBox13, GroupBox14, GroupBox15, GroupBox16, GroupBox17, GroupBox19}) {

@@ -105,6 +105,15 @@ class TForm1 : public QWidget {
   // Set when a sentence has gone into Memo1: the console is scrolled to its end just before
   // the next repaint (once a frame rather than once per sentence).
   bool memoScrollPending = false;
+  void ScrollConsoleToEnd();
+  // The sentences of one read from the reader are handled in one go; their console lines
+  // are kept here meanwhile and go into Memo1 together when the read is done (one insertion
+  // instead of one per line, which costs the memo a relayout and a scroll-bar update each).
+  // Outside a read a line goes in at once.
+  void ConsoleReadStarts();
+  void ConsoleReadDone();
+  void InsertHeldConsoleLines();
+  void ClearConsole();  // Memo1 and its held lines
   // Redraws the sky plot and the signal chart when a GSV group has just completed.
   void RebuildCharts();
   // Fills the tooltips of ComboBox1's items with the device each ComN resolves to.
@@ -127,6 +136,8 @@ class TForm1 : public QWidget {
   QComboBox* ComboBox2 = nullptr;
   QPushButton* Button1 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
+  QString consoleHeld_;  // lines of the read being handled, not yet in Memo1
+  bool consoleHolding_ = false;
   BubbleChart* Chart1 = nullptr;
   BubbleSeries* Series1 = nullptr;
   QLabel* N = nullptr;

@@ -125,7 +125,7 @@ void TForm1::coldClick() {
 
 void TForm1::ResetAfterRestart() {
   Edit1->setText(QStringLiteral("0"));
-  Memo1->clear();
+  ClearConsole();
   EdMode->clear();
   EdPDOP->clear();
   for (QLineEdit* field : {EdHeight, EdSpeed, EdTime, EdDate}) field->setText(QStringLiteral("0"));

@@ -54,6 +54,19 @@ int MemoCharCount(const QPlainTextEdit* memo) {
   return (doc->characterCount() - 1) + separators;
 }
 
+// The same counts for the memo's text followed by held lines not yet inserted.
+int MemoLineCount(const QPlainTextEdit* memo, const QString& held) {
+  if (held.isEmpty()) return MemoLineCount(memo);
+  const QTextDocument* doc = memo->document();
+  const int blocks = doc->blockCount() + static_cast<int>(held.count(QLatin1Char('\n')));
+  return held.endsWith(QLatin1Char('\n')) ? blocks - 1 : blocks;
+}
+
+int MemoCharCount(const QPlainTextEdit* memo, const QString& held) {
+  const int newLines = static_cast<int>(held.count(QLatin1Char('\n')));
+  return MemoCharCount(memo) + static_cast<int>(held.size()) + newLines;
+}
+
 }  // namespace
 
 void TForm1::Button1Click() {
@@ -138,7 +151,8 @@ void TForm1::Shutdown() {
 void TForm1::StartReader() {
   readerThread = std::make_unique<Thread1>(
       comHandle, [this](const std::string& sentence) { HandleSentenceText(sentence); }, this,
-      [this](int errorNumber) { ReceiverLost(errorNumber); });
+      [this](int errorNumber) { ReceiverLost(errorNumber); }, [this] { ConsoleReadStarts(); },
+      [this] { ConsoleReadDone(); });
   readerThread->start();
 }
 
@@ -153,6 +167,27 @@ void TForm1::HandleSentenceText(const std::string& sentence) {
   } catch (...) {
     HandlerFailed("unknown error");
   }
+}
+
+void TForm1::ConsoleReadStarts() { consoleHolding_ = true; }
+
+void TForm1::InsertHeldConsoleLines() {
+  if (consoleHeld_.isEmpty()) return;
+  Memo1->insertPlainText(consoleHeld_);
+  consoleHeld_.clear();
+}
+
+void TForm1::ConsoleReadDone() {
+  InsertHeldConsoleLines();
+  consoleHolding_ = false;
+  // Scrolled here, once a read, rather than just before the repaint: a scroll made while the
+  // repaint is under way asks for another one a moment later.
+  ScrollConsoleToEnd();
+}
+
+void TForm1::ClearConsole() {
+  consoleHeld_.clear();
+  Memo1->clear();
 }
 
 void TForm1::HandlerFailed(std::string_view cause) {
@@ -190,10 +225,18 @@ void TForm1::HandleSentence() {
 
 void TForm1::UpdateSentenceDisplay() {
   // 1. Console.
-  if (MemoLineCount(Memo1) > kMemoMaxLines || MemoCharCount(Memo1) > kMemoMaxChars) Memo1->clear();
+  if (MemoLineCount(Memo1, consoleHeld_) > kMemoMaxLines || MemoCharCount(Memo1, consoleHeld_) > kMemoMaxChars) {
+    // What was held was in the memo before the clear, as far as anyone watching it can tell.
+    InsertHeldConsoleLines();
+    Memo1->clear();
+  }
   QString text = QString::fromLatin1(sentenceBuffer.data(), sentenceLength);
   text.remove(QLatin1Char('\r'));  // the memo's line end is the sentence's own CR LF
-  Memo1->insertPlainText(text);
+  if (consoleHolding_) {
+    consoleHeld_ += text;
+  } else {
+    Memo1->insertPlainText(text);
+  }
   memoScrollPending = true;  // scrolled to the end with the next repaint
 
   // 2. Log.

@@ -4,9 +4,11 @@
 #include "link/reader_loop.h"
 #include "link/serial_port.h"
 
-Thread1::Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext, LossHandler onLoss)
+Thread1::Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext, LossHandler onLoss,
+                 std::function<void()> readStarts, std::function<void()> readDone)
     : port_(std::move(port)),
-      handler_(std::make_shared<const SentenceHandler>(std::move(handler))),
+      handlers_(
+          std::make_shared<const Handlers>(Handlers{std::move(handler), std::move(readStarts), std::move(readDone)})),
       handOff_(windowContext),
       onLoss_(std::move(onLoss)) {
   setObjectName(QStringLiteral("Thread1"));  // the thread's name for debuggers
@@ -29,8 +31,11 @@ void Thread1::run() {
     batch->sentences.swap(collecting_);
     lastBatch_ = batch;
     // The call owns the batch: after a cancel the window thread may still be finishing it.
-    handOff_.run([handler = handler_, batch] {
-      while (!batch->taken && batch->next < batch->sentences.size()) (*handler)(batch->sentences[batch->next++]);
+    handOff_.run([handlers = handlers_, batch] {
+      if (handlers->readStarts) handlers->readStarts();
+      while (!batch->taken && batch->next < batch->sentences.size())
+        handlers->sentence(batch->sentences[batch->next++]);
+      if (handlers->readDone) handlers->readDone();
     });
   };
   ReaderLoopStats stats = RunReaderLoop(

@@ -18,9 +18,11 @@
 
 #include "app/handoff.h"
 
-// How long the reader lets a trickling line fill before it reads again [ms]: a frame of the
-// window's repaint rate, so a sentence shows no later than it would have anyway.
-inline constexpr int kReaderGatherMs = 40;
+// How long the reader lets a trickling line fill before it reads again [ms]. A little longer
+// than the window's shortest repaint frame (RepaintPacer::kMinFrameMs, 40 ms), so the repaint
+// after each read goes through at once: with a pause of a frame or less, the repaints could
+// settle a fraction of a frame behind the reads and each cost a wake-up of its own.
+inline constexpr int kReaderGatherMs = 50;
 
 class SerialPort;
 
@@ -32,7 +34,10 @@ class Thread1 : public QThread {
   // onLoss runs on the window thread when the device went away (errno that said so, 0 for a
   // hang-up), after every sentence read before it was handled; the thread then ends.
   using LossHandler = std::function<void(int errorNumber)>;
-  Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext, LossHandler onLoss = {});
+  // readStarts and readDone run on the window thread around the sentences of each read
+  // (readDone also when a stop cut the read short).
+  Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext, LossHandler onLoss = {},
+          std::function<void()> readStarts = {}, std::function<void()> readDone = {});
   ~Thread1() override;
 
   // Requests termination, releases a pending hand-off and waits until run() has returned.
@@ -57,7 +62,12 @@ class Thread1 : public QThread {
   std::shared_ptr<SerialPort> port_;
   // Shared with every call in flight: a call can outlive this thread object (a disconnect
   // from within a sentence's handling), and sharing costs no copy per sentence.
-  std::shared_ptr<const SentenceHandler> handler_;
+  struct Handlers {
+    SentenceHandler sentence;
+    std::function<void()> readStarts;
+    std::function<void()> readDone;
+  };
+  std::shared_ptr<const Handlers> handlers_;
   BlockingHandOff handOff_;
   LossHandler onLoss_;
   std::vector<std::string> heldBack_;    // written by run(), read after the join

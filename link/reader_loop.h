@@ -59,10 +59,14 @@ struct ReaderLoopOptions {
   std::function<void()> readDone;
 };
 
-// Reads that bring less than this are followed by the gathering pause; a read this large
-// means the line is busy enough that pausing would only let its bytes pile up.
-inline constexpr int kGatherBelowBytes = 512;
+// At most this much may arrive during a gathering pause, at the port's speed: far below what
+// the system buffers for a serial port or a pseudo-terminal.
 inline constexpr int kGatherBytesLimit = 1024;
+// Reads that bring less than this are followed by the gathering pause. A read after a pause
+// brings up to kGatherBytesLimit plus what came while its sentences were handled; a larger
+// one means the line is faster than its speed says (a pseudo-terminal, a buffer emptied at
+// once), and pausing would only let its bytes pile up.
+inline constexpr int kGatherBelowBytes = 2 * kGatherBytesLimit;
 
 // Blocks until stopRequested() returns true (checked at the top of every pass and after every
 // delivered sentence), or until the device goes away (stats.lost). deliver() is called once per sentence with a view
