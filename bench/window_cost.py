@@ -9,7 +9,11 @@ private port map directory:
           reads it; sentences drained per second and the program's CPU over the window;
   paced   torvikel-sim replays the same stream back to back at 115200 baud (--fast), as a
           saturated line delivers it; the program's CPU;
-  idle    the window connected to a terminal whose other end never writes; its CPU.
+  idle    the window connected to a terminal whose other end never writes; its CPU. Beside
+          it, the floor: an empty Qt window waking for the same two timers the window must
+          run (200 ms, and 1 s while connected), with nothing to do. What the window costs
+          above the floor is its own; the floor is the machine's price of a wake-up, which
+          on a virtual machine can be ten times that of real hardware.
 
 CPU is the time the process's threads spent on a CPU over the measuring window, as a share
 of one core, from the scheduler's own account (/proc/PID/task/*/schedstat, nanoseconds):
@@ -227,6 +231,22 @@ def idle(kind, build, seconds):
         shutil.rmtree(portdir, ignore_errors=True)
 
 
+def idle_floor(build, seconds):
+    """An empty Qt window with the window's two timers: the machine's price of waking up."""
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    proc = subprocess.Popen([os.path.join(build, "bench", "torvikel_timer_floor")], env=env,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(WARMUP_S + 1)
+        n0, t0 = cpu_ns(proc.pid), time.monotonic()
+        time.sleep(seconds)
+        n1, t1 = cpu_ns(proc.pid), time.monotonic()
+        return (n1 - n0) / 1e9 / (t1 - t0) * 100.0
+    finally:
+        proc.terminate()
+        proc.wait()
+
+
 def runs_line(values, fmt):
     return "(runs: %s)" % " ".join(fmt % v for v in values)
 
@@ -299,7 +319,12 @@ def main():
     if "idle" in measures and windows:
         print("\nidle: connected to a receiver that says nothing, %g s a measure" % args.idle_seconds)
         print("  %-34s %25s" % ("program", "CPU"))
-        results = alternate(lambda k: idle(k, builds[k], args.idle_seconds), windows)
+        floor = os.path.join(args.build, "bench", "torvikel_timer_floor")
+        if os.access(floor, os.X_OK):
+            windows.append("floor")
+            names["floor"] = "floor: empty Qt window, same timers"
+        results = alternate(lambda k: idle_floor(args.build, args.idle_seconds) if k == "floor"
+                            else idle(k, builds[k], args.idle_seconds), windows)
         for kind in windows:
             print("  %-34s %24.3f%%   %s" % (names[kind], statistics.median(results[kind]),
                                              runs_line(results[kind], "%.3f")), flush=True)

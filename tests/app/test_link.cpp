@@ -39,8 +39,8 @@ bool checksumValid(const std::string& sentence) {
 
 // The valid sentences of a byte stream, as the window should show them: each from its "$"
 // up to the next "$"; the last one is still waiting for the next "$" and is not shown.
-QString expectedConsole(const std::string& stream) {
-  QString out;
+QStringList expectedLines(const std::string& stream) {
+  QStringList out;
   std::size_t at = stream.find('$');
   while (at != std::string::npos) {
     const std::size_t next = stream.find('$', at + 1);
@@ -256,10 +256,22 @@ class LinkTest : public QObject {
     QVERIFY(fx.pumpUntil([&] { return fx.sim().replayFinished(); }, 20000));
     // Everything the receiver put on the line (query replies and the capture), cut and
     // checked independently of the program's own code.
-    const QString expected = expectedConsole(fx.sim().sentBytes());
+    const QStringList echoed = expectedLines(fx.sim().sentBytes());
+    const QString expected = echoed.join(QString());
     QVERIFY(expected.size() > 100);
     fx.pumpUntil([&] { return fx.memoInserted().size() >= expected.size(); }, 20000);
     QCOMPARE(fx.memoInserted(), expected);
+    // What the console shows at the end: the lines since its last clear, by the clearing rule
+    // (more than 50 lines or 5000 characters, a line end counting as CR LF) applied line by line,
+    // however the lines were grouped on their way in.
+    QString shown;
+    for (const QString& line : echoed) {
+      const qsizetype ends = shown.count(QLatin1Char('\n'));
+      const qsizetype count = ends + (shown.isEmpty() || shown.endsWith(QLatin1Char('\n')) ? 0 : 1);
+      if (count > 50 || shown.size() + ends > 5000) shown.clear();
+      shown += line;
+    }
+    QCOMPARE(fx.form().Memo1->toPlainText(), shown);
   }
 
   void consoleIsClearedPastFiftyLinesOrFiveThousandCharacters() {
