@@ -102,8 +102,9 @@ class TForm1 : public QWidget {
   void ReceiverLost(int errorNumber);
   void HandleSentence();
   void UpdateSentenceDisplay();
-  // Set when a sentence has gone into Memo1: the console is scrolled to its end just before
-  // the next repaint (once a frame rather than once per sentence).
+  // Set when a sentence has gone into Memo1: the console is scrolled to its end at the end of
+  // the reader's read, or just before the next repaint for a line that came in on its own
+  // (once a read or a frame rather than once per sentence).
   bool memoScrollPending = false;
   void ScrollConsoleToEnd();
   // The sentences of one read from the reader are handled in one go; their console lines

@@ -24,7 +24,8 @@ int nextWaitMs(bool holdingCompleteSentence, int quietHandOverMs) {
 // The longest gathering pause the port's speed allows: at most kGatherBytesLimit may arrive
 // meanwhile. A network receiver has no line speed and the system buffers much more for it.
 int gatherLimitMs(SerialPort& port, int gatherMs) {
-  if (gatherMs <= 0 || port.isNetwork()) return gatherMs > 0 ? gatherMs : 0;
+  if (gatherMs <= 0) return 0;
+  if (port.isNetwork()) return gatherMs;
   LineState state;
   if (!port.getState(state) || state.baudRate == 0) return 0;
   const long long limit = static_cast<long long>(kGatherBytesLimit) * 10 * 1000 / state.baudRate;  // 10 bits a byte

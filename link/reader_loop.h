@@ -49,7 +49,8 @@ struct ReaderLoopOptions {
   // reads again, so the next read brings several sentences at once and whoever takes them
   // wakes once for all of them [ms]. 0: every sentence is read as soon as it arrives. The
   // pause is cut so that no more than kGatherBytesLimit can arrive meanwhile at the port's
-  // speed, far below what the system buffers for a port; a stop ends it at once.
+  // speed, far below what the system buffers for a port; a stop ends it at once. A sentence
+  // held for its "$" is then handed over after the pause and the quiet time both.
   int gatherMs = 0;
   // Bytes read from the port before the loop took over (by the baud-rate detection), cut
   // first as if the loop had read them.
