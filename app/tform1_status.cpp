@@ -54,8 +54,8 @@ void TForm1::RebuildCharts() {
   Series1->addBubble(-150, 150, 1, QString(), clNone);
   Series1->addBubble(-150, -150, 1, QString(), clNone);
   for (const ChartSatellite& sat : satellites) {
-    const TColor colour = sat.color;  // blue when listed in the latest GSA, silver otherwise
-    const QString label = QString::fromLatin1(sat.prn.data(), static_cast<qsizetype>(sat.prn.size()));
+    const TColor colour = sat.color;  // blue when its system's latest GSA lists it, silver otherwise
+    const QString label = QString::fromLatin1(sat.label.data(), static_cast<qsizetype>(sat.label.size()));
     Series2->add(sat.snr, label, colour);
     Series1->addBubble(sat.x, sat.y, 20, label, colour);
   }

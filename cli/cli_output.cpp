@@ -231,6 +231,7 @@ std::string SentenceJson(std::string_view sentence, const ReceiverState& state,
     for (const ChartSatellite& s : *satellites) {
       items.push_back(JsonObject()
                           .text("prn", s.prn)
+                          .text("system", GnssSystemName(s.system))
                           .text("elevation", s.elevationText)
                           .text("azimuth", s.azimuthText)
                           .text("snr", s.snrText)

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -104,13 +105,13 @@ class LiveScreen {
     lines.push_back("Replies:");
     for (const std::string& r : replies_) lines.push_back("  " + r);
     lines.push_back("");
-    lines.push_back("Satellites of the last complete cycle: " + std::to_string(satellites_.size()));
-    lines.push_back("  PRN  Elevation  Azimuth  SNR  Used");
+    lines.push_back("Satellites of the last complete cycles: " + std::to_string(satellites_.size()) + systemCounts());
+    lines.push_back("  System   PRN  Elevation  Azimuth  SNR  Used");
     for (const ChartSatellite& s : satellites_) {
-      char line[96];
-      std::snprintf(line, sizeof line, "  %3s  %9s  %7s  %3s  %s", Latin1ToUtf8(s.prn).c_str(),
-                    Latin1ToUtf8(s.elevationText).c_str(), Latin1ToUtf8(s.azimuthText).c_str(),
-                    Latin1ToUtf8(s.snrText).c_str(), s.used ? "yes" : "");
+      char line[128];
+      std::snprintf(line, sizeof line, "  %-7s  %3s  %9s  %7s  %3s  %s", std::string(GnssSystemName(s.system)).c_str(),
+                    Latin1ToUtf8(s.prn).c_str(), Latin1ToUtf8(s.elevationText).c_str(),
+                    Latin1ToUtf8(s.azimuthText).c_str(), Latin1ToUtf8(s.snrText).c_str(), s.used ? "yes" : "");
       lines.push_back(line);
     }
 
@@ -125,6 +126,24 @@ class LiveScreen {
   }
 
  private:
+  // " (GPS 12, GLONASS 8)": in view per system, with how many of them are used, when any is.
+  std::string systemCounts() const {
+    std::array<int, kGnssSystemCount> inView{};
+    std::array<int, kGnssSystemCount> used{};
+    for (const ChartSatellite& s : satellites_) {
+      ++inView[IndexOf(s.system)];
+      if (s.used) ++used[IndexOf(s.system)];
+    }
+    std::string text;
+    for (std::size_t k = 0; k < kGnssSystemCount; ++k) {
+      if (inView[k] == 0) continue;
+      text += text.empty() ? " (" : ", ";
+      text += std::string(GnssSystemName(static_cast<GnssSystem>(k))) + " " + std::to_string(inView[k]);
+      if (used[k] > 0) text += ", " + std::to_string(used[k]) + " used";
+    }
+    return text.empty() ? text : text + ")";
+  }
+
   std::string header_;
   std::deque<std::string> replies_;
   std::vector<ChartSatellite> satellites_;
@@ -141,15 +160,18 @@ const char* const kMonitorHelp =
     "state until Ctrl-C or SIGTERM.\n"
     "\n"
     "On a terminal: a live screen with date, time, latitude, longitude, speed, altitude, fix\n"
-    "mode, PDOP, the seconds without a 3D fix, the satellites of the last complete GSV\n"
-    "cycle (PRN, elevation, azimuth, SNR, used in the fix) and the replies as they arrive.\n"
+    "mode, PDOP, the seconds without a 3D fix, the satellites of every system's last\n"
+    "complete GSV cycle (system, PRN, elevation, azimuth, SNR, used in the fix) with a count\n"
+    "per system, and the replies as they arrive.\n"
     "\n"
     "With --json, or when standard output is no terminal: one JSON object per line (UTF-8)\n"
     "for every sentence that passed the checksum test, with the members sentence (without\n"
     "its line end), dateText, timeText, latText, lonText, altitudeText, fixModeText,\n"
     "speedText, pdopText, hdopText, vdopText and fixTimerSeconds; on the sentence that\n"
-    "completes a GSV cycle also satellites, an array of {prn, elevation, azimuth, snr (texts\n"
-    "as received), used (boolean)}; on a decoded reply also reply, {kind, and its values}.\n"
+    "completes any system's GSV cycle also satellites, an array of {prn, system, elevation,\n"
+    "azimuth, snr (texts as received), used (boolean)} with every system's last complete\n"
+    "cycle, system one of GPS, SBAS, GLONASS, Galileo, BeiDou, QZSS, NavIC; on a decoded\n"
+    "reply also reply, {kind, and its values}.\n"
     "Date and time are local (TZ).\n"
     "\n"
     "Options:\n"

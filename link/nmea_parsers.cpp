@@ -344,6 +344,11 @@ void ParseZDA(const SentenceFields&, ReceiverState&) {
   // ZDA's date and time are not shown; the sentence still counts as received.
 }
 
+// $GNGSA,A,3,02,07,14,15,17,20,22,30,,,,,1.5,0.9,1.2,1*3C
+//  1 selection mode (not used)   2 fix type: 1 none, 2 2D, 3 3D
+//  3-14 numbers of the satellites used in the fix   15 PDOP   16 HDOP   17 VDOP
+//  18 system ID (NMEA 4.10 on): 1 GPS, 2 GLONASS, 3 Galileo, 4 BeiDou, 5 QZSS, 6 NavIC
+// A multi-system receiver sends one GSA per system; each replaces only its own system's list.
 void ParseGSA(const SentenceFields& fields, ReceiverState& state) {
   Display_SatInfo_st& info = state.satInfo;
   info.fixModeText = FixModeName(fields[2]);
@@ -351,21 +356,74 @@ void ParseGSA(const SentenceFields& fields, ReceiverState& state) {
   info.hdopText = CopyFieldText(fields[16]);
   info.vdopText = CopyFieldText(fields[17]);
   state.lastFixMode = info.fixModeText;
-  for (int i = 0; i < 12; ++i) info.usedPrn[static_cast<std::size_t>(i)] = CopyFieldText(fields[3 + i]);
+
+  SatelliteTables& sats = state.satellites;
+  std::optional<GnssSystem> named = SystemOfId(AtolOf(fields[18]));
+  if (!named) named = SystemOfSource(SkySourceOf(fields[0]));
+  if (named) {
+    UsedSatellites& used = sats.usedOf(*named);
+    used.clear();
+    for (int i = 3; i <= 14; ++i) {
+      if (!fields[i].empty()) used.add(fields[i]);
+    }
+    return;
+  }
+  // No system named: the numbers tell. Any number outside the ranges of the other systems
+  // counts with GPS, which is all a single-system receiver has.
+  std::array<GnssSystem, 12> groups{};
+  std::array<bool, kGnssSystemCount> listed{};
+  std::size_t systems = 0;
+  for (int i = 0; i < 12; ++i) {
+    const std::string_view prn = fields[3 + i];
+    if (prn.empty()) continue;
+    const std::optional<GnssSystem> system = SystemOfNumber(AtolOf(prn));
+    const GnssSystem group = system && *system != GnssSystem::SBAS ? *system : GnssSystem::GPS;
+    groups[static_cast<std::size_t>(i)] = group;
+    bool& seen = listed[IndexOf(group)];
+    if (!seen) ++systems;
+    seen = true;
+  }
+  if (systems > 1) sats.combinedGsa = true;
+  // Listing nothing without naming a system (no fix) clears every system's marks.
+  if (systems == 0 || sats.combinedGsa) {
+    sats.clearAllUsed();
+  } else {
+    for (std::size_t k = 0; k < kGnssSystemCount; ++k) {
+      if (listed[k]) sats.usedOf(static_cast<GnssSystem>(k)).clear();
+    }
+  }
+  for (int i = 0; i < 12; ++i) {
+    const std::string_view prn = fields[3 + i];
+    if (!prn.empty()) sats.usedOf(groups[static_cast<std::size_t>(i)]).add(prn);
+  }
 }
 
+// $GLGSV,3,1,10,69,22,029,34,70,52,093,27,71,27,157,25,76,25,257,21*68
+//  1 messages in the cycle   2 this message   3 satellites in view (not used)
+//  4-7, 8-11, 12-15, 16-19: up to four satellites, each number, elevation [deg],
+//  azimuth [deg], SNR [dB-Hz] (may be empty)
+//  after the last satellite (NMEA 4.10 on): a one-character signal ID
+// Each talker's cycle completes on its own; the talker names the system, or for GP, GN and
+// other talkers the number ranges do.
 void ParseGSV(const SentenceFields& fields, ReceiverState& state) {
-  Display_SatInfo_st& info = state.satInfo;
   const long count = AtolOf(fields[1]);
   const long number = AtolOf(fields[2]);
-  for (int group = 4; group <= 16; group += 4) {
+  const SkySource source = SkySourceOf(fields[0]);
+  const std::optional<GnssSystem> talkerSystem = SystemOfSource(source);
+  // A lone field after the last whole satellite is the signal ID, not a satellite number.
+  int end = 20;
+  const int after = fields.count() - 4;
+  if (after >= 1 && after < 16 && after % 4 == 1 && fields[fields.count() - 1].size() == 1) end = fields.count() - 1;
+  for (int group = 4; group <= 16 && group < end; group += 4) {
     const long prn = AtolOf(fields[group]);
-    if (prn < 1 || prn >= kSatSlots) continue;  // PRN 0, empty, or beyond the table
-    const std::size_t k = static_cast<std::size_t>(prn);
-    info.satPrn[k] = CopyFieldText(fields[group]);
-    info.satElevation[k] = CopyFieldText(fields[group + 1]);
-    info.satAzimuth[k] = CopyFieldText(fields[group + 2]);
-    info.satSnr[k] = CopyFieldText(fields[group + 3]);
+    if (prn < 1) continue;  // PRN 0, empty or missing group
+    const std::optional<GnssSystem> system = talkerSystem ? talkerSystem : SystemOfNumber(prn);
+    if (!system) continue;  // a number no system of these talkers uses
+    state.satellites.report(source, *system, prn, fields[group], fields[group + 1], fields[group + 2],
+                            fields[group + 3]);
   }
-  if (number == count) state.gsvCycleComplete = true;
+  if (number == count) {
+    state.satellites.completeCycle(source);
+    state.gsvCycleComplete = true;
+  }
 }

@@ -19,7 +19,7 @@ locale_t CLocale() {
 
 }  // namespace
 
-long AtolOf(std::string_view text) { return ScanDecimal(text).value; }
+long AtolOfScanned(std::string_view text) { return ScanDecimal(text).value; }
 
 std::optional<long> WholeDecimalOf(std::string_view text) {
   const DecimalScan scan = ScanDecimal(text);

@@ -26,6 +26,8 @@ DecimalScan ScanDecimal(std::string_view text, std::size_t pos = 0);
 
 // As atol: the scan's value, 0 when no digit comes first (after blanks and a sign).
 long AtolOf(std::string_view text);
+// The scan itself, for the texts AtolOf does not answer inline.
+long AtolOfScanned(std::string_view text);
 
 // The whole text is one decimal number: blanks and a sign before it, nothing after it, and
 // within a long. Nothing (nullopt) otherwise.
@@ -47,6 +49,17 @@ double StrtodOf(std::string_view text);
 bool ScanHexWidth2(std::string_view text, unsigned& value);
 
 // ---- inline, so that each caller keeps only the parts of the scan it uses
+
+// Receivers send numbers as plain digits: a run of at most 18 of them cannot overflow, so it
+// needs none of the scan's checks. Blanks, signs and longer runs go to the scan.
+inline long AtolOf(std::string_view text) {
+  const std::size_t n = text.size() < 19 ? text.size() : 19;
+  long value = 0;
+  std::size_t i = 0;
+  for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + (text[i] - '0');
+  if (i > 0 && i < 19) return value;
+  return AtolOfScanned(text);
+}
 
 inline DecimalScan ScanDecimal(std::string_view text, std::size_t pos) {
   DecimalScan scan;

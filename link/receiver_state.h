@@ -11,29 +11,25 @@
 #include <string>
 #include <string_view>
 
+#include "link/satellite_tables.h"
+
 inline constexpr int kSentenceBufferSize = 5000;  // longest sentence: 4999 bytes + NUL
 inline constexpr int kCarryOverSize = 20000;      // longest unfinished stream tail
 inline constexpr int kFieldSlots = 50;
-inline constexpr int kSatSlots = 64;  // indexed by PRN; entry 0 unused
 
 // Display record: texts are 8-bit (Latin-1; the degree sign is byte 0xB0), stored exactly
 // as they will be shown. Numbers are converted only where a chart, colour or command needs them.
 struct Display_SatInfo_st {
-  std::string dateText;                             // "%4d/%02d/%02d", local date
-  std::string timeText;                             // "%02d:%02d:%02d", local time
-  std::string latText;                              // N 25\xB003'07.40"
-  std::string lonText;                              // E 121\xB030'14.99"
-  std::string altitudeText;                         // GGA field 9 as received
-  std::string fixModeText;                          // "No Fix", "2D" or "3D"
-  std::string speedText;                            // "<number> km/h"
-  std::string pdopText;                             // GSA field 15 as received
-  std::string hdopText;                             // GSA field 16 as received
-  std::string vdopText;                             // GSA field 17 as received
-  std::array<std::string, kSatSlots> usedPrn;       // entries 0-11: GSA fields 3-14
-  std::array<std::string, kSatSlots> satPrn;        // by PRN: PRN text as received
-  std::array<std::string, kSatSlots> satElevation;  // by PRN: elevation text [deg]
-  std::array<std::string, kSatSlots> satAzimuth;    // by PRN: azimuth text [deg]
-  std::array<std::string, kSatSlots> satSnr;        // by PRN: SNR text [dB-Hz], may be empty
+  std::string dateText;      // "%4d/%02d/%02d", local date
+  std::string timeText;      // "%02d:%02d:%02d", local time
+  std::string latText;       // N 25\xB003'07.40"
+  std::string lonText;       // E 121\xB030'14.99"
+  std::string altitudeText;  // GGA field 9 as received
+  std::string fixModeText;   // "No Fix", "2D" or "3D"
+  std::string speedText;     // "<number> km/h"
+  std::string pdopText;      // GSA field 15 as received
+  std::string hdopText;      // GSA field 16 as received
+  std::string vdopText;      // GSA field 17 as received
 };
 
 // Field table of one sentence. Slot 0 is the address without "$", slot n the n-th
@@ -60,7 +56,8 @@ class SentenceFields {
 // Everything that sentence handling reads and writes.
 struct ReceiverState {
   Display_SatInfo_st satInfo;
-  bool gsvCycleComplete = false;
-  std::string lastFixMode;  // copy of fixModeText, read by the fix timer
+  SatelliteTables satellites;     // in view (GSV) and used in the fix (GSA), every system
+  bool gsvCycleComplete = false;  // some talker's GSV cycle completed: the charts are due
+  std::string lastFixMode;        // copy of fixModeText, read by the fix timer
   std::int32_t fixTimerSeconds = 0;
 };

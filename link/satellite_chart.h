@@ -1,6 +1,6 @@
 // The chart step of the status display without a window: after a GSV cycle completes, the
-// satellites of the table become the sky plot's bubbles and the signal chart's bars (position,
-// SNR, colour by use in the fix), and the table is emptied for the next cycle.
+// latest cycle of every system becomes the sky plot's bubbles and the signal chart's bars
+// (position, SNR, colour by use in the fix).
 //
 // Thread rule: works on the receiver state, which belongs to the thread that handles sentences.
 #pragma once
@@ -12,11 +12,13 @@
 
 #include "link/receiver_state.h"
 
-// One satellite of a chart rebuild, in ascending PRN order.
+// One satellite of a chart rebuild: talkers in order, each cycle by system and number.
 struct ChartSatellite {
-  std::string prn;            // PRN text as received (label of bar and bubble)
+  GnssSystem system = GnssSystem::GPS;
+  std::string prn;            // number text as received
+  std::string label;          // the system's letter before the number text ("R71"; GPS "07")
   int snr = 0;                // SNR [dB-Hz] as integer, 0 when empty or not a number
-  bool used = false;          // PRN text equal to one of usedPrn[0..11]: blue, else silver
+  bool used = false;          // listed by its system's latest GSA: blue, else silver
   std::uint32_t color = 0;    // kUsedSatelliteColor or kUnusedSatelliteColor (0x00BBGGRR)
   double x = 0;               // sky plot: 100 * cos(elev) * sin(azim); east is +x
   double y = 0;               // sky plot: 100 * cos(elev) * cos(azim); north is +y
@@ -29,9 +31,6 @@ struct ChartSatellite {
 inline constexpr std::uint32_t kUsedSatelliteColor = 0xFF0000;    // blue
 inline constexpr std::uint32_t kUnusedSatelliteColor = 0xC0C0C0;  // silver
 
-// Blue when the PRN text equals one of usedPrn[0..11] exactly ("7" and "07" differ), else silver.
-std::uint32_t PrnColor(std::string_view prn, const Display_SatInfo_st& info);
-
-// The chart rebuild's data step: every slot in use (PRN converting to non-zero), ascending;
-// empties each slot it takes and clears gsvCycleComplete. Returns nothing if the flag was clear.
+// The chart rebuild's data step: the latest cycle of every system still reporting; clears
+// gsvCycleComplete. Returns nothing if the flag was clear.
 std::vector<ChartSatellite> TakeChartSatellites(ReceiverState& state);

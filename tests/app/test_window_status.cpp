@@ -6,6 +6,7 @@
 
 #include "app/message_box.h"
 #include "app/tform1.h"
+#include "tests/app/support_window.h"
 
 namespace {
 
@@ -160,11 +161,11 @@ class WindowStatusTest : public QObject {
   // Without a completed GSV group the rebuild leaves both charts as they are.
   void rebuildWithoutCompletedGroupDoesNothing() {
     form->Series2->add(33, QStringLiteral("5"), clBlue);
-    form->session.state.satInfo.satPrn[7] = "07";
+    form->session.handle(FramedSentence("GPGSV,2,1,01,07,45,180,30"));
     form->RebuildCharts();
     QCOMPARE(form->Series2->count(), 1);
     QCOMPARE(form->Series1->count(), 0);
-    QCOMPARE(form->session.state.satInfo.satPrn[7], std::string("07"));
+    QCOMPARE(form->session.state.satellites.cycleOf(SkySource::GP).fillingCount(), std::size_t{1});
   }
 };
 

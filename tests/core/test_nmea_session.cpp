@@ -1,6 +1,6 @@
 // One sentence at a time through the session (checksum, split, dispatch, parser or reply
-// decoder, outcome), the satellite table across GSV cycles, and the chart data step that
-// empties it.
+// decoder, outcome), the satellite tables of every system across GSV cycles and GSAs, and the
+// chart data step.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -149,29 +149,30 @@ TEST(Session, GsaFillsModeDopsAndUsedList) {
   EXPECT_EQ(info.pdopText, "2.64");
   EXPECT_EQ(info.hdopText, "1.98");
   EXPECT_EQ(info.vdopText, "2.31");
-  const std::vector<std::string> used(info.usedPrn.begin(), info.usedPrn.begin() + 12);
-  EXPECT_EQ(used, (std::vector<std::string>{"20", "16", "09", "03", "07", "", "", "", "", "", "", ""}));
-  for (std::size_t i = 12; i < info.usedPrn.size(); ++i) EXPECT_TRUE(info.usedPrn[i].empty()) << i;
+  const UsedSatellites& used = session.state.satellites.usedOf(GnssSystem::GPS);
+  std::vector<std::string> listed;
+  for (std::size_t i = 0; i < used.count(); ++i) listed.emplace_back(used[i]);
+  EXPECT_EQ(listed, (std::vector<std::string>{"20", "16", "09", "03", "07"}));
 }
 
 // --- GSV cycles and the chart data step ---
 
 struct Sat {
-  std::string prn;
+  std::string label;  // the system's letter and the number as received
   int snr;
   std::uint32_t color;
 };
 
 std::vector<Sat> Summary(const std::vector<ChartSatellite>& sats) {
   std::vector<Sat> out;
-  for (const ChartSatellite& s : sats) out.push_back({s.prn, s.snr, s.color});
+  for (const ChartSatellite& s : sats) out.push_back({s.label, s.snr, s.color});
   return out;
 }
 
-bool operator==(const Sat& a, const Sat& b) { return a.prn == b.prn && a.snr == b.snr && a.color == b.color; }
+bool operator==(const Sat& a, const Sat& b) { return a.label == b.label && a.snr == b.snr && a.color == b.color; }
 
 std::ostream& operator<<(std::ostream& os, const Sat& s) {
-  return os << "{" << s.prn << ", " << s.snr << ", " << std::hex << s.color << std::dec << "}";
+  return os << "{" << s.label << ", " << s.snr << ", " << std::hex << s.color << std::dec << "}";
 }
 
 struct CycleCase {
@@ -219,15 +220,65 @@ INSTANTIATE_TEST_SUITE_P(
                    {"08", 18, kSilver},
                    {"09", 19, kSilver}}},
         CycleCase{"message 1 of 1 without groups completes an empty cycle", {"GPGSV,1,1,00"}, {true}, {}},
-        CycleCase{"PRN 0, empty PRN and PRN 64 or more change nothing",
-                  {"GPGSV,1,1,04,00,10,010,11,,20,020,12,64,30,030,13,120,40,040,14"},
+        CycleCase{"PRN 0, an empty PRN and numbers no system has under GP change nothing",
+                  {"GPGSV,1,1,04,00,10,010,11,,20,020,12,97,30,030,13,120,40,040,14"},
                   {true},
                   {}},
+        CycleCase{"under GP the numbers name the system: 63 and 64 SBAS, 65 GLONASS, 201 BeiDou, 193 QZSS",
+                  {"GPGSV,2,1,05,193,10,010,11,65,20,020,12,63,30,030,13,201,40,040,14", "GPGSV,2,2,05,64,50,050,15"},
+                  {false, true},
+                  {{"63", 13, kSilver},
+                   {"64", 15, kSilver},
+                   {"R65", 12, kSilver},
+                   {"C201", 14, kSilver},
+                   {"J193", 11, kSilver}}},
+        CycleCase{"GP and GL cycles interleaved: each completes on its own and both are shown",
+                  {"GPGSV,2,1,05,01,10,010,11,02,20,020,12,03,30,030,13,04,40,040,14", "GLGSV,2,1,05,65,10,010,21",
+                   "GPGSV,2,2,05,05,50,050,15", "GLGSV,2,2,05,66,20,020,22"},
+                  {false, false, true, true},
+                  {{"01", 11, kSilver},
+                   {"02", 12, kSilver},
+                   {"03", 13, kSilver},
+                   {"04", 14, kSilver},
+                   {"05", 15, kSilver},
+                   {"R65", 21, kSilver},
+                   {"R66", 22, kSilver}}},
+        CycleCase{"BeiDou numbers equal to GPS numbers stay apart",
+                  {"GPGSV,1,1,02,05,10,010,11,13,20,020,12", "GBGSV,1,1,02,05,30,030,33,13,40,040,34"},
+                  {true, true},
+                  {{"05", 11, kSilver}, {"13", 12, kSilver}, {"C05", 33, kSilver}, {"C13", 34, kSilver}}},
+        CycleCase{"two GNGSA in one burst, GPS numbers then GLONASS numbers: neither overwrites the other",
+                  {"GNGSA,A,3,07,13,,,,,,,,,,,1.6,0.9,1.3", "GNGSA,A,3,71,,,,,,,,,,,,1.6,0.9,1.3",
+                   "GPGSV,1,1,02,07,10,010,11,08,20,020,12", "GLGSV,1,1,02,71,30,030,13,86,40,040,14"},
+                  {false, false, true, true},
+                  {{"07", 11, kBlue}, {"08", 12, kSilver}, {"R71", 13, kBlue}, {"R86", 14, kSilver}}},
+        CycleCase{"the system-ID field names the system: BeiDou 13 is used, GPS 13 is not",
+                  {"GNGSA,A,3,13,,,,,,,,,,,,1.5,0.9,1.2,4", "GPGSV,1,1,01,13,10,010,11", "BDGSV,1,1,01,13,20,020,22"},
+                  {false, true, true},
+                  {{"13", 11, kSilver}, {"C13", 22, kBlue}}},
+        CycleCase{"a GSA that lists nothing and names no system clears every system's marks",
+                  {"GNGSA,A,3,07,,,,,,,,,,,,1.6,0.9,1.3", "GNGSA,A,3,71,,,,,,,,,,,,1.6,0.9,1.3",
+                   "GNGSA,A,1,,,,,,,,,,,,,,,", "GPGSV,1,1,01,07,10,010,11", "GLGSV,1,1,01,71,30,030,13"},
+                  {false, false, false, true, true},
+                  {{"07", 11, kSilver}, {"R71", 13, kSilver}}},
+        CycleCase{"a GSA that names its system and lists nothing clears only that system's marks",
+                  {"GNGSA,A,3,07,,,,,,,,,,,,1.6,0.9,1.3,1", "GNGSA,A,3,71,,,,,,,,,,,,1.6,0.9,1.3,2",
+                   "GNGSA,A,1,,,,,,,,,,,,,,,,2", "GPGSV,1,1,01,07,10,010,11", "GLGSV,1,1,01,71,30,030,13"},
+                  {false, false, false, true, true},
+                  {{"07", 11, kBlue}, {"R71", 13, kSilver}}},
+        CycleCase{"once a GSA listed several systems, each such GSA replaces every system's marks",
+                  {"GNGSA,A,3,07,71,,,,,,,,,,,1.6,0.9,1.3", "GNGSA,A,3,07,,,,,,,,,,,,1.6,0.9,1.3",
+                   "GPGSV,1,1,01,07,10,010,11", "GLGSV,1,1,01,71,30,030,13"},
+                  {false, false, true, true},
+                  {{"07", 11, kBlue}, {"R71", 13, kSilver}}},
+        CycleCase{"a signal ID after the last satellite is no satellite",
+                  {"GLGSV,1,1,02,71,23,216,25,1", "GPGSV,1,1,01,07,10,010,11,0"},
+                  {true, true},
+                  {{"07", 11, kSilver}, {"R71", 25, kSilver}}},
         CycleCase{"PRN 07 is stored at 7 with its text; 7 in GSA does not make it used",
                   {"GPGSA,A,3,7,,,,,,,,,,,,1.0,1.0,1.0", "GPGSV,1,1,01,07,45,180,30"},
                   {false, true},
                   {{"07", 30, kSilver}}},
-        CycleCase{"PRN 63 is the last slot", {"GPGSV,1,1,01,63,45,180,"}, {true}, {{"63", 0, kSilver}}},
         CycleCase{"empty or non-numeric SNR charts as 0",
                   {"GPGSV,1,1,02,05,45,180,,06,45,180,xx"},
                   {true},
@@ -251,12 +302,7 @@ TEST(Charts, EachCycleStartsFromAnEmptyTable) {
   session.handle(Framed("GPGSV,1,1,02,05,10,010,11,06,20,020,22"));
   EXPECT_EQ(TakeChartSatellites(session.state).size(), 2u);
   EXPECT_FALSE(session.state.gsvCycleComplete);
-  for (int k = 0; k < kSatSlots; ++k) {
-    EXPECT_TRUE(session.state.satInfo.satPrn[k].empty()) << k;
-    EXPECT_TRUE(session.state.satInfo.satElevation[k].empty()) << k;
-    EXPECT_TRUE(session.state.satInfo.satAzimuth[k].empty()) << k;
-    EXPECT_TRUE(session.state.satInfo.satSnr[k].empty()) << k;
-  }
+  EXPECT_TRUE(session.state.satellites.cycleOf(SkySource::GP).fillingCount() == 0);
   // Nothing is due until the next cycle completes; then only satellite 06 is reported again.
   EXPECT_TRUE(TakeChartSatellites(session.state).empty());
   session.handle(Framed("GPGSV,1,1,01,06,20,020,23"));
@@ -267,8 +313,51 @@ TEST(Charts, NothingIsTakenBeforeTheCycleCompletes) {
   NmeaSession session;
   session.handle(Framed("GPGSV,2,1,01,05,10,010,11"));
   EXPECT_TRUE(TakeChartSatellites(session.state).empty());
-  EXPECT_EQ(session.state.satInfo.satPrn[5], "05");  // still waiting for its cycle
+  ASSERT_EQ(session.state.satellites.cycleOf(SkySource::GP).fillingCount(), 1u);  // still waiting for its cycle
+  EXPECT_EQ(session.state.satellites.cycleOf(SkySource::GP).fillingBegin()[0].prn, "05");
 }
+
+// Which systems the charts show after each redraw while bursts come in; a burst lists the
+// talkers that complete a cycle in it, one satellite each.
+struct SilenceCase {
+  const char* legend;
+  std::vector<std::vector<std::string>> bursts;
+  std::vector<std::string> shownAfterEachCycle;  // letters of the systems shown: G GPS, R, E
+};
+
+class SilenceTable : public ::testing::TestWithParam<SilenceCase> {};
+
+TEST_P(SilenceTable, ASilentSystemLeavesWithoutLingering) {
+  const SilenceCase& c = GetParam();
+  NmeaSession session;
+  std::vector<std::string> shown;
+  for (const std::vector<std::string>& burst : c.bursts) {
+    for (const std::string& talker : burst) {
+      session.handle(Framed(talker + "GSV,1,1,01," + (talker == "GL" ? "71" : "05") + ",10,010,11"));
+      std::string letters;
+      for (const ChartSatellite& s : TakeChartSatellites(session.state)) {
+        letters += s.system == GnssSystem::GPS ? "G" : std::string(GnssSystemLetter(s.system));
+      }
+      shown.push_back(letters);
+    }
+  }
+  EXPECT_EQ(shown, c.shownAfterEachCycle) << c.legend;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SilenceTable,
+    ::testing::Values(SilenceCase{"GLONASS switched off: shown through the first burst without it, gone at the second",
+                                  {{"GP", "GL"}, {"GP", "GL"}, {"GP"}, {"GP"}, {"GP"}},
+                                  {"G", "GR", "GR", "GR", "GR", "G", "G"}},
+                      SilenceCase{"Galileo every other burst: once its rhythm is known it stays between its cycles",
+                                  {{"GP", "GA"}, {"GP"}, {"GP", "GA"}, {"GP"}, {"GP", "GA"}, {"GP"}},
+                                  {"G", "GE", "GE", "G", "GE", "GE", "GE", "GE", "GE"}},
+                      SilenceCase{"Galileo every other burst, then off: gone at the first burst beyond its rhythm",
+                                  {{"GP", "GA"}, {"GP"}, {"GP", "GA"}, {"GP"}, {"GP"}, {"GP"}},
+                                  {"G", "GE", "GE", "G", "GE", "GE", "GE", "G"}},
+                      SilenceCase{"GPS switched off while GLONASS goes on: GPS leaves the same way",
+                                  {{"GP", "GL"}, {"GL"}, {"GL"}},
+                                  {"G", "GR", "GR", "R"}}));
 
 struct PositionCase {
   const char* legend;
@@ -301,17 +390,23 @@ TEST(Charts, SkyPlotPositions) {
   }
 }
 
-TEST(Charts, ColourComparesTextsExactly) {
-  Display_SatInfo_st info;
-  info.usedPrn[0] = "07";
-  info.usedPrn[11] = "22";
-  info.usedPrn[12] = "30";  // beyond the twelve GSA positions: never counts
+TEST(Charts, UseComparesTextsExactlyWithinTheSystem) {
+  NmeaSession session;
+  session.handle(Framed("GPGSA,A,3,07,50,,,,,,,,,,22,1.0,1.0,1.0"));
+  session.handle(Framed("GLGSA,A,3,71,,,,,,,,,,,,1.0,1.0,1.0"));
   struct Row {
+    GnssSystem system;
     const char* prn;
-    std::uint32_t color;
+    bool used;
   };
-  const Row rows[] = {{"07", kBlue}, {"7", kSilver}, {"22", kBlue}, {"30", kSilver}};
-  for (const Row& r : rows) EXPECT_EQ(PrnColor(r.prn, info), r.color) << r.prn;
+  const Row rows[] = {
+      {GnssSystem::GPS, "07", true},     {GnssSystem::GPS, "7", false},     {GnssSystem::GPS, "22", true},
+      {GnssSystem::SBAS, "50", true},    {GnssSystem::GLONASS, "71", true}, {GnssSystem::GLONASS, "07", false},
+      {GnssSystem::BeiDou, "07", false}, {GnssSystem::GPS, "71", false},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(session.state.satellites.isUsed(r.system, r.prn), r.used) << GnssSystemName(r.system) << " " << r.prn;
+  }
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ TEST(NumberText, EachReaderKeepsItsCLibraryContract) {
       {"largest int", "2147483647", 2147483647, 2147483647},
       {"beyond int: no rate for the estimate", "2147483648", 0, 2147483648L},
       {"lowest int", "-2147483648", 0, -2147483648L},
+      {"eighteen digits, the longest run read without the scan's checks", "999999999999999999", 0, 999999999999999999L},
       {"largest long", "9223372036854775807", 0, LONG_MAX},
       {"just beyond long: saturates, not a whole number", "9223372036854775808", 0, 0},
       {"far beyond long", "99999999999999999999999", 0, 0},

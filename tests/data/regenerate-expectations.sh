@@ -9,7 +9,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build/release}"
-cmake --build "$build" --target torvikel_core_tests torvikel-cli torvikel-sim
-TORVIKEL_WRITE_EXPECTATIONS=1 "$build/tests/torvikel_core_tests" \
+cmake --build "$build" --target torvikel_core_threaded_tests torvikel-cli torvikel-sim
+TORVIKEL_WRITE_EXPECTATIONS=1 "$build/tests/torvikel_core_threaded_tests" \
   --gtest_filter='Captures/CliMonitorCaptureTest.*' --gtest_brief=1
 git -C "$root" status --short -- tests/data
