@@ -66,6 +66,7 @@ struct CaptureRow {
   const char* expectation;  // beside the capture in tests/data
   std::function<void(sim::NmeaFaults&)> faults;
   nettest::Source source = nettest::Source::Terminal;
+  std::size_t firstLines = 0;  // replay only the capture's first lines; 0: all of it
 };
 
 void PrintTo(const CaptureRow& row, std::ostream* os) { *os << row.legend; }
@@ -113,9 +114,9 @@ TEST_P(CliMonitorCaptureTest, JsonLinesAreTheStoredOnes) {
         30000));
   }
 
-  const std::vector<std::string> lines =
-      sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/" + row.file));
+  std::vector<std::string> lines = sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/" + row.file));
   ASSERT_FALSE(lines.empty());
+  if (row.firstLines > 0 && lines.size() > row.firstLines) lines.resize(row.firstLines);
   sim.receiver().withModel([&](sim::ReceiverModel& m) {
     if (row.faults) row.faults(m.options().nmeaFaults);
     m.startReplay(lines);
@@ -199,6 +200,15 @@ INSTANTIATE_TEST_SUITE_P(
                      f.splitWrites = 0.2;
                      f.splitGapMs = 2;
                    }},
+        CaptureRow{
+            "GR-8013W, GPS + GLONASS: two GNGSA per burst without system IDs", "gr8013-w.log", "gr8013-w.log.json", {}},
+        CaptureRow{"L76K, GPS + GLONASS + BeiDou with system IDs: its first 20 bursts",
+                   "quectel-l76k-nmea.log",
+                   "quectel-l76k-nmea.log.json",
+                   {},
+                   nettest::Source::Terminal,
+                   300},
+        CaptureRow{"GT-88, GPS + GLONASS + Galileo with signal IDs", "furuno_gl_ga.log", "furuno_gl_ga.log.json", {}},
         CaptureRow{"MT3339 HAT through socat (tcp://)", "mt3339.log", "mt3339.log.json", {}, nettest::Source::Tcp},
         CaptureRow{"BT-Q818 through gpsd (gpsd://): gpsd's JSON kept out, nothing written",
                    "bt-q818.log",
