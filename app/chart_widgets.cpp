@@ -10,6 +10,7 @@
 #include <QRadialGradient>
 #include <QStaticText>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -187,8 +188,8 @@ void BarSeries::clear() {
   chart_->update();
 }
 
-void BarSeries::add(double value, const QString& label, TColor color) {
-  points_.push_back(BarPoint{value, label, color});
+void BarSeries::add(double value, const QString& label, TColor color, const QString& group, const QString& shortLabel) {
+  points_.push_back(BarPoint{value, label, color, group, shortLabel});
   chart_->update();
 }
 
@@ -220,12 +221,55 @@ void BarChart::setAxisLabelColor(TColor colour) {
   invalidateStaticLayer();
 }
 
-QRectF BarChart::plotRect() const {
+QRectF BarChart::plotRect() const { return plotRectFor(crowding()); }
+
+QRectF BarChart::plotRectFor(const Crowding& crowding) const {
   const QFontMetricsF metrics(ChartLabelFont());
   const double left = labelAdvance(numberText(vertical_.max)) + 8;
   const double top = metrics.height() / 2 + 2;
-  const double bottom = metrics.height() + 6;
+  double bottom = crowding.labelRows * metrics.height() + 6;
+  if (crowding.groups) bottom += metrics.height() + 2;
   return QRectF(left, top, std::max(1.0, width() - left - 6), std::max(1.0, height() - top - bottom));
+}
+
+namespace {
+
+// Whether a row of labels centred under bars one slot apart leaves a gap between each two, as
+// the single row of labels needs (a label that would touch the one before it is left out).
+bool labelsFitOneRow(const std::vector<BarPoint>& points, double firstCentreX, double slot) {
+  double lastRight = -1e9;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const double w = labelAdvance(points[i].label);
+    const double x = firstCentreX + slot * static_cast<double>(i) - w / 2;
+    if (x <= lastRight + 2) return false;
+    lastRight = x + w;
+  }
+  return true;
+}
+
+const QString& axisTextOf(const BarPoint& p, bool crowded) {
+  return crowded && !p.shortLabel.isEmpty() ? p.shortLabel : p.label;
+}
+
+}  // namespace
+
+BarChart::Crowding BarChart::crowding() const {
+  Crowding crowding;
+  const auto& points = series_->points();
+  if (points.empty()) return crowding;
+  const QRectF plot = plotRectFor(crowding);
+  const double slot = plot.width() / static_cast<double>(points.size());
+  if (labelsFitOneRow(points, plot.left() + slot / 2, slot)) return crowding;
+  double widestText = 0;
+  double widestMark = 0;
+  for (const BarPoint& p : points) {
+    widestText = std::max(widestText, labelAdvance(axisTextOf(p, true)));
+    widestMark = std::max(widestMark, labelAdvance(numberText(p.value)) + 4);
+    crowding.groups = crowding.groups || !p.group.isEmpty();
+  }
+  crowding.labelRows = std::clamp(static_cast<int>(std::ceil((widestText + 3) / slot)), 1, 3);
+  crowding.markLevels = std::clamp(static_cast<int>(std::ceil((widestMark + 2) / slot)), 1, 3);
+  return crowding;
 }
 
 double BarChart::valueToY(double value, const QRectF& plot) const {
@@ -259,11 +303,14 @@ std::vector<DrawnBar> BarChart::drawnBars() const {
   std::vector<DrawnBar> drawn;
   const auto& points = series_->points();
   if (points.empty()) return drawn;
-  const QRectF plot = plotRect();
+  const Crowding crowding = this->crowding();
+  const bool crowded = crowding.labelRows > 1 || crowding.markLevels > 1 || crowding.groups;
+  const QRectF plot = plotRectFor(crowding);
   const QFontMetricsF metrics(ChartLabelFont());
   const double slot = plot.width() / static_cast<double>(points.size());
   const double barWidth = std::max(1.0, slot * 0.7);
   const double zeroY = valueToY(std::max(vertical_.min, 0.0), plot);
+  std::array<double, 3> lastLabelRight{-1e9, -1e9, -1e9};  // per row of labels
   for (std::size_t i = 0; i < points.size(); ++i) {
     const BarPoint& p = points[i];
     DrawnBar bar;
@@ -272,16 +319,61 @@ std::vector<DrawnBar> BarChart::drawnBars() const {
     bar.barPx = QRectF(QPointF(centreX - barWidth / 2, std::min(topY, zeroY)),
                        QPointF(centreX + barWidth / 2, std::max(topY, zeroY)));
     bar.label = p.label;
-    bar.valueText = numberText(p.value);
     bar.color = p.color;
+
+    // Under the bar; left out when it would touch the one before it in its row.
+    const int row = static_cast<int>(i % static_cast<std::size_t>(crowding.labelRows));
+    bar.axisText = axisTextOf(p, crowded);
+    const double w = labelAdvance(bar.axisText);
+    const double x = centreX - w / 2;
+    double& rowRight = lastLabelRight[static_cast<std::size_t>(row)];
+    if (x > rowRight + 2) {
+      bar.axisTextPx = QRectF(x, plot.bottom() + 3 + row * metrics.height(), w + 1, metrics.height());
+      rowRight = x + w;
+    }
+
+    bar.valueText = numberText(p.value);
     const double markW = labelAdvance(bar.valueText) + 4;
     const double markH = metrics.height();
-    // The mark stands an arrow's length above the bar, but never leaves the chart.
-    const double markY = std::max(0.0, bar.barPx.top() - arrowLengthPx_ - markH);
+    // The mark stands an arrow's length above the bar, but never leaves the chart. Marks too
+    // wide for their bars stand in rows at the top instead, each row holding every n-th bar,
+    // so that no two cover each other whatever the bars' heights.
+    const int level = static_cast<int>(i % static_cast<std::size_t>(crowding.markLevels));
+    const double markY =
+        crowding.markLevels > 1 ? level * (markH + 1) : std::max(0.0, bar.barPx.top() - arrowLengthPx_ - markH);
     bar.valueMarkPx = QRectF(centreX - markW / 2, markY, markW, markH);
     drawn.push_back(bar);
   }
   return drawn;
+}
+
+std::vector<DrawnGroup> BarChart::drawnGroups() const {
+  std::vector<DrawnGroup> groups;
+  const Crowding crowding = this->crowding();
+  if (!crowding.groups) return groups;
+  const auto& points = series_->points();
+  const QRectF plot = plotRectFor(crowding);
+  const QFontMetricsF metrics(ChartLabelFont());
+  const double slot = plot.width() / static_cast<double>(points.size());
+  const double y = plot.bottom() + 3 + crowding.labelRows * metrics.height() + 1;
+  for (std::size_t first = 0; first < points.size();) {
+    std::size_t end = first + 1;
+    while (end < points.size() && points[end].group == points[first].group) ++end;
+    // Within the gaps between the bars, so that the spans of neighbouring groups stay apart.
+    const double inset = slot * 0.1;
+    const double left = plot.left() + slot * static_cast<double>(first) + inset;
+    const double right = plot.left() + slot * static_cast<double>(end) - inset;
+    DrawnGroup group;
+    group.spanPx = QLineF(left, y, right, y);
+    // A name too long for its bars is shortened; one that cannot keep a letter is left out.
+    group.text = metrics.elidedText(points[first].group, Qt::ElideRight, right - left);
+    if (group.text == QStringLiteral("\u2026")) group.text.clear();
+    const double w = labelAdvance(group.text);
+    group.textPx = QRectF((left + right - w) / 2, y + 1, w + 1, metrics.height());
+    groups.push_back(group);
+    first = end;
+  }
+  return groups;
 }
 
 void BarChart::invalidateStaticLayer() {
@@ -317,41 +409,54 @@ void BarChart::paintStaticLayer(QPainter& painter) const {
 
 void BarChart::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  if (!fitsWidget(staticLayer_, *this)) {
+  const Crowding crowding = this->crowding();
+  if (!fitsWidget(staticLayer_, *this) || !(staticLayerCrowding_ == crowding)) {
     staticLayer_ = layerFor(*this);
+    staticLayerCrowding_ = crowding;
     QPainter layer(&staticLayer_);
     paintStaticLayer(layer);
   }
   painter.drawPixmap(0, 0, staticLayer_);
-  const QRectF plot = plotRect();
   painter.setFont(ChartLabelFont());
-  const QFontMetricsF metrics(painter.font());
   const QColor labelColour = ToQColor(axisLabelColor_);
 
   const std::vector<DrawnBar> bars = drawnBars();
-  double lastLabelRight = -1e9;
+  const auto drawArrow = [&](const DrawnBar& bar) {
+    painter.setPen(QPen(Qt::white, 1));
+    painter.drawLine(QPointF(bar.barPx.center().x(), bar.barPx.top()),
+                     QPointF(bar.barPx.center().x(), bar.valueMarkPx.bottom()));
+  };
+  const auto drawMark = [&](const DrawnBar& bar) {
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(QColor(255, 255, 225));
+    painter.drawRect(bar.valueMarkPx);
+    drawCentredLabel(painter, bar.valueMarkPx, bar.valueText);
+  };
+  // Crowded marks stand in rows above the bars and their arrows pass behind the marks of the
+  // rows below: arrows first, then every mark, so that each number stays whole.
+  const bool layered = crowding.markLevels > 1;
   for (const DrawnBar& bar : bars) {
     const QColor fill = ToQColor(bar.color);
     painter.setPen(QPen(Qt::black, 1));
     painter.setBrush(fill);
     painter.drawRect(bar.barPx);
 
-    // Axis label under the bar; skipped when it would overlap the previous one.
-    const double w = labelAdvance(bar.label);
-    const double x = bar.barPx.center().x() - w / 2;
-    if (x > lastLabelRight + 2) {
+    if (!bar.axisTextPx.isEmpty()) {
       painter.setPen(labelColour);
-      drawCentredLabel(painter, QRectF(x, plot.bottom() + 3, w + 1, metrics.height()), bar.label);
-      lastLabelRight = x + w;
+      drawCentredLabel(painter, bar.axisTextPx, bar.axisText);
     }
-
+    if (layered) continue;
     // Value mark: a short arrow up from the bar to a small framed box with the number.
-    const QRectF mark = bar.valueMarkPx;
-    painter.setPen(QPen(Qt::white, 1));
-    painter.drawLine(QPointF(bar.barPx.center().x(), bar.barPx.top()), QPointF(bar.barPx.center().x(), mark.bottom()));
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(QColor(255, 255, 225));
-    painter.drawRect(mark);
-    drawCentredLabel(painter, mark, bar.valueText);
+    drawArrow(bar);
+    drawMark(bar);
+  }
+  if (layered) {
+    for (const DrawnBar& bar : bars) drawArrow(bar);
+    for (const DrawnBar& bar : bars) drawMark(bar);
+  }
+  for (const DrawnGroup& group : drawnGroups()) {
+    painter.setPen(labelColour);
+    painter.drawLine(group.spanPx);
+    if (!group.text.isEmpty()) drawCentredLabel(painter, group.textPx, group.text);
   }
 }

@@ -89,13 +89,19 @@ struct BarPoint {
   double value = 0;
   QString label;
   TColor color = clNone;
+  // When the bars are too many for one row of labels: the group the bar belongs to (its
+  // satellite system) and the shorter text shown under it then (the number without the
+  // system's letter); the group's name stands once under its bars.
+  QString group;
+  QString shortLabel;
 };
 
 class BarSeries {
  public:
   explicit BarSeries(BarChart* chart) : chart_(chart) {}
   void clear();
-  void add(double value, const QString& label, TColor color);
+  void add(double value, const QString& label, TColor color, const QString& group = QString(),
+           const QString& shortLabel = QString());
   int count() const { return static_cast<int>(points_.size()); }
   const std::vector<BarPoint>& points() const { return points_; }
 
@@ -106,10 +112,19 @@ class BarSeries {
 
 struct DrawnBar {
   QRectF barPx;        // the filled bar, clipped to the plot
-  QString label;       // under the bar on the horizontal axis
+  QString label;       // the bar's label
+  QString axisText;    // what stands under the bar: the label, or its short form when crowded
+  QRectF axisTextPx;   // where it stands; empty when it is left out
   QString valueText;   // the mark above the bar
   QRectF valueMarkPx;  // where the mark's box stands
   TColor color = clNone;
+};
+
+// The name of a group of bars under them, with a line spanning the group.
+struct DrawnGroup {
+  QString text;
+  QRectF textPx;
+  QLineF spanPx;
 };
 
 // Bars side by side in series order, on a fixed vertical axis, with a gradient back that runs
@@ -139,12 +154,25 @@ class BarChart : public QWidget {
   std::vector<std::pair<double, QRectF>> verticalAxisLabels() const;
   // The bars as the next paint draws them, in series order.
   std::vector<DrawnBar> drawnBars() const;
+  // The group names under crowded bars; none when every label fits in one row.
+  std::vector<DrawnGroup> drawnGroups() const;
+
+  // How the bars are laid out: one row of labels and marks when they fit, else short labels
+  // in up to three staggered rows, marks on as many levels, and a row of group names.
+  struct Crowding {
+    int labelRows = 1;
+    int markLevels = 1;
+    bool groups = false;
+    bool operator==(const Crowding&) const = default;
+  };
+  Crowding crowding() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   double valueToY(double value, const QRectF& plot) const;
+  QRectF plotRectFor(const Crowding& crowding) const;
   // Background, gradient, grid and vertical axis: everything but the bars. Drawn into
   // staticLayer_ once per size and setting, since the bars change every second and the
   // rest never does.
@@ -153,6 +181,7 @@ class BarChart : public QWidget {
 
   BarSeries* series_;
   QPixmap staticLayer_;
+  Crowding staticLayerCrowding_;  // the layout staticLayer_ was drawn for
   TColor color_ = kWindowBlue;
   AxisRange vertical_{0, 100};
   TColor gradientStart_ = clYellow;

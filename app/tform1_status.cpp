@@ -3,11 +3,15 @@
 //
 // Thread rule: window thread only (timers and the per-sentence update run there).
 #include <QString>
+#include <cmath>
 
 #include "app/tform1.h"
 #include "link/status_rules.h"
 
 namespace {
+
+// Up to this many bubbles keep their full size: a GPS receiver's sky rarely holds more.
+constexpr std::size_t kRoomyBubbles = 16;
 
 void setFontColour(QWidget* widget, TColor colour) {
   QPalette palette = widget->palette();
@@ -53,10 +57,18 @@ void TForm1::RebuildCharts() {
   Series1->addBubble(150, -150, 1, QString(), clNone);
   Series1->addBubble(-150, 150, 1, QString(), clNone);
   Series1->addBubble(-150, -150, 1, QString(), clNone);
+  // A full sky of several systems: smaller bubbles, so that neighbours cover less of each other.
+  const double radius =
+      satellites.size() <= kRoomyBubbles
+          ? 20.0
+          : 20.0 * std::sqrt(static_cast<double>(kRoomyBubbles) / static_cast<double>(satellites.size()));
   for (const ChartSatellite& sat : satellites) {
     const TColor colour = sat.color;  // blue when its system's latest GSA lists it, silver otherwise
     const QString label = QString::fromLatin1(sat.label.data(), static_cast<qsizetype>(sat.label.size()));
-    Series2->add(sat.snr, label, colour);
-    Series1->addBubble(sat.x, sat.y, 20, label, colour);
+    const QString number = QString::fromLatin1(sat.prn.data(), static_cast<qsizetype>(sat.prn.size()));
+    const std::string_view system = GnssSystemName(sat.system);
+    Series2->add(sat.snr, label, colour, QString::fromLatin1(system.data(), static_cast<qsizetype>(system.size())),
+                 number);
+    Series1->addBubble(sat.x, sat.y, radius, label, colour);
   }
 }

@@ -162,6 +162,95 @@ class ChartsTest : public QObject {
     QCOMPARE(form->Series1->count(), 4 + 5);
   }
 
+  // A sky of four systems, as a multi-system receiver reports it: each system's cycle and GSA
+  // on its own. Every system is charted, each used mark from its own system's GSA, the other
+  // systems' numbers with their letters, and 40 satellites shrink the bubbles.
+  void everySystemIsCharted() {
+    const char* talkers[] = {"GP", "GL", "GA", "GB"};
+    const int firstNumber[] = {1, 65, 1, 1};
+    for (int t = 0; t < 4; ++t) {
+      feed(std::string("GNGSA,A,3,") + std::to_string(firstNumber[t]) + ",,,,,,,,,,,,1.2,0.8,0.9," +
+           std::to_string(t + 1));
+    }
+    for (int t = 0; t < 4; ++t) {
+      for (int m = 0; m < 3; ++m) {
+        std::string gsv = std::string(talkers[t]) + "GSV,3," + std::to_string(m + 1) + ",10";
+        for (int k = m * 4; k < std::min(10, m * 4 + 4); ++k) {
+          gsv += "," + std::to_string(firstNumber[t] + k) + "," + std::to_string(10 + 2 * k) + "," +
+                 std::to_string(36 * k) + "," + std::to_string(20 + k);
+        }
+        feed(gsv);
+      }
+    }
+    form->RebuildCharts();
+    const std::vector<BarPoint>& points = form->Series2->points();
+    QCOMPARE(points.size(), std::size_t{40});
+    QCOMPARE(points[0].label, QStringLiteral("1"));
+    QCOMPARE(points[10].label, QStringLiteral("R65"));
+    QCOMPARE(points[20].label, QStringLiteral("E1"));
+    QCOMPARE(points[30].label, QStringLiteral("C1"));
+    QCOMPARE(points[30].shortLabel, QStringLiteral("1"));
+    QCOMPARE(points[30].group, QStringLiteral("BeiDou"));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      QCOMPARE(points[i].color, i % 10 == 0 ? clBlue : clSilver);  // the first of each system is used
+    }
+    const std::vector<DrawnBubble> bubbles = form->Chart1->drawnBubbles();
+    QCOMPARE(bubbles.size(), std::size_t{40});
+    QCOMPARE(bubbles[10].label, QStringLiteral("R65"));
+    QVERIFY(form->Series1->points().back().radius < 20);
+  }
+
+  // However many bars, every one keeps its number under it and its value above it, none
+  // covering another, and a crowded chart names each system once under its bars.
+  void crowdedBarsKeepEveryLabelAndMark_data() {
+    QTest::addColumn<int>("perSystem");
+    QTest::addColumn<bool>("crowded");
+    QTest::newRow("12 satellites of one system: one row, as always") << 12 << false;
+    QTest::newRow("24 of two systems") << 12 << true;
+    QTest::newRow("40 of four systems") << 10 << true;
+  }
+  void crowdedBarsKeepEveryLabelAndMark() {
+    QFETCH(int, perSystem);
+    QFETCH(bool, crowded);
+    const int systems = crowded ? (perSystem == 12 ? 2 : 4) : 1;
+    const QString names[] = {QStringLiteral("GPS"), QStringLiteral("GLONASS"), QStringLiteral("Galileo"),
+                             QStringLiteral("BeiDou")};
+    const QString letters[] = {QString(), QStringLiteral("R"), QStringLiteral("E"), QStringLiteral("C")};
+    BarChart& chart = *form->Chart2;
+    chart.series()->clear();
+    for (int s = 0; s < systems; ++s) {
+      for (int k = 0; k < perSystem; ++k) {
+        const QString number = QString::number(10 + k);
+        chart.series()->add(20 + (k * 7) % 30, letters[s] + number, k % 2 ? clBlue : clSilver, names[s], number);
+      }
+    }
+    const std::vector<DrawnBar> bars = chart.drawnBars();
+    QCOMPARE(static_cast<int>(bars.size()), systems * perSystem);
+    const BarChart::Crowding crowding = chart.crowding();
+    QCOMPARE(crowding.labelRows > 1 || crowding.groups, crowded);
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+      QVERIFY2(!bars[i].axisTextPx.isEmpty(), qPrintable(bars[i].label));
+      QVERIFY(chart.rect().contains(bars[i].valueMarkPx.toRect()));
+      QCOMPARE(bars[i].axisText, crowded ? bars[i].label.right(2) : bars[i].label);
+      for (std::size_t j = 0; j < i; ++j) {
+        QVERIFY2(!bars[i].valueMarkPx.intersects(bars[j].valueMarkPx),
+                 qPrintable(bars[i].label + " and " + bars[j].label));
+        QVERIFY2(!bars[i].axisTextPx.intersects(bars[j].axisTextPx),
+                 qPrintable(bars[i].label + " and " + bars[j].label));
+      }
+    }
+    const std::vector<DrawnGroup> groups = chart.drawnGroups();
+    QCOMPARE(static_cast<int>(groups.size()), crowded ? systems : 0);
+    for (int s = 0; s < static_cast<int>(groups.size()); ++s) {
+      QVERIFY(!groups[s].text.isEmpty());
+      QVERIFY(names[s].startsWith(groups[s].text.chopped(groups[s].text.endsWith(QChar(0x2026)) ? 1 : 0)));
+      // The span runs under its own bars only.
+      QVERIFY(groups[s].spanPx.x1() <= bars[s * perSystem].barPx.left());
+      QVERIFY(groups[s].spanPx.x2() >= bars[(s + 1) * perSystem - 1].barPx.right());
+      if (s > 0) QVERIFY(groups[s].spanPx.x1() > groups[s - 1].spanPx.x2());
+    }
+  }
+
   // Repaints are held to the screen's frame rate: a change made right after a repaint waits
   // for the frame's end, but the screen then shows the window as it finally is, the
   // console scrolled to its last line.
