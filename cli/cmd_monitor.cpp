@@ -126,7 +126,7 @@ class LiveScreen {
   }
 
  private:
-  // " (GPS 12, GLONASS 8)": in view per system, with how many of them are used, when any is.
+  // ", by system: GPS 12 (8 used), GLONASS 8": in view per system, and how many are used.
   std::string systemCounts() const {
     std::array<int, kGnssSystemCount> inView{};
     std::array<int, kGnssSystemCount> used{};
@@ -137,11 +137,11 @@ class LiveScreen {
     std::string text;
     for (std::size_t k = 0; k < kGnssSystemCount; ++k) {
       if (inView[k] == 0) continue;
-      text += text.empty() ? " (" : ", ";
+      text += text.empty() ? ", by system: " : ", ";
       text += std::string(GnssSystemName(static_cast<GnssSystem>(k))) + " " + std::to_string(inView[k]);
-      if (used[k] > 0) text += ", " + std::to_string(used[k]) + " used";
+      if (used[k] > 0) text += " (" + std::to_string(used[k]) + " used)";
     }
-    return text.empty() ? text : text + ")";
+    return text;
   }
 
   std::string header_;

@@ -226,7 +226,7 @@ TEST(CliMonitor, LiveScreenOnATerminal) {
     return out.find("Latitude   N 25\xC2\xB0") != std::string::npos &&
            out.find("PMTK705: firmware") != std::string::npos &&
            out.find("Satellites of the last complete cycles: ") != std::string::npos &&
-           out.find(" (GPS ") != std::string::npos && out.find("\n  GPS    ") != std::string::npos;
+           out.find(", by system: GPS ") != std::string::npos && out.find("\n  GPS    ") != std::string::npos;
   });
   EXPECT_TRUE(drawn) << child.out();
   EXPECT_NE(child.out().find("\x1b[H"), std::string::npos) << "redrawn in place";
