@@ -960,6 +960,41 @@ TEST(SimReplay, BurstsFollowTheFixTime) {
   EXPECT_TRUE(model.replayFinished());
 }
 
+// A multi-system capture goes out as it is, whatever systems the receiver is set to search:
+// its GN, GL, GA and BD sentences byte for byte, one fix time a burst.
+TEST(SimReplay, MultiSystemCaptureIsSentAsItIs) {
+  const std::string capture =
+      "# Name: a multi-system receiver\r\n"
+      "$GNRMC,120213.000,A,5957.0062,N,01100.6429,E,0.00,0.00,310722,,,D,V*0A\r\n"
+      "$GNGGA,120213.000,5957.0062,N,01100.6429,E,2,00,1.3,168.9,M,39.5,M,,*4A\r\n"
+      "$GNGSA,A,3,68,69,70,78,84,85,,,,,,,1.5,1.3,1.0,2*3D\r\n"
+      "$GLGSV,1,1,02,85,85,247,32,69,53,053,37,1*72\r\n"
+      "$GAGSV,1,1,01,36,76,149,45,7*73\r\n"
+      "# a comment between bursts\n"
+      "$BDGSV,1,1,01,13,19,043,17,0*49\n"
+      "$GNRMC,120214.000,A,5957.0062,N,01100.6429,E,0.00,0.00,310722,,,D,V*0D\r\n"
+      "$GNGLL,5957.0062,N,01100.6429,E,120214.000,A,A*4E\r\n"
+      "$GNZDA,120215.000,31,07,2022,00,00*4C\r\n";
+  sim::ModelOptions options = simtest::quietOptions();
+  options.systems = kFour | kQzss;
+  options.galileoEvery = 2;
+  options.replayLines = sim::ReadCaptureLines(capture);
+  sim::ReceiverModel model(options);
+  std::vector<std::string> bursts;
+  for (sim::SimMs t = 0; t <= 5000; t += 500) {
+    const std::string burst = joinChunks(model.advance(t, true));
+    if (!burst.empty()) bursts.push_back(burst);
+  }
+  std::string expected;
+  for (const std::string& line : options.replayLines) expected += line;
+  ASSERT_EQ(expected.find('#'), std::string::npos);
+  std::string sent;
+  for (const std::string& burst : bursts) sent += burst;
+  EXPECT_EQ(sent, expected);
+  EXPECT_EQ(bursts.size(), 3u) << "fix times 120213, 120214, 120215";
+  EXPECT_TRUE(model.replayFinished());
+}
+
 TEST(SimReplay, FastAndLoop) {
   sim::ModelOptions options = simtest::quietOptions();
   options.replayLines = {"$GPGGA,000001.000*00\r\n", "$GPGGA,000002.000*00\r\n"};
