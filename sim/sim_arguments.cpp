@@ -92,16 +92,17 @@ Receiver:
   --seed N             seed of the fault generator (default 1)
 
 Satellite systems:
-  --systems LIST       what the receiver searches: a comma-separated subset of gps,
+  --systems LIST       the systems the receiver has: a comma-separated subset of gps,
                        glonass, galileo, beidou, qzss (default gps; qzss only with another).
                        GPS alone: $GPGGA, one $GPGSA, $GPGSV ... as MediaTek's older chips.
                        More: the MT3333 family's $GNRMC, $GNGGA, $GNGLL, $GNVTG, $GNZDA, one
                        $GNGSA per system in the fix and one GSV cycle per system, in the
                        order $GPGSV (GPS 1-32, SBAS 50), $GLGSV (GLONASS 65-96), $GAGSV
                        (Galileo 1-36), $GBGSV (BeiDou 1-63), $GQGSV (QZSS 1-10).
-                       $PMTK353 chooses among them while it runs. --utc 1700001010 starts
-                       at a moment with 36 to 38 satellites of gps,glonass,galileo,beidou
-                       in view for the next four minutes
+                       $PMTK353,GPS,GLONASS,GALILEO,GALILEO_FULL,BEIDOU (each 0 or 1)
+                       chooses among them while it runs; QZSS stays as set. With
+                       --utc 1700001010, gps,glonass,galileo,beidou show 36 to 38
+                       satellites in view for four minutes once they have the fix
   --gsa-system-id on|off  end each $GNGSA with the NMEA 4.10 system ID (default on)
   --galileo-every N    Galileo's GSV cycle only in every Nth burst (default 1)
 
