@@ -143,7 +143,6 @@ class ReceiverModel {
   int periodMs() const { return periodMs_; }
   const OutputRates& rates() const { return rates_; }
   int dgpsMode() const { return dgpsMode_; }
-  SystemSet searchedSystems() const { return searched_; }
   EpoState epoState() const { return epo_; }
   FixMode fixModeAt(SimMs now) const;
   bool replayFinished() const { return !options_.replayLines.empty() && replayDone_; }
