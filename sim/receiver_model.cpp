@@ -23,6 +23,7 @@ constexpr std::int64_t kSecondsPerWeek = 604800;
 constexpr std::int64_t kEpoSetS = 21600;  // one EPO set covers six hours
 constexpr int kSetsPerSevenDays = 28;
 constexpr int kRecordsPerSet = 32;
+constexpr int kAckInvalid = 0;
 constexpr int kAckAccepted = 3;
 constexpr int kAckUnsupported = 1;
 constexpr int kAckFailed = 2;
@@ -31,6 +32,17 @@ constexpr int kMaxLateCycles = 3;
 
 // Rate table positions of the sentences we generate.
 constexpr int kGll = 0, kRmc = 1, kVtg = 2, kGga = 3, kGsa = 4, kGsv = 5, kZda = 17, kMchn = 18;
+
+// How each system shows in the output, in the order of its GSV cycle and its $GNGSA.
+struct SystemNmea {
+  GnssSystem system;
+  const char* gsvTalker;
+  int gsaSystemId;  // NMEA 4.10
+};
+constexpr SystemNmea kSystemNmea[] = {
+    {GnssSystem::Gps, "GP", 1},    {GnssSystem::Glonass, "GL", 2}, {GnssSystem::Galileo, "GA", 3},
+    {GnssSystem::Beidou, "GB", 4}, {GnssSystem::Qzss, "GQ", 5},
+};
 
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* pattern, ...) {
@@ -113,6 +125,7 @@ ReceiverModel::ReceiverModel(ModelOptions options)
   baud_ = options_.baud;
   periodMs_ = options_.periodMs;
   rates_ = options_.rates;
+  searched_ = options_.systems;
   fixTimings_ = options_.startup;
   nextCycleAt_ = periodMs_;
   startupPending_ = options_.startupMessage && options_.powerUpNotice;
@@ -221,7 +234,11 @@ std::vector<OutChunk> ReceiverModel::cycle(SimMs at) {
   const FixMode mode = fixModeAt(at);
   const SimMs sinceRestart = at - restartAt_;
   const Position pos = sky_.positionAt(at);
-  std::vector<SatelliteView> sats = sky_.satellitesAt(utcMs / 1000);
+  const SystemSet systems = searched_;
+  // GPS alone: the older chips' sentences; more systems: the GN talker of the MT3333 family.
+  const bool gnss = systems != kGpsOnly;
+  const char* talker = gnss ? "GN" : "GP";
+  std::vector<SatelliteView> sats = sky_.satellitesAt(utcMs / 1000, systems);
   // Before the fix the receiver has found only some signals, without positions in the sky;
   // in the first half of the search it has found none.
   if (mode == FixMode::None) {
@@ -232,13 +249,23 @@ std::vector<OutChunk> ReceiverModel::cycle(SimMs at) {
       for (SatelliteView& s : sats) s.elevationDeg = s.azimuthDeg = -1;
     }
   }
-  std::vector<int> used;
+  // The fix takes the highest satellites with a usable signal: three for 2D, for 3D up to
+  // twelve of each system (what one GSA can list).
+  std::vector<SatelliteView> used;
   if (mode != FixMode::None) {
-    const std::size_t wanted = mode == FixMode::Fix2D ? 3 : 12;
+    std::array<std::size_t, kSystemCount> ofSystem{};
     for (const SatelliteView& s : sats) {
-      if (!s.sbas && s.snrDbHz >= 20 && used.size() < wanted) used.push_back(s.prn);
+      if (s.sbas || s.snrDbHz < 20) continue;
+      std::size_t& count = ofSystem[static_cast<std::size_t>(s.system)];
+      if (mode == FixMode::Fix2D ? used.size() >= 3 : count >= 12) continue;
+      ++count;
+      used.push_back(s);
     }
   }
+  const auto inFix = [&used](const SatelliteView& s) {
+    return std::any_of(used.begin(), used.end(),
+                       [&s](const SatelliteView& u) { return u.system == s.system && u.prn == s.prn; });
+  };
   const bool fix = mode != FixMode::None;
   const bool differential = fix && dgpsMode_ == 2 && mode == FixMode::Fix3D;
   const double n = std::max<double>(1.0, static_cast<double>(used.size()));
@@ -257,58 +284,92 @@ std::vector<OutChunk> ReceiverModel::cycle(SimMs at) {
   std::vector<std::string> bodies;
   if (due(kGga)) {
     if (fix) {
-      bodies.push_back(format("GPGGA,%s,%s,%s,%s,%s,%d,%02d,%.2f,%.1f,M,%.1f,M,%s", time.c_str(), latText.c_str(),
-                              latSide.c_str(), lonText.c_str(), lonSide.c_str(), differential ? 2 : 1,
+      bodies.push_back(format("%sGGA,%s,%s,%s,%s,%s,%d,%02d,%.2f,%.1f,M,%.1f,M,%s", talker, time.c_str(),
+                              latText.c_str(), latSide.c_str(), lonText.c_str(), lonSide.c_str(), differential ? 2 : 1,
                               static_cast<int>(used.size()), hdop, pos.altitudeM, 17.2,
                               differential ? "0000,0000" : ","));
     } else {
-      bodies.push_back(format("GPGGA,%s,,,,,0,00,,,M,,M,,", time.c_str()));
+      bodies.push_back(format("%sGGA,%s,,,,,0,00,,,M,,M,,", talker, time.c_str()));
     }
   }
   if (due(kGll)) {
-    bodies.push_back(fix ? format("GPGLL,%s,%s,%s,%s,%s,A,%s", latText.c_str(), latSide.c_str(), lonText.c_str(),
-                                  lonSide.c_str(), time.c_str(), modeLetter)
-                         : format("GPGLL,,,,,%s,V,N", time.c_str()));
+    bodies.push_back(fix ? format("%sGLL,%s,%s,%s,%s,%s,A,%s", talker, latText.c_str(), latSide.c_str(),
+                                  lonText.c_str(), lonSide.c_str(), time.c_str(), modeLetter)
+                         : format("%sGLL,,,,,%s,V,N", talker, time.c_str()));
   }
   if (due(kGsa)) {
-    std::vector<std::string> f = {"GPGSA", "A", std::to_string(static_cast<int>(mode))};
-    for (std::size_t i = 0; i < 12; ++i) f.push_back(i < used.size() ? format("%02d", used[i]) : "");
-    if (fix) {
-      f.push_back(format("%.2f", pdop));
-      f.push_back(format("%.2f", hdop));
-      f.push_back(format("%.2f", vdop));
-    } else {
-      f.insert(f.end(), {"", "", ""});
+    // $GPGSA,A,3,03,16,...,PDOP,HDOP,VDOP: mode, twelve satellite fields, the DOPs; a
+    // multi-system $GNGSA covers one system and may end with its ID: ...,1.63,0.96,1.31,2
+    const auto gsa = [&](const std::vector<int>& numbers, int systemId) {
+      std::vector<std::string> f = {std::string(talker) + "GSA", "A", std::to_string(static_cast<int>(mode))};
+      for (std::size_t i = 0; i < 12; ++i) f.push_back(i < numbers.size() ? format("%02d", numbers[i]) : "");
+      if (fix) {
+        f.push_back(format("%.2f", pdop));
+        f.push_back(format("%.2f", hdop));
+        f.push_back(format("%.2f", vdop));
+      } else {
+        f.insert(f.end(), {"", "", ""});
+      }
+      if (systemId > 0) f.push_back(std::to_string(systemId));
+      return join(f);
+    };
+    bool sent = false;
+    for (const SystemNmea& system : kSystemNmea) {
+      if (!gnss) break;
+      std::vector<int> numbers;
+      for (const SatelliteView& s : used) {
+        if (s.system == system.system) numbers.push_back(s.prn);
+      }
+      if (numbers.empty()) continue;
+      bodies.push_back(gsa(numbers, options_.gsaSystemId ? system.gsaSystemId : 0));
+      sent = true;
     }
-    bodies.push_back(join(f));
+    // GPS alone, or no satellite in the fix: one GSA of every used satellite, no system ID.
+    if (!sent) {
+      std::vector<int> numbers;
+      for (const SatelliteView& s : used) numbers.push_back(s.prn);
+      bodies.push_back(gsa(numbers, 0));
+    }
   }
   if (due(kGsv)) {
-    const std::size_t messages = std::max<std::size_t>(1, (sats.size() + 3) / 4);
-    for (std::size_t m = 0; m < messages; ++m) {
-      std::string body = format("GPGSV,%zu,%zu,%02zu", messages, m + 1, sats.size());
-      for (std::size_t i = m * 4; i < std::min(sats.size(), m * 4 + 4); ++i) {
-        const SatelliteView& s = sats[i];
-        body += format(",%02d,", s.prn);
-        if (s.elevationDeg >= 0) body += format("%02d,%03d,", s.elevationDeg, s.azimuthDeg);
-        else body += ",,";
-        if (s.snrDbHz >= 0) body += format("%02d", s.snrDbHz);
+    const bool withGalileo = options_.galileoEvery <= 1 || gsvBursts_ % options_.galileoEvery == 0;
+    ++gsvBursts_;
+    for (const SystemNmea& system : kSystemNmea) {
+      if ((systems & SystemBit(system.system)) == 0) continue;
+      if (system.system == GnssSystem::Galileo && !withGalileo) continue;
+      std::vector<SatelliteView> own;
+      for (const SatelliteView& s : sats) {
+        if (s.system == system.system) own.push_back(s);
       }
-      bodies.push_back(body);
+      const std::size_t messages = std::max<std::size_t>(1, (own.size() + 3) / 4);
+      for (std::size_t m = 0; m < messages; ++m) {
+        std::string body = format("%sGSV,%zu,%zu,%02zu", system.gsvTalker, messages, m + 1, own.size());
+        for (std::size_t i = m * 4; i < std::min(own.size(), m * 4 + 4); ++i) {
+          const SatelliteView& s = own[i];
+          body += format(",%02d,", s.prn);
+          if (s.elevationDeg >= 0) body += format("%02d,%03d,", s.elevationDeg, s.azimuthDeg);
+          else body += ",,";
+          if (s.snrDbHz >= 0) body += format("%02d", s.snrDbHz);
+        }
+        bodies.push_back(body);
+      }
     }
   }
   if (due(kRmc)) {
-    bodies.push_back(fix ? format("GPRMC,%s,A,%s,%s,%s,%s,%.2f,%.2f,%s,,,%s", time.c_str(), latText.c_str(),
+    bodies.push_back(fix ? format("%sRMC,%s,A,%s,%s,%s,%s,%.2f,%.2f,%s,,,%s", talker, time.c_str(), latText.c_str(),
                                   latSide.c_str(), lonText.c_str(), lonSide.c_str(), speedKnots, pos.courseDeg,
                                   date.c_str(), modeLetter)
-                         : format("GPRMC,%s,V,,,,,0.00,0.00,%s,,,N", time.c_str(), date.c_str()));
+                         : format("%sRMC,%s,V,,,,,0.00,0.00,%s,,,N", talker, time.c_str(), date.c_str()));
   }
   if (due(kVtg)) {
-    bodies.push_back(fix ? format("GPVTG,%.2f,T,,M,%.2f,N,%.2f,K,%s", pos.courseDeg, speedKnots, speedKmh, modeLetter)
-                         : std::string("GPVTG,0.00,T,,M,0.00,N,0.00,K,N"));
+    bodies.push_back(
+        fix ? format("%sVTG,%.2f,T,,M,%.2f,N,%.2f,K,%s", talker, pos.courseDeg, speedKnots, speedKmh, modeLetter)
+            : format("%sVTG,0.00,T,,M,0.00,N,0.00,K,N", talker));
   }
   if (due(kZda)) {
     const std::tm tm = utcTm(utcMs);
-    bodies.push_back(format("GPZDA,%s,%02d,%02d,%04d,,", time.c_str(), tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900));
+    bodies.push_back(
+        format("%sZDA,%s,%02d,%02d,%04d,,", talker, time.c_str(), tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900));
   }
   if (due(kMchn)) {
     // 32 channels "PPSSU": PRN, SNR, 2 used in the fix / 1 tracked / 0 searching.
@@ -316,8 +377,7 @@ std::vector<OutChunk> ReceiverModel::cycle(SimMs at) {
     for (std::size_t ch = 0; ch < 32; ++ch) {
       if (ch < sats.size()) {
         const SatelliteView& s = sats[ch];
-        const bool inFix = std::find(used.begin(), used.end(), s.prn) != used.end();
-        body += format(",%02d%02d%d", s.prn, std::max(0, s.snrDbHz), inFix ? 2 : (s.snrDbHz >= 0 ? 1 : 0));
+        body += format(",%02d%02d%d", s.prn, std::max(0, s.snrDbHz), inFix(s) ? 2 : (s.snrDbHz >= 0 ? 1 : 0));
       } else {
         body += ",00000";
       }
@@ -462,6 +522,7 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
       rates_ = kDefaultRates;
       periodMs_ = 1000;
       dgpsMode_ = 0;
+      searched_ = options_.systems;
       restart(options_.cold, now, out);
       return out;
     case 127:
@@ -525,6 +586,28 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
         if (valid) rates[i - 1] = static_cast<int>(*rate);
       }
       if (ack(valid ? kAckAccepted : kAckFailed) && valid) rates_ = rates;
+      return out;
+    }
+    case 353: {
+      // $PMTK353,GPS,GLONASS,GALILEO,GALILEO_FULL,BEIDOU, each 0 or 1; older firmware sends
+      // only the first two or three. QZSS has no field: it stays as the receiver has it.
+      bool wellFormed = fields.size() >= 3 && fields.size() <= 6;
+      bool on[5] = {};
+      for (std::size_t i = 1; wellFormed && i < fields.size(); ++i) {
+        wellFormed = fields[i] == "0" || fields[i] == "1";
+        on[i - 1] = fields[i] == "1";
+      }
+      SystemSet wanted = 0;
+      if (on[0]) wanted |= SystemBit(GnssSystem::Gps);
+      if (on[1]) wanted |= SystemBit(GnssSystem::Glonass);
+      if (on[2] || on[3]) wanted |= SystemBit(GnssSystem::Galileo);
+      if (on[4]) wanted |= SystemBit(GnssSystem::Beidou);
+      // A system the receiver does not have cannot be searched, and searching nothing is no
+      // search mode.
+      const bool possible = wanted != 0 && (wanted & ~options_.systems) == 0;
+      const int natural = !wellFormed ? kAckInvalid : (possible ? kAckAccepted : kAckFailed);
+      if (ack(natural) && natural == kAckAccepted)
+        searched_ = wanted | (options_.systems & SystemBit(GnssSystem::Qzss));
       return out;
     }
     case 400: reply(format("PMTK500,%d,0,0,0,0", periodMs_)); return out;

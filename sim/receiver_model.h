@@ -4,6 +4,11 @@
 // fix period, DGPS mode, restarts, EPO clear), speaks the binary packet protocol after
 // "$PMTK253,1,..." and injects the faults it is configured with. Time is passed in
 // (milliseconds since the receiver started), so tests drive it without waiting.
+// A GPS-only receiver talks as MediaTek's older chips do ($GPGGA, one $GPGSA, $GPGSV); one
+// that searches more systems as the MT3333 family does: position sentences with the GN
+// talker, one $GNGSA per system used in the fix and one GSV cycle per system, each with its
+// own talker ($GPGSV, $GLGSV, $GAGSV, $GBGSV, $GQGSV). PMTK353 chooses which of its systems
+// it searches.
 //
 // Thread rule: not thread-safe; one owner at a time (SimReceiver guards it with a mutex).
 #pragma once
@@ -108,6 +113,9 @@ struct ModelOptions {
   NmeaFaults nmeaFaults;
   BinaryFaults binaryFaults;
   std::uint32_t seed = 1;
+  SystemSet systems = kGpsOnly;  // what the receiver can search; PMTK353 chooses among them
+  bool gsaSystemId = true;       // each $GNGSA ends with the system ID (1 GPS ... 5 QZSS)
+  int galileoEvery = 1;          // Galileo's GSV cycle in the 1st, N+1th, ... burst with GSV
 };
 
 enum class FixMode { None = 1, Fix2D = 2, Fix3D = 3 };
@@ -185,6 +193,8 @@ class ReceiverModel {
   int periodMs_ = 1000;
   OutputRates rates_ = kDefaultRates;
   int dgpsMode_ = 0;
+  SystemSet searched_ = kGpsOnly;
+  long gsvBursts_ = 0;
   EpoState epo_;
   bool epoOwn_ = false;  // epo_ holds what was cleared or uploaded, not the configured state
   RestartTimings fixTimings_;

@@ -34,6 +34,23 @@ bool toProbability(const std::string& text, double& value) {
   return toDouble(text, value) && value >= 0.0 && value <= 1.0;
 }
 
+// "gps,glonass,beidou": at least one system a receiver can search with; QZSS only adds to one.
+bool toSystems(const std::string& text, SystemSet& systems) {
+  static const std::map<std::string, GnssSystem> kNames = {
+      {"gps", GnssSystem::Gps},       {"glonass", GnssSystem::Glonass}, {"galileo", GnssSystem::Galileo},
+      {"beidou", GnssSystem::Beidou}, {"qzss", GnssSystem::Qzss},
+  };
+  SystemSet set = 0;
+  for (const std::string& name : splitFields(text)) {
+    const auto it = kNames.find(name);
+    if (it == kNames.end()) return false;
+    set |= SystemBit(it->second);
+  }
+  if ((set & ~SystemBit(GnssSystem::Qzss)) == 0) return false;
+  systems = set;
+  return true;
+}
+
 }  // namespace
 
 std::string SimUsage() {
@@ -73,6 +90,21 @@ Receiver:
                        0 invalid, 1 unsupported, 2 failed: the setting is then not applied)
   --ack-flag CMD=N     the same for one command number only (repeatable)
   --seed N             seed of the fault generator (default 1)
+
+Satellite systems:
+  --systems LIST       the systems the receiver has: a comma-separated subset of gps,
+                       glonass, galileo, beidou, qzss (default gps; qzss only with another).
+                       GPS alone: $GPGGA, one $GPGSA, $GPGSV ... as MediaTek's older chips.
+                       More: the MT3333 family's $GNRMC, $GNGGA, $GNGLL, $GNVTG, $GNZDA, one
+                       $GNGSA per system in the fix and one GSV cycle per system, in the
+                       order $GPGSV (GPS 1-32, SBAS 50), $GLGSV (GLONASS 65-96), $GAGSV
+                       (Galileo 1-36), $GBGSV (BeiDou 1-63), $GQGSV (QZSS 1-10).
+                       $PMTK353,GPS,GLONASS,GALILEO,GALILEO_FULL,BEIDOU (each 0 or 1)
+                       chooses among them while it runs; QZSS stays as set. With
+                       --utc 1700001010, gps,glonass,galileo,beidou show 36 to 38
+                       satellites in view for four minutes once they have the fix
+  --gsa-system-id on|off  end each $GNGSA with the NMEA 4.10 system ID (default on)
+  --galileo-every N    Galileo's GSV cycle only in every Nth burst (default 1)
 
 Replay:
   --replay FILE        play a capture instead of generated sentences; lines starting with
@@ -208,6 +240,14 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
          return true;
        }},
       {"--seed", number(m.seed, 0, 0x7FFFFFFF)},
+      {"--systems", [&m](const std::string& v) { return toSystems(v, m.systems); }},
+      {"--gsa-system-id",
+       [&m](const std::string& v) {
+         if (v != "on" && v != "off") return false;
+         m.gsaSystemId = v == "on";
+         return true;
+       }},
+      {"--galileo-every", number(m.galileoEvery, 1, 100)},
       {"--replay", text(out.replayPath)},
       {"--unplug-after", seconds(out.options.unplugAfterMs)},
       {"--replug-after", seconds(out.options.replugAfterMs)},

@@ -4,7 +4,9 @@
 // Thread rule: single-threaded.
 #include <gtest/gtest.h>
 
+#include <bitset>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -126,16 +128,38 @@ TEST(SimModel, SkyChangesAndPositionMoves) {
   const sim::Position later = sky.positionAt(300000);
   EXPECT_GT(later.latitudeDeg, start.latitudeDeg);
   EXPECT_LT(later.latitudeDeg - start.latitudeDeg, 0.01) << "slowly";
-  // Over two hours every satellite of the model rises or sets at least once.
-  std::map<int, bool> seenUp;
-  std::map<int, bool> seenDown;
-  for (std::int64_t t = 0; t < 7200; t += 60) {
-    std::map<int, bool> up;
-    for (const sim::SatelliteView& s : sky.satellitesAt(1700000000 + t)) up[s.prn] = true;
-    for (int prn : {3, 7, 9, 12, 16, 22}) (up[prn] ? seenUp : seenDown)[prn] = true;
-  }
-  for (int prn : {3, 7, 9, 12, 16, 22}) {
-    EXPECT_TRUE(seenUp[prn] && seenDown[prn]) << "PRN " << prn;
+  // Over two hours these satellites of each system rise or set at least once; the
+  // geostationary ones never move.
+  struct Row {
+    const char* legend;
+    sim::GnssSystem system;
+    std::vector<int> passing;
+    std::vector<int> still;
+  };
+  const std::vector<Row> rows = {
+      {"GPS and SBAS", sim::GnssSystem::Gps, {3, 7, 9, 12, 16, 22}, {50}},
+      {"GLONASS", sim::GnssSystem::Glonass, {65, 68, 74, 81, 88}, {}},
+      {"Galileo", sim::GnssSystem::Galileo, {1, 4, 12, 30, 36}, {}},
+      {"BeiDou", sim::GnssSystem::Beidou, {6, 16, 21, 29, 37}, {1, 3}},
+      {"QZSS", sim::GnssSystem::Qzss, {1, 2, 4}, {3}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    std::map<int, bool> seenUp;
+    std::map<int, bool> seenDown;
+    std::map<int, std::set<std::pair<int, int>>> places;
+    for (std::int64_t t = 0; t < 7200; t += 60) {
+      std::map<int, bool> up;
+      for (const sim::SatelliteView& s : sky.satellitesAt(1700000000 + t, sim::SystemBit(row.system))) {
+        EXPECT_EQ(s.system, row.system);
+        up[s.prn] = true;
+        places[s.prn].insert({s.elevationDeg, s.azimuthDeg});
+      }
+      for (int prn : row.passing) (up[prn] ? seenUp : seenDown)[prn] = true;
+      for (int prn : row.still) EXPECT_TRUE(up[prn]) << "number " << prn;
+    }
+    for (int prn : row.passing) EXPECT_TRUE(seenUp[prn] && seenDown[prn]) << "number " << prn;
+    for (int prn : row.still) EXPECT_EQ(places[prn].size(), 1u) << "number " << prn;
   }
 }
 
@@ -343,6 +367,426 @@ TEST(SimModel, ZrnCommandsUnansweredWhenTurnedOff) {
   EXPECT_TRUE(repliesTo(model, frame("PZRN818")).empty());
 }
 
+// --- satellite systems ------------------------------------------------------------------
+
+constexpr sim::SystemSet kGps = sim::SystemBit(sim::GnssSystem::Gps);
+constexpr sim::SystemSet kGlonass = sim::SystemBit(sim::GnssSystem::Glonass);
+constexpr sim::SystemSet kGalileo = sim::SystemBit(sim::GnssSystem::Galileo);
+constexpr sim::SystemSet kBeidou = sim::SystemBit(sim::GnssSystem::Beidou);
+constexpr sim::SystemSet kQzss = sim::SystemBit(sim::GnssSystem::Qzss);
+constexpr sim::SystemSet kFour = kGps | kGlonass | kGalileo | kBeidou;
+// The moment the manual and --help name (--utc 1700001010): 36 to 38 satellites of the four
+// systems in view for four minutes.
+constexpr std::int64_t kCrowdedSkyUtcMs = 1700001010000LL;
+
+sim::ModelOptions systemsOptions(sim::SystemSet systems) {
+  sim::ModelOptions options = simtest::quietOptions();
+  options.systems = systems;
+  options.startUtcMs = kCrowdedSkyUtcMs;
+  return options;
+}
+
+// The sentences of one output cycle (one a second at the default period).
+std::vector<std::string> burstAt(sim::ReceiverModel& model, sim::SimMs atMs) {
+  return bodiesOf(joinChunks(model.advance(atMs, true)));
+}
+
+std::vector<std::string> fieldsOf(const std::string& body) {
+  std::vector<std::string> fields(1);
+  for (const char c : body) {
+    if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+bool isType(const std::string& body, const char* type) { return body.size() > 5 && body.compare(2, 3, type) == 0; }
+
+// Addresses in order of appearance, a run of one address counted once.
+std::vector<std::string> addressRuns(const std::vector<std::string>& bodies) {
+  std::vector<std::string> runs;
+  for (const std::string& b : bodies) {
+    if (runs.empty() || runs.back() != fieldOf(b, 0)) runs.push_back(fieldOf(b, 0));
+  }
+  return runs;
+}
+
+// Field 18 of each GSA, the system ID; "-" for a GSA without it.
+std::vector<std::string> gsaSystemIds(const std::vector<std::string>& bodies) {
+  std::vector<std::string> ids;
+  for (const std::string& b : bodies) {
+    if (!isType(b, "GSA")) continue;
+    const std::vector<std::string> f = fieldsOf(b);
+    ids.push_back(f.size() == 19 ? f[18] : (f.size() == 18 ? "-" : "bad field count"));
+  }
+  return ids;
+}
+
+// GSV talkers in order of appearance.
+std::vector<std::string> gsvTalkers(const std::vector<std::string>& bodies) {
+  std::vector<std::string> gsv;
+  for (const std::string& b : bodies) {
+    if (isType(b, "GSV")) gsv.push_back(b);
+  }
+  std::vector<std::string> talkers;
+  for (const std::string& address : addressRuns(gsv)) talkers.push_back(address.substr(0, 2));
+  return talkers;
+}
+
+// GSV talkers of a burst of these systems.
+std::vector<std::string> talkersOf(sim::SystemSet systems) {
+  std::vector<std::string> talkers;
+  const char* names[] = {"GP", "GL", "GA", "GB", "GQ"};
+  for (int i = 0; i < sim::kSystemCount; ++i) {
+    if ((systems & (1u << i)) != 0) talkers.emplace_back(names[i]);
+  }
+  return talkers;
+}
+
+TEST(SimModelSystems, TalkersAndOrderOfABurst) {
+  struct Row {
+    const char* legend;
+    sim::SystemSet systems;
+    sim::OutputRates rates;
+    std::vector<std::string> addresses;  // a run of one address counted once
+    std::vector<std::string> gsaIds;
+  };
+  const sim::OutputRates all = {1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0};
+  const std::vector<Row> rows = {
+      {"GPS alone: the older sentences",
+       kGps,
+       sim::kDefaultRates,
+       {"GPGGA", "GPGSA", "GPGSV", "GPRMC", "GPVTG"},
+       {"-"}},
+      {"four systems",
+       kFour,
+       sim::kDefaultRates,
+       {"GNGGA", "GNGSA", "GPGSV", "GLGSV", "GAGSV", "GBGSV", "GNRMC", "GNVTG"},
+       {"1", "2", "3", "4"}},
+      {"five systems, every position sentence",
+       kFour | kQzss,
+       all,
+       {"GNGGA", "GNGLL", "GNGSA", "GPGSV", "GLGSV", "GAGSV", "GBGSV", "GQGSV", "GNRMC", "GNVTG", "GNZDA"},
+       {"1", "2", "3", "4", "5"}},
+      {"GLONASS alone, without the SBAS satellite",
+       kGlonass,
+       sim::kDefaultRates,
+       {"GNGGA", "GNGSA", "GLGSV", "GNRMC", "GNVTG"},
+       {"2"}},
+      {"BeiDou and QZSS",
+       kBeidou | kQzss,
+       sim::kDefaultRates,
+       {"GNGGA", "GNGSA", "GBGSV", "GQGSV", "GNRMC", "GNVTG"},
+       {"4", "5"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ModelOptions options = systemsOptions(row.systems);
+    options.rates = row.rates;
+    sim::ReceiverModel model(options);
+    runFor(model, 0, 14900);
+    const std::vector<std::string> burst = burstAt(model, 15000);
+    EXPECT_EQ(addressRuns(burst), row.addresses);
+    EXPECT_EQ(gsaSystemIds(burst), row.gsaIds);
+    bool sbas = false;
+    for (const std::string& b : burst) {
+      const std::vector<std::string> f = fieldsOf(b);
+      for (std::size_t i = 4; f[0] == "GPGSV" && i < f.size(); i += 4) sbas = sbas || f[i] == "50";
+    }
+    EXPECT_EQ(sbas, (row.systems & kGps) != 0) << "the SBAS satellite comes with GPS";
+  }
+}
+
+// Every GSV cycle of every system through start-up and fix: whole, consistently numbered,
+// satellites in the system's number range; every sentence strictly framed.
+TEST(SimModelSystems, EachSystemsGsvCycleIsWhole) {
+  struct Range {
+    int low;
+    int high;
+  };
+  const std::map<std::string, std::vector<Range>> ranges = {
+      {"GP", {{1, 32}, {50, 50}}}, {"GL", {{65, 96}}}, {"GA", {{1, 36}}}, {"GB", {{1, 63}}}, {"GQ", {{1, 10}}},
+  };
+  struct Row {
+    const char* legend;
+    sim::SystemSet systems;
+    std::int64_t startUtcMs;
+    int minInView;  // satellites in view in each burst of the 3D fix (0: not checked)
+    int maxInView;
+  };
+  const std::vector<Row> rows = {
+      {"five systems", kFour | kQzss, 1700000000000LL, 0, 0},
+      {"four systems at the moment the manual names", kFour, kCrowdedSkyUtcMs, 36, 38},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ModelOptions options = systemsOptions(row.systems);
+    options.startUtcMs = row.startUtcMs;
+    sim::ReceiverModel model(options);
+    std::set<std::string> talkersSeen;
+    int bursts3d = 0;
+    for (sim::SimMs t = 1000; t <= 240000; t += 1000) {
+      SCOPED_TRACE(t);
+      const std::string stream = joinChunks(model.advance(t, true));
+      for (const std::string& part : simtest::cutAtDollar(stream)) ASSERT_TRUE(simtest::strictBody(part)) << part;
+      const std::vector<std::string> burst = bodiesOf(stream);
+      std::map<std::string, std::vector<std::vector<std::string>>> cycles;  // talker: its messages
+      for (const std::string& b : burst) {
+        if (isType(b, "GSV")) cycles[b.substr(0, 2)].push_back(fieldsOf(b));
+      }
+      int inView = 0;
+      for (const auto& [talker, messages] : cycles) {
+        SCOPED_TRACE(talker);
+        talkersSeen.insert(talker);
+        ASSERT_EQ(ranges.count(talker), 1u);
+        const std::string total = messages[0][3];
+        std::set<int> numbers;
+        for (std::size_t m = 0; m < messages.size(); ++m) {
+          const std::vector<std::string>& f = messages[m];
+          EXPECT_EQ(f[1], std::to_string(messages.size())) << "message count";
+          EXPECT_EQ(f[2], std::to_string(m + 1)) << "message number";
+          EXPECT_EQ(f[3], total) << "the same total in each message";
+          ASSERT_EQ((f.size() - 4) % 4, 0u);
+          EXPECT_LE(f.size(), 20u) << "four satellites a message at most";
+          for (std::size_t i = 4; i < f.size(); i += 4) {
+            const int number = std::stoi(f[i]);
+            EXPECT_TRUE(numbers.insert(number).second) << "number " << number << " twice";
+            bool inRange = false;
+            for (const Range& r : ranges.at(talker)) inRange = inRange || (number >= r.low && number <= r.high);
+            EXPECT_TRUE(inRange) << "number " << number;
+            if (!f[i + 1].empty()) {
+              EXPECT_LE(std::stoi(f[i + 1]), 90);
+              EXPECT_LT(std::stoi(f[i + 2]), 360);
+            }
+          }
+        }
+        EXPECT_EQ(std::stoul(total), numbers.size());
+        EXPECT_EQ(total.size(), 2u);
+        EXPECT_EQ(messages.size(), std::max<std::size_t>(1, (numbers.size() + 3) / 4)) << "no empty message";
+        inView += static_cast<int>(numbers.size());
+      }
+      const std::vector<std::string> gsa = [&] {
+        for (const std::string& b : burst) {
+          if (isType(b, "GSA")) return fieldsOf(b);
+        }
+        return std::vector<std::string>{};
+      }();
+      ASSERT_FALSE(gsa.empty());
+      if (gsa[2] == "3" && row.minInView > 0) {
+        ++bursts3d;
+        EXPECT_GE(inView, row.minInView);
+        EXPECT_LE(inView, row.maxInView);
+      }
+    }
+    std::set<std::string> expected;
+    for (const auto& [talker, unused] : ranges) expected.insert(talker);
+    if ((row.systems & kQzss) == 0) expected.erase("GQ");
+    EXPECT_EQ(talkersSeen, expected);
+    if (row.minInView > 0) {
+      EXPECT_GE(bursts3d, 200);
+    }
+  }
+}
+
+// One GSA per system in the fix, each listing that system's used satellites with the same
+// DOPs; without the system ID the same sentences without their last field.
+TEST(SimModelSystems, OneGsaPerSystemInTheFix) {
+  struct Row {
+    const char* legend;
+    sim::SystemSet systems;
+    sim::SimMs atMs;
+    std::string mode;
+  };
+  const std::vector<Row> rows = {
+      {"searching: one GSA, no system ID", kFour | kQzss, 4000, "1"},
+      {"2D: three satellites in all", kFour | kQzss, 7000, "2"},
+      {"3D, four systems", kFour, 15000, "3"},
+      {"3D, GPS and QZSS", kGps | kQzss, 15000, "3"},
+      {"3D, Galileo and BeiDou", kGalileo | kBeidou, 15000, "3"},
+  };
+  const std::map<std::string, std::string> talkerOfId = {
+      {"1", "GP"}, {"2", "GL"}, {"3", "GA"}, {"4", "GB"}, {"5", "GQ"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ModelOptions options = systemsOptions(row.systems);
+    sim::ReceiverModel withId(options);
+    options.gsaSystemId = false;
+    sim::ReceiverModel withoutId(options);
+    runFor(withId, 0, row.atMs - 100);
+    runFor(withoutId, 0, row.atMs - 100);
+    const std::vector<std::string> burst = burstAt(withId, row.atMs);
+    const std::vector<std::string> plain = burstAt(withoutId, row.atMs);
+
+    // Tracked satellites of each system, from its GSV.
+    std::map<std::string, std::map<std::string, int>> snrOf;
+    std::vector<std::string> gga;
+    std::vector<std::vector<std::string>> gsas;
+    for (const std::string& b : burst) {
+      const std::vector<std::string> f = fieldsOf(b);
+      if (isType(b, "GSV")) {
+        for (std::size_t i = 4; i + 3 < f.size(); i += 4)
+          snrOf[b.substr(0, 2)][f[i]] = f[i + 3].empty() ? -1 : std::stoi(f[i + 3]);
+      }
+      if (isType(b, "GGA")) gga = f;
+      if (isType(b, "GSA")) gsas.push_back(f);
+    }
+    ASSERT_FALSE(gga.empty());
+    ASSERT_FALSE(gsas.empty());
+    int listed = 0;
+    std::string lastId;
+    for (const std::vector<std::string>& f : gsas) {
+      EXPECT_EQ(f[0], "GNGSA");
+      EXPECT_EQ(f[2], row.mode);
+      EXPECT_EQ(f[15] + f[16] + f[17], gsas[0][15] + gsas[0][16] + gsas[0][17]) << "the same DOPs in each";
+      EXPECT_EQ(f[16], gga[8]) << "HDOP as in GGA";
+      if (row.mode == "1") {
+        EXPECT_EQ(f.size(), 18u) << "no system ID without a fix";
+        EXPECT_EQ(gsas.size(), 1u);
+        continue;
+      }
+      ASSERT_EQ(f.size(), 19u);
+      EXPECT_GT(f[18], lastId) << "systems in order";
+      lastId = f[18];
+      ASSERT_EQ(talkerOfId.count(f[18]), 1u) << f[18];
+      const std::string talker = talkerOfId.at(f[18]);
+      int own = 0;
+      for (std::size_t i = 3; i < 15; ++i) {
+        if (f[i].empty()) continue;
+        EXPECT_EQ(own++, static_cast<int>(i) - 3) << "satellites first, empty fields after";
+        ASSERT_EQ(snrOf[talker].count(f[i]), 1u) << "number " << f[i] << " in view in the " << talker << "GSV";
+        EXPECT_GE(snrOf[talker][f[i]], 20) << "number " << f[i];
+      }
+      EXPECT_GT(own, 0) << "a GSA only for a system in the fix";
+      if (row.mode == "3") {
+        int strong = 0;
+        for (const auto& [number, snr] : snrOf[talker])
+          strong += snr >= 20 && !(talker == "GP" && number == "50") ? 1 : 0;
+        EXPECT_EQ(own, std::min(strong, 12)) << "a 3D fix uses every strong satellite, twelve of a system at most";
+      }
+      listed += own;
+    }
+    if (row.mode == "1") {
+      EXPECT_EQ(listed, 0);
+    } else if (row.mode == "2") {
+      EXPECT_EQ(listed, 3);
+    } else {
+      EXPECT_EQ(gsas.size(), std::bitset<8>(row.systems).count()) << "every system has satellites in the fix";
+    }
+    EXPECT_EQ(listed, std::stoi(gga[7])) << "GGA counts every satellite the GSAs list";
+
+    ASSERT_EQ(plain.size(), burst.size());
+    for (std::size_t i = 0; i < burst.size(); ++i) {
+      const bool idLast = isType(burst[i], "GSA") && fieldsOf(burst[i]).size() == 19;
+      EXPECT_EQ(plain[i], idLast ? burst[i].substr(0, burst[i].rfind(',')) : burst[i]);
+    }
+  }
+}
+
+TEST(SimModelSystems, GalileoGsvOnlyEveryNthBurst) {
+  for (const int every : {1, 2, 3}) {
+    SCOPED_TRACE(every);
+    sim::ModelOptions options = systemsOptions(kFour);
+    options.galileoEvery = every;
+    sim::ReceiverModel model(options);
+    for (int burst = 1; burst <= 12; ++burst) {
+      SCOPED_TRACE(burst);
+      const std::vector<std::string> bodies = burstAt(model, burst * 1000);
+      const std::vector<std::string> talkers = gsvTalkers(bodies);
+      const bool galileo = (burst - 1) % every == 0;
+      const std::vector<std::string> expected =
+          galileo ? std::vector<std::string>{"GP", "GL", "GA", "GB"} : std::vector<std::string>{"GP", "GL", "GB"};
+      EXPECT_EQ(talkers, expected);
+      if (burst > 10) {
+        EXPECT_EQ(gsaSystemIds(bodies), (std::vector<std::string>{"1", "2", "3", "4"})) << "the fix still uses Galileo";
+      }
+    }
+  }
+}
+
+TEST(SimModelSystems, Pmtk353ChoosesTheSystemsSearched) {
+  struct Row {
+    const char* legend;
+    sim::SystemSet systems;  // what the receiver has
+    std::map<int, int> ackFlagFor;
+    std::vector<std::string> commands;
+    std::vector<std::string> replies;
+    std::vector<std::string> talkers;  // GSV talkers of the next burst
+    std::vector<std::string> gsaIds;
+  };
+  const std::vector<std::string> fourTalkers = {"GP", "GL", "GA", "GB"};
+  const std::vector<std::string> fourIds = {"1", "2", "3", "4"};
+  const std::vector<Row> rows = {
+      {"Galileo off", kFour, {}, {"PMTK353,1,1,0,0,1"}, {"PMTK001,353,3"}, {"GP", "GL", "GB"}, {"1", "2", "4"}},
+      {"older two-field form: GPS and GLONASS",
+       kFour,
+       {},
+       {"PMTK353,1,1"},
+       {"PMTK001,353,3"},
+       {"GP", "GL"},
+       {"1", "2"}},
+      {"GALILEO_FULL alone searches Galileo", kFour, {}, {"PMTK353,0,0,0,1,0"}, {"PMTK001,353,3"}, {"GA"}, {"3"}},
+      {"GPS alone: the older sentences again", kFour, {}, {"PMTK353,1,0,0,0,0"}, {"PMTK001,353,3"}, {"GP"}, {"-"}},
+      {"off and on again",
+       kFour,
+       {},
+       {"PMTK353,0,1,0,0,0", "PMTK353,1,1,1,0,1"},
+       {"PMTK001,353,3", "PMTK001,353,3"},
+       fourTalkers,
+       fourIds},
+      {"QZSS has no field and stays",
+       kGps | kGlonass | kQzss,
+       {},
+       {"PMTK353,1,0,0,0,0"},
+       {"PMTK001,353,3"},
+       {"GP", "GQ"},
+       {"1", "5"}},
+      {"a system the receiver lacks",
+       kGps | kGlonass,
+       {},
+       {"PMTK353,1,1,0,0,1"},
+       {"PMTK001,353,2"},
+       {"GP", "GL"},
+       {"1", "2"}},
+      {"GLONASS on a GPS-only receiver", kGps, {}, {"PMTK353,1,1,0,0,0"}, {"PMTK001,353,2"}, {"GP"}, {"-"}},
+      {"nothing to search", kFour, {}, {"PMTK353,0,0,0,0,0"}, {"PMTK001,353,2"}, fourTalkers, fourIds},
+      {"a value other than 0 and 1", kFour, {}, {"PMTK353,1,2,0,0,0"}, {"PMTK001,353,0"}, fourTalkers, fourIds},
+      {"an empty field", kFour, {}, {"PMTK353,1,,0,0,0"}, {"PMTK001,353,0"}, fourTalkers, fourIds},
+      {"one field", kFour, {}, {"PMTK353,1"}, {"PMTK001,353,0"}, fourTalkers, fourIds},
+      {"six fields", kFour, {}, {"PMTK353,1,0,0,0,0,0"}, {"PMTK001,353,0"}, fourTalkers, fourIds},
+      {"refused by --ack-flag", kFour, {{353, 2}}, {"PMTK353,1,0,0,0,0"}, {"PMTK001,353,2"}, fourTalkers, fourIds},
+      {"a full cold start searches every system again",
+       kFour,
+       {},
+       {"PMTK353,1,0,0,0,0", "PMTK104"},
+       {"PMTK001,353,3", "PMTK010,001"},
+       fourTalkers,
+       {"-"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ModelOptions options = systemsOptions(row.systems);
+    options.ackFlagFor = row.ackFlagFor;
+    options.startupMessage = true;
+    options.powerUpNotice = false;
+    sim::ReceiverModel model(options);
+    runFor(model, 0, 15000);
+    const std::vector<std::string> before = burstAt(model, 16000);
+    EXPECT_EQ(gsvTalkers(before), talkersOf(row.systems));
+    std::vector<std::string> replies;
+    for (const std::string& command : row.commands) {
+      for (const std::string& reply : repliesTo(model, frame(command), 16050)) replies.push_back(reply);
+    }
+    EXPECT_EQ(replies, row.replies);
+    const std::vector<std::string> after = burstAt(model, 17000);
+    EXPECT_EQ(gsvTalkers(after), row.talkers);
+    EXPECT_EQ(gsaSystemIds(after), row.gsaIds);
+    EXPECT_EQ(fieldOf(after[0], 0).substr(0, 2), row.talkers == std::vector<std::string>{"GP"} ? "GP" : "GN");
+  }
+}
+
 // --- faults -------------------------------------------------------------------------------
 
 std::vector<sim::OutChunk> cycleWith(const sim::NmeaFaults& faults, std::uint32_t seed = 7) {
@@ -514,6 +958,41 @@ TEST(SimReplay, BurstsFollowTheFixTime) {
     SCOPED_TRACE(row.legend);
     EXPECT_EQ(model.advance(row.atMs, true).size(), row.lines);
   }
+  EXPECT_TRUE(model.replayFinished());
+}
+
+// A multi-system capture goes out as it is, whatever systems the receiver is set to search:
+// its GN, GL, GA and BD sentences byte for byte, one fix time a burst.
+TEST(SimReplay, MultiSystemCaptureIsSentAsItIs) {
+  const std::string capture =
+      "# Name: a multi-system receiver\r\n"
+      "$GNRMC,120213.000,A,5957.0062,N,01100.6429,E,0.00,0.00,310722,,,D,V*0A\r\n"
+      "$GNGGA,120213.000,5957.0062,N,01100.6429,E,2,00,1.3,168.9,M,39.5,M,,*4A\r\n"
+      "$GNGSA,A,3,68,69,70,78,84,85,,,,,,,1.5,1.3,1.0,2*3D\r\n"
+      "$GLGSV,1,1,02,85,85,247,32,69,53,053,37,1*72\r\n"
+      "$GAGSV,1,1,01,36,76,149,45,7*73\r\n"
+      "# a comment between bursts\n"
+      "$BDGSV,1,1,01,13,19,043,17,0*49\n"
+      "$GNRMC,120214.000,A,5957.0062,N,01100.6429,E,0.00,0.00,310722,,,D,V*0D\r\n"
+      "$GNGLL,5957.0062,N,01100.6429,E,120214.000,A,A*4E\r\n"
+      "$GNZDA,120215.000,31,07,2022,00,00*4C\r\n";
+  sim::ModelOptions options = simtest::quietOptions();
+  options.systems = kFour | kQzss;
+  options.galileoEvery = 2;
+  options.replayLines = sim::ReadCaptureLines(capture);
+  sim::ReceiverModel model(options);
+  std::vector<std::string> bursts;
+  for (sim::SimMs t = 0; t <= 5000; t += 500) {
+    const std::string burst = joinChunks(model.advance(t, true));
+    if (!burst.empty()) bursts.push_back(burst);
+  }
+  std::string expected;
+  for (const std::string& line : options.replayLines) expected += line;
+  ASSERT_EQ(expected.find('#'), std::string::npos);
+  std::string sent;
+  for (const std::string& burst : bursts) sent += burst;
+  EXPECT_EQ(sent, expected);
+  EXPECT_EQ(bursts.size(), 3u) << "fix times 120213, 120214, 120215";
   EXPECT_TRUE(model.replayFinished());
 }
 

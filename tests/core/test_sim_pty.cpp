@@ -394,6 +394,19 @@ TEST(SimArguments, ParsesEveryKindOfOption) {
   EXPECT_TRUE(m.binaryFaults.neverBinary);
   EXPECT_FALSE(m.answerZrn);
   EXPECT_FALSE(cmd.options.pace);
+
+  sim::SimCommandLine systems;
+  ASSERT_TRUE(sim::ParseSimArguments({"--systems", "gps,beidou,qzss", "--gsa-system-id", "off", "--galileo-every", "2"},
+                                     systems, error))
+      << error;
+  EXPECT_EQ(systems.options.model.systems, sim::SystemBit(sim::GnssSystem::Gps) |
+                                               sim::SystemBit(sim::GnssSystem::Beidou) |
+                                               sim::SystemBit(sim::GnssSystem::Qzss));
+  EXPECT_FALSE(systems.options.model.gsaSystemId);
+  EXPECT_EQ(systems.options.model.galileoEvery, 2);
+  EXPECT_EQ(cmd.options.model.systems, sim::kGpsOnly) << "GPS alone unless asked";
+  EXPECT_TRUE(cmd.options.model.gsaSystemId);
+  EXPECT_EQ(cmd.options.model.galileoEvery, 1);
 }
 
 TEST(SimArguments, RefusesBadInput) {
@@ -411,6 +424,11 @@ TEST(SimArguments, RefusesBadInput) {
       {"EPO state with four fields", {"--epo", "28,1,2,3"}, "bad value for --epo"},
       {"fast without a capture", {"--fast"}, "--fast needs --replay"},
       {"fix period too short", {"--period", "50"}, "bad value for --period"},
+      {"unknown system", {"--systems", "gps,sbas"}, "bad value for --systems"},
+      {"empty item in the system list", {"--systems", "gps,,glonass"}, "bad value for --systems"},
+      {"QZSS alone", {"--systems", "qzss"}, "bad value for --systems"},
+      {"system ID neither on nor off", {"--gsa-system-id", "yes"}, "bad value for --gsa-system-id"},
+      {"Galileo every 0th burst", {"--galileo-every", "0"}, "bad value for --galileo-every"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
