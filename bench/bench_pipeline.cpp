@@ -9,22 +9,14 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "commands/command_framing.h"
 #include "commands/nmea_session.h"
 
 namespace {
-
-std::string Framed(const std::string& body) {
-  unsigned sum = 0;
-  for (unsigned char c : body) sum ^= c;
-  char digits[3];
-  std::snprintf(digits, sizeof digits, "%02X", sum);
-  return "$" + body + "*" + digits + "\r\n";
-}
 
 const std::string& Stream() {
   static const std::string data = [] {
@@ -102,7 +94,7 @@ ReceiverState FullSky() {
   for (int t = 0; t < 4; ++t) {
     std::string gsa = std::string(talkers[t]) + "GSA,A,3";
     for (int i = 0; i < 12; ++i) gsa += i < 6 ? "," + std::to_string(firstNumber[t] + i) : ",";
-    session.handle(Framed(gsa + ",1.5,0.9,1.2"));
+    session.handle(FrameCommand("$" + gsa + ",1.5,0.9,1.2"));
   }
   for (int t = 0; t < 4; ++t) {
     for (int m = 0; m < 3; ++m) {
@@ -112,7 +104,7 @@ ReceiverState FullSky() {
         gsv += "," + std::to_string(n) + "," + std::to_string(n % 90) + "," + std::to_string((n * 37) % 360) + "," +
                std::to_string(20 + n % 30);
       }
-      session.handle(Framed(gsv));
+      session.handle(FrameCommand("$" + gsv));
     }
   }
   return session.state;
