@@ -53,11 +53,12 @@ bool ScanHexWidth2(std::string_view text, unsigned& value);
 // Receivers send numbers as plain digits: a run of at most 18 of them cannot overflow, so it
 // needs none of the scan's checks. Blanks, signs and longer runs go to the scan.
 inline long AtolOf(std::string_view text) {
-  const std::size_t n = text.size() < 19 ? text.size() : 19;
+  const std::size_t n = text.size() < 18 ? text.size() : 18;
   long value = 0;
   std::size_t i = 0;
   for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + (text[i] - '0');
-  if (i > 0 && i < 19) return value;
+  // The run ended within 18 digits: at another character, or at the end of the text.
+  if (i > 0 && (i < n || n == text.size())) return value;
   return AtolOfScanned(text);
 }
 
