@@ -315,6 +315,10 @@ std::string_view FixModeName(std::string_view fixType) {
 
 std::string CopyFieldText(std::string_view field) { return std::string(field); }
 
+// $GPGGA,142901.000,4048.6362,N,07418.5457,W,1,05,1.42,179.5,M,-34.2,M,,*51
+//  1 UTC time hhmmss.sss (not read)   2 latitude ddmm.mmmm   3 N or S   4 longitude dddmm.mmmm
+//  5 E or W   6 fix quality (not read)   7 satellites used (not read)   8 HDOP (not read)
+//  9 altitude above mean sea level, shown as received   10 its unit, M   11-14 (not read)
 void ParseGGA(const SentenceFields& fields, ReceiverState& state) {
   Display_SatInfo_st& info = state.satInfo;
   if (std::optional<std::string> lat = FormatLatitude(fields[2], fields[3])) info.latText = std::move(*lat);
@@ -322,12 +326,19 @@ void ParseGGA(const SentenceFields& fields, ReceiverState& state) {
   info.altitudeText = CopyFieldText(fields[9]);
 }
 
+// $GNGLL,5230.88855,N,01327.85591,E,181141.00,A,A*70
+//  1 latitude ddmm.mmmm   2 N or S   3 longitude dddmm.mmmm   4 E or W
+//  5 UTC time (not read)   6 status A valid, V not (not read)   7 mode (NMEA 2.3 on; not read)
 void ParseGLL(const SentenceFields& fields, ReceiverState& state) {
   Display_SatInfo_st& info = state.satInfo;
   if (std::optional<std::string> lat = FormatLatitude(fields[1], fields[2])) info.latText = std::move(*lat);
   if (std::optional<std::string> lon = FormatLongitude(fields[3], fields[4])) info.lonText = std::move(*lon);
 }
 
+// $GPRMC,142901.000,A,4048.6362,N,07418.5457,W,0.32,240.83,141219,,,A*71
+//  1 UTC time hhmmss.sss   2 status A valid, V not (not read)   3 latitude ddmm.mmmm   4 N or S
+//  5 longitude dddmm.mmmm   6 E or W   7 speed over ground [knots]   8 course [deg] (not read)
+//  9 UTC date ddmmyy   10-11 magnetic variation (not read)   12 mode (NMEA 2.3 on; not read)
 void ParseRMC(const SentenceFields& fields, ReceiverState& state, std::time_t now) {
   Display_SatInfo_st& info = state.satInfo;
   if (std::optional<std::string> lat = FormatLatitude(fields[3], fields[4])) info.latText = std::move(*lat);
@@ -336,10 +347,15 @@ void ParseRMC(const SentenceFields& fields, ReceiverState& state, std::time_t no
   UpdateDateTime(fields[1], fields[9], now, info);
 }
 
+// $GPVTG,240.83,T,,M,0.32,N,0.59,K,A*3D
+//  1 course true [deg]   2 T   3 course magnetic   4 M   5 speed [knots]   6 N (1-6 not read)
+//  7 speed [km/h], shown as received   8 K   9 mode (NMEA 2.3 on; not read)
 void ParseVTG(const SentenceFields& fields, ReceiverState& state) {
   state.satInfo.speedText = SpeedTextOf(fields[7], 'K');
 }
 
+// $GPZDA,120213.000,31,07,2022,+00,00*79
+//  1 UTC time hhmmss.sss   2 day   3 month   4 year   5 local zone hours   6 its minutes
 void ParseZDA(const SentenceFields&, ReceiverState&) {
   // ZDA's date and time are not shown; the sentence still counts as received.
 }
