@@ -76,4 +76,5 @@ inline constexpr std::string_view NmeaKindName(NmeaKind kind) { return RowOf(kin
 inline constexpr int RateFieldOf(NmeaKind kind) { return RowOf(kind).rateField; }
 
 // The types in the order of their indicators (GGA, GSA, GSV, RMC, GLL, VTG, ZDA, MCHN).
-inline constexpr std::array<NmeaKind, kNmeaKindCount> kKindsByIndicatorPlace = sentence_kinds_detail::ByIndicatorPlace();
+inline constexpr std::array<NmeaKind, kNmeaKindCount> kKindsByIndicatorPlace =
+    sentence_kinds_detail::ByIndicatorPlace();
