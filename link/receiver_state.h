@@ -53,9 +53,19 @@ class SentenceFields {
   int count_ = 0;
 };
 
+// The fields a coordinate text was made from (value and hemisphere); known is false until
+// one was made.
+struct CoordinateSource {
+  std::string value;
+  std::string hemisphere;
+  bool known = false;
+};
+
 // Everything that sentence handling reads and writes.
 struct ReceiverState {
   Display_SatInfo_st satInfo;
+  CoordinateSource latSource;     // what satInfo.latText was made from
+  CoordinateSource lonSource;     // what satInfo.lonText was made from
   SatelliteTables satellites;     // in view (GSV) and used in the fix (GSA), every system
   bool gsvCycleComplete = false;  // some talker's GSV cycle completed: the charts are due
   std::string lastFixMode;        // copy of fixModeText, read by the fix timer
