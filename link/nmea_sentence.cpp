@@ -123,29 +123,33 @@ bool VerifyChecksum(std::string_view sentence) {
 void SplitFields(std::string_view sentence, SentenceFields& fields) {
   fields.clear();
   if (sentence.empty()) return;
-  const char* const p = sentence.data();
-  const std::size_t n = sentence.size();
-  std::size_t pos = 1;  // where the field being cut begins, behind the "$" at first
-  // Every comma ends a field, wherever it stands, until the table is full.
-  auto cut = [&](std::size_t comma) {
-    fields.push(std::string_view(p + pos, comma - pos));
-    pos = comma + 1;
-    return fields.count() == kFieldSlots;
-  };
-  std::size_t i = 1;
-  if constexpr (kWordsWork) {
-    for (; i + 8 <= n; i += 8) {
-      for (std::uint64_t commas = BytesEqual(LoadWord(p + i), ','); commas != 0; commas &= commas - 1) {
-        if (cut(i + static_cast<std::size_t>(std::countr_zero(commas)) / 8)) return;
+  fields.fill([sentence](std::string_view* slots) {
+    const char* const p = sentence.data();
+    const std::size_t n = sentence.size();
+    int count = 0;
+    std::size_t pos = 1;  // where the field being cut begins, behind the "$" at first
+    // Every comma ends a field, wherever it stands, until the table is full.
+    auto cut = [&](std::size_t comma) {
+      slots[count++] = std::string_view(p + pos, comma - pos);
+      pos = comma + 1;
+      return count == kFieldSlots;
+    };
+    std::size_t i = 1;
+    if constexpr (kWordsWork) {
+      for (; i + 8 <= n; i += 8) {
+        for (std::uint64_t commas = BytesEqual(LoadWord(p + i), ','); commas != 0; commas &= commas - 1) {
+          if (cut(i + static_cast<std::size_t>(std::countr_zero(commas)) / 8)) return count;
+        }
       }
     }
-  }
-  for (; i < n; ++i) {
-    if (p[i] == ',' && cut(i)) return;
-  }
-  // The last field ends at the "*"; with no "*" after it, at the end of the text.
-  const std::size_t star = sentence.find('*', pos);
-  fields.push(sentence.substr(pos, star == std::string_view::npos ? std::string_view::npos : star - pos));
+    for (; i < n; ++i) {
+      if (p[i] == ',' && cut(i)) return count;
+    }
+    // The last field ends at the "*"; with no "*" after it, at the end of the text.
+    const std::size_t star = sentence.find('*', pos);
+    slots[count++] = sentence.substr(pos, star == std::string_view::npos ? std::string_view::npos : star - pos);
+    return count;
+  });
 }
 
 SentenceCutter::SentenceCutter() { carry_[0] = '\0'; }

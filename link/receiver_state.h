@@ -47,6 +47,14 @@ class SentenceFields {
   void push(std::string_view field) {
     if (count_ < kFieldSlots) slots_[static_cast<std::size_t>(count_++)] = field;
   }
+  // Fills the whole table in one go: fill(slots) writes the slots from the first on into the
+  // kFieldSlots places it is given and returns how many it wrote. The split counts in a
+  // register that way, not through the table.
+  template <typename Fill>
+  void fill(Fill&& fill) {
+    const int written = fill(slots_.data());
+    count_ = written < kFieldSlots ? written : kFieldSlots;
+  }
 
  private:
   std::array<std::string_view, kFieldSlots> slots_{};

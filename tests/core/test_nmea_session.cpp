@@ -392,7 +392,7 @@ TEST(Charts, SkyPlotPositions) {
 
 TEST(Charts, UseComparesTextsExactlyWithinTheSystem) {
   NmeaSession session;
-  session.handle(Framed("GPGSA,A,3,07,50,,,,,,,,,,22,1.0,1.0,1.0"));
+  session.handle(Framed("GPGSA,A,3,07,50,123456789,1234567,1234567p,,,,,,,22,1.0,1.0,1.0"));
   session.handle(Framed("GLGSA,A,3,71,,,,,,,,,,,,1.0,1.0,1.0"));
   struct Row {
     GnssSystem system;
@@ -400,9 +400,22 @@ TEST(Charts, UseComparesTextsExactlyWithinTheSystem) {
     bool used;
   };
   const Row rows[] = {
-      {GnssSystem::GPS, "07", true},     {GnssSystem::GPS, "7", false},     {GnssSystem::GPS, "22", true},
-      {GnssSystem::SBAS, "50", true},    {GnssSystem::GLONASS, "71", true}, {GnssSystem::GLONASS, "07", false},
-      {GnssSystem::BeiDou, "07", false}, {GnssSystem::GPS, "71", false},
+      {GnssSystem::GPS, "07", true},
+      {GnssSystem::GPS, "7", false},
+      {GnssSystem::GPS, "22", true},
+      {GnssSystem::SBAS, "50", true},
+      {GnssSystem::GLONASS, "71", true},
+      {GnssSystem::GLONASS, "07", false},
+      {GnssSystem::BeiDou, "07", false},
+      {GnssSystem::GPS, "71", false},
+      // Texts of seven bytes and longer, as a receiver may send no sane number.
+      {GnssSystem::GPS, "1234567", true},
+      {GnssSystem::GPS, "1234568", false},
+      {GnssSystem::GPS, "123456789", true},
+      {GnssSystem::GPS, "12345678", false},
+      {GnssSystem::GPS, "123456788", false},
+      {GnssSystem::GPS, "1234567p", true},
+      {GnssSystem::GPS, "1234567x", false},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(session.state.satellites.isUsed(r.system, r.prn), r.used) << GnssSystemName(r.system) << " " << r.prn;
