@@ -40,6 +40,19 @@ char* AppendTwoDigits(char* out, std::int64_t v) {
 
 // "%4d" and "%02d" for the date and time texts; values are non-negative after mktime.
 char* AppendPadded(char* out, int v, int width, char pad) {
+  // What nearly every call writes, a two-digit field or a four-digit year, goes straight out.
+  if (width == 2 && pad == '0' && v >= 0 && v <= 99) {
+    out[0] = static_cast<char>('0' + v / 10);
+    out[1] = static_cast<char>('0' + v % 10);
+    return out + 2;
+  }
+  if (width == 4 && v >= 1000 && v <= 9999) {
+    out[0] = static_cast<char>('0' + v / 1000);
+    out[1] = static_cast<char>('0' + v / 100 % 10);
+    out[2] = static_cast<char>('0' + v / 10 % 10);
+    out[3] = static_cast<char>('0' + v % 10);
+    return out + 4;
+  }
   char digits[16];
   int n = 0;
   const bool negative = v < 0;
