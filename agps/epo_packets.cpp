@@ -137,6 +137,11 @@ void EpoBuildModePacket(std::uint32_t baudRate, std::span<std::uint8_t, kEpoMode
   packet[11] = xorRange(packet.data(), 2, 10);
 }
 
+// 04 24 0C 00 02 00 01 00 01 0E 0D 0A   (the acknowledgement of EPO packet 1)
+// 04 24 0C 00 01 00 FD 00 03 F3 0D 0A   (the acknowledgement of the switch to binary, 253)
+//  0-1 preamble 04 24   2-3 length, 12, little-endian   4-5 command: 1 acknowledges a command,
+//  2 an EPO data packet   6-7 the command acknowledged (253) or the packet's sequence number
+//  8 result: 3 accepted (command 1), 1 accepted (command 2)   9 XOR of bytes 2-8   10-11 0D 0A
 EpoReply EpoClassifyReply(std::span<const std::uint8_t> packet) {
   const std::size_t count = packet.size();
   auto at = [&](std::size_t i) -> std::uint8_t { return i < count ? packet[i] : std::uint8_t{0}; };

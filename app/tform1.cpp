@@ -330,26 +330,17 @@ void TForm1::buildStatusTab() {
 
   // Output indicators: three rows GGA GSA GSV / RMC GLL VTG / ZDA MCHN.
   GroupBox1 = group(tab, "GroupBox1", QString(), 4, 330, 334, 72);
-  struct Indicator {
-    QCheckBox** box;
-    const char* boxName;
-    QLabel** label;
-    const char* labelName;
-    const char* text;
-  };
-  const Indicator indicators[] = {
-      {&CheckBox1, "CheckBox1", &Label1, "Label1", "GGA"},   {&CheckBox2, "CheckBox2", &Label11, "Label11", "GSA"},
-      {&CheckBox3, "CheckBox3", &Label12, "Label12", "GSV"}, {&CheckBox4, "CheckBox4", &Label13, "Label13", "RMC"},
-      {&CheckBox5, "CheckBox5", &Label15, "Label15", "GLL"}, {&CheckBox6, "CheckBox6", &Label16, "Label16", "VTG"},
-      {&CheckBox7, "CheckBox7", &Label14, "Label14", "ZDA"}, {&CheckBox9, "CheckBox9", &Label28, "Label28", "MCHN"},
-  };
-  for (int i = 0; i < 8; ++i) {
-    const int x = 16 + (i % 3) * 100;
-    const int y = 8 + (i / 3) * 20;
-    *indicators[i].box = place<QCheckBox>(GroupBox1, indicators[i].boxName, x, y, 18, 18);
-    (*indicators[i].box)->setEnabled(false);
-    *indicators[i].label =
-        label(GroupBox1, indicators[i].labelName, QString::fromLatin1(indicators[i].text), x + 22, y + 1, 50);
+  for (std::size_t i = 0; i < kKindsByIndicatorPlace.size(); ++i) {
+    const SentenceControlsRow& row = ControlsRowOf(kKindsByIndicatorPlace[i]);
+    const int x = 16 + static_cast<int>(i % 3) * 100;
+    const int y = 8 + static_cast<int>(i / 3) * 20;
+    QCheckBox* const box = place<QCheckBox>(GroupBox1, row.indicatorName, x, y, 18, 18);
+    box->setEnabled(false);
+    this->*row.indicator = box;
+    const std::string_view name = NmeaKindName(row.kind);
+    this->*row.indicatorLabel =
+        label(GroupBox1, row.indicatorLabelName, QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())),
+              x + 22, y + 1, 50);
   }
 
   // Sky plot and the restart and log buttons. The compass letters and the cross lines lie
@@ -456,23 +447,16 @@ void TForm1::buildSetupTab() {
 
   // Left column: NMEA output settings.
   GroupBox7 = group(tab, "GroupBox7", QStringLiteral("NMEA Output Settings"), 4, 2, 400, 190);
-  struct RateBox {
-    QLabel** label;
-    const char* labelName;
-    QComboBox** box;
-    const char* boxName;
-  };
-  const RateBox rates[] = {
-      {&GLL, "GLL", &cbGLL, "cbGLL"}, {&RMC, "RMC", &cbRMC, "cbRMC"},     {&VTG, "VTG", &cbVTG, "cbVTG"},
-      {&GSA, "GSA", &cbGSA, "cbGSA"}, {&GSV, "GSV", &cbGSV, "cbGSV"},     {&GGA, "GGA", &cbGGA, "cbGGA"},
-      {&ZDA, "ZDA", &cbZDA, "cbZDA"}, {&MCHN, "MCHN", &cbMCHN, "cbMCHN"},
-  };
-  for (int i = 0; i < 8; ++i) {
+  for (const SentenceControlsRow& row : kSentenceControls) {
+    const int i = static_cast<int>(IndexOf(row.kind));
     const int x = 10 + (i % 4) * 96;
     const int y = 22 + (i / 4) * 28;
-    *rates[i].label = label(GroupBox7, rates[i].labelName, QString::fromLatin1(rates[i].labelName), x, y + 3, 38);
-    *rates[i].box = combo(GroupBox7, rates[i].boxName, numberItems(0, 5), x + 38, y, 48);
-    (*rates[i].box)->setCurrentIndex(0);
+    const std::string name(NmeaKindName(row.kind));
+    const std::string boxName = "cb" + name;
+    this->*row.rateLabel = label(GroupBox7, name.c_str(), QString::fromLatin1(name.c_str()), x, y + 3, 38);
+    QComboBox* const box = combo(GroupBox7, boxName.c_str(), numberItems(0, 5), x + 38, y, 48);
+    box->setCurrentIndex(0);
+    this->*row.rateBox = box;
   }
   btDefault = button(GroupBox7, "btDefault", QStringLiteral("Default"), 10, 80, 70);
   btConfirm = button(GroupBox7, "btConfirm", QStringLiteral("Confirm"), 86, 80, 70);
@@ -552,8 +536,8 @@ void TForm1::buildSetupTab() {
   Label24 = label(GroupBox12, "Label24", QStringLiteral("Version " TORVIKEL_VERSION "  2012 August 09th"), 12, 100);
   Label25 = label(GroupBox12, "Label25", QString(), 12, 120, 200);
 
-  for (QComboBox* box : {cbGLL, cbRMC, cbVTG, cbGSA, cbGSV, cbGGA, cbZDA, cbMCHN, cbBA, cbFix, cbRTCMBD, cbDatum})
-    whiteField(box);
+  for (const SentenceControlsRow& row : kSentenceControls) whiteField(this->*row.rateBox);
+  for (QComboBox* box : {cbBA, cbFix, cbRTCMBD, cbDatum}) whiteField(box);
   for (QGroupBox* g : {GroupBox7, GroupBox8, GroupBox9, GroupBox10, GroupBox11, GroupBox12, GroupBox13, GroupBox14,
                        GroupBox15, GroupBox16, GroupBox17, GroupBox19})
     setTextColour(g, clWhite);

@@ -286,7 +286,7 @@ class TForm1 : public QWidget {
   // figures, so it does no more than compare (it runs five times a second, idle or not).
   struct BandwidthInputs {
     QString baudText;
-    std::array<int, kRateColumns> rateIndex{};
+    std::array<int, kNmeaKindCount> rateIndex{};  // indexed by NmeaKind
     int fixIndex = -1;
     bool operator==(const BandwidthInputs&) const = default;
   };
@@ -390,6 +390,38 @@ class TForm1 : public QWidget {
   void buildSetupTab();
   void connectHandlers();
 };
+
+// Each sentence type's controls: the one place where the core's sentence types
+// (link/sentence_kinds.h) and the window's controls meet. Building the two tabs, applying a
+// rate reply, reading the rate boxes for "Confirm" and for the bandwidth estimate all go
+// through it. Rows in NmeaKind order.
+struct SentenceControlsRow {
+  NmeaKind kind;
+  QCheckBox* TForm1::*indicator;  // "Status" tab: the sentence type is being sent
+  const char* indicatorName;
+  QLabel* TForm1::*indicatorLabel;  // beside it, the type's name
+  const char* indicatorLabelName;
+  QLabel* TForm1::*rateLabel;   // "Setup" tab: the type's name, also its object name
+  QComboBox* TForm1::*rateBox;  // its output rate; object name "cb" and the type's name
+};
+inline constexpr std::array<SentenceControlsRow, kNmeaKindCount> kSentenceControls = {{
+    {NmeaKind::GLL, &TForm1::CheckBox5, "CheckBox5", &TForm1::Label15, "Label15", &TForm1::GLL, &TForm1::cbGLL},
+    {NmeaKind::RMC, &TForm1::CheckBox4, "CheckBox4", &TForm1::Label13, "Label13", &TForm1::RMC, &TForm1::cbRMC},
+    {NmeaKind::VTG, &TForm1::CheckBox6, "CheckBox6", &TForm1::Label16, "Label16", &TForm1::VTG, &TForm1::cbVTG},
+    {NmeaKind::GSA, &TForm1::CheckBox2, "CheckBox2", &TForm1::Label11, "Label11", &TForm1::GSA, &TForm1::cbGSA},
+    {NmeaKind::GSV, &TForm1::CheckBox3, "CheckBox3", &TForm1::Label12, "Label12", &TForm1::GSV, &TForm1::cbGSV},
+    {NmeaKind::GGA, &TForm1::CheckBox1, "CheckBox1", &TForm1::Label1, "Label1", &TForm1::GGA, &TForm1::cbGGA},
+    {NmeaKind::ZDA, &TForm1::CheckBox7, "CheckBox7", &TForm1::Label14, "Label14", &TForm1::ZDA, &TForm1::cbZDA},
+    {NmeaKind::MCHN, &TForm1::CheckBox9, "CheckBox9", &TForm1::Label28, "Label28", &TForm1::MCHN, &TForm1::cbMCHN},
+}};
+inline constexpr const SentenceControlsRow& ControlsRowOf(NmeaKind kind) { return kSentenceControls[IndexOf(kind)]; }
+static_assert(
+    [] {
+      for (std::size_t i = 0; i < kSentenceControls.size(); ++i)
+        if (IndexOf(kSentenceControls[i].kind) != i) return false;
+      return true;
+    }(),
+    "kSentenceControls: rows in NmeaKind order");
 
 // The one window of the program; set by TForm1's constructor, cleared by its destructor.
 extern TForm1* Form1;

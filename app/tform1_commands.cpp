@@ -2,8 +2,8 @@
 // EPO queries, EPO clear), the receiver's PMTK replies applied to the "Setup" tab, and the
 // sentence log. What each button sends and what each reply means is decided in the core, in
 // meanings (a sentence type's rate, a DGPS mode, a function offered); this file reads the
-// controls, and maps the meanings to the controls that show them in one place (ControlsOf,
-// ControlOf, RadioOf).
+// controls, and maps the meanings to the controls that show them in one place (the table
+// kSentenceControls of tform1.h, ControlOf, RadioOf).
 //
 // Thread rule: window thread only. Pauses between commands and the acknowledgement boxes
 // block this thread, and with it the reader's hand-off: replies wait until they are done.
@@ -27,25 +27,9 @@ namespace {
 QString Latin1(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The controls that show each meaning of the core: the one place where the core's meanings
-// and the window's control names meet.
-struct SentenceControls {
-  QCheckBox* indicator;  // "Status" tab: the sentence type is being sent
-  QComboBox* rateBox;    // "Setup" tab: its output rate
-};
-
-SentenceControls ControlsOf(const TForm1& f, NmeaKind kind) {
-  switch (kind) {
-    case NmeaKind::GLL: return {f.CheckBox5, f.cbGLL};
-    case NmeaKind::RMC: return {f.CheckBox4, f.cbRMC};
-    case NmeaKind::VTG: return {f.CheckBox6, f.cbVTG};
-    case NmeaKind::GSA: return {f.CheckBox2, f.cbGSA};
-    case NmeaKind::GSV: return {f.CheckBox3, f.cbGSV};
-    case NmeaKind::GGA: return {f.CheckBox1, f.cbGGA};
-    case NmeaKind::ZDA: return {f.CheckBox7, f.cbZDA};
-    case NmeaKind::MCHN: return {f.CheckBox9, f.cbMCHN};
-  }
-  return {nullptr, nullptr};
-}
+// and the window's control names meet (the sentence types' in kSentenceControls).
+QCheckBox* IndicatorOf(const TForm1& f, NmeaKind kind) { return f.*ControlsRowOf(kind).indicator; }
+QComboBox* RateBoxOf(const TForm1& f, NmeaKind kind) { return f.*ControlsRowOf(kind).rateBox; }
 
 QWidget* ControlOf(const TForm1& f, ReceiverFunction function) {
   switch (function) {
@@ -131,17 +115,18 @@ void TForm1::ResetAfterRestart() {
   for (QLineEdit* field : {EdHeight, EdSpeed, EdTime, EdDate}) field->setText(QStringLiteral("0"));
   Edit1->setText(QStringLiteral("0"));
   session.state.fixTimerSeconds = 0;
-  for (QCheckBox* indicator : {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7})
-    indicator->setChecked(false);
+  // Every indicator but MCHN's, which only channel status ticks and nothing here unticks.
+  for (const NmeaKind kind : kKindsByIndicatorPlace) {
+    if (kind != NmeaKind::MCHN) IndicatorOf(*this, kind)->setChecked(false);
+  }
 }
 
 void TForm1::btDefaultClick() { SendCommands(DefaultOutputRatesCommands()); }
 
 void TForm1::btConfirmClick() {
   RateIndices rates{};
-  for (int k = 0; k < kNmeaKindCount; ++k) {
-    rates[static_cast<std::size_t>(k)] = ControlsOf(*this, static_cast<NmeaKind>(k)).rateBox->currentIndex();
-  }
+  for (const SentenceControlsRow& row : kSentenceControls)
+    rates[IndexOf(row.kind)] = (this->*row.rateBox)->currentIndex();
   SendCommands(SetOutputRatesCommands(rates));
 }
 
@@ -197,7 +182,7 @@ void TForm1::HandlePmtkReply(const ReceiverReply& reply) {
                  [this](const PmtkVersion& r) { HandleVersionReply(r); },
                  [this](const PmtkEpoState& r) { HandleEpoInfoReply(r); },
                  [](const PmtkStartupNotice&) {},  // the "Setup" tab has nothing to show for it
-                 [this](const ChannelStatus&) { ControlsOf(*this, NmeaKind::MCHN).indicator->setChecked(true); },
+                 [this](const ChannelStatus&) { IndicatorOf(*this, NmeaKind::MCHN)->setChecked(true); },
                  [this](const ModeReply& r) {
                    if (r.fixRateSettable) GroupBox14->setVisible(true);
                  },
@@ -217,10 +202,9 @@ void TForm1::HandlePmtkAck(const PmtkAck& ack) {
 
 void TForm1::HandleNmeaRatesReply(const PmtkOutputRates& rates) {
   for (const SentenceRateUpdate& update : OutputRatesUpdate(rates)) {
-    const SentenceControls controls = ControlsOf(*this, update.kind);
-    controls.indicator->setChecked(update.on);
+    IndicatorOf(*this, update.kind)->setChecked(update.on);
     // -1 (a rate outside the list) leaves the box without a selected item.
-    controls.rateBox->setCurrentIndex(update.rateIndex);
+    RateBoxOf(*this, update.kind)->setCurrentIndex(update.rateIndex);
   }
 }
 

@@ -24,12 +24,10 @@ void setFontColour(QWidget* widget, TColor colour) {
 }  // namespace
 
 void TForm1::Timer1Timer() {
-  BandwidthInputs inputs{
-      ComboBox2->currentText(),
-      {cbGLL->currentIndex(), cbRMC->currentIndex(), cbVTG->currentIndex(), cbGSA->currentIndex(),
-       cbGSV->currentIndex(), cbGGA->currentIndex(), cbZDA->currentIndex(), cbMCHN->currentIndex()},
-      cbFix->currentIndex(),
-  };
+  BandwidthInputs inputs{ComboBox2->currentText(), {}, cbFix->currentIndex()};
+  for (const SentenceControlsRow& row : kSentenceControls) {
+    inputs.rateIndex[IndexOf(row.kind)] = (this->*row.rateBox)->currentIndex();
+  }
   if (inputs == lastBandwidthInputs) return;  // the labels show this estimate already
   const auto estimate = EstimateBandwidth(inputs.baudText.toStdString(), inputs.rateIndex, inputs.fixIndex);
   lastBandwidthInputs = std::move(inputs);

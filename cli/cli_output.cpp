@@ -127,11 +127,11 @@ struct Reporter {
     report.text = address + ": output rates";
     JsonObject json;
     json.text("kind", report.kind);
-    for (int k = 0; k < kNmeaKindCount; ++k) {
-      const long rate = reply.rateOf(static_cast<NmeaKind>(k));
-      const std::string_view name = NmeaKindName(static_cast<NmeaKind>(k));
-      report.text += std::string(k == 0 ? " " : ", ") + std::string(name) + " " + std::to_string(rate);
-      json.number(name, rate);
+    for (const NmeaKindRow& row : kNmeaKinds) {
+      const long rate = reply.rateOf(row.kind);
+      report.text +=
+          std::string(IndexOf(row.kind) == 0 ? " " : ", ") + std::string(row.name) + " " + std::to_string(rate);
+      json.number(row.name, rate);
     }
     report.json = json.str();
   }
@@ -192,7 +192,7 @@ struct Reporter {
 std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome) {
   if (!outcome.valid || !outcome.reply) return std::nullopt;
   const ReplyKind kind = KindOf(*outcome.reply);
-  if (kind == ReplyKind::StartupNotice || kind == ReplyKind::ChannelStatus) return std::nullopt;
+  if (kind == kReplyKindOf<PmtkStartupNotice> || kind == kReplyKindOf<ChannelStatus>) return std::nullopt;
   Reporter reporter{outcome.address, {}};
   reporter.report.kind = std::string(ReplyKindName(kind));
   std::visit(reporter, *outcome.reply);
@@ -205,7 +205,8 @@ void ReportSentenceFailure(const SentenceOutcome& outcome) {
 }
 
 std::optional<std::string> StartupNoticeText(const SentenceOutcome& outcome) {
-  if (!outcome.valid || !outcome.reply || KindOf(*outcome.reply) != ReplyKind::StartupNotice) return std::nullopt;
+  if (!outcome.valid || !outcome.reply || KindOf(*outcome.reply) != kReplyKindOf<PmtkStartupNotice>)
+    return std::nullopt;
   return outcome.address + ": start-up notice";
 }
 

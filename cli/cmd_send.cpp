@@ -54,14 +54,15 @@ std::optional<int> wholeNumber(const std::string& text, int low, int high) {
 
 std::optional<CommandSequence> planRates(const std::vector<std::string>& args, std::string* error) {
   RateIndices rates{};
-  for (int k = 0; k < kNmeaKindCount; ++k) {
-    const std::optional<int> rate = wholeNumber(args[static_cast<std::size_t>(k)], 0, kMaxOutputRate);
+  for (const NmeaKindRow& row : kNmeaKinds) {
+    const std::string& arg = args[IndexOf(row.kind)];
+    const std::optional<int> rate = wholeNumber(arg, 0, kMaxOutputRate);
     if (!rate) {
-      *error = "the rate of " + std::string(NmeaKindName(static_cast<NmeaKind>(k))) + " must be 0 to " +
-               std::to_string(kMaxOutputRate) + ", not \"" + args[static_cast<std::size_t>(k)] + "\"";
+      *error = "the rate of " + std::string(row.name) + " must be 0 to " + std::to_string(kMaxOutputRate) + ", not \"" +
+               arg + "\"";
       return std::nullopt;
     }
-    rates[static_cast<std::size_t>(k)] = *rate;
+    rates[IndexOf(row.kind)] = *rate;
   }
   return SetOutputRatesCommands(rates);
 }

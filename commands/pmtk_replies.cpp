@@ -7,35 +7,68 @@
 
 namespace {
 
-// Where each sentence type's rate stands in the 514 reply.
-struct RateField {
-  NmeaKind kind;
-  int field;
-};
-constexpr std::array<RateField, kNmeaKindCount> kRateFields = {{
-    {NmeaKind::GLL, 1},
-    {NmeaKind::RMC, 2},
-    {NmeaKind::VTG, 3},
-    {NmeaKind::GGA, 4},
-    {NmeaKind::GSA, 5},
-    {NmeaKind::GSV, 6},
-    {NmeaKind::ZDA, 18},
-    {NmeaKind::MCHN, 19},
-}};
-
-// The order in which the rates are applied.
-constexpr std::array<NmeaKind, kNmeaKindCount> kRateOrder = {
-    NmeaKind::GGA, NmeaKind::GSA, NmeaKind::GSV, NmeaKind::RMC,
-    NmeaKind::GLL, NmeaKind::VTG, NmeaKind::ZDA, NmeaKind::MCHN,
-};
-
-constexpr std::array<std::string_view, kReplyKindCount> kReplyKindNames = {
-    "ack",      "fixPeriod",     "dgpsMode",      "outputRates", "version",
-    "epoState", "startupNotice", "channelStatus", "modeReply",   "fixRateReset",
-};
-
 constexpr long kStartupNoticeNumber = 10;
 constexpr long kTenFixesPeriodMs = 100;
+
+// One decoder per reply. Each reads the field table of a checksum-valid sentence: field 0 is
+// the address, field n the n-th comma-separated value; numbers as atol reads them.
+
+// $PMTK001,314,3*36
+//  1 the command acknowledged   2 flag: 0 invalid, 1 unsupported, 2 failed, 3 accepted
+PmtkAck DecodeAck(const SentenceFields& fields) { return {AtolOf(fields[1]), AtolOf(fields[2])}; }
+
+// $PMTK500,1000,0,0,0,0*1A
+//  1 fix period [ms]   2-5 (not read)
+PmtkFixPeriod DecodeFixPeriod(const SentenceFields& fields) { return {AtolOf(fields[1])}; }
+
+// $PMTK501,2*28
+//  1 DGPS mode: 0 none, 1 RTCM, 2 SBAS
+PmtkDgpsMode DecodeDgpsMode(const SentenceFields& fields) { return {AtolOf(fields[1])}; }
+
+// $PMTK514,0,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,0,0*2B
+//  1 GLL   2 RMC   3 VTG   4 GGA   5 GSA   6 GSV   7-17 (not read)   18 ZDA   19 MCHN
+//  each the outputs per fix, 0 off (the rate fields of kNmeaKinds)
+PmtkOutputRates DecodeOutputRates(const SentenceFields& fields) {
+  PmtkOutputRates rates;
+  for (const NmeaKindRow& row : kNmeaKinds) rates.rates[IndexOf(row.kind)] = AtolOf(fields[row.rateField]);
+  return rates;
+}
+
+// $PMTK705,AXN_2.10_3339_2012072601,5223,PA6H,1.0*6A
+//  1 firmware release   2 build ID   3 model (compared with the model table)   4 shown only
+PmtkVersion DecodeVersion(const SentenceFields& fields) {
+  return {std::string(fields[1]), std::string(fields[2]), std::string(fields[3]), std::string(fields[4])};
+}
+
+// $PMTK707,56,1755,345600,1757,518400,1757,151200,1757,172800*18
+//  1 EPO sets held (6 hours each; 28 seven days, 56 fourteen)   2 FWN, GPS week of the first
+//  3 FTOW, its time of week [s]   4 LWN, GPS week of the last   5 LTOW [s]
+//  6-9 two more weeks and times of week (not read)
+PmtkEpoState DecodeEpoState(const SentenceFields& fields) {
+  return {std::string(fields[1]), AtolOf(fields[2]), AtolOf(fields[3]), AtolOf(fields[4]), AtolOf(fields[5])};
+}
+
+// $PMTK010,001*2E
+//  1 message: 001 started (after power-up or a restart); others are not decoded
+std::optional<ReceiverReply> DecodeStartupNotice(const SentenceFields& fields) {
+  if (PmtkReplyNumber(fields[0]) == kStartupNoticeNumber && AtolOf(fields[1]) == 1) return PmtkStartupNotice{};
+  return std::nullopt;
+}
+
+// $PMTKCHN,21422,28522,26482,25452,07442,08502, ... ,17001,12001,32001*45
+//  1-32 one channel each: satellite number, SNR [dB-Hz] and a state digit (21422: 21, 42, 2);
+//  none is read: the sentence itself tells that MCHN output is on
+ChannelStatus DecodeChannelStatus(const SentenceFields&) { return {}; }
+
+// $PZRN001,MODE,0*14
+//  1 mode: one beginning "MODE" means the fix update rate can be set   2 (not read)
+ModeReply DecodeModeReply(const SentenceFields& fields) {
+  return {std::string(fields[1]), fields[1].substr(0, 4) == "MODE"};
+}
+
+// $PZRN818*27
+//  no fields: the fix-rate reset is done
+FixRateResetDone DecodeFixRateReset(const SentenceFields&) { return {}; }
 
 }  // namespace
 
@@ -47,28 +80,16 @@ std::optional<long> PmtkReplyNumber(std::string_view address) {
   return scan.value;
 }
 
-std::string_view ReplyKindName(ReplyKind kind) { return kReplyKindNames[static_cast<std::size_t>(kind)]; }
-
 std::optional<ReceiverReply> DecodePmtkReply(const SentenceFields& fields) {
   const std::optional<long> number = PmtkReplyNumber(fields[0]);
   if (!number) return std::nullopt;
   switch (*number) {
-    case 1: return PmtkAck{AtolOf(fields[1]), AtolOf(fields[2])};
-    case 500: return PmtkFixPeriod{AtolOf(fields[1])};
-    case 501: return PmtkDgpsMode{AtolOf(fields[1])};
-    case 514: {
-      PmtkOutputRates rates;
-      for (const RateField& rateField : kRateFields) {
-        rates.rates[static_cast<std::size_t>(rateField.kind)] = AtolOf(fields[rateField.field]);
-      }
-      return rates;
-    }
-    case 705:
-      return PmtkVersion{std::string(fields[1]), std::string(fields[2]), std::string(fields[3]),
-                         std::string(fields[4])};
-    case 707:
-      return PmtkEpoState{std::string(fields[1]), AtolOf(fields[2]), AtolOf(fields[3]), AtolOf(fields[4]),
-                          AtolOf(fields[5])};
+    case 1: return DecodeAck(fields);
+    case 500: return DecodeFixPeriod(fields);
+    case 501: return DecodeDgpsMode(fields);
+    case 514: return DecodeOutputRates(fields);
+    case 705: return DecodeVersion(fields);
+    case 707: return DecodeEpoState(fields);
     default: return std::nullopt;
   }
 }
@@ -77,12 +98,11 @@ std::optional<ReceiverReply> DecodeReceiverReply(SentenceRoute route, const Sent
   switch (route) {
     case SentenceRoute::MtkReply:
       if (std::optional<ReceiverReply> reply = DecodePmtkReply(fields)) return reply;
-      // $PMTK010,001: the "Setup" tab ignores it, but it tells that a restart has happened.
-      if (PmtkReplyNumber(fields[0]) == kStartupNoticeNumber && AtolOf(fields[1]) == 1) return PmtkStartupNotice{};
-      return std::nullopt;
-    case SentenceRoute::Chn: return ChannelStatus{};
-    case SentenceRoute::Zrn001: return ModeReply{std::string(fields[1]), fields[1].substr(0, 4) == "MODE"};
-    case SentenceRoute::Zrn818: return FixRateResetDone{};
+      // The "Setup" tab ignores it, but it tells that a restart has happened.
+      return DecodeStartupNotice(fields);
+    case SentenceRoute::Chn: return DecodeChannelStatus(fields);
+    case SentenceRoute::Zrn001: return DecodeModeReply(fields);
+    case SentenceRoute::Zrn818: return DecodeFixRateReset(fields);
     default: return std::nullopt;
   }
 }
@@ -96,11 +116,12 @@ MessageBoxText AckMessage(const PmtkAck& ack) {
 
 std::array<SentenceRateUpdate, kNmeaKindCount> OutputRatesUpdate(const PmtkOutputRates& reply) {
   std::array<SentenceRateUpdate, kNmeaKindCount> updates{};
-  for (std::size_t i = 0; i < kRateOrder.size(); ++i) {
-    const long rate = reply.rateOf(kRateOrder[i]);
+  for (std::size_t i = 0; i < kKindsByIndicatorPlace.size(); ++i) {
+    const NmeaKind kind = kKindsByIndicatorPlace[i];
+    const long rate = reply.rateOf(kind);
     int rateIndex = -1;
     if (rate >= 0 && rate <= kMaxOutputRate) rateIndex = static_cast<int>(rate);
-    updates[i] = {kRateOrder[i], rate != 0, rateIndex};
+    updates[i] = {kind, rate != 0, rateIndex};
   }
   return updates;
 }

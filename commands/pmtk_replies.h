@@ -11,10 +11,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
-#include <variant>
 
 #include "commands/receiver_commands.h"
+#include "commands/reply_kinds.h"
 #include "link/nmea_sentence.h"
 #include "link/receiver_state.h"
 
@@ -22,73 +21,12 @@
 // "PMTK", optional blanks and sign, digits). No digits, or no "PMTK": nullopt.
 std::optional<long> PmtkReplyNumber(std::string_view address);
 
-// PMTK001,<command>,<flag>: acknowledgement of a command.
-struct PmtkAck {
-  long command = 0;  // field 1, the acknowledged command
-  long flag = 0;     // field 2: 3 accepted; 0, 1, 2 or anything else failed
-};
-// PMTK500,<period>,...: the fix period, reply to the fix-period query.
-struct PmtkFixPeriod {
-  long fixPeriodMs = 0;
-};
-// PMTK501,<mode>: the DGPS mode (0 none, 1 RTCM, 2 SBAS).
-struct PmtkDgpsMode {
-  long mode = 0;
-};
-// PMTK514,...: the output rate of each sentence type (fields 1-6, 18, 19).
-struct PmtkOutputRates {
-  std::array<long, kNmeaKindCount> rates{};  // indexed by NmeaKind
-  long rateOf(NmeaKind kind) const { return rates[static_cast<std::size_t>(kind)]; }
-};
-// PMTK705,<release>,<build>,<model>,<fourth>: firmware release; texts as received.
-struct PmtkVersion {
-  std::string release;  // field 1
-  std::string buildId;  // field 2
-  std::string model;    // field 3, compared with the model table
-  std::string fourth;   // field 4, shown only
-};
-// PMTK707,<sets>,<FWN>,<FTOW>,<LWN>,<LTOW>,...: the receiver's EPO data.
-struct PmtkEpoState {
-  std::string setsText;  // field 1, compared as text: "0" none, "28"/"56" complete
-  long firstWeek = 0;    // FWN, GPS week
-  long firstTowSec = 0;  // FTOW, time of week [s]
-  long lastWeek = 0;     // LWN
-  long lastTowSec = 0;   // LTOW
-};
-// PMTK010,001: the receiver has started, after power-up or a restart. No setting changes.
-struct PmtkStartupNotice {};
-// A proprietary sentence with "CHN" at characters 5-7 of its address (channel status): the
-// receiver is putting out MCHN, so its indicator is ticked (never unticked by it).
-struct ChannelStatus {};
-// PZRN001,<mode>: the maker's mode reply. A mode beginning "MODE" means the fix update rate
-// can be set.
-struct ModeReply {
-  std::string mode;  // field 1 as received
-  bool fixRateSettable = false;
-};
-// PZRN818: the maker's fix-rate reset is done.
-struct FixRateResetDone {};
-
-// Every reply and proprietary message a sentence can carry, decoded once; the alternatives
-// stand in the order of ReplyKind.
-using ReceiverReply = std::variant<PmtkAck, PmtkFixPeriod, PmtkDgpsMode, PmtkOutputRates, PmtkVersion, PmtkEpoState,
-                                   PmtkStartupNotice, ChannelStatus, ModeReply, FixRateResetDone>;
-static_assert(std::variant_size_v<ReceiverReply> == kReplyKindCount);
-static_assert(
-    std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(ReplyKind::FixRateReset), ReceiverReply>,
-                   FixRateResetDone>);
-
-inline ReplyKind KindOf(const ReceiverReply& reply) { return static_cast<ReplyKind>(reply.index()); }
-// Short stable name of a reply's kind, for logs and machine-readable output: "ack",
-// "fixPeriod", "dgpsMode", "outputRates", "version", "epoState", "startupNotice",
-// "channelStatus", "modeReply", "fixRateReset".
-std::string_view ReplyKindName(ReplyKind kind);
-inline std::string_view ReplyKindName(const ReceiverReply& reply) { return ReplyKindName(KindOf(reply)); }
+// The reply types, ReceiverReply and the names of the kinds: commands/reply_kinds.h.
 
 // Decodes the field table of a sentence whose address has "MTK" at characters 2-4: the
-// replies the "Setup" tab handles. Reply numbers 1, 500, 501, 514, 705, 707 decode; any other,
-// or none, gives nullopt. Numbers are read as atol reads them (AtolOf): missing or
-// non-numeric fields read as 0 (texts as empty).
+// replies the "Setup" tab handles. Reply numbers 1, 500, 501, 514, 705, 707 decode; any other
+// (the start-up notice 010 too), or none, gives nullopt. Numbers are read as atol reads them
+// (AtolOf): missing or non-numeric fields read as 0 (texts as empty).
 std::optional<ReceiverReply> DecodePmtkReply(const SentenceFields& fields);
 
 // Everything a checksum-valid sentence on this route carries besides receiver state: the
@@ -109,8 +47,8 @@ inline constexpr MessageBoxText kSetSuccessfulBox{"Set Successful!", "Send ok"};
 bool AckAccepted(const PmtkAck& ack);
 MessageBoxText AckMessage(const PmtkAck& ack);  // kSetSuccessfulBox / {"Set Failed!", "Error"}
 
-// Output rates: one row per sentence type, in the order they are applied
-// (GGA, GSA, GSV, RMC, GLL, VTG, ZDA, MCHN).
+// Output rates: one row per sentence type, in the order they are applied, which is the order
+// of their indicators (kKindsByIndicatorPlace: GGA, GSA, GSV, RMC, GLL, VTG, ZDA, MCHN).
 struct SentenceRateUpdate {
   NmeaKind kind;
   bool on;        // rate not 0: the sentence type's indicator is ticked

@@ -14,13 +14,14 @@ constexpr int kFixRateResetPauseMs = 1000;
 constexpr int kTenHzPeriodMs = 100;
 constexpr std::array<int, 6> kFixPeriodsMs = {1000, 500, 333, 250, 200, 100};
 
-constexpr std::array<std::string_view, kNmeaKindCount> kNmeaKindNames = {"GLL", "RMC", "VTG", "GSA",
-                                                                         "GSV", "GGA", "ZDA", "MCHN"};
 constexpr std::array<std::string_view, 3> kDgpsModeNames = {"none", "rtcm", "sbas"};  // by mode value
 
 // An acknowledgement that names this command; a reply of this kind.
-ExpectedReply AckOf(long command) { return {ReplyKind::Ack, command}; }
-ExpectedReply Reply(ReplyKind kind) { return {kind, 0}; }
+ExpectedReply AckOf(long command) { return {kReplyKindOf<PmtkAck>, command}; }
+template <class Reply>
+ExpectedReply Awaited() {
+  return {kReplyKindOf<Reply>, 0};
+}
 
 CommandStep Fixed(const FixedCommand& command, int pauseAfterMs = 0) {
   return {std::string(command.bytes()), pauseAfterMs};
@@ -45,11 +46,9 @@ int SequenceDurationMs(const CommandSequence& sequence) {
   return total;
 }
 
-std::string_view NmeaKindName(NmeaKind kind) { return kNmeaKindNames[static_cast<std::size_t>(kind)]; }
-
 CommandSequence RestartCommands(RestartKind kind) {
   // Every restart ends with the receiver's start-up notice.
-  const ExpectedReply notice = Reply(ReplyKind::StartupNotice);
+  const ExpectedReply notice = Awaited<PmtkStartupNotice>();
   switch (kind) {
     case RestartKind::Hot: return {{Fixed(kHotRestart)}, notice, {}};
     case RestartKind::Warm: return {{Fixed(kWarmRestart)}, notice, {}};
@@ -59,27 +58,31 @@ CommandSequence RestartCommands(RestartKind kind) {
 }
 
 std::string SetOutputRatesBody(const RateIndices& rates) {
-  auto rate = [&rates](NmeaKind kind) { return RateOrZero(rates[static_cast<std::size_t>(kind)]); };
-  char body[96];
-  std::snprintf(body, sizeof body, "$PMTK314,%d,%d,%d,%d,%d,%d,0,0,0,0,0,0,0,0,0,0,0,%d,%d", rate(NmeaKind::GLL),
-                rate(NmeaKind::RMC), rate(NmeaKind::VTG), rate(NmeaKind::GGA), rate(NmeaKind::GSA), rate(NmeaKind::GSV),
-                rate(NmeaKind::ZDA), rate(NmeaKind::MCHN));
+  std::array<int, kRateFieldCount> fields{};  // the fields no type uses go out as 0
+  for (const NmeaKindRow& row : kNmeaKinds) {
+    fields[static_cast<std::size_t>(row.rateField - 1)] = RateOrZero(rates[IndexOf(row.kind)]);
+  }
+  std::string body = "$PMTK314";
+  for (const int rate : fields) {
+    body += ',';
+    body += static_cast<char>('0' + rate);  // 0..5: one digit
+  }
   return body;
 }
 
 CommandSequence SetOutputRatesCommands(const RateIndices& rates) {
   return {{Framed(SetOutputRatesBody(rates), kShortPauseMs), Fixed(kOutputRateQueryShort)},
           AckOf(314),
-          {Reply(ReplyKind::OutputRates)}};
+          {Awaited<PmtkOutputRates>()}};
 }
 
 CommandSequence DefaultOutputRatesCommands() {
   return {{Fixed(kDefaultOutputRates, kShortPauseMs), Fixed(kOutputRateQueryShort)},
           AckOf(314),
-          {Reply(ReplyKind::OutputRates)}};
+          {Awaited<PmtkOutputRates>()}};
 }
 
-CommandSequence OutputRateQueryCommands() { return {{Fixed(kOutputRateQuery)}, Reply(ReplyKind::OutputRates), {}}; }
+CommandSequence OutputRateQueryCommands() { return {{Fixed(kOutputRateQuery)}, Awaited<PmtkOutputRates>(), {}}; }
 
 std::optional<int> FixPeriodMsOfIndex(int fixRateIndex) {
   if (fixRateIndex < 0 || fixRateIndex >= static_cast<int>(kFixPeriodsMs.size())) return std::nullopt;
@@ -108,19 +111,19 @@ CommandSequence SetFixPeriodCommands(int fixRateIndex) {
   if (*fixPeriodMs > kTenHzPeriodMs) {
     sequence.steps.push_back(Fixed(kDgpsModeQuery, kFixRatePauseMs));
     sequence.steps.push_back(Fixed(kDgpsCompanionQuery, kFixRatePauseMs));
-    sequence.followUps.push_back(Reply(ReplyKind::DgpsMode));
+    sequence.followUps.push_back(Awaited<PmtkDgpsMode>());
   }
   sequence.steps.push_back(Fixed(kFixPeriodQuery, kFixRatePauseMs));
-  sequence.followUps.push_back(Reply(ReplyKind::FixPeriod));
+  sequence.followUps.push_back(Awaited<PmtkFixPeriod>());
   return sequence;
 }
 
-CommandSequence FixPeriodQueryCommands() { return {{Fixed(kFixPeriodQuery)}, Reply(ReplyKind::FixPeriod), {}}; }
+CommandSequence FixPeriodQueryCommands() { return {{Fixed(kFixPeriodQuery)}, Awaited<PmtkFixPeriod>(), {}}; }
 
 CommandSequence FixRateResetCommands() {
   return {{Framed(kFixRateResetBody, kFixRateResetPauseMs), Fixed(kFixPeriodQuery)},
-          Reply(ReplyKind::FixRateReset),
-          {Reply(ReplyKind::FixPeriod)}};
+          Awaited<FixRateResetDone>(),
+          {Awaited<PmtkFixPeriod>()}};
 }
 
 std::string_view DgpsModeName(DgpsMode mode) { return kDgpsModeNames[static_cast<std::size_t>(mode)]; }
@@ -148,25 +151,25 @@ std::string SetDgpsModeBody(DgpsMode mode) {
 CommandSequence SetDgpsModeCommands(DgpsMode mode) {
   return {{Framed(SetDgpsModeBody(mode), kShortPauseMs), Fixed(kDgpsModeQueryShort)},
           AckOf(301),
-          {Reply(ReplyKind::DgpsMode)}};
+          {Awaited<PmtkDgpsMode>()}};
 }
 
 CommandSequence DgpsQueryCommands() {
   // The companion query's reply is not handled; the mode reply answers the button.
-  return {{Fixed(kDgpsModeQuery), Fixed(kDgpsCompanionQuery)}, Reply(ReplyKind::DgpsMode), {}};
+  return {{Fixed(kDgpsModeQuery), Fixed(kDgpsCompanionQuery)}, Awaited<PmtkDgpsMode>(), {}};
 }
 
-CommandSequence VersionQueryCommands() { return {{Fixed(kVersionQuery)}, Reply(ReplyKind::Version), {}}; }
+CommandSequence VersionQueryCommands() { return {{Fixed(kVersionQuery)}, Awaited<PmtkVersion>(), {}}; }
 
-CommandSequence EpoStateQueryCommands() { return {{Fixed(kEpoStateQuery)}, Reply(ReplyKind::EpoState), {}}; }
+CommandSequence EpoStateQueryCommands() { return {{Fixed(kEpoStateQuery)}, Awaited<PmtkEpoState>(), {}}; }
 
 CommandSequence EpoClearCommands() { return {{Fixed(kEpoClear)}, AckOf(127), {}}; }
 
 CommandSequence ConnectQueryCommands() {
   return {{Fixed(kOutputRateQueryShort, kShortPauseMs), Fixed(kVersionQuery, kShortPauseMs),
            Framed(kModeQueryBody, kShortPauseMs), Fixed(kFixPeriodQuery)},
-          Reply(ReplyKind::OutputRates),
-          {Reply(ReplyKind::Version), Reply(ReplyKind::ModeReply), Reply(ReplyKind::FixPeriod)}};
+          Awaited<PmtkOutputRates>(),
+          {Awaited<PmtkVersion>(), Awaited<ModeReply>(), Awaited<PmtkFixPeriod>()}};
 }
 
 // After the switch the receiver speaks binary packets: no NMEA reply comes.

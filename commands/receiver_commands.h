@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "commands/command_framing.h"
+#include "commands/reply_kinds.h"
+#include "link/sentence_kinds.h"
 
 // One write and the pause that follows it (0: the next write follows at once).
 struct CommandStep {
@@ -22,25 +24,9 @@ struct CommandStep {
   int pauseAfterMs = 0;
 };
 
-// The replies a command can bring, by kind; the same order as the alternatives of the
-// decoded reply (ReceiverReply, commands/pmtk_replies.h).
-enum class ReplyKind {
-  Ack,            // PMTK001: acknowledgement of a command
-  FixPeriod,      // PMTK500
-  DgpsMode,       // PMTK501
-  OutputRates,    // PMTK514
-  Version,        // PMTK705
-  EpoState,       // PMTK707
-  StartupNotice,  // PMTK010,001: the receiver has (re)started
-  ChannelStatus,  // "CHN" at characters 5-7 of the address: MCHN output
-  ModeReply,      // PZRN001: the maker's mode reply
-  FixRateReset,   // PZRN818: the maker's fix-rate reset done
-};
-inline constexpr int kReplyKindCount = 10;
-
 // A reply a sequence waits for: one of a kind; an acknowledgement must name the command.
 struct ExpectedReply {
-  ReplyKind kind = ReplyKind::Ack;
+  ReplyKind kind = kReplyKindOf<PmtkAck>;
   long ackCommand = 0;  // kind Ack: the command number it must acknowledge (314, 300 ...)
 };
 
@@ -58,12 +44,7 @@ void RunCommandSequence(CommandPort& port, const CommandSequence& sequence);
 // Sum of all pauses: how long running the sequence holds the sending thread [ms].
 int SequenceDurationMs(const CommandSequence& sequence);
 
-// Sentence types whose output rate can be set, in the order the settings are shown.
-enum class NmeaKind { GLL, RMC, VTG, GSA, GSV, GGA, ZDA, MCHN };
-inline constexpr int kNmeaKindCount = 8;
-// "GLL", "RMC", ... "MCHN".
-std::string_view NmeaKindName(NmeaKind kind);
-// Indexed by NmeaKind: the rate of each sentence type, outputs per fix 0 (off) to 5; as the
+// Indexed by NmeaKind (link/sentence_kinds.h): the rate of each sentence type, outputs per fix 0 (off) to 5; as the
 // rate lists' selected index, so -1 (nothing selected) and anything out of range go out as 0.
 using RateIndices = std::array<int, kNmeaKindCount>;
 inline constexpr int kMaxOutputRate = 5;
@@ -75,8 +56,9 @@ enum class RestartKind { Hot, Warm, Cold };
 // MCHN one kept) and sets the fix timer count to 0.
 CommandSequence RestartCommands(RestartKind kind);
 
-// "$PMTK314,GLL,RMC,VTG,GGA,GSA,GSV,0 x11,ZDA,MCHN" (note the body order differs from the
-// boxes'), pause 5 ms, then the 13-byte rate query. A box index outside 0..5 goes out as 0.
+// "$PMTK314," and the kRateFieldCount rate fields, each type's rate in its own field
+// (GLL RMC VTG GGA GSA GSV, eleven zeros, ZDA MCHN: not the boxes' order), pause 5 ms, then
+// the 13-byte rate query. A box index outside 0..5 goes out as 0.
 std::string SetOutputRatesBody(const RateIndices& rates);
 CommandSequence SetOutputRatesCommands(const RateIndices& rates);
 CommandSequence DefaultOutputRatesCommands();  // 17-byte default, 5 ms, 13-byte query

@@ -1,7 +1,9 @@
 // libFuzzer target for everything a hostile or broken receiver can reach: the cutter under
 // arbitrary read sizes (derived from the input), the checksum test (checked against sscanf),
-// the field split, the session with every parser, the chart data step, and the number
-// readers (checked against atol and strtod).
+// the field split (checked against the rule written plainly), the session with every parser
+// (positions checked against a fresh formatting of their fields), the chart data step (sky
+// positions and used marks checked against a direct computation), and the number readers
+// (checked against atol and strtod).
 // Any broken invariant aborts, so the fuzzer reports it like a crash.
 //
 // Thread rule: single-threaded, as libFuzzer calls it.
@@ -39,6 +41,42 @@ bool ReferenceChecksum(std::string_view sentence) {
   return std::sscanf(star + 1, "%2x", &written) == 1 && written == sum;
 }
 
+// The split rule written plainly: every comma ends a field until the table is full; the last
+// field ends at the first "*" behind the last comma, or at the end.
+std::vector<std::string_view> ReferenceSplit(std::string_view sentence) {
+  std::vector<std::string_view> slots;
+  if (sentence.empty()) return slots;
+  std::size_t pos = 1;
+  while (slots.size() < static_cast<std::size_t>(kFieldSlots)) {
+    const std::size_t comma = sentence.find(',', pos);
+    if (comma == std::string_view::npos) {
+      const std::size_t star = sentence.find('*', pos);
+      slots.push_back(sentence.substr(pos, star == std::string_view::npos ? std::string_view::npos : star - pos));
+      break;
+    }
+    slots.push_back(sentence.substr(pos, comma - pos));
+    pos = comma + 1;
+  }
+  return slots;
+}
+
+// The position texts a sentence of this route must leave: its fields formatted afresh, or the
+// texts before it where a field cannot be converted.
+void CheckPosition(SentenceRoute route, const SentenceFields& fields, const std::string& latBefore,
+                   const std::string& lonBefore, const Display_SatInfo_st& after) {
+  int latField = 0;
+  switch (route) {
+    case SentenceRoute::GGA: latField = 2; break;
+    case SentenceRoute::GLL: latField = 1; break;
+    case SentenceRoute::RMC: latField = 3; break;
+    default: return;
+  }
+  const std::optional<std::string> lat = FormatLatitude(fields[latField], fields[latField + 1]);
+  const std::optional<std::string> lon = FormatLongitude(fields[latField + 2], fields[latField + 3]);
+  Require(after.latText == (lat ? *lat : latBefore), "latitude text as its fields make it");
+  Require(after.lonText == (lon ? *lon : lonBefore), "longitude text as its fields make it");
+}
+
 bool Within(std::string_view part, std::string_view whole) {
   return part.empty() || (part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size());
 }
@@ -54,6 +92,17 @@ void CheckSentence(std::string_view s, NmeaSession& session, ReceiverState& scra
   SplitFields(s, fields);
   Require(fields.count() >= 1 && fields.count() <= kFieldSlots, "slot count");
   for (int i = 0; i < fields.count(); ++i) Require(Within(fields[i], s), "slot inside the sentence");
+  const std::vector<std::string_view> reference = ReferenceSplit(s);
+  Require(reference.size() == static_cast<std::size_t>(fields.count()), "split: as many slots as the plain rule");
+  for (std::size_t i = 0; i < reference.size(); ++i) {
+    const std::string_view slot = fields[static_cast<int>(i)];
+    Require(slot.data() == reference[i].data() && slot.size() == reference[i].size(), "split: the plain rule's slots");
+    const std::string text(slot);
+    const double value = StrtodOf(slot);
+    const double expected = std::strtod(text.c_str(), nullptr);
+    Require(value == expected || (value != value && expected != expected),
+            "a field's strtod agrees with the C library");
+  }
 
   // Every parser on whatever the fields hold, checksum or not.
   ParseGGA(fields, scratch);
@@ -65,12 +114,24 @@ void CheckSentence(std::string_view s, NmeaSession& session, ReceiverState& scra
   ParseGSV(fields, scratch);
   (void)RouteOf(fields[0]);
 
+  const std::string latBefore = session.state.satInfo.latText;
+  const std::string lonBefore = session.state.satInfo.lonText;
   const SentenceOutcome o = session.handle(s);
   Require(o.valid == VerifyChecksum(s), "outcome validity");
+  if (o.valid) CheckPosition(o.route, fields, latBefore, lonBefore, session.state.satInfo);
   if (o.gsvCycleComplete) {
+    constexpr double kPi = 3.141592653589793;
     for (const ChartSatellite& sat : TakeChartSatellites(session.state)) {
       Require(std::isfinite(sat.x) && std::isfinite(sat.y), "finite sky position");
       Require(std::fabs(sat.x) <= 100.0 + 1e-9 && std::fabs(sat.y) <= 100.0 + 1e-9, "inside the sky plot");
+      const double elevation = static_cast<double>(AtolOf(sat.elevationText)) * kPi * (1.0 / 180.0);
+      const double azimuth = static_cast<double>(AtolOf(sat.azimuthText)) * kPi * (1.0 / 180.0);
+      Require(sat.x == 100.0 * std::cos(elevation) * std::sin(azimuth), "sky x as computed directly");
+      Require(sat.y == 100.0 * std::cos(elevation) * std::cos(azimuth), "sky y as computed directly");
+      const UsedSatellites& used = session.state.satellites.usedOf(sat.system);
+      bool listed = false;
+      for (std::size_t i = 0; i < used.count(); ++i) listed = listed || used[i] == sat.prn;
+      Require(sat.used == listed, "used exactly when its system's GSA lists its number text");
     }
     Require(!session.state.gsvCycleComplete, "flag cleared");
   }

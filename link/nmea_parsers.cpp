@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/field_text.h"
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -38,6 +40,19 @@ char* AppendTwoDigits(char* out, std::int64_t v) {
 
 // "%4d" and "%02d" for the date and time texts; values are non-negative after mktime.
 char* AppendPadded(char* out, int v, int width, char pad) {
+  // What nearly every call writes, a two-digit field or a four-digit year, goes straight out.
+  if (width == 2 && pad == '0' && v >= 0 && v <= 99) {
+    out[0] = static_cast<char>('0' + v / 10);
+    out[1] = static_cast<char>('0' + v % 10);
+    return out + 2;
+  }
+  if (width == 4 && v >= 1000 && v <= 9999) {
+    out[0] = static_cast<char>('0' + v / 1000);
+    out[1] = static_cast<char>('0' + v / 100 % 10);
+    out[2] = static_cast<char>('0' + v / 10 % 10);
+    out[3] = static_cast<char>('0' + v % 10);
+    return out + 4;
+  }
   char digits[16];
   int n = 0;
   const bool negative = v < 0;
@@ -60,11 +75,13 @@ char* AppendPadded(char* out, int v, int width, char pad) {
 
 enum class Axis { Latitude, Longitude };
 
-std::optional<std::string> FormatCoordinate(std::string_view value, std::string_view hemisphere, Axis axis) {
+// The coordinate's text into text, written whole; false, and text untouched, when the value
+// cannot be converted.
+bool WriteCoordinate(std::string& text, std::string_view value, std::string_view hemisphere, Axis axis) {
   double x = 0.0;
   if (IsPlainNumber(value)) {
     const std::optional<double> parsed = ParseCoordinate(value);
-    if (!parsed) return std::nullopt;
+    if (!parsed) return false;
     x = *parsed;
   }
   constexpr long double kSixtieth = 1.0L / 60.0L;
@@ -99,14 +116,43 @@ std::optional<std::string> FormatCoordinate(std::string_view value, std::string_
   p = AppendTwoDigits(p, hundredths);
   *p++ = '"';
 
+  // Laid out on the stack and assigned once; a hemisphere field too long for that is
+  // appended piece by piece.
+  const std::size_t restLen = static_cast<std::size_t>(p - rest);
+  char whole[128];
+  if (hemisphere.size() + 2 + degreeLen + restLen > sizeof whole) {
+    std::string built;
+    built.reserve(hemisphere.size() + 2 + degreeLen + restLen);
+    built.append(hemisphere).append(1, ' ').append(degreeText, signAt).append(1, '\xB0');
+    built.append(degreeText + signAt, degreeLen - signAt).append(rest, restLen);
+    text = std::move(built);
+    return true;
+  }
+  char* w = std::copy(hemisphere.begin(), hemisphere.end(), whole);
+  *w++ = ' ';
+  w = std::copy(degreeText, degreeText + signAt, w);
+  *w++ = '\xB0';
+  w = std::copy(degreeText + signAt, degreeEnd, w);
+  w = std::copy(rest, p, w);
+  text.assign(whole, static_cast<std::size_t>(w - whole));
+  return true;
+}
+
+// What latText or lonText was last made from: the RMC of a second repeats its GGA's position,
+// and the same fields make the same text, so they are only compared.
+void SetCoordinate(std::string& text, CoordinateSource& source, std::string_view value, std::string_view hemisphere,
+                   Axis axis) {
+  if (source.known && SameText(source.value, value) && SameText(source.hemisphere, hemisphere)) return;
+  if (!WriteCoordinate(text, value, hemisphere, axis)) return;  // the text and its source stay
+  source.known = false;                                         // until the source below describes the new text
+  SetText(source.value, value);
+  SetText(source.hemisphere, hemisphere);
+  source.known = true;
+}
+
+std::optional<std::string> FormatCoordinate(std::string_view value, std::string_view hemisphere, Axis axis) {
   std::string text;
-  text.reserve(hemisphere.size() + 2 + degreeLen + static_cast<std::size_t>(p - rest));
-  text.append(hemisphere);
-  text.push_back(' ');
-  text.append(degreeText, signAt);
-  text.push_back('\xB0');
-  text.append(degreeText + signAt, degreeLen - signAt);
-  text.append(rest, static_cast<std::size_t>(p - rest));
+  if (!WriteCoordinate(text, value, hemisphere, axis)) return std::nullopt;
   return text;
 }
 
@@ -122,6 +168,32 @@ bool TwoDigitPart(std::string_view field, std::size_t pos, int& out) {
   }
   out = v;
   return true;
+}
+
+// SpeedTextOf's text into text, laid out on the stack and set once; a speed that reads as
+// before leaves the text alone.
+void WriteSpeedText(std::string& text, std::string_view value, char unit) {
+  constexpr std::string_view kUnit = " km/h";
+  char out[64];
+  std::size_t len = 0;
+  if (unit == 'N') {
+    const double kmh = StrtodOf(value) * 1.852;
+    char digits[64];
+    const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, kmh, std::chars_format::general, 15);
+    len = r.ec == std::errc{} ? std::min<std::size_t>(static_cast<std::size_t>(r.ptr - digits), 5) : 0;
+    std::copy(digits, digits + len, out);
+  } else if (value.size() + kUnit.size() <= sizeof out) {
+    len = value.size();
+    std::copy(value.begin(), value.end(), out);
+  } else {
+    std::string built;
+    built.reserve(value.size() + kUnit.size());
+    built.append(value).append(kUnit);
+    text = std::move(built);
+    return;
+  }
+  std::copy(kUnit.begin(), kUnit.end(), out + len);
+  SetText(text, std::string_view(out, len + kUnit.size()));
 }
 
 // One RMC a second needs the local time of "now", mktime and the time-zone offset. Done
@@ -251,20 +323,8 @@ std::optional<std::string> FormatLongitude(std::string_view value, std::string_v
 }
 
 std::string SpeedTextOf(std::string_view value, char unit) {
-  constexpr std::string_view kUnit = " km/h";
   std::string text;
-  if (unit == 'N') {
-    const double kmh = StrtodOf(value) * 1.852;
-    char digits[64];
-    const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, kmh, std::chars_format::general, 15);
-    const std::size_t len = r.ec == std::errc{} ? static_cast<std::size_t>(r.ptr - digits) : 0;
-    text.reserve(std::min<std::size_t>(len, 5) + kUnit.size());
-    text.append(digits, std::min<std::size_t>(len, 5));
-  } else {
-    text.reserve(value.size() + kUnit.size());
-    text.append(value);
-  }
-  text.append(kUnit);
+  WriteSpeedText(text, value, unit);
   return text;
 }
 
@@ -315,31 +375,47 @@ std::string_view FixModeName(std::string_view fixType) {
 
 std::string CopyFieldText(std::string_view field) { return std::string(field); }
 
+// $GPGGA,142901.000,4048.6362,N,07418.5457,W,1,05,1.42,179.5,M,-34.2,M,,*51
+//  1 UTC time hhmmss.sss (not read)   2 latitude ddmm.mmmm   3 N or S   4 longitude dddmm.mmmm
+//  5 E or W   6 fix quality (not read)   7 satellites used (not read)   8 HDOP (not read)
+//  9 altitude above mean sea level, shown as received   10 its unit, M   11-14 (not read)
 void ParseGGA(const SentenceFields& fields, ReceiverState& state) {
   Display_SatInfo_st& info = state.satInfo;
-  if (std::optional<std::string> lat = FormatLatitude(fields[2], fields[3])) info.latText = std::move(*lat);
-  if (std::optional<std::string> lon = FormatLongitude(fields[4], fields[5])) info.lonText = std::move(*lon);
-  info.altitudeText = CopyFieldText(fields[9]);
+  SetCoordinate(info.latText, state.latSource, fields[2], fields[3], Axis::Latitude);
+  SetCoordinate(info.lonText, state.lonSource, fields[4], fields[5], Axis::Longitude);
+  SetText(info.altitudeText, fields[9]);
 }
 
+// $GNGLL,5230.88855,N,01327.85591,E,181141.00,A,A*70
+//  1 latitude ddmm.mmmm   2 N or S   3 longitude dddmm.mmmm   4 E or W
+//  5 UTC time (not read)   6 status A valid, V not (not read)   7 mode (NMEA 2.3 on; not read)
 void ParseGLL(const SentenceFields& fields, ReceiverState& state) {
   Display_SatInfo_st& info = state.satInfo;
-  if (std::optional<std::string> lat = FormatLatitude(fields[1], fields[2])) info.latText = std::move(*lat);
-  if (std::optional<std::string> lon = FormatLongitude(fields[3], fields[4])) info.lonText = std::move(*lon);
+  SetCoordinate(info.latText, state.latSource, fields[1], fields[2], Axis::Latitude);
+  SetCoordinate(info.lonText, state.lonSource, fields[3], fields[4], Axis::Longitude);
 }
 
+// $GPRMC,142901.000,A,4048.6362,N,07418.5457,W,0.32,240.83,141219,,,A*71
+//  1 UTC time hhmmss.sss   2 status A valid, V not (not read)   3 latitude ddmm.mmmm   4 N or S
+//  5 longitude dddmm.mmmm   6 E or W   7 speed over ground [knots]   8 course [deg] (not read)
+//  9 UTC date ddmmyy   10-11 magnetic variation (not read)   12 mode (NMEA 2.3 on; not read)
 void ParseRMC(const SentenceFields& fields, ReceiverState& state, std::time_t now) {
   Display_SatInfo_st& info = state.satInfo;
-  if (std::optional<std::string> lat = FormatLatitude(fields[3], fields[4])) info.latText = std::move(*lat);
-  if (std::optional<std::string> lon = FormatLongitude(fields[5], fields[6])) info.lonText = std::move(*lon);
-  info.speedText = SpeedTextOf(fields[7], 'N');
+  SetCoordinate(info.latText, state.latSource, fields[3], fields[4], Axis::Latitude);
+  SetCoordinate(info.lonText, state.lonSource, fields[5], fields[6], Axis::Longitude);
+  WriteSpeedText(info.speedText, fields[7], 'N');
   UpdateDateTime(fields[1], fields[9], now, info);
 }
 
+// $GPVTG,240.83,T,,M,0.32,N,0.59,K,A*3D
+//  1 course true [deg]   2 T   3 course magnetic   4 M   5 speed [knots]   6 N (1-6 not read)
+//  7 speed [km/h], shown as received   8 K   9 mode (NMEA 2.3 on; not read)
 void ParseVTG(const SentenceFields& fields, ReceiverState& state) {
-  state.satInfo.speedText = SpeedTextOf(fields[7], 'K');
+  WriteSpeedText(state.satInfo.speedText, fields[7], 'K');
 }
 
+// $GPZDA,120213.000,31,07,2022,+00,00*79
+//  1 UTC time hhmmss.sss   2 day   3 month   4 year   5 local zone hours   6 its minutes
 void ParseZDA(const SentenceFields&, ReceiverState&) {
   // ZDA's date and time are not shown; the sentence still counts as received.
 }
@@ -351,11 +427,11 @@ void ParseZDA(const SentenceFields&, ReceiverState&) {
 // A multi-system receiver sends one GSA per system; each replaces only its own system's list.
 void ParseGSA(const SentenceFields& fields, ReceiverState& state) {
   Display_SatInfo_st& info = state.satInfo;
-  info.fixModeText = FixModeName(fields[2]);
-  info.pdopText = CopyFieldText(fields[15]);
-  info.hdopText = CopyFieldText(fields[16]);
-  info.vdopText = CopyFieldText(fields[17]);
-  state.lastFixMode = info.fixModeText;
+  SetText(info.fixModeText, FixModeName(fields[2]));
+  SetText(info.pdopText, fields[15]);
+  SetText(info.hdopText, fields[16]);
+  SetText(info.vdopText, fields[17]);
+  SetText(state.lastFixMode, info.fixModeText);
 
   SatelliteTables& sats = state.satellites;
   std::optional<GnssSystem> named = SystemOfId(AtolOf(fields[18]));

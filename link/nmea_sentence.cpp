@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "link/number_text.h"
@@ -14,9 +16,37 @@
 namespace {
 
 // Characters from..to of the address, counted from 1, equal want; a substring that would run
-// past the end of the address is shorter than want and so never matches.
+// past the end of the address is shorter than want and so never matches. Compared a byte at
+// a time: the texts are three to six bytes, too short to be worth a call to memcmp.
 bool CharsAre(std::string_view address, std::size_t from, std::string_view want) {
-  return address.size() >= from - 1 + want.size() && address.substr(from - 1, want.size()) == want;
+  if (address.size() < from - 1 + want.size()) return false;
+  const char* at = address.data() + (from - 1);
+  for (std::size_t k = 0; k < want.size(); ++k) {
+    if (at[k] != want[k]) return false;
+  }
+  return true;
+}
+
+// The checksum and the split look at eight bytes at a time: a sentence is some seventy bytes,
+// and most of its bytes are neither a separator nor anything else the rules look for.
+constexpr std::uint64_t kEachByte = 0x0101010101010101ull;
+constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+constexpr bool kWordsWork = std::endian::native == std::endian::little;
+
+std::uint64_t LoadWord(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// The high bit of each byte of w that is zero, and of no other: exact, unlike the shorter
+// test that may also mark a byte above a zero one.
+std::uint64_t ZeroBytes(std::uint64_t w) { return ~(((w & kLow7) + kLow7) | w | kLow7); }
+std::uint64_t BytesEqual(std::uint64_t w, char c) { return ZeroBytes(w ^ (kEachByte * static_cast<unsigned char>(c))); }
+// Some byte of w is below ","; which one is not told (bytes above the first such byte may be
+// marked too), but the answer itself is exact.
+bool HasByteBelowComma(std::uint64_t w) {
+  return ((w - kEachByte * static_cast<unsigned char>(',')) & ~w & (kEachByte << 7)) != 0;
 }
 
 }  // namespace
@@ -49,40 +79,77 @@ SentenceRoute RouteOf(std::string_view address) {
 }
 
 bool VerifyChecksum(std::string_view sentence) {
-  unsigned sum = 0;
-  std::size_t i = 0;
+  const char* const p = sentence.data();
   const std::size_t n = sentence.size();
+  std::size_t i = 0;
+  unsigned sum = 0;
+  auto add = [&sum](char c) {
+    if (c != '$') sum ^= static_cast<unsigned char>(c);
+  };
+  if constexpr (kWordsWork) {
+    // Every byte the rule treats apart ("$", "*", NUL) is below ","; so is nothing else a
+    // sentence's text holds but a blank or a quote. A word with no such byte is simply XORed
+    // lane by lane; one with any goes byte by byte.
+    std::uint64_t lanes = 0;
+    while (i + 8 <= n) {
+      const std::uint64_t w = LoadWord(p + i);
+      if (!HasByteBelowComma(w)) {
+        lanes ^= w;
+        i += 8;
+        continue;
+      }
+      const std::size_t wordEnd = i + 8;
+      while (i < wordEnd && p[i] != '*' && p[i] != '\0') add(p[i++]);
+      if (i < wordEnd) break;  // the loop below ends at this byte
+    }
+    lanes ^= lanes >> 32;
+    lanes ^= lanes >> 16;
+    lanes ^= lanes >> 8;
+    sum ^= static_cast<unsigned>(lanes & 0xFF);
+  }
   for (; i < n; ++i) {
-    const char c = sentence[i];
+    const char c = p[i];
     if (c == '*') break;
     if (c == '\0') return false;  // the text ends here, before any "*"
-    if (c != '$') sum ^= static_cast<unsigned char>(c);
+    add(c);
   }
   if (i == n) return false;
+  // The scan stops at a NUL byte by itself: the text behind the "*" need not be cut there.
   unsigned written = 0;
-  const std::string_view digits = sentence.substr(i + 1);
-  if (!ScanHexWidth2(digits.substr(0, std::min(digits.size(), digits.find('\0'))), written)) {
-    return false;
-  }
+  if (!ScanHexWidth2(sentence.substr(i + 1), written)) return false;
   return written == sum;
 }
 
 void SplitFields(std::string_view sentence, SentenceFields& fields) {
   fields.clear();
   if (sentence.empty()) return;
-  std::size_t pos = 1;  // behind the "$"
-  while (fields.count() < kFieldSlots) {
-    const std::size_t comma = sentence.find(',', pos);
-    if (comma != std::string_view::npos) {
-      fields.push(sentence.substr(pos, comma - pos));
+  fields.fill([sentence](std::string_view* slots) {
+    const char* const p = sentence.data();
+    const std::size_t n = sentence.size();
+    int count = 0;
+    std::size_t pos = 1;  // where the field being cut begins, behind the "$" at first
+    // Every comma ends a field, wherever it stands, until the table is full.
+    auto cut = [&](std::size_t comma) {
+      slots[count++] = std::string_view(p + pos, comma - pos);
       pos = comma + 1;
-      continue;
+      return count == kFieldSlots;
+    };
+    std::size_t i = 1;
+    if constexpr (kWordsWork) {
+      for (; i + 8 <= n; i += 8) {
+        for (std::uint64_t commas = BytesEqual(LoadWord(p + i), ','); commas != 0; commas &= commas - 1) {
+          if (cut(i + static_cast<std::size_t>(std::countr_zero(commas)) / 8)) return count;
+        }
+      }
+    }
+    for (; i < n; ++i) {
+      if (p[i] == ',' && cut(i)) return count;
     }
     // The last field ends at the "*"; with no "*" after it, at the end of the text.
     const std::size_t star = sentence.find('*', pos);
-    fields.push(sentence.substr(pos, star == std::string_view::npos ? std::string_view::npos : star - pos));
-    break;
-  }
+    slots[count++] = sentence.substr(pos, star == std::string_view::npos ? std::string_view::npos : star - pos);
+    return count;
+  });
 }
 
 SentenceCutter::SentenceCutter() { carry_[0] = '\0'; }

@@ -47,15 +47,33 @@ class SentenceFields {
   void push(std::string_view field) {
     if (count_ < kFieldSlots) slots_[static_cast<std::size_t>(count_++)] = field;
   }
+  // Fills the whole table in one go: fill(slots) writes the slots from the first on into the
+  // kFieldSlots places it is given and returns how many it wrote. The split counts in a
+  // register that way, not through the table.
+  template <typename Fill>
+  void fill(Fill&& fill) {
+    const int written = fill(slots_.data());
+    count_ = written < kFieldSlots ? written : kFieldSlots;
+  }
 
  private:
   std::array<std::string_view, kFieldSlots> slots_{};
   int count_ = 0;
 };
 
+// The fields a coordinate text was made from (value and hemisphere); known is false until
+// one was made.
+struct CoordinateSource {
+  std::string value;
+  std::string hemisphere;
+  bool known = false;
+};
+
 // Everything that sentence handling reads and writes.
 struct ReceiverState {
   Display_SatInfo_st satInfo;
+  CoordinateSource latSource;     // what satInfo.latText was made from
+  CoordinateSource lonSource;     // what satInfo.lonText was made from
   SatelliteTables satellites;     // in view (GSV) and used in the fix (GSA), every system
   bool gsvCycleComplete = false;  // some talker's GSV cycle completed: the charts are due
   std::string lastFixMode;        // copy of fixModeText, read by the fix timer

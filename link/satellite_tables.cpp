@@ -5,13 +5,25 @@
 
 #include <algorithm>
 
+#include "link/field_text.h"
+
 void UsedSatellites::add(std::string_view prn) {
-  if (count_ < prn_.size()) prn_[count_++].assign(prn);
+  if (count_ >= prn_.size()) return;
+  SetText(prn_[count_], prn);
+  words_[count_] = WordOf(prn);
+  ++count_;
 }
 
 bool UsedSatellites::contains(std::string_view prn) const {
+  const std::uint64_t word = WordOf(prn);
+  if (word == kLongText) {
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (SameText(prn_[i], prn)) return true;
+    }
+    return false;
+  }
   for (std::size_t i = 0; i < count_; ++i) {
-    if (prn_[i] == prn) return true;
+    if (words_[i] == word) return true;
   }
   return false;
 }
@@ -48,10 +60,10 @@ void SatelliteTables::report(SkySource source, GnssSystem system, long number, s
                              std::string_view elevation, std::string_view azimuth, std::string_view snr) {
   SatelliteReport* entry = cycles_[IndexOf(source)].entryFor(system, number);
   if (entry == nullptr) return;
-  entry->prn.assign(prn);
-  entry->elevation.assign(elevation);
-  entry->azimuth.assign(azimuth);
-  entry->snr.assign(snr);
+  SetText(entry->prn, prn);
+  SetText(entry->elevation, elevation);
+  SetText(entry->azimuth, azimuth);
+  SetText(entry->snr, snr);
 }
 
 void SatelliteTables::completeCycle(SkySource source) {

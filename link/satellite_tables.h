@@ -78,7 +78,19 @@ class UsedSatellites {
   std::string_view operator[](std::size_t i) const { return prn_[i]; }
 
  private:
+  // Every charted satellite is looked up here, so each listed text also stands as one word:
+  // up to seven bytes and the length, one comparison a listed number. A longer text has no
+  // word of its own and is compared as text.
+  static constexpr std::uint64_t kLongText = ~std::uint64_t{0};
+  static std::uint64_t WordOf(std::string_view prn) {
+    if (prn.size() > 7) return kLongText;
+    std::uint64_t word = static_cast<std::uint64_t>(prn.size()) << 56;
+    for (std::size_t i = 0; i < prn.size(); ++i) word |= std::uint64_t{static_cast<unsigned char>(prn[i])} << (8 * i);
+    return word;
+  }
+
   std::array<std::string, 12> prn_;
+  std::array<std::uint64_t, 12> words_{};
   std::size_t count_ = 0;
 };
 
@@ -98,6 +110,15 @@ class SatelliteTables {
     for (const SkyCycle& cycle : cycles_) {
       if (shown(cycle)) cycle.forEachLatest(f);
     }
+  }
+
+  // How many satellites forEachShown calls f for.
+  std::size_t shownCount() const {
+    std::size_t count = 0;
+    for (const SkyCycle& cycle : cycles_) {
+      if (shown(cycle)) count += cycle.latestCount();
+    }
+    return count;
   }
 
   // A GSA's used list for one system replaces that system's; SBAS satellites are counted with

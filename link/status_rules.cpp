@@ -12,7 +12,7 @@ namespace {
 
 struct BandwidthTableRow {
   int baudRate;
-  std::array<float, kRateColumns> bits;  // GLL RMC VTG GSA GSV GGA ZDA MCHN
+  std::array<float, kNmeaKindCount> bits;  // indexed by NmeaKind
 };
 
 // Measured line bits per output of each sentence type, one row per baud rate.
@@ -30,7 +30,7 @@ constexpr int kFixRates[] = {1, 2, 3, 4, 5, 10};
 
 }  // namespace
 
-std::optional<std::array<float, kRateColumns>> BandwidthRow(int baudRate) {
+std::optional<std::array<float, kNmeaKindCount>> BandwidthRow(int baudRate) {
   for (const BandwidthTableRow& row : kBandwidthTable)
     if (row.baudRate == baudRate) return row.bits;
   return std::nullopt;
@@ -51,7 +51,7 @@ std::optional<int> FixRateHzOf(int fixIndex) {
 }
 
 std::optional<BandwidthEstimate> EstimateBandwidth(std::string_view baudText,
-                                                   const std::array<int, kRateColumns>& rateIndex, int fixIndex) {
+                                                   const std::array<int, kNmeaKindCount>& rateIndex, int fixIndex) {
   const int baud = BaudNumberOf(baudText);
   const auto row = BandwidthRow(baud);
   const auto fixRate = FixRateHzOf(fixIndex);
@@ -60,7 +60,7 @@ std::optional<BandwidthEstimate> EstimateBandwidth(std::string_view baudText,
   // Single precision throughout and in this order: which way a figure near a .x5 border
   // rounds depends on it.
   float sum = 0.0f;
-  for (int i = 0; i < kRateColumns; ++i)
+  for (int i = 0; i < kNmeaKindCount; ++i)
     sum += rateIndex[static_cast<std::size_t>(i)] != 0 ? (*row)[static_cast<std::size_t>(i)] : 0.0f;
   const float estimate = sum * 100.0f * static_cast<float>(*fixRate) / static_cast<float>(baud);
 

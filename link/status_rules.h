@@ -11,10 +11,7 @@
 #include <string_view>
 
 #include "link/receiver_state.h"
-
-// Rate boxes in the order of the bandwidth table's columns.
-enum RateColumn { kRateGLL, kRateRMC, kRateVTG, kRateGSA, kRateGSV, kRateGGA, kRateZDA, kRateMCHN };
-inline constexpr int kRateColumns = 8;
+#include "link/sentence_kinds.h"
 
 struct BandwidthEstimate {
   int fixRateHz = 0;   // the fix rate the estimate assumes [Hz], shown beside it
@@ -23,9 +20,9 @@ struct BandwidthEstimate {
   bool red = false;    // estimate above 100
 };
 
-// Line bits that one output of a sentence type takes at baudRate; nullopt for a rate that is
-// not in the table.
-std::optional<std::array<float, kRateColumns>> BandwidthRow(int baudRate);
+// Line bits that one output of each sentence type takes at baudRate, indexed by NmeaKind;
+// nullopt for a rate that is not in the table.
+std::optional<std::array<float, kNmeaKindCount>> BandwidthRow(int baudRate);
 
 // Baud text to a number as the estimate reads it: optional blanks or tabs and a sign, then
 // digits only, within an int; anything else is 0.
@@ -34,11 +31,11 @@ int BaudNumberOf(std::string_view baudText);
 // Fix rate in hertz for the selected item of the fix-rate box; nullopt when none is selected.
 std::optional<int> FixRateHzOf(int fixIndex);
 
-// rateIndex: the selected item of each rate box (GLL RMC VTG GSA GSV GGA ZDA MCHN); index 0
-// means off, anything else (including -1 after typing) on. Returns nullopt while the baud
+// rateIndex: the selected item of each rate box, indexed by NmeaKind; index 0 means off,
+// anything else (including -1 after typing) on. Returns nullopt while the baud
 // text is none of the table's rates or the fix-rate box has no item selected.
 std::optional<BandwidthEstimate> EstimateBandwidth(std::string_view baudText,
-                                                   const std::array<int, kRateColumns>& rateIndex, int fixIndex);
+                                                   const std::array<int, kNmeaKindCount>& rateIndex, int fixIndex);
 
 inline constexpr std::int32_t kFixTimerMaxSeconds = 999999;
 

@@ -30,8 +30,11 @@ constexpr int kAckFailed = 2;
 constexpr std::size_t kLongestCommand = 200;
 constexpr int kMaxLateCycles = 3;
 
-// Rate table positions of the sentences we generate.
-constexpr int kGll = 0, kRmc = 1, kVtg = 2, kGga = 3, kGsa = 4, kGsv = 5, kZda = 17, kMchn = 18;
+// Where a sentence type's rate stands in OutputRates.
+constexpr int SlotOf(NmeaKind kind) { return RateFieldOf(kind) - 1; }
+constexpr int kGll = SlotOf(NmeaKind::GLL), kRmc = SlotOf(NmeaKind::RMC), kVtg = SlotOf(NmeaKind::VTG),
+              kGga = SlotOf(NmeaKind::GGA), kGsa = SlotOf(NmeaKind::GSA), kGsv = SlotOf(NmeaKind::GSV),
+              kZda = SlotOf(NmeaKind::ZDA), kMchn = SlotOf(NmeaKind::MCHN);
 
 // How each system shows in the output, in the order of its GSV cycle and its $GNGSA.
 struct SystemNmea {
@@ -579,7 +582,7 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
         return out;
       }
       OutputRates rates{};
-      bool valid = fields.size() >= 2 && fields.size() <= kRateFields + 1;
+      bool valid = fields.size() >= 2 && fields.size() <= kRateFieldCount + 1;
       for (std::size_t i = 1; valid && i < fields.size(); ++i) {
         const std::optional<long> rate = fieldNumber(fields[i]);
         valid = rate && *rate >= 0 && *rate <= 5;

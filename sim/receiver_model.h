@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "link/sentence_kinds.h"
 #include "sim/binary_frame.h"
 #include "sim/sky.h"
 
@@ -81,8 +82,8 @@ struct EpoState {
   long lastTowS = 0;
 };
 
-constexpr int kRateFields = 19;  // PMTK314/514 fields
-using OutputRates = std::array<int, kRateFields>;
+// The rate fields of PMTK314/514, field 1 first (link/sentence_kinds.h says which type each is).
+using OutputRates = std::array<int, kRateFieldCount>;
 // GLL RMC VTG GGA GSA GSV, eleven unused, ZDA MCHN: GGA, GSA, GSV, RMC, VTG every fix.
 constexpr OutputRates kDefaultRates = {0, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 

@@ -170,7 +170,7 @@ class RepliesTest : public QObject {
     QFETCH(QList<bool>, checked);
     QFETCH(QList<int>, selected);
     sim::SimOptions options = WindowFixture::DefaultSimOptions();
-    for (int i = 0; i < sim::kRateFields; ++i) options.model.rates[static_cast<std::size_t>(i)] = rates[i];
+    for (int i = 0; i < kRateFieldCount; ++i) options.model.rates[static_cast<std::size_t>(i)] = rates[i];
     WindowFixture fx(options);
     QVERIFY(fx.start());
     TForm1& f = fx.form();

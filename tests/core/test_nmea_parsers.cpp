@@ -400,6 +400,61 @@ TEST(Handlers, UnconvertibleCoordinateKeepsOnlyThatText) {
   EXPECT_EQ(state.satInfo.altitudeText, "12.0");
 }
 
+// One state through several position sentences: each text is what the last sentence's fields
+// make, whatever the sentences before it held (the RMC of a second repeats its GGA's fields).
+TEST(Handlers, EachPositionTextFollowsTheLastSentence) {
+  const std::string kLat25N =
+      "N 25\xB0"
+      "03'07.40\"";
+  const std::string kLat25S =
+      "S 25\xB0"
+      "03'07.40\"";
+  const std::string kLat1N =
+      "N 1\xB0"
+      "32'24.60\"";
+  const std::string kLon121E =
+      "E 121\xB0"
+      "30'14.99\"";
+  struct Row {
+    const char* legend;
+    std::vector<std::string> sentences;
+    std::string lat;
+  };
+  const Row rows[] = {
+      {"the RMC repeats the GGA's position",
+       {"$GPGGA,1,2503.1234,N,12130.2500,E,1", "$GPRMC,1,A,2503.1234,N,12130.2500,E,0.0,0.0,010120"},
+       kLat25N},
+      {"the same value in the other hemisphere",
+       {"$GPGGA,1,2503.1234,N,12130.2500,E,1", "$GPRMC,1,A,2503.1234,S,12130.2500,E,0.0,0.0,010120"},
+       kLat25S},
+      {"another value in the same hemisphere",
+       {"$GPGGA,1,2503.1234,N,12130.2500,E,1", "$GPGLL,0132.4100,N,12130.2500,E"},
+       kLat1N},
+      {"an unconvertible value keeps the text before it",
+       {"$GPGGA,1,2503.1234,N,12130.2500,E,1", "$GPGLL,.5,N,12130.2500,E"},
+       kLat25N},
+      {"the first position again after another",
+       {"$GPGGA,1,2503.1234,N,12130.2500,E,1", "$GPGLL,0132.4100,N,12130.2500,E",
+        "$GPRMC,1,A,2503.1234,N,12130.2500,E,0.0,0.0,010120"},
+       kLat25N},
+      {"the first position again after an unconvertible one and another",
+       {"$GPGGA,1,0132.4100,N,12130.2500,E,1", "$GPGLL,.5,N,12130.2500,E", "$GPGLL,2503.1234,N,12130.2500,E",
+        "$GPGGA,1,0132.4100,N,12130.2500,E,1"},
+       kLat1N},
+  };
+  for (const Row& row : rows) {
+    ReceiverState state;
+    for (const std::string& sentence : row.sentences) {
+      const SentenceFields fields = Split(sentence);
+      if (sentence.starts_with("$GPGGA")) ParseGGA(fields, state);
+      if (sentence.starts_with("$GPGLL")) ParseGLL(fields, state);
+      if (sentence.starts_with("$GPRMC")) ParseRMC(fields, state, 1577836800);
+    }
+    EXPECT_EQ(state.satInfo.latText, row.lat) << row.legend;
+    EXPECT_EQ(state.satInfo.lonText, kLon121E) << row.legend;
+  }
+}
+
 class RmcTest : public TimeZoneTest {};
 
 TEST_F(RmcTest, WritesPositionSpeedDateAndTime) {

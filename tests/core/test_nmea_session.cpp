@@ -46,9 +46,9 @@ TEST_P(OutcomeTable, DispatchDecides) {
   const ModeReply* mode = o.reply ? std::get_if<ModeReply>(&*o.reply) : nullptr;
   EXPECT_EQ(o.valid, c.valid) << c.legend;
   EXPECT_EQ(o.route, c.route) << c.legend;
-  EXPECT_EQ(kind == ReplyKind::ChannelStatus, c.tick) << c.legend;
+  EXPECT_EQ(kind == kReplyKindOf<ChannelStatus>, c.tick) << c.legend;
   EXPECT_EQ(mode != nullptr && mode->fixRateSettable, c.fixRateGroup) << c.legend;
-  EXPECT_EQ(kind == ReplyKind::FixRateReset, c.setSuccessful) << c.legend;
+  EXPECT_EQ(kind == kReplyKindOf<FixRateResetDone>, c.setSuccessful) << c.legend;
   EXPECT_EQ(kind, c.reply) << c.legend;
   EXPECT_FALSE(o.gsvCycleComplete) << c.legend;
 }
@@ -71,9 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{
             "GNGSA", Framed("GNGSA,A,3,01,,,,,,,,,,,,1.0,1.0,1.0"), true, SentenceRoute::GSA, false, false, false, {}},
         OutcomeCase{"PMTK001 reply", Framed("PMTK001,314,3"), true, SentenceRoute::MtkReply, false, false, false,
-                    ReplyKind::Ack},
+                    kReplyKindOf<PmtkAck>},
         OutcomeCase{"start-up notice", Framed("PMTK010,001"), true, SentenceRoute::MtkReply, false, false, false,
-                    ReplyKind::StartupNotice},
+                    kReplyKindOf<PmtkStartupNotice>},
         OutcomeCase{"PMTK010 with another message is nothing",
                     Framed("PMTK010,002"),
                     true,
@@ -91,17 +91,17 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     {}},
         OutcomeCase{"CHN at 5-7 ticks the indicator", Framed("PXXXCHN,1"), true, SentenceRoute::Chn, true, false, false,
-                    ReplyKind::ChannelStatus},
+                    kReplyKindOf<ChannelStatus>},
         OutcomeCase{"ZRN001 with MODE shows the fix-rate group", Framed("PZRN001,MODE,1"), true, SentenceRoute::Zrn001,
-                    false, true, false, ReplyKind::ModeReply},
+                    false, true, false, kReplyKindOf<ModeReply>},
         OutcomeCase{"ZRN001 with MODEX still begins with MODE", Framed("PZRN001,MODEX"), true, SentenceRoute::Zrn001,
-                    false, true, false, ReplyKind::ModeReply},
+                    false, true, false, kReplyKindOf<ModeReply>},
         OutcomeCase{"ZRN001 with MOD does not", Framed("PZRN001,MOD"), true, SentenceRoute::Zrn001, false, false, false,
-                    ReplyKind::ModeReply},
+                    kReplyKindOf<ModeReply>},
         OutcomeCase{"ZRN001 with lower-case mode does not", Framed("PZRN001,mode"), true, SentenceRoute::Zrn001, false,
-                    false, false, ReplyKind::ModeReply},
+                    false, false, kReplyKindOf<ModeReply>},
         OutcomeCase{"ZRN818 shows Set Successful", Framed("PZRN818"), true, SentenceRoute::Zrn818, false, false, true,
-                    ReplyKind::FixRateReset},
+                    kReplyKindOf<FixRateResetDone>},
         OutcomeCase{"unknown type is valid and routed nowhere",
                     Framed("POLYN,1"),
                     true,
@@ -392,7 +392,7 @@ TEST(Charts, SkyPlotPositions) {
 
 TEST(Charts, UseComparesTextsExactlyWithinTheSystem) {
   NmeaSession session;
-  session.handle(Framed("GPGSA,A,3,07,50,,,,,,,,,,22,1.0,1.0,1.0"));
+  session.handle(Framed("GPGSA,A,3,07,50,123456789,1234567,1234567p,,,,,,,22,1.0,1.0,1.0"));
   session.handle(Framed("GLGSA,A,3,71,,,,,,,,,,,,1.0,1.0,1.0"));
   struct Row {
     GnssSystem system;
@@ -400,9 +400,22 @@ TEST(Charts, UseComparesTextsExactlyWithinTheSystem) {
     bool used;
   };
   const Row rows[] = {
-      {GnssSystem::GPS, "07", true},     {GnssSystem::GPS, "7", false},     {GnssSystem::GPS, "22", true},
-      {GnssSystem::SBAS, "50", true},    {GnssSystem::GLONASS, "71", true}, {GnssSystem::GLONASS, "07", false},
-      {GnssSystem::BeiDou, "07", false}, {GnssSystem::GPS, "71", false},
+      {GnssSystem::GPS, "07", true},
+      {GnssSystem::GPS, "7", false},
+      {GnssSystem::GPS, "22", true},
+      {GnssSystem::SBAS, "50", true},
+      {GnssSystem::GLONASS, "71", true},
+      {GnssSystem::GLONASS, "07", false},
+      {GnssSystem::BeiDou, "07", false},
+      {GnssSystem::GPS, "71", false},
+      // Texts of seven bytes and longer, as a receiver may send no sane number.
+      {GnssSystem::GPS, "1234567", true},
+      {GnssSystem::GPS, "1234568", false},
+      {GnssSystem::GPS, "123456789", true},
+      {GnssSystem::GPS, "12345678", false},
+      {GnssSystem::GPS, "123456788", false},
+      {GnssSystem::GPS, "1234567p", true},
+      {GnssSystem::GPS, "1234567x", false},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(session.state.satellites.isUsed(r.system, r.prn), r.used) << GnssSystemName(r.system) << " " << r.prn;

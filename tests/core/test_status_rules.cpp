@@ -10,8 +10,8 @@
 
 namespace {
 
-// Rate box indexes in table order GLL RMC VTG GSA GSV GGA ZDA MCHN.
-using Rates = std::array<int, kRateColumns>;
+// Rate box indexes in NmeaKind order GLL RMC VTG GSA GSV GGA ZDA MCHN.
+using Rates = std::array<int, kNmeaKindCount>;
 
 struct EstimateCase {
   const char* legend;
@@ -88,7 +88,7 @@ TEST(BandwidthEstimate, RowsFollowTheTable) {
   for (const auto& [baud, bits] : gsv) {
     const auto row = BandwidthRow(baud);
     ASSERT_TRUE(row.has_value()) << baud;
-    EXPECT_EQ((*row)[kRateGSV], bits) << baud;
+    EXPECT_EQ((*row)[IndexOf(NmeaKind::GSV)], bits) << baud;
   }
   EXPECT_FALSE(BandwidthRow(0).has_value());
 }
