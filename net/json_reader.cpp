@@ -83,7 +83,7 @@ class Reader {
       skipSpace();
       JsonValue member;
       if (!readValue(member, depth)) return false;
-      value.members.emplace_back(std::move(name), std::move(member));
+      value.members.push_back({std::move(name), std::move(member)});
       return true;
     });
   }
@@ -204,8 +204,8 @@ class Reader {
 }  // namespace
 
 const JsonValue* JsonValue::member(std::string_view name) const {
-  for (const auto& [key, value] : members) {
-    if (key == name) return &value;
+  for (const JsonMember& m : members) {
+    if (m.name == name) return &m.value;
   }
   return nullptr;
 }

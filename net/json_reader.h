@@ -15,25 +15,31 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 inline constexpr int kJsonDepthLimit = 64;
+
+struct JsonMember;
 
 struct JsonValue {
   enum class Kind { Null, Boolean, Number, String, Array, Object };
 
   Kind kind = Kind::Null;
-  bool boolean = false;                                    // Boolean
-  double number = 0;                                       // Number
-  std::string text;                                        // String, escapes resolved (UTF-8)
-  std::vector<JsonValue> elements;                         // Array, in order
-  std::vector<std::pair<std::string, JsonValue>> members;  // Object, in order
+  bool boolean = false;             // Boolean
+  double number = 0;                // Number
+  std::string text;                 // String, escapes resolved (UTF-8)
+  std::vector<JsonValue> elements;  // Array, in order
+  std::vector<JsonMember> members;  // Object, in order
 
   // The first member of that name; null when there is none or this is no object.
   const JsonValue* member(std::string_view name) const;
   // The member's text when it is a string; empty otherwise.
   std::string textOf(std::string_view name) const;
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // The one JSON value the text holds, white space around it allowed; nullopt when the text is
