@@ -2,20 +2,18 @@
 // can reach: the filter that takes gpsd's lines out of the raw stream, under arbitrary read
 // sizes (derived from the input), and the JSON reader with the report read from each line.
 // The filter must pass exactly the lines that do not begin with "{", whatever the reads; a
-// value the reader accepts, written again with the program's own escaper, must read back the
-// same. Any broken invariant aborts, so the fuzzer reports it like a crash.
+// value the reader accepts, written again (strings through the program's one escaper), must
+// read back the same. Any broken invariant aborts, so the fuzzer reports it like a crash.
 //
 // Thread rule: single-threaded, as libFuzzer calls it.
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "link/json_text.h"
 #include "net/gpsd_watch.h"
-#include "net/json_reader.h"
+#include "net/json_value.h"
 
 namespace {
 
@@ -38,34 +36,6 @@ std::string ReferenceFilter(std::string_view stream) {
     if (c == '\n') dropping = false;
   }
   return out;
-}
-
-// The value as JSON again, strings through the program's escaper.
-std::string Written(const JsonValue& value) {
-  switch (value.kind) {
-    case JsonValue::Kind::Null: return "null";
-    case JsonValue::Kind::Boolean: return value.boolean ? "true" : "false";
-    case JsonValue::Kind::Number: {
-      char digits[32];
-      const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value.number);
-      Require(error == std::errc(), "a number that was read can be written");
-      return std::string(digits, end);
-    }
-    case JsonValue::Kind::String: return JsonQuoted(value.text);
-    case JsonValue::Kind::Array: {
-      std::string out = "[";
-      for (const JsonValue& element : value.elements) out += (out.size() > 1 ? "," : "") + Written(element);
-      return out + "]";
-    }
-    case JsonValue::Kind::Object: {
-      std::string out = "{";
-      for (const auto& [name, member] : value.members) {
-        out += (out.size() > 1 ? "," : "") + JsonQuoted(name) + ":" + Written(member);
-      }
-      return out + "}";
-    }
-  }
-  return {};
 }
 
 }  // namespace
@@ -91,10 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::optional<JsonValue> value = ReadJson(input);
   if (value) {
-    const std::string written = Written(*value);
+    const std::string written = WrittenJson(*value);
     const std::optional<JsonValue> again = ReadJson(written);
     Require(again.has_value(), "a value written again reads again");
-    Require(Written(*again) == written, "a value written again reads the same");
+    Require(WrittenJson(*again) == written, "a value written again reads the same");
   }
   const GpsdReport report = ReadGpsdReport(input);
   Require(value.has_value() || report.kind == GpsdReport::Kind::Other, "a report only from JSON");

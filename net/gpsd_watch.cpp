@@ -8,12 +8,19 @@
 
 #include <cerrno>
 
-#include "link/json_text.h"
-#include "net/json_reader.h"
+#include "net/json_value.h"
 
 namespace {
 
 constexpr std::size_t kJsonLineLimit = 65536;  // longer lines are dropped all the same, unread
+
+// A new member of an object, of the kind given; the caller sets its value.
+JsonValue& addMember(JsonValue& object, std::string name, JsonValue::Kind kind) {
+  object.members.push_back({std::move(name), {}});
+  JsonValue& value = object.members.back().value;
+  value.kind = kind;
+  return value;
+}
 
 }  // namespace
 
@@ -93,9 +100,13 @@ LinkError GpsdWatch::afterConnect(const std::string& portName, const NetworkAddr
   filter_ = GpsdLineFilter();
   filter_.collect(true);
   filter_.watchDevice(address.device);
-  std::string request = R"(?WATCH={"enable":true,"json":false,"raw":1)";
-  if (!address.device.empty()) request += ",\"device\":" + JsonQuoted(address.device);
-  request += "};\n";
+  JsonValue watch;
+  watch.kind = JsonValue::Kind::Object;
+  addMember(watch, "enable", JsonValue::Kind::Boolean).boolean = true;
+  addMember(watch, "json", JsonValue::Kind::Boolean).boolean = false;
+  addMember(watch, "raw", JsonValue::Kind::Number).number = 1;
+  if (!address.device.empty()) addMember(watch, "device", JsonValue::Kind::String).text = address.device;
+  const std::string request = "?WATCH=" + WrittenJson(watch) + ";\n";
   // The request is the only thing ever written; the stream's own write refuses.
   if (TcpStream::write(request.data(), request.size()) != static_cast<long>(request.size())) {
     return ConnectFailed(portName, address, lastErrorNumber() == 0 ? EIO : lastErrorNumber());

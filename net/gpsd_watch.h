@@ -7,7 +7,7 @@
 // device's NMEA exactly as read (replies to commands and proprietary sentences included),
 // where "nmea":true would hand on gpsd's own rendering of binary packets. gpsd still sends
 // its JSON answers (VERSION, DEVICES, WATCH, DEVICE, ERROR), each one line beginning with
-// "{", which never begins an NMEA line. Each is read as JSON (net/json_reader.h): the watch
+// "{", which never begins an NMEA line. Each is read as JSON (net/json_value.h): the watch
 // request ends at WATCH, fails at ERROR, and a DEVICE report that the watched device was
 // closed ("activated":0) is the loss of the line.
 //

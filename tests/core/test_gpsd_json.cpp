@@ -1,4 +1,5 @@
-// gpsd's JSON as the watch reads it: the JSON reader over valid and malformed texts, gpsd's
+// gpsd's JSON as the watch reads it: the JSON reader over valid and malformed texts (what it
+// read shown by writing it again), gpsd's
 // reports (the class, an ERROR's message, a DEVICE's path and activation) read out of whole
 // lines where a search for pieces of text would be misled, and the filter that takes gpsd's
 // lines out of the raw stream, whole or split across reads. The real gpsd (test_cli_network,
@@ -9,47 +10,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <charconv>
 #include <string>
 #include <vector>
 
 #include "net/gpsd_watch.h"
-#include "net/json_reader.h"
+#include "net/json_value.h"
 
 namespace {
-
-// The value as one line: strings in quotes as read (escapes resolved), numbers in their
-// shortest form, names without quotes.
-std::string Shown(const JsonValue& value) {
-  switch (value.kind) {
-    case JsonValue::Kind::Null: return "null";
-    case JsonValue::Kind::Boolean: return value.boolean ? "true" : "false";
-    case JsonValue::Kind::Number: {
-      char digits[32];
-      const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value.number);
-      return error == std::errc() ? std::string(digits, end) : "?";
-    }
-    case JsonValue::Kind::String: return "\"" + value.text + "\"";
-    case JsonValue::Kind::Array: {
-      std::string out = "[";
-      for (const JsonValue& element : value.elements) out += (out.size() > 1 ? "," : "") + Shown(element);
-      return out + "]";
-    }
-    case JsonValue::Kind::Object: {
-      std::string out = "{";
-      for (const auto& [name, member] : value.members) out += (out.size() > 1 ? "," : "") + name + ":" + Shown(member);
-      return out + "}";
-    }
-  }
-  return "?";
-}
 
 std::string Nested(int depth) { return std::string(static_cast<std::size_t>(depth), '[') + std::string(depth, ']'); }
 
 struct JsonRow {
   const char* legend;
   std::string text;
-  std::string shown;  // empty: not JSON
+  std::string written;  // what was read, written again; empty: not JSON
 };
 
 void PrintTo(const JsonRow& row, std::ostream* os) { *os << row.legend; }
@@ -59,11 +33,11 @@ class JsonReaderTest : public ::testing::TestWithParam<JsonRow> {};
 TEST_P(JsonReaderTest, ReadsJsonAndNothingElse) {
   const JsonRow& row = GetParam();
   const std::optional<JsonValue> value = ReadJson(row.text);
-  if (row.shown.empty()) {
-    EXPECT_FALSE(value.has_value()) << Shown(*value);
+  if (row.written.empty()) {
+    EXPECT_FALSE(value.has_value()) << WrittenJson(*value);
   } else {
     ASSERT_TRUE(value.has_value());
-    EXPECT_EQ(Shown(*value), row.shown);
+    EXPECT_EQ(WrittenJson(*value), row.written);
   }
 }
 
@@ -72,14 +46,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         JsonRow{"gpsd's greeting",
                 R"({"class":"VERSION","release":"3.22","rev":"3.22","proto_major":3,"proto_minor":14})",
-                R"({class:"VERSION",release:"3.22",rev:"3.22",proto_major:3,proto_minor:14})"},
+                R"({"class":"VERSION","release":"3.22","rev":"3.22","proto_major":3,"proto_minor":14})"},
         JsonRow{"a device list, objects in an array in an object",
                 R"({"class":"DEVICES","devices":[{"path":"/dev/ttyUSB0","activated":"2024-05-01T10:00:00.000Z"}]})",
-                R"({class:"DEVICES",devices:[{path:"/dev/ttyUSB0",activated:"2024-05-01T10:00:00.000Z"}]})"},
+                R"({"class":"DEVICES","devices":[{"path":"/dev/ttyUSB0","activated":"2024-05-01T10:00:00.000Z"}]})"},
         JsonRow{"white space around every token, the line's CR LF", " { \"a\" : [ 1 , true , false , null ] } \r\n",
-                "{a:[1,true,false,null]}"},
-        JsonRow{"empty object and array", R"({"a":{},"b":[]})", "{a:{},b:[]}"},
-        JsonRow{"the short escapes", R"(["q\"b\\s\/e","\b\f\n\r\t"])", "[\"q\"b\\s/e\",\"\b\f\n\r\t\"]"},
+                R"({"a":[1,true,false,null]})"},
+        JsonRow{"a name with a quote and a control character", R"({"n\"\u0001":1})", R"({"n\"\u0001":1})"},
+        JsonRow{"empty object and array", R"({"a":{},"b":[]})", R"({"a":{},"b":[]})"},
+        JsonRow{"the short escapes", R"(["q\"b\\s\/e","\b\f\n\r\t"])", R"(["q\"b\\s/e","\u0008\u000c\n\r\t"])"},
         JsonRow{"\\u escapes to UTF-8: one, two and three bytes", R"("\u0041\u00e9\u20AC")",
                 "\"A\xC3\xA9\xE2\x82\xAC\""},
         JsonRow{"a surrogate pair is one character of four bytes", R"("\ud83d\ude00")", "\"\xF0\x9F\x98\x80\""},

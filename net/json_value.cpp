@@ -1,11 +1,15 @@
-// JSON reader: recursive descent over the text, one function a value kind.
+// JSON values: read by recursive descent over the text, one function a value kind; written
+// the same way round.
 //
 // Thread rule: pure functions.
-#include "net/json_reader.h"
+#include "net/json_value.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <system_error>
+
+#include "link/json_text.h"
 
 namespace {
 
@@ -216,3 +220,30 @@ std::string JsonValue::textOf(std::string_view name) const {
 }
 
 std::optional<JsonValue> ReadJson(std::string_view text) { return Reader(text).document(); }
+
+std::string WrittenJson(const JsonValue& value) {
+  switch (value.kind) {
+    case JsonValue::Kind::Null: return "null";
+    case JsonValue::Kind::Boolean: return value.boolean ? "true" : "false";
+    case JsonValue::Kind::Number: {
+      if (!std::isfinite(value.number)) return "null";  // JSON has no infinity
+      char digits[32];                                  // the longest shortest form of a double is 24 characters
+      const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value.number);
+      return error == std::errc() ? std::string(digits, end) : "null";
+    }
+    case JsonValue::Kind::String: return JsonQuoted(value.text);
+    case JsonValue::Kind::Array: {
+      std::string out = "[";
+      for (const JsonValue& element : value.elements) out += (out.size() > 1 ? "," : "") + WrittenJson(element);
+      return out + "]";
+    }
+    case JsonValue::Kind::Object: {
+      std::string out = "{";
+      for (const JsonMember& m : value.members) {
+        out += (out.size() > 1 ? "," : "") + JsonQuoted(m.name) + ":" + WrittenJson(m.value);
+      }
+      return out + "}";
+    }
+  }
+  return "null";
+}
