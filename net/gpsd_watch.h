@@ -9,7 +9,8 @@
 // its JSON answers (VERSION, DEVICES, WATCH, DEVICE, ERROR), each one line beginning with
 // "{", which never begins an NMEA line. Each is read as JSON (net/json_value.h): the watch
 // request ends at WATCH, fails at ERROR, and a DEVICE report that the watched device was
-// closed ("activated":0) is the loss of the line.
+// closed ("activated":0) is the loss of the line. (gpsd 3.22 sends that report to its JSON
+// watchers only, so through it a raw watch hears nothing when the device goes.)
 //
 // Thread rule: open() on the thread that opens the port; afterwards the filter belongs to the
 // stream's reading side, as the inbox does.

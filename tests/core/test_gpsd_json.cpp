@@ -1,10 +1,9 @@
 // gpsd's JSON as the watch reads it: the JSON reader over valid and malformed texts (what it
-// read shown by writing it again), gpsd's
-// reports (the class, an ERROR's message, a DEVICE's path and activation) read out of whole
-// lines where a search for pieces of text would be misled, and the filter that takes gpsd's
-// lines out of the raw stream, whole or split across reads. The real gpsd (test_cli_network,
-// test_cli_monitor) covers the hand-shake; a device going inactive, which a raw watch of
-// today's gpsd is never told, is covered only here.
+// read shown by writing it again), gpsd's reports (the class, an ERROR's message, a DEVICE's
+// path and activation) read out of whole lines where a search for pieces of text would be
+// misled, and the filter that takes gpsd's lines out of the raw stream, whole or split across
+// reads. The real gpsd (test_cli_network, test_cli_monitor) covers the hand-shake; a device
+// going inactive, which gpsd 3.22 does not tell a raw watch, is covered only here.
 //
 // Thread rule: single-threaded.
 #include <gtest/gtest.h>
