@@ -1,4 +1,4 @@
-// SerialEpoLink: the upload loop's reads, writes and pauses on a SerialPort.
+// SerialEpoLink: the upload loop's reads, writes and pauses on the receiver's serial line.
 //
 // Thread rule: the upload thread only.
 #include "agps/epo_serial_link.h"
@@ -6,9 +6,9 @@
 #include <chrono>
 #include <thread>
 
-#include "link/serial_port.h"
+#include "link/byte_stream.h"
 
-SerialEpoLink::SerialEpoLink(SerialPort& port, const std::atomic<bool>& stop, ProgressFn onProgress)
+SerialEpoLink::SerialEpoLink(ByteStream& port, const std::atomic<bool>& stop, ProgressFn onProgress)
     : port_(port), stop_(stop), onProgress_(std::move(onProgress)) {}
 
 void SerialEpoLink::write(std::span<const std::uint8_t> bytes) {

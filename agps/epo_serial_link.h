@@ -12,13 +12,13 @@
 
 #include "agps/epo_upload.h"
 
-class SerialPort;
+class ByteStream;
 
 class SerialEpoLink : public EpoLink {
  public:
   using ProgressFn = std::function<void(int percent, const std::string& text)>;
 
-  SerialEpoLink(SerialPort& port, const std::atomic<bool>& stop, ProgressFn onProgress = {});
+  SerialEpoLink(ByteStream& port, const std::atomic<bool>& stop, ProgressFn onProgress = {});
 
   void write(std::span<const std::uint8_t> bytes) override;
   long bytesWaiting() override;
@@ -32,7 +32,7 @@ class SerialEpoLink : public EpoLink {
  private:
   void noteLoss();
 
-  SerialPort& port_;
+  ByteStream& port_;
   const std::atomic<bool>& stop_;
   ProgressFn onProgress_;
   bool lost_ = false;

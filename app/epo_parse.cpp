@@ -9,7 +9,7 @@
 
 #include "agps/epo_serial_link.h"
 #include "agps/epo_update.h"
-#include "link/serial_port.h"
+#include "link/byte_stream.h"
 
 namespace {
 
@@ -73,15 +73,15 @@ class EPO_PARSE::UpdateSide : public EpoUpdateSide {
     // cancels this call while it runs) leaves the slot empty.
     struct Taken {
       std::mutex mutex;
-      std::shared_ptr<SerialPort> port;
+      std::shared_ptr<ByteStream> port;
     };
     auto taken = std::make_shared<Taken>();
     t_.handOff_.run([fn = t_.window_.takePortForUpload, taken, settle] {
-      std::shared_ptr<SerialPort> port = fn(settle);
+      std::shared_ptr<ByteStream> port = fn(settle);
       std::lock_guard<std::mutex> lock(taken->mutex);
       taken->port = std::move(port);
     });
-    std::shared_ptr<SerialPort> port;
+    std::shared_ptr<ByteStream> port;
     {
       std::lock_guard<std::mutex> lock(taken->mutex);
       port = taken->port;

@@ -32,7 +32,7 @@
 #include "agps/epo_upload.h"
 #include "app/handoff.h"
 
-class SerialPort;
+class ByteStream;
 
 class EPO_PARSE : public QThread {
   Q_OBJECT
@@ -47,7 +47,7 @@ class EPO_PARSE : public QThread {
     // The switch command on the NMEA line, the receiver's settle time, then the reader stopped
     // and the port reopened at 115200 baud for this thread, the progress bar shown. Null when
     // the port could not be reopened (the window has switched the link off and said why).
-    std::function<std::shared_ptr<SerialPort>(std::chrono::milliseconds settle)> takePortForUpload;
+    std::function<std::shared_ptr<ByteStream>(std::chrono::milliseconds settle)> takePortForUpload;
     // Label39's progress text and the progress bar, after each data packet.
     std::function<void(int percent, const QString& text)> showProgress;
     // The rate the receiver returns to NMEA at, read from the speed box at the ending.
@@ -102,5 +102,5 @@ class EPO_PARSE : public QThread {
   std::atomic<bool> lost_{false};
   std::atomic<int> lossErrorNumber_{0};
   std::mutex portMutex_;
-  std::shared_ptr<SerialPort> port_;  // the upload's port, once the window gave it (portMutex_)
+  std::shared_ptr<ByteStream> port_;  // the upload's port, once the window gave it (portMutex_)
 };

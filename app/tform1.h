@@ -36,9 +36,9 @@
 #include "commands/epo_state_text.h"
 #include "commands/nmea_session.h"
 #include "commands/receiver_commands.h"
+#include "link/byte_stream.h"
 #include "link/link_error.h"
 #include "link/sentence_log.h"
-#include "link/serial_port.h"
 #include "link/status_rules.h"
 
 // A save-file dialog with a filter in the classic "name|pattern|name|pattern" form.
@@ -298,7 +298,7 @@ class TForm1 : public QWidget {
   NmeaSession session;  // satInfo is session.state.satInfo
   // The open port, shared with the reader and upload threads. Closed only after every
   // thread that uses it has been joined (a closed descriptor number is reused at once).
-  std::shared_ptr<SerialPort> comHandle;
+  std::shared_ptr<ByteStream> comHandle;
   // The current reader; destroying it stops and joins it (declared after comHandle so it
   // goes first when the window is destroyed).
   std::unique_ptr<Thread1> readerThread;
@@ -382,7 +382,7 @@ class TForm1 : public QWidget {
   void setEpoLabel(const QString& text);
   QProgressBar* epoProgressBar();
   EPO_PARSE::WindowSide epoWindowSide();
-  std::shared_ptr<SerialPort> takePortForEpoUpload(std::chrono::milliseconds settle);
+  std::shared_ptr<ByteStream> takePortForEpoUpload(std::chrono::milliseconds settle);
   void finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBaud);
 
  private:

@@ -19,7 +19,7 @@
 #include "agps/epo_packets.h"
 #include "app/message_box.h"
 #include "app/tform1.h"
-#include "link/network_source.h"
+#include "link/network_names.h"
 #include "link/port_open.h"
 
 namespace {
@@ -71,7 +71,7 @@ void TForm1::Button3Click() {
     return;
   }
   // The update switches the line's speed, which a network receiver does not have.
-  if (comHandle && comHandle->isNetwork()) {
+  if (comHandle && comHandle->serialLine() == nullptr) {
     ShowErrorBox(QStringLiteral("EPO update not started."), QString::fromStdString(EpoNetworkRefusal(comDevicePath)));
     return;
   }
@@ -107,7 +107,7 @@ EPO_PARSE::WindowSide TForm1::epoWindowSide() {
     self->Button3->setEnabled(true);
     ShowErrorBox(message);
   };
-  side.takePortForUpload = [self](std::chrono::milliseconds settle) -> std::shared_ptr<SerialPort> {
+  side.takePortForUpload = [self](std::chrono::milliseconds settle) -> std::shared_ptr<ByteStream> {
     return self ? self->takePortForEpoUpload(settle) : nullptr;
   };
   side.showProgress = [self](int percent, const QString& text) {
@@ -130,7 +130,7 @@ EPO_PARSE::WindowSide TForm1::epoWindowSide() {
   return side;
 }
 
-std::shared_ptr<SerialPort> TForm1::takePortForEpoUpload(std::chrono::milliseconds settle) {
+std::shared_ptr<ByteStream> TForm1::takePortForEpoUpload(std::chrono::milliseconds settle) {
   SendCommands(BinaryProtocolSwitchCommands());
   QThread::msleep(static_cast<unsigned long>(settle.count()));  // the window thread sleeps, reception with it
   epoUploadRunning = true;

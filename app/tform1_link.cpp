@@ -14,8 +14,8 @@
 #include "app/message_box.h"
 #include "app/tform1.h"
 #include "commands/serial_command_port.h"
-#include "link/network_source.h"
-#include "link/port_open.h"
+#include "link/network_names.h"
+#include "net/port_by_name.h"
 
 namespace {
 

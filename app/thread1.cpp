@@ -1,10 +1,10 @@
 // Reader thread: the read loop plus the blocking hand-off to the window thread.
 #include "app/thread1.h"
 
+#include "link/byte_stream.h"
 #include "link/reader_loop.h"
-#include "link/serial_port.h"
 
-Thread1::Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext, LossHandler onLoss,
+Thread1::Thread1(std::shared_ptr<ByteStream> port, SentenceHandler handler, QObject* windowContext, LossHandler onLoss,
                  std::function<void()> readStarts, std::function<void()> readDone)
     : port_(std::move(port)),
       handlers_(

@@ -24,7 +24,7 @@
 // settle a fraction of a frame behind the reads and each cost a wake-up of its own.
 inline constexpr int kReaderGatherMs = 50;
 
-class SerialPort;
+class ByteStream;
 
 class Thread1 : public QThread {
   Q_OBJECT
@@ -36,7 +36,7 @@ class Thread1 : public QThread {
   using LossHandler = std::function<void(int errorNumber)>;
   // readStarts and readDone run on the window thread around the sentences of each read
   // (readDone also when a stop cut the read short).
-  Thread1(std::shared_ptr<SerialPort> port, SentenceHandler handler, QObject* windowContext, LossHandler onLoss = {},
+  Thread1(std::shared_ptr<ByteStream> port, SentenceHandler handler, QObject* windowContext, LossHandler onLoss = {},
           std::function<void()> readStarts = {}, std::function<void()> readDone = {});
   ~Thread1() override;
 
@@ -59,7 +59,7 @@ class Thread1 : public QThread {
     bool taken = false;    // the rest went to takeHeldBack(); the handling stops
   };
 
-  std::shared_ptr<SerialPort> port_;
+  std::shared_ptr<ByteStream> port_;
   // Shared with every call in flight: a call can outlive this thread object (a disconnect
   // from within a sentence's handling), and sharing costs no copy per sentence.
   struct Handlers {

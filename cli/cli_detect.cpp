@@ -6,7 +6,7 @@
 #include "cli/cli_common.h"
 #include "cli/cli_link.h"
 #include "link/baud_detect.h"
-#include "link/port_open.h"
+#include "net/port_by_name.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "commands/serial_command_port.h"
 #include "link/baud_detect.h"
 #include "link/port_names.h"
-#include "link/port_open.h"
 #include "link/reader_loop.h"
+#include "net/port_by_name.h"
 
 namespace {
 constexpr std::size_t kQueueLimit = 4096;  // sentences waiting for the main thread
@@ -35,7 +35,7 @@ std::unique_ptr<ReceiverLink> ReceiverLink::open(const std::string& portText, co
   link->devicePath_ = opened.devicePath;
   link->baud_ = static_cast<std::uint32_t>(BaudOfText(openBaudText));
   // A network receiver has no line speed to find.
-  if (detect && !link->port_->isNetwork() && !link->detectBaud(portText, error)) return nullptr;
+  if (detect && link->port_->serialLine() != nullptr && !link->detectBaud(portText, error)) return nullptr;
   return link;
 }
 

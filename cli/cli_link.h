@@ -20,8 +20,8 @@
 #include <thread>
 
 #include "commands/receiver_commands.h"
+#include "link/byte_stream.h"
 #include "link/link_error.h"
-#include "link/serial_port.h"
 
 class ReceiverLink;
 
@@ -65,7 +65,7 @@ class ReceiverLink {
   // Writes the steps of a button's sequence, with its pauses, on the calling thread.
   void send(const CommandSequence& sequence);
 
-  SerialPort& port() { return *port_; }
+  ByteStream& port() { return *port_; }
   const std::string& devicePath() const { return devicePath_; }
   // The line speed in use: as given, or as found with "auto".
   std::uint32_t baud() const { return baud_; }
@@ -76,7 +76,7 @@ class ReceiverLink {
   // The "auto" part of open(): finds and keeps the rate; false and *error when none shows.
   bool detectBaud(const std::string& portText, LinkError* error);
 
-  std::shared_ptr<SerialPort> port_;
+  std::shared_ptr<ByteStream> port_;
   std::string devicePath_;
   std::uint32_t baud_ = 0;
   std::string readBeforeReader_;  // what detection read at the rate found

@@ -3,10 +3,9 @@
 // Thread rule: pure functions.
 #include "cli/cli_output.h"
 
-#include <cstdio>
-
 #include "cli/cli_common.h"
 #include "commands/epo_state_text.h"
+#include "link/json_text.h"
 
 std::string Latin1ToUtf8(std::string_view latin1) {
   std::string out;
@@ -23,28 +22,7 @@ std::string Latin1ToUtf8(std::string_view latin1) {
   return out;
 }
 
-std::string JsonString(std::string_view latin1) {
-  std::string out = "\"";
-  for (const char c : Latin1ToUtf8(latin1)) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-          out += escaped;
-        } else {
-          out.push_back(c);
-        }
-    }
-  }
-  out.push_back('"');
-  return out;
-}
+std::string JsonString(std::string_view latin1) { return JsonQuoted(Latin1ToUtf8(latin1)); }
 
 void JsonObject::key(std::string_view name) {
   if (body_.size() > 1) body_.push_back(',');

@@ -28,8 +28,8 @@
 #include "commands/nmea_session.h"
 #include "commands/pmtk_replies.h"
 #include "commands/receiver_commands.h"
-#include "link/network_source.h"
-#include "link/port_open.h"
+#include "link/network_names.h"
+#include "link/serial_port.h"
 
 namespace {
 
@@ -101,7 +101,7 @@ class ProgressDisplay {
 // answering), the upload is stopped as Ctrl-C stops it.
 class GuardedLink : public EpoLink {
  public:
-  GuardedLink(SerialPort& port, Clock::duration silenceLimit, ProgressDisplay& display)
+  GuardedLink(ByteStream& port, Clock::duration silenceLimit, ProgressDisplay& display)
       : inner_(port, StopRequested()), silenceLimit_(silenceLimit), quietSince_(Clock::now()), display_(display) {}
 
   void write(std::span<const std::uint8_t> bytes) override { inner_.write(bytes); }
@@ -245,10 +245,12 @@ class TerminalSide : public EpoUpdateSide {
 
  private:
   void setLineRate(std::uint32_t baud) {
+    // Only a serial line comes this far: a network receiver is refused before the update.
+    SerialPort* serial = link_.port().serialLine();
     LineState line;
-    if (link_.port().getState(line)) {
+    if (serial != nullptr && serial->getState(line)) {
       line.baudRate = baud;
-      link_.port().setState(line);
+      serial->setState(line);
     }
   }
   double silenceSeconds() const { return std::chrono::duration<double>(silenceLimit_).count(); }
@@ -328,7 +330,7 @@ int RunEpoUpdate(const CliArgs& args) {
   }
   // The update switches the line's speed, which a network receiver does not have; nothing is
   // downloaded or sent.
-  if (link->port().isNetwork()) {
+  if (link->port().serialLine() == nullptr) {
     PrintError(EpoNetworkRefusal(link->devicePath()));
     return kExitFailure;
   }

@@ -19,7 +19,7 @@
 #include "commands/nmea_session.h"
 #include "commands/pmtk_replies.h"
 #include "commands/receiver_commands.h"
-#include "link/network_source.h"
+#include "link/network_names.h"
 #include "link/number_text.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Writing commands to the serial port and pausing between them.
+// Writing commands to the receiver's port and pausing between them.
 //
 // Thread rule: the calling thread writes and sleeps; nothing is shared.
 #include "commands/serial_command_port.h"
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "link/serial_port.h"
+#include "link/byte_stream.h"
 
 void SerialCommandPort::write(const void* data, std::size_t size) {
   const char* bytes = static_cast<const char*>(data);

@@ -3,11 +3,15 @@
 // Thread rule: the calling thread owns the port while this runs.
 #include "link/baud_detect.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string_view>
 #include <thread>
 
+#include "link/deadline.h"
+#include "link/network_names.h"
 #include "link/nmea_sentence.h"
 #include "link/reader_loop.h"
 #include "link/serial_port.h"
@@ -35,7 +39,7 @@ struct Listening {
 
 // Listens at the rate the port is set to until enough valid sentences came, the time is up,
 // the bytes are plainly not sentences, a stop, or a failure (then port's error says why).
-Listening listen(SerialPort& port, const BaudDetectOptions& options) {
+Listening listen(ByteStream& port, const BaudDetectOptions& options) {
   Listening out;
   SentenceCutter cutter;
   int valid = 0;
@@ -52,13 +56,13 @@ Listening listen(SerialPort& port, const BaudDetectOptions& options) {
       out.heard = Heard::Stopped;
       return out;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
+    const int left = RemainingMs(deadline);
+    if (left == 0) break;
     // A sentence whose line end came and that no "$" follows is counted once the line has
     // been quiet for a moment, as the reader hands it over (a receiver sending one sentence
     // a second would otherwise need three to show two).
     const bool holding = cutter.holdsCompleteSentence();
-    const int waitMs = static_cast<int>(std::min<long long>(left, holding ? kQuietHandOverMs : kStopCheckMs));
+    const int waitMs = std::min(left, holding ? kQuietHandOverMs : kStopCheckMs);
     if (!port.waitReadable(waitMs)) {
       if (holding) cutter.flushComplete(count);
       continue;
@@ -87,7 +91,7 @@ Listening listen(SerialPort& port, const BaudDetectOptions& options) {
   return out;
 }
 
-LinkError portFailure(const char* message, const std::string& devicePath, const SerialPort& port) {
+LinkError portFailure(const char* message, const std::string& devicePath, const ByteStream& port) {
   LinkCause cause = CauseOfErrno(port.lastErrorNumber());
   if (cause == LinkCause::None) cause = LinkCause::Other;
   return {message, devicePath, port.lastErrorNumber(), cause, port.lastError(), port.lastError()};
@@ -95,11 +99,17 @@ LinkError portFailure(const char* message, const std::string& devicePath, const 
 
 }  // namespace
 
-BaudDetectResult DetectBaudRate(SerialPort& port, const std::string& devicePath, const BaudDetectOptions& options) {
+BaudDetectResult DetectBaudRate(ByteStream& port, const std::string& devicePath, const BaudDetectOptions& options) {
   BaudDetectResult result;
+  SerialPort* serial = port.serialLine();
   for (const std::uint32_t rate : options.rates) {
+    if (serial == nullptr) {
+      const std::string detail = NoLineSettingsDetail();
+      result.error = {"GetCommState failed.", devicePath, ENOTTY, CauseOfErrno(ENOTTY), detail, detail};
+      return result;
+    }
     LineState line;
-    if (!port.getState(line)) {
+    if (!serial->getState(line)) {
       result.error = portFailure("GetCommState failed.", devicePath, port);
       return result;
     }
@@ -108,7 +118,7 @@ BaudDetectResult DetectBaudRate(SerialPort& port, const std::string& devicePath,
     line.parity = false;
     line.stopBits = 1;
     // What came at the rate before is garbage at this one.
-    if (!port.setState(line) || !port.purge()) {
+    if (!serial->setState(line) || !serial->purge()) {
       result.error = portFailure("SetCommState failed.", devicePath, port);
       return result;
     }

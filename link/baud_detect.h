@@ -18,7 +18,7 @@
 
 #include "link/link_error.h"
 
-class SerialPort;
+class ByteStream;
 
 // The rates tried, in order: the usual rates of these receivers first (115200, the rate of
 // many modules and of the EPO upload; 9600, the factory rate of most), then the other rates
@@ -55,8 +55,9 @@ struct BaudDetectResult {
 };
 
 // Sets the port to each rate in turn (8 data bits, no parity, one stop bit), drops what was
-// read at the rate before, and listens. devicePath names the device in errors.
-BaudDetectResult DetectBaudRate(SerialPort& port, const std::string& devicePath, const BaudDetectOptions& options = {});
+// read at the rate before, and listens. devicePath names the device in errors. A stream with
+// no serial line (a receiver on the network) fails as its line settings cannot be read.
+BaudDetectResult DetectBaudRate(ByteStream& port, const std::string& devicePath, const BaudDetectOptions& options = {});
 
 // "115200, 9600, 38400 or 4800"
 std::string RateListText(const std::vector<std::uint32_t>& rates);

@@ -21,7 +21,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "link/network_source.h"
+#include "link/network_names.h"
 #include "link/number_text.h"
 
 namespace fs = std::filesystem;

@@ -3,23 +3,11 @@
 // Thread rule: any thread; the port is not shared until it is returned.
 #include "link/port_open.h"
 
-#include "link/network_source.h"
+#include "link/network_names.h"
 #include "link/number_text.h"
-#include "link/port_names.h"
+#include "link/serial_port.h"
 
 namespace {
-
-// A step that failed without a system call behind it.
-LinkError StepFailed(const char* message, LinkCause cause, std::string devicePath, std::string detail) {
-  LinkError error{message, std::move(devicePath), 0, cause, std::move(detail), {}};
-  error.explanation = error.detail.empty() ? std::string() : error.detail;
-  return error;
-}
-
-// A name that led to no device: the resolver's own words.
-LinkError NameFailed(const char* message, const ResolvedPort& port) {
-  return {message, {}, 0, port.cause, port.problem, port.problem};
-}
 
 // A step that failed in the serial layer: its errno, its words, and what they mean for the
 // user (who holds the device, which group it belongs to ...).
@@ -34,42 +22,27 @@ LinkError PortFailed(const char* message, const ResolvedPort& resolved, const Se
 
 }  // namespace
 
+LinkError StepFailed(const char* message, LinkCause cause, std::string devicePath, std::string detail) {
+  LinkError error{message, std::move(devicePath), 0, cause, std::move(detail), {}};
+  error.explanation = error.detail.empty() ? std::string() : error.detail;
+  return error;
+}
+
+LinkError NameFailed(const char* message, const ResolvedPort& port) {
+  return {message, {}, 0, port.cause, port.problem, port.problem};
+}
+
 long BaudOfText(const std::string& text) {
   // Read as the C string it has always been handed on as: a NUL byte ends it.
   return WholeDecimalOf(std::string_view(text.c_str())).value_or(0);
 }
 
-PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& baudText, bool allowDevicePath,
-                                const std::function<bool()>& cancelled) {
+PortOpenResult OpenSerialLineSteps(const ResolvedPort& resolved, const std::string& baudText) {
   PortOpenResult result;
-  // "Com" and a number as the box's text begins; no device prefix may stand before it.
-  const bool devicePath = allowDevicePath && !portText.empty() && (portText[0] == '/' || IsNetworkPortName(portText));
-  if (!devicePath && !(portText.starts_with("Com") && ComNumberOf(portText))) {
-    result.error = StepFailed("Com Port Error!", LinkCause::BadPortName, {},
-                              "\"" + portText + "\" is no port name: choose Com1 ... Com99.");
-    return result;
-  }
-  const ResolvedPort resolved = ResolvePort(portText, allowDevicePath);
-  if (!resolved.devicePath) {
-    result.error = NameFailed("Open ComPort failed.", resolved);
-    return result;
-  }
   const std::string& device = *resolved.devicePath;
   // The port lives in a local until every step has passed: a failure destroys it, which
   // closes it before the caller shows the message.
   auto port = std::make_shared<SerialPort>();
-  if (IsNetworkPortName(device)) {
-    // A socket has no line to set up: the connect is the whole of opening it.
-    result.error = port->openNetwork(device, kNetworkConnectTimeoutMs, cancelled);
-    if (result.error.failed()) {
-      if (!resolved.mapEntry.empty()) result.error.explanation += " (port map entry " + resolved.mapEntry + ")";
-      return result;
-    }
-    port->setTimeouts(500, 100);
-    result.port = std::move(port);
-    result.devicePath = device;
-    return result;
-  }
   if (!port->open(device)) {
     result.error = PortFailed("Open ComPort failed.", resolved, *port);
     return result;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "link/byte_stream.h"
 #include "link/nmea_sentence.h"
 #include "link/serial_port.h"
 
@@ -23,17 +24,18 @@ int nextWaitMs(bool holdingCompleteSentence, int quietHandOverMs) {
 
 // The longest gathering pause the port's speed allows: at most kGatherBytesLimit may arrive
 // meanwhile. A network receiver has no line speed and the system buffers much more for it.
-int gatherLimitMs(SerialPort& port, int gatherMs) {
+int gatherLimitMs(ByteStream& port, int gatherMs) {
   if (gatherMs <= 0) return 0;
-  if (port.isNetwork()) return gatherMs;
+  SerialPort* line = port.serialLine();
+  if (line == nullptr) return gatherMs;
   LineState state;
-  if (!port.getState(state) || state.baudRate == 0) return 0;
+  if (!line->getState(state) || state.baudRate == 0) return 0;
   const long long limit = static_cast<long long>(kGatherBytesLimit) * 10 * 1000 / state.baudRate;  // 10 bits a byte
   return static_cast<int>(std::min<long long>(gatherMs, limit));
 }
 }  // namespace
 
-ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
+ReaderLoopStats RunReaderLoop(ByteStream& port, const std::function<bool()>& stopRequested,
                               const std::function<void(std::string_view)>& deliver, const ReaderLoopOptions& options) {
   const int quietHandOverMs = options.quietHandOverMs;
   const int gatherMs = gatherLimitMs(port, options.gatherMs);

@@ -10,7 +10,8 @@
 // handler side is going away, and the caller decides what to do with them.
 //
 // Thread rule: runs on the reader thread only. The port must stay open until the loop has
-// returned; stop it by making stopRequested() true and calling port.interrupt().
+// returned; stop it by making stopRequested() true and calling port.interrupt(). Any byte
+// stream will do: a serial line, or a receiver on the network.
 #pragma once
 
 #include <functional>
@@ -18,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-class SerialPort;
+class ByteStream;
 
 // How long the line must be quiet after a sentence's line end before that sentence is
 // handed over without waiting for the next "$" [ms]. Longer than a USB serial adapter's
@@ -73,10 +74,10 @@ inline constexpr int kGatherBelowBytes = 2 * kGatherBytesLimit;
 // delivered sentence), or until the device goes away (stats.lost). deliver() is called once per sentence with a view
 // valid only during the call. A silent port costs no CPU: the loop sleeps in poll() until bytes arrive or the port is
 // interrupted, so a stop request must come with port.interrupt().
-ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
+ReaderLoopStats RunReaderLoop(ByteStream& port, const std::function<bool()>& stopRequested,
                               const std::function<void(std::string_view)>& deliver, const ReaderLoopOptions& options);
 
-inline ReaderLoopStats RunReaderLoop(SerialPort& port, const std::function<bool()>& stopRequested,
+inline ReaderLoopStats RunReaderLoop(ByteStream& port, const std::function<bool()>& stopRequested,
                                      const std::function<void(std::string_view)>& deliver,
                                      int quietHandOverMs = kQuietHandOverMs, std::string_view alreadyRead = {}) {
   ReaderLoopOptions options;

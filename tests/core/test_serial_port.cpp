@@ -1,5 +1,6 @@
 // Serial layer on a pseudo-terminal pair: the test holds the master side and plays the
-// receiver; SerialPort opens the slave as the program opens its port.
+// receiver; SerialPort opens the slave as the program opens its port. A closed port refuses
+// alike whatever its transport.
 //
 // Thread rule: each test owns its pair; the wake-up tests start one helper thread each and
 // join it before the pair is closed.
@@ -14,7 +15,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +25,8 @@
 #include "link/link_error.h"
 #include "link/reader_loop.h"
 #include "link/serial_port.h"
+#include "link/tcp_stream.h"
+#include "net/gpsd_watch.h"
 
 namespace {
 
@@ -125,17 +130,33 @@ TEST(SerialPortOpen, FailuresReportAndLeakNothing) {
 }
 
 TEST(SerialPortOpen, ClosedPortRefusesEveryOperation) {
-  SerialPort port;
-  LineState state;
-  char byte = 0;
-  EXPECT_FALSE(port.getState(state));
-  EXPECT_FALSE(port.setState(LineState{9600}));
-  EXPECT_FALSE(port.purge());
-  EXPECT_EQ(port.bytesQueued(), -1);
-  EXPECT_FALSE(port.waitReadable(0));
-  EXPECT_EQ(port.read(&byte, 1), -1);
-  EXPECT_EQ(port.write(&byte, 1), -1);
-  EXPECT_EQ(port.lastError(), "port not open");
+  struct Row {
+    const char* legend;
+    std::function<std::unique_ptr<ByteStream>()> make;
+  };
+  const std::vector<Row> rows = {
+      {"serial line", [] { return std::make_unique<SerialPort>(); }},
+      {"tcp://", [] { return std::make_unique<TcpStream>(); }},
+      {"gpsd://", [] { return std::make_unique<GpsdWatch>(); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    const std::unique_ptr<ByteStream> port = row.make();
+    if (SerialPort* line = port->serialLine()) {
+      LineState state;
+      EXPECT_FALSE(line->getState(state));
+      EXPECT_FALSE(line->setState(LineState{9600}));
+      EXPECT_FALSE(line->purge());
+    }
+    char byte = 0;
+    EXPECT_FALSE(port->isOpen());
+    EXPECT_EQ(port->bytesQueued(), -1);
+    EXPECT_FALSE(port->waitReadable(0));
+    EXPECT_EQ(port->read(&byte, 1), -1);
+    EXPECT_EQ(port->write(&byte, 1), -1);
+    EXPECT_EQ(port->lastError(), "port not open");
+    EXPECT_TRUE(port->lineGone());
+  }
 }
 
 TEST(SerialPortOpen, RepeatedOpenCloseKeepsDescriptorCount) {
