@@ -28,12 +28,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/chart_widgets.h"
 #include "app/epo_parse.h"
 #include "app/tcolor.h"
 #include "app/thread1.h"
 #include "commands/epo_state_text.h"
+#include "commands/link_session.h"
 #include "commands/nmea_session.h"
 #include "commands/receiver_commands.h"
 #include "link/byte_stream.h"
@@ -296,17 +298,22 @@ class TForm1 : public QWidget {
 
   // --- link: port, reader thread, sentence hand-off
   NmeaSession session;  // satInfo is session.state.satInfo
-  // The open port, shared with the reader and upload threads. Closed only after every
-  // thread that uses it has been joined (a closed descriptor number is reused at once).
-  std::shared_ptr<ByteStream> comHandle;
-  // The current reader; destroying it stops and joins it (declared after comHandle so it
-  // goes first when the window is destroyed).
+  // The current reader's hand-over to this thread, while a reader runs.
   std::unique_ptr<Thread1> readerThread;
+  // The open port and its reader (the link session). Its stream is shared with the upload
+  // thread and closed only after every thread that uses it has been joined (a closed
+  // descriptor number is reused at once). Declared after readerThread, so that the window's
+  // destruction joins the reader while its hand-over is still there.
+  std::unique_ptr<LinkSession> comHandle;
   // The sentence being handled, as the reader cut it: "$" up to the next "$".
   std::string sentenceBuffer;
   int sentenceLength = 0;
   // Starts a new reader on comHandle.
   void StartReader();
+  std::unique_ptr<Thread1> NewReaderHandOver();
+  // The controls usable only while the link is on; every one of them goes off with the
+  // link, but StopLog, which only a started log turns on.
+  std::vector<QWidget*> LinkControls();
   // A sentence whose handling failed: the first failure of a connection is reported on
   // standard error with its cause, every one is counted in session.failures, none stops
   // reception.

@@ -71,7 +71,7 @@ void TForm1::Button3Click() {
     return;
   }
   // The update switches the line's speed, which a network receiver does not have.
-  if (comHandle && comHandle->serialLine() == nullptr) {
+  if (comHandle && comHandle->stream().serialLine() == nullptr) {
     ShowErrorBox(QStringLiteral("EPO update not started."), QString::fromStdString(EpoNetworkRefusal(comDevicePath)));
     return;
   }
@@ -136,13 +136,9 @@ std::shared_ptr<ByteStream> TForm1::takePortForEpoUpload(std::chrono::millisecon
   epoUploadRunning = true;
   // The reader is joined before its port is closed, so no read is left on a closed number.
   StopReader();
-  if (comHandle) {
-    comHandle->close();
-    comHandle.reset();
-  }
-  const std::string portText = ComboBox1->currentText().toLatin1().toStdString();
-  comHandle = ReopenPortAtBaud(portText, ComboBox1->currentIndex(), kEpoUploadBaudRate).port;
-  if (!comHandle) {
+  LinkError error;
+  if (!comHandle || !comHandle->reopenAtBaud(ComboBox1->currentText().toLatin1().toStdString(),
+                                             ComboBox1->currentIndex(), kEpoUploadBaudRate, &error)) {
     // Without the port the upload would wait for ever: say so and switch the link off.
     epoUploadRunning = false;
     setEpoLabel(QString());
@@ -153,7 +149,7 @@ std::shared_ptr<ByteStream> TForm1::takePortForEpoUpload(std::chrono::millisecon
   QProgressBar* bar = epoProgressBar();
   bar->setValue(0);
   bar->show();
-  return comHandle;
+  return comHandle->sharedStream();
 }
 
 void TForm1::finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBaud) {
@@ -162,13 +158,9 @@ void TForm1::finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBa
   epoProgressBar()->hide();
   epoUploadRunning = false;
   // The upload thread waits in its hand-off and never touches the port again.
-  if (comHandle) {
-    comHandle->close();
-    comHandle.reset();
-  }
-  comHandle =
-      ReopenPortAtBaud(ComboBox1->currentText().toLatin1().toStdString(), ComboBox1->currentIndex(), reopenBaud).port;
-  if (!comHandle) {
+  LinkError error;
+  if (!comHandle || !comHandle->reopenAtBaud(ComboBox1->currentText().toLatin1().toStdString(),
+                                             ComboBox1->currentIndex(), reopenBaud, &error)) {
     // A new reader would only see failing reads: switch the link off and say why.
     Disconnect();
     ShowErrorBox(QString::fromLatin1(kPortReopenFailedMessage));

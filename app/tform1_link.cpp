@@ -13,9 +13,7 @@
 
 #include "app/message_box.h"
 #include "app/tform1.h"
-#include "commands/serial_command_port.h"
 #include "link/network_names.h"
-#include "net/port_by_name.h"
 
 namespace {
 
@@ -88,25 +86,30 @@ void TForm1::Button1Click() {
   Button1->setText(QStringLiteral("Off"));
   ComboBox1->setEnabled(false);
   ComboBox2->setEnabled(false);
-  for (QWidget* w : std::initializer_list<QWidget*>{
-           hot,       warm,      cold,      StartLog,   btAllQuery, btAllSet,    btNAQuery,  btDefault,  btConfirm,
-           btDGQuery, btDGPSSet, btDaQuery, btDatumSet, btSBASSet,  btSBASQuery, btVerQuery, btFixQuery, btFixSet,
-           btWakeup,  btBAUSet,  CheckBox8, cbTest,     Button2,    Button3,     Button4}) {
-    w->setEnabled(true);
-  }
+  for (QWidget* w : LinkControls()) w->setEnabled(true);
+}
+
+std::vector<QWidget*> TForm1::LinkControls() {
+  return {hot,       warm,      cold,      StartLog,   btAllQuery, btAllSet,    btNAQuery,  btDefault,  btConfirm,
+          btDGQuery, btDGPSSet, btDaQuery, btDatumSet, btSBASSet,  btSBASQuery, btVerQuery, btFixQuery, btFixSet,
+          btWakeup,  btBAUSet,  CheckBox8, cbTest,     Button2,    Button3,     Button4};
 }
 
 void TForm1::OpenComPort() {
-  PortOpenResult opened = OpenComPortSteps(ComboBox1->currentText().toLatin1().toStdString(),
-                                           ComboBox2->currentText().toLatin1().toStdString());
-  if (!opened.port) throw ConnectError(opened.error);
+  LinkOpenRequest request;
+  request.portText = ComboBox1->currentText().toLatin1().toStdString();
+  request.baudText = ComboBox2->currentText().toLatin1().toStdString();
+  LinkError error;
+  std::unique_ptr<LinkSession> opened = LinkSession::open(request, &error);
+  if (!opened) throw ConnectError(error);
   session.state.fixTimerSeconds = 0;
   session.failures.reset();
-  comHandle = std::move(opened.port);
-  comDevicePath = opened.devicePath;
-  StartReader();  // the reader runs before the first query goes out
-  // Through gpsd nothing may be written; the queries are simply left out, without a box.
-  if (!comHandle->isReadOnly()) SendCommands(ConnectQueryCommands());
+  comHandle = std::move(opened);
+  comDevicePath = comHandle->devicePath();
+  // The reader runs before the first query goes out. Through gpsd nothing may be written;
+  // the queries are simply left out, without a box.
+  readerThread = NewReaderHandOver();
+  comHandle->connect(*readerThread, Thread1::ReadOptions());
 }
 
 void TForm1::ShowConnectError(const LinkError& error) {
@@ -128,21 +131,14 @@ void TForm1::ReceiverLost(int errorNumber) {
 void TForm1::Disconnect() {
   StopReader();
   StopEpoUpload();
-  if (comHandle) {
-    comHandle->close();
-    comHandle.reset();
-  }
+  comHandle.reset();  // closes the port: no thread uses it any more
   Timer2->stop();
   Button1->setText(QStringLiteral("On"));
   Edit1->setText(QStringLiteral("0"));
   ComboBox1->setEnabled(true);
   ComboBox2->setEnabled(true);
-  for (QWidget* w : std::initializer_list<QWidget*>{
-           hot,       warm,      cold,      StartLog,   btAllQuery, btAllSet,    btNAQuery,  btDefault, btConfirm,
-           btDGQuery, btDGPSSet, btDaQuery, btDatumSet, btSBASSet,  btSBASQuery, btVerQuery, StopLog,   btFixQuery,
-           btFixSet,  btWakeup,  btBAUSet,  CheckBox8,  cbTest,     Button2,     Button3,    Button4}) {
-    w->setEnabled(false);
-  }
+  for (QWidget* w : LinkControls()) w->setEnabled(false);
+  StopLog->setEnabled(false);
   RemoveTenFixesEntry();
 }
 
@@ -152,12 +148,15 @@ void TForm1::Shutdown() {
   logHandle.close();
 }
 
+std::unique_ptr<Thread1> TForm1::NewReaderHandOver() {
+  return std::make_unique<Thread1>([this](const std::string& sentence) { HandleSentenceText(sentence); }, this,
+                                   [this](int errorNumber) { ReceiverLost(errorNumber); },
+                                   [this] { ConsoleReadStarts(); }, [this] { ConsoleReadDone(); });
+}
+
 void TForm1::StartReader() {
-  readerThread = std::make_unique<Thread1>(
-      comHandle, [this](const std::string& sentence) { HandleSentenceText(sentence); }, this,
-      [this](int errorNumber) { ReceiverLost(errorNumber); }, [this] { ConsoleReadStarts(); },
-      [this] { ConsoleReadDone(); });
-  readerThread->start();
+  readerThread = NewReaderHandOver();
+  comHandle->startReader(*readerThread, Thread1::ReadOptions());
 }
 
 void TForm1::HandleSentenceText(const std::string& sentence) {
@@ -200,8 +199,8 @@ void TForm1::HandlerFailed(std::string_view cause) {
 
 void TForm1::StopReader() {
   if (!readerThread) return;
-  readerThread->stopAndWait();
-  const std::vector<std::string> heldBack = readerThread->takeHeldBack();
+  std::vector<std::string> readerHeld = comHandle ? comHandle->stopReader() : std::vector<std::string>{};
+  const std::vector<std::string> heldBack = readerThread->takeHeldBack(std::move(readerHeld));
   readerThread.reset();
   // What the reader had received before the stop is shown and logged like every sentence
   // before it; the reader is gone, so this runs here.
@@ -210,12 +209,9 @@ void TForm1::StopReader() {
 
 void TForm1::SendCommands(const CommandSequence& sequence) {
   if (!comHandle) return;
-  if (comHandle->isReadOnly()) {
+  if (!comHandle->send(sequence)) {
     ShowErrorBox(QStringLiteral("Command not sent."), QString::fromStdString(ReadOnlyRefusal(comDevicePath)));
-    return;
   }
-  SerialCommandPort port(*comHandle);
-  RunCommandSequence(port, sequence);
 }
 
 void TForm1::HandleSentence() {

@@ -135,6 +135,12 @@ void PrintLinkError(const LinkError& error) {
   }
 }
 
+std::string SecondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
+
 std::optional<double> ParseSeconds(const std::string& text) {
   const std::string_view number(text.c_str());  // a NUL byte ends the value, as for strtod
   const FloatScan scan = ScanFloat(number);

@@ -73,6 +73,8 @@ inline const OptionDef kHelpOption{"--help", false};
 
 // A time-out option in seconds ("3", "0.5"); nullopt unless a number above 0 and at most a day.
 std::optional<double> ParseSeconds(const std::string& text);
+// Such a time as the messages say it: "3 s", "0.5 s".
+std::string SecondsText(double seconds);
 
 // Prints a usage error and the hint to --help; returns kExitUsage.
 int UsageError(std::string_view command, std::string_view message);

@@ -1,10 +1,9 @@
-// Detection for --baud auto and ports --probe: the core's decision, said in one line.
+// Detection for ports --probe: the core's decision, said in one line.
 //
 // Thread rule: see cli_detect.h.
 #include "cli/cli_detect.h"
 
 #include "cli/cli_common.h"
-#include "cli/cli_link.h"
 #include "link/baud_detect.h"
 #include "net/port_by_name.h"
 
@@ -17,23 +16,6 @@ BaudDetectOptions detectOptions() {
 }
 
 }  // namespace
-
-std::string PortDisplayName(const std::string& portText, const std::string& devicePath) {
-  return portText == devicePath ? devicePath : portText + " (" + devicePath + ")";
-}
-
-bool ReceiverLink::detectBaud(const std::string& portText, LinkError* error) {
-  const std::string name = PortDisplayName(portText, devicePath_);
-  BaudDetectResult found = DetectBaudRate(*port_, devicePath_, detectOptions());
-  if (found.baud == 0) {
-    *error = DetectFailure(found, name);
-    return false;
-  }
-  baud_ = found.baud;
-  readBeforeReader_ = std::move(found.received);
-  PrintError(name + " talks at " + std::to_string(baud_) + " baud");
-  return true;
-}
 
 ProbeOutcome ProbePort(const std::string& portText) {
   ProbeOutcome outcome;

@@ -139,44 +139,30 @@ constexpr std::chrono::seconds kEpoCheckRepeat{1};
 // After the hand-back: asks the receiver which EPO data it now holds and prints the window's
 // validity text for the reply. This is how the user knows the data arrived. False when no
 // reply came (stopped, lost or silent).
-bool CheckEpoState(ReceiverLink& link) {
+bool CheckEpoState(LinkSession& link) {
   const CommandSequence query = EpoStateQueryCommands();
-  link.startReader();
-  const auto deadline = ReceiverLink::Clock::now() + kEpoCheckWait;
-  auto askAgainAt = ReceiverLink::Clock::now();
+  SentenceQueue queue(StopRequestedNow);
+  link.startReader(queue);
   NmeaSession session;
-  bool answered = false;
-  while (!answered && !StopRequested() && ReceiverLink::Clock::now() < deadline) {
-    if (ReceiverLink::Clock::now() >= askAgainAt) {
-      link.send(query);
-      askAgainAt = ReceiverLink::Clock::now() + kEpoCheckRepeat;
-    }
-    const std::optional<std::string> sentence = link.nextSentence(std::min(deadline, askAgainAt));
-    if (!sentence) {
-      if (link.lost()) break;
-      continue;
-    }
-    const SentenceOutcome outcome = session.handle(*sentence);
-    if (!outcome.valid || !outcome.reply || !MatchReply(*query.acceptedBy, *outcome.reply).matched) continue;
-    if (const std::optional<ReplyReport> report = ReportReply(outcome)) WriteOut(report->text + "\n");
-    answered = true;
-  }
+  ExchangeOptions options;
+  options.resendEvery = kEpoCheckRepeat;
+  const ExchangeResult result =
+      Exchange(link, queue, session, query, kEpoCheckWait, options, [&](const SentenceOutcome& o) {
+        if (!o.reply || !MatchReply(*query.acceptedBy, *o.reply).matched) return;
+        if (const std::optional<ReplyReport> report = ReportReply(o)) WriteOut(report->text + "\n");
+      });
   link.stopReader();
-  if (!answered && !StopRequested()) {
-    if (const std::optional<LinkError> lost = link.lost()) {
-      PrintLinkError(*lost);
-    } else {
+  switch (result.end) {
+    case ExchangeEnd::Accepted:
+    case ExchangeEnd::Refused: return true;  // the query's reply is its answer, whatever it says
+    case ExchangeEnd::Stopped: return false;
+    case ExchangeEnd::Lost: PrintLinkError(*result.lost); return false;
+    case ExchangeEnd::NoReply:
       PrintError("the receiver did not report its EPO data within " +
                  std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kEpoCheckWait).count()) + " s");
-    }
+      return false;
   }
-  return answered;
-}
-
-std::string secondsText(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g s", seconds);
-  return text;
+  return false;
 }
 
 // Waits, but gives up at once on Ctrl-C.
@@ -189,7 +175,7 @@ void pauseUnlessStopped(Clock::duration wait) {
 // through the receiver link, the line's speed changed in place.
 class TerminalSide : public EpoUpdateSide {
  public:
-  TerminalSide(ReceiverLink& link, std::uint32_t nmeaBaud, Clock::duration silenceLimit)
+  TerminalSide(LinkSession& link, std::uint32_t nmeaBaud, Clock::duration silenceLimit)
       : link_(link), nmeaBaud_(nmeaBaud), silenceLimit_(silenceLimit) {}
 
   bool stopRequested() override { return StopRequested(); }
@@ -210,7 +196,7 @@ class TerminalSide : public EpoUpdateSide {
     link_.send(BinaryProtocolSwitchCommands());
     pauseUnlessStopped(settle);
     setLineRate(kEpoUploadBaudRate);
-    guarded_.emplace(link_.port(), silenceLimit_, *display_);
+    guarded_.emplace(link_.stream(), silenceLimit_, *display_);
     return &*guarded_;
   }
   std::uint32_t nmeaBaudRate() override { return nmeaBaud_; }
@@ -234,7 +220,7 @@ class TerminalSide : public EpoUpdateSide {
     WriteOut(std::string(texts.labelText) + "\n");
     const bool timedOut = guarded_ && guarded_->timedOut();
     PrintError(std::string(texts.message) + " (" +
-               (timedOut ? "no answer from the receiver for " + secondsText(silenceSeconds()) : "interrupted") + ")");
+               (timedOut ? "no answer from the receiver for " + SecondsText(silenceSeconds()) : "interrupted") + ")");
   }
   // The device went away during the upload: one line that names it, nothing handed back.
   void lineLost(const LinkError& error) {
@@ -246,7 +232,7 @@ class TerminalSide : public EpoUpdateSide {
  private:
   void setLineRate(std::uint32_t baud) {
     // Only a serial line comes this far: a network receiver is refused before the update.
-    SerialPort* serial = link_.port().serialLine();
+    SerialPort* serial = link_.stream().serialLine();
     LineState line;
     if (serial != nullptr && serial->getState(line)) {
       line.baudRate = baud;
@@ -255,7 +241,7 @@ class TerminalSide : public EpoUpdateSide {
   }
   double silenceSeconds() const { return std::chrono::duration<double>(silenceLimit_).count(); }
 
-  ReceiverLink& link_;
+  LinkSession& link_;
   std::uint32_t nmeaBaud_;
   Clock::duration silenceLimit_;
   std::optional<ProgressDisplay> display_;
@@ -302,11 +288,10 @@ const char* const kEpoUpdateHelp =
     "ending or failure, 2 usage error.\n";
 
 int RunEpoUpdate(const CliArgs& args) {
-  std::string error;
-  const std::optional<ParsedArgs> parsed = ParseArgs(
-      args, {kPortOption, kBaudOption, {"--file", true}, {"--server", true}, {"--timeout", true}, kHelpOption}, &error);
-  if (!parsed) return UsageError("epo-update", error);
-  if (parsed->has("--help")) return WriteOut(kEpoUpdateHelp) ? kExitSuccess : kExitFailure;
+  int exitCode = kExitSuccess;
+  const std::optional<ParsedArgs> parsed = ParseReceiverCommand(
+      args, "epo-update", {{"--file", true}, {"--server", true}, {"--timeout", true}}, kEpoUpdateHelp, &exitCode);
+  if (!parsed) return exitCode;
   if (!parsed->positional.empty())
     return UsageError("epo-update", "unexpected argument \"" + parsed->positional[0] + "\"");
   if (parsed->has("--file") && parsed->has("--server"))
@@ -319,18 +304,12 @@ int RunEpoUpdate(const CliArgs& args) {
   const std::optional<double> silenceSec = ParseSeconds(parsed->value("--timeout", "20"));
   if (!silenceSec)
     return UsageError("epo-update", "--timeout takes seconds above 0, not \"" + parsed->value("--timeout", "") + "\"");
-  const std::string baudText = parsed->value("--baud", kDefaultBaudText);
 
-  LinkError linkError;
-  std::unique_ptr<ReceiverLink> link =
-      ReceiverLink::open(parsed->value("--port", kDefaultPortText), baudText, &linkError);
-  if (!link) {
-    PrintLinkError(linkError);
-    return kExitFailure;
-  }
+  std::unique_ptr<LinkSession> link = OpenReceiver(ReceiverRequest(*parsed));
+  if (!link) return kExitFailure;
   // The update switches the line's speed, which a network receiver does not have; nothing is
   // downloaded or sent.
-  if (link->port().serialLine() == nullptr) {
+  if (link->stream().serialLine() == nullptr) {
     PrintError(EpoNetworkRefusal(link->devicePath()));
     return kExitFailure;
   }

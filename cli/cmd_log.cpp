@@ -47,28 +47,23 @@ const char* const kLogHelp =
     "written, or the receiver went away; 2 usage error.\n";
 
 int RunLog(const CliArgs& args) {
-  std::string error;
+  int exitCode = kExitSuccess;
   const std::optional<ParsedArgs> parsed =
-      ParseArgs(args, {kPortOption, kBaudOption, {"--reconnect", false}, kHelpOption}, &error);
-  if (!parsed) return UsageError("log", error);
-  if (parsed->has("--help")) return WriteOut(kLogHelp) ? kExitSuccess : kExitFailure;
+      ParseReceiverCommand(args, "log", {{"--reconnect", false}}, kLogHelp, &exitCode);
+  if (!parsed) return exitCode;
   if (parsed->positional.size() != 1) return UsageError("log", "log takes one FILE");
   const std::string& path = parsed->positional[0];
   if (path.empty()) return UsageError("log", "the FILE name is empty");
 
-  const std::string portText = parsed->value("--port", kDefaultPortText);
-  const std::string baudText = parsed->value("--baud", kDefaultBaudText);
+  LinkOpenRequest request = ReceiverRequest(*parsed);
+  const std::string& portText = request.portText;
   const bool reconnect = parsed->has("--reconnect");
   // Where the name led: a port map entry, or detection. Coming back, it must lead there again.
   const bool fromMapEntry = !ResolvePort(portText, /*allowDevicePath=*/true).mapEntry.empty();
-  LinkError linkError;
-  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(portText, baudText, &linkError);
-  if (!link) {
-    PrintLinkError(linkError);
-    return kExitFailure;
-  }
+  std::unique_ptr<LinkSession> link = OpenReceiver(request);
+  if (!link) return kExitFailure;
   // A receiver that comes back is the same receiver: it is looked for at the rate it had.
-  const std::string reconnectBaudText = std::to_string(link->baud());
+  request.baudText = std::to_string(link->baud());
   SentenceLog log;
   // Nothing received is dropped for a slow reader of FILE (a FIFO, a terminal): the log
   // waits for room as long as it takes, and only Ctrl-C or SIGTERM ends the wait.
@@ -81,7 +76,10 @@ int RunLog(const CliArgs& args) {
     return kExitFailure;
   }
   WriteOut("Logging " + link->devicePath() + " to " + path + "; Ctrl-C ends.\n");
-  link->startReader();
+  // Every link's queue: a link that went away takes its queue's sentences with it only once
+  // they are all in FILE.
+  std::unique_ptr<SentenceQueue> queue = std::make_unique<SentenceQueue>(StopRequestedNow);
+  link->startReader(*queue);
 
   NmeaSession session;
   unsigned long long written = 0;
@@ -113,19 +111,19 @@ int RunLog(const CliArgs& args) {
   bool going = true;
   std::optional<LinkError> lost;
   while (going && !StopRequested()) {
-    const std::optional<std::string> sentence = link->nextSentence(ReceiverLink::Clock::time_point::max());
+    const std::optional<std::string> sentence = queue->next(LinkSession::Clock::time_point::max());
     if (sentence) {
       going = logSentence(*sentence);
       continue;
     }
-    lost = link->lost();
+    lost = queue->lost();
     if (!lost) continue;
     if (!reconnect) break;
     // Every sentence before the loss is in FILE; wait for the receiver to come back.
     link.reset();
     PrintError(lost->explanation + " Waiting for " + portText + " to come back; Ctrl-C ends.");
     const auto gapStart = std::chrono::steady_clock::now();
-    link = WaitForPort(portText, reconnectBaudText, fromMapEntry);
+    link = WaitForPort(request, fromMapEntry);
     if (!link) {
       lost.reset();  // stopped while waiting: ended by the user, like any stop
       break;
@@ -135,12 +133,13 @@ int RunLog(const CliArgs& args) {
     char gap[32];
     std::snprintf(gap, sizeof gap, "%.1f", gapSec);
     PrintError(portText + " is back as " + link->devicePath() + "; nothing was received for " + gap + " s");
-    link->startReader();
+    queue = std::make_unique<SentenceQueue>(StopRequestedNow);
+    link->startReader(*queue);
   }
-  if (link) link->stopReader();
+  if (link) queue->append(link->stopReader());
   // What was received before the stop goes in too, unless FILE can take nothing more.
   while (going && link) {
-    const std::optional<std::string> sentence = link->takeQueued();
+    const std::optional<std::string> sentence = queue->takeQueued();
     if (!sentence) break;
     going = logSentence(*sentence);
   }

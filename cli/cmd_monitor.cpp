@@ -184,31 +184,26 @@ const char* const kMonitorHelp =
     "being read; 2 usage error.\n";
 
 int RunMonitor(const CliArgs& args) {
-  std::string error;
+  int exitCode = kExitSuccess;
   const std::optional<ParsedArgs> parsed =
-      ParseArgs(args, {kPortOption, kBaudOption, {"--json", false}, kHelpOption}, &error);
-  if (!parsed) return UsageError("monitor", error);
-  if (parsed->has("--help")) return WriteOut(kMonitorHelp) ? kExitSuccess : kExitFailure;
+      ParseReceiverCommand(args, "monitor", {{"--json", false}}, kMonitorHelp, &exitCode);
+  if (!parsed) return exitCode;
   if (!parsed->positional.empty())
     return UsageError("monitor", "unexpected argument \"" + parsed->positional[0] + "\"");
   const bool json = parsed->has("--json") || !StdoutIsTerminal();
-  const std::string portText = parsed->value("--port", kDefaultPortText);
-  const std::string baudText = parsed->value("--baud", kDefaultBaudText);
+  const LinkOpenRequest request = ReceiverRequest(*parsed);
+  const std::string& portText = request.portText;
 
-  LinkError linkError;
-  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(portText, baudText, &linkError);
-  if (!link) {
-    PrintLinkError(linkError);
-    return kExitFailure;
-  }
+  std::unique_ptr<LinkSession> link = OpenReceiver(request);
+  if (!link) return kExitFailure;
   NmeaSession session;
   session.state.fixTimerSeconds = 0;
-  link->startReader();  // the reader runs before the first query goes out
-  if (!link->port().isReadOnly()) link->send(ConnectQueryCommands());  // nothing is written through gpsd
+  SentenceQueue queue(StopRequestedNow);
+  link->connect(queue);  // the reader, then the first queries; nothing is written through gpsd
 
   LiveScreen screen(portText, link->devicePath(), std::to_string(link->baud()));
   if (!json) screen.begin();
-  using Clock = ReceiverLink::Clock;
+  using Clock = LinkSession::Clock;
   Clock::time_point nextTick = Clock::now() + kFixTimerPeriod;
   Clock::time_point nextDraw = Clock::now();
   bool dirty = true;
@@ -234,9 +229,9 @@ int RunMonitor(const CliArgs& args) {
   };
   while (outputOk && !StopRequested()) {
     const Clock::time_point wakeAt = json || !dirty ? nextTick : std::min(nextTick, nextDraw);
-    if (const std::optional<std::string> sentence = link->nextSentence(wakeAt)) {
+    if (const std::optional<std::string> sentence = queue.next(wakeAt)) {
       outputOk = show(*sentence);
-    } else if (link->lost()) {
+    } else if (queue.lost()) {
       break;  // every sentence before the loss has been shown
     }
     const Clock::time_point now = Clock::now();
@@ -252,15 +247,15 @@ int RunMonitor(const CliArgs& args) {
       nextDraw = now + kRedrawInterval;
     }
   }
-  link->stopReader();
+  queue.append(link->stopReader());
   // The JSON lines of what arrived before the stop are printed too.
   while (outputOk && json) {
-    const std::optional<std::string> sentence = link->takeQueued();
+    const std::optional<std::string> sentence = queue.takeQueued();
     if (!sentence) break;
     outputOk = show(*sentence);
   }
   if (!json) screen.end();
-  if (const std::optional<LinkError> lost = link->lost(); lost && outputOk) {
+  if (const std::optional<LinkError> lost = queue.lost(); lost && outputOk) {
     PrintLinkError(*lost);
     return kExitFailure;
   }

@@ -110,12 +110,6 @@ const std::vector<SendCommand>& sendCommands() {
   return commands;
 }
 
-std::string secondsText(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g s", seconds);
-  return text;
-}
-
 }  // namespace
 
 const char* const kSendHelp =
@@ -155,13 +149,13 @@ const char* const kSendHelp =
     "2 usage error.\n";
 
 int RunSend(const CliArgs& args) {
-  std::string error;
+  int exitCode = kExitSuccess;
   const std::optional<ParsedArgs> parsed =
-      ParseArgs(args, {kPortOption, kBaudOption, {"--timeout", true}, kHelpOption}, &error);
-  if (!parsed) return UsageError("send", error);
-  if (parsed->has("--help")) return WriteOut(kSendHelp) ? kExitSuccess : kExitFailure;
+      ParseReceiverCommand(args, "send", {{"--timeout", true}}, kSendHelp, &exitCode);
+  if (!parsed) return exitCode;
   if (parsed->positional.empty()) return UsageError("send", "which command? (hot, rates, version ...)");
 
+  std::string error;
   const std::string& name = parsed->positional[0];
   const auto& commands = sendCommands();
   const auto command =
@@ -183,67 +177,45 @@ int RunSend(const CliArgs& args) {
     return kExitFailure;
   }
 
-  LinkError linkError;
-  std::unique_ptr<ReceiverLink> link = ReceiverLink::open(parsed->value("--port", kDefaultPortText),
-                                                          parsed->value("--baud", kDefaultBaudText), &linkError);
-  if (!link) {
-    PrintLinkError(linkError);
-    return kExitFailure;
-  }
-  if (link->port().isReadOnly()) {  // before anything is written
+  std::unique_ptr<LinkSession> link = OpenReceiver(ReceiverRequest(*parsed));
+  if (!link) return kExitFailure;
+  if (link->isReadOnly()) {  // before anything is written
     PrintError(ReadOnlyRefusal(link->devicePath()));
     return kExitFailure;
   }
-  link->startReader();  // replies that come during the sequence's pauses are kept
-  link->send(*plan);
-
-  const auto deadline = ReceiverLink::Clock::now() + std::chrono::duration_cast<ReceiverLink::Clock::duration>(
-                                                         std::chrono::duration<double>(*timeoutSec));
-  std::vector<ExpectedReply> pending = plan->followUps;
-  std::optional<ReplyMatch> decision;
-  std::string refusal;
+  SentenceQueue queue(StopRequestedNow);
+  link->startReader(queue);  // replies that come during the sequence's pauses are kept
   NmeaSession session;
   bool outputOk = true;
-  while (!(decision && (pending.empty() || !decision->accepted))) {
-    const std::optional<std::string> sentence = link->nextSentence(deadline);
-    if (!sentence) break;
-    const SentenceOutcome outcome = session.handle(*sentence);
-    if (!outcome.valid) continue;
-    ReportSentenceFailure(outcome);
-    if (const std::optional<ReplyReport> report = ReportReply(outcome))
-      outputOk = WriteOut(report->text + "\n") && outputOk;
-    if (const std::optional<std::string> notice = StartupNoticeText(outcome)) {
-      outputOk = WriteOut(*notice + ", the receiver has restarted\n") && outputOk;
-    }
-    if (!outcome.reply) continue;
-    if (!decision) {
-      const ReplyMatch m = MatchReply(*plan->acceptedBy, *outcome.reply);
-      if (m.matched) {
-        decision = m;
-        if (const auto* ack = std::get_if<PmtkAck>(&*outcome.reply)) {
-          refusal = std::string(AckMessage(*ack).text) + " (acknowledgement flag " + std::to_string(ack->flag) + ")";
-        }
-      }
-    }
-    std::erase_if(pending, [&](const ExpectedReply& e) { return MatchReply(e, *outcome.reply).matched; });
-  }
+  const ExchangeResult result =
+      Exchange(*link, queue, session, *plan,
+               std::chrono::duration_cast<LinkSession::Clock::duration>(std::chrono::duration<double>(*timeoutSec)), {},
+               [&](const SentenceOutcome& outcome) {
+                 ReportSentenceFailure(outcome);
+                 if (const std::optional<ReplyReport> report = ReportReply(outcome))
+                   outputOk = WriteOut(report->text + "\n") && outputOk;
+                 if (const std::optional<std::string> notice = StartupNoticeText(outcome)) {
+                   outputOk = WriteOut(*notice + ", the receiver has restarted\n") && outputOk;
+                 }
+               });
   link->stopReader();
 
-  if (StopRequested() && !decision) {
-    PrintError("interrupted before the receiver replied");
-    return kExitFailure;
-  }
-  if (const std::optional<LinkError> lost = link->lost(); lost && !decision) {
-    PrintLinkError(*lost);
-    return kExitFailure;
-  }
-  if (!decision) {
-    PrintError("no reply from the receiver within " + secondsText(*timeoutSec));
-    return kExitFailure;
-  }
-  if (!decision->accepted) {
-    PrintError("the receiver refused the command: " + refusal);
-    return kExitFailure;
+  switch (result.end) {
+    case ExchangeEnd::Stopped: PrintError("interrupted before the receiver replied"); return kExitFailure;
+    case ExchangeEnd::Lost: PrintLinkError(*result.lost); return kExitFailure;
+    case ExchangeEnd::NoReply:
+      PrintError("no reply from the receiver within " + SecondsText(*timeoutSec));
+      return kExitFailure;
+    case ExchangeEnd::Refused: {
+      std::string refusal;
+      if (result.refusal) {
+        refusal = std::string(AckMessage(*result.refusal).text) + " (acknowledgement flag " +
+                  std::to_string(result.refusal->flag) + ")";
+      }
+      PrintError("the receiver refused the command: " + refusal);
+      return kExitFailure;
+    }
+    case ExchangeEnd::Accepted: break;
   }
   if (!command->acceptedText.empty()) outputOk = WriteOut(std::string(command->acceptedText) + "\n") && outputOk;
   return outputOk ? kExitSuccess : kExitFailure;

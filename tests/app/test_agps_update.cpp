@@ -203,7 +203,7 @@ class AgpsUpdateTest : public QObject {
     fx.clearMemoRecord();
     QVERIFY(consoleShows(fx, QStringLiteral("$GPGGA,"), 10000));
     LineState line;
-    QVERIFY(f.comHandle->serialLine() != nullptr && f.comHandle->serialLine()->getState(line));
+    QVERIFY(f.comHandle->stream().serialLine() != nullptr && f.comHandle->stream().serialLine()->getState(line));
     QCOMPARE(line.baudRate, 38400u);
     QVERIFY(!f.epoUploadRunning);
     QCOMPARE(f.Button1->text(), QStringLiteral("Off"));
@@ -273,7 +273,7 @@ class AgpsUpdateTest : public QObject {
     fx.clearMemoRecord();
     QVERIFY(consoleShows(fx, QStringLiteral("$GPGGA,"), 15000));
     LineState line;
-    QVERIFY(f.comHandle->serialLine() != nullptr && f.comHandle->serialLine()->getState(line));
+    QVERIFY(f.comHandle->stream().serialLine() != nullptr && f.comHandle->stream().serialLine()->getState(line));
     QCOMPARE(line.baudRate, rate);
     QVERIFY(!workDir.holdsEpoFile());
   }

@@ -326,42 +326,42 @@ class LinkTest : public QObject {
       bytes += sent.back();
     }
     bytes += "$";  // the next sentence's start: the last one is complete without a quiet wait
-    auto port = std::make_shared<SerialPort>();
-    QVERIFY(port->open(slavePath));
-    QVERIFY(port->setState(LineState{115200}));
+    LinkOpenRequest request;
+    request.portText = slavePath;
+    request.baudText = "115200";
+    request.allowDevicePath = true;
+    LinkError error;
+    std::unique_ptr<LinkSession> link = LinkSession::open(request, &error);
+    QVERIFY2(link, error.message.c_str());
     // Everything is queued before the reader starts: its first read takes all of it.
     QCOMPARE(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    QTRY_VERIFY(port->bytesQueued() == static_cast<int>(bytes.size()));
+    QTRY_VERIFY(link->stream().bytesQueued() == static_cast<int>(bytes.size()));
     QObject context;
     std::vector<std::string> handled;
     std::vector<std::string> held;
     std::unique_ptr<Thread1> reader;
-    auto stop = [&] {
-      reader->stopAndWait();
-      held = reader->takeHeldBack();
-    };
+    auto stop = [&] { held = reader->takeHeldBack(link->stopReader()); };
     reader = std::make_unique<Thread1>(
-        port,
         [&](const std::string& sentence) {
           handled.push_back(sentence);
           if (static_cast<int>(handled.size()) == stopAt) stop();
         },
         &context);
-    reader->start();
+    link->startReader(*reader, Thread1::ReadOptions());
     if (stopAt == 0) {
       // The read is taken (no event is processed here, so it waits for the window thread).
-      for (int i = 0; i < 5000 && port->bytesQueued() > 0; ++i)
+      for (int i = 0; i < 5000 && link->stream().bytesQueued() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       stop();
     }
-    QTRY_VERIFY(!reader->isRunning());
+    QTRY_VERIFY(!link->readerRunning());
     QCoreApplication::processEvents();  // a stopped hand-off runs nothing more
     std::vector<std::string> all = handled;
     all.insert(all.end(), held.begin(), held.end());
     QCOMPARE(static_cast<int>(handled.size()), stopAt);
     QCOMPARE(all, sent);
+    link.reset();
     reader.reset();
-    port->close();
     close(master);
     close(slave);
   }
