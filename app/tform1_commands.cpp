@@ -190,6 +190,9 @@ void TForm1::HandlePmtkReply(const ReceiverReply& reply) {
                    ShowMessageBox(Latin1(kSetSuccessfulBox.text), Latin1(kSetSuccessfulBox.title), BoxButtons::Ok,
                                   BoxIcon::None);
                  },
+                 // The logbook is the command-line tool's; the console shows its lines.
+                 [](const PmtkLocusStatus&) {},
+                 [](const PmtkLocusData&) {},
              },
              reply);
 }

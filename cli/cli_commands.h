@@ -14,9 +14,11 @@ int RunMonitor(const CliArgs& args);
 int RunSend(const CliArgs& args);
 int RunLog(const CliArgs& args);
 int RunEpoUpdate(const CliArgs& args);
+int RunLocus(const CliArgs& args);
 
 extern const char* const kPortsHelp;
 extern const char* const kMonitorHelp;
 extern const char* const kSendHelp;
 extern const char* const kLogHelp;
 extern const char* const kEpoUpdateHelp;
+extern const char* const kLocusHelp;

@@ -5,6 +5,7 @@
 
 #include "cli/cli_common.h"
 #include "commands/epo_state_text.h"
+#include "commands/locus.h"
 #include "link/json_text.h"
 
 std::string Latin1ToUtf8(std::string_view latin1) {
@@ -147,6 +148,24 @@ struct Reporter {
                       .text("text", text)
                       .str();
   }
+  void operator()(const PmtkLocusStatus& reply) {
+    report.text = address + ": logbook " + LocusStatusText(reply);
+    report.json = JsonObject()
+                      .text("kind", report.kind)
+                      .number("serial", reply.serial)
+                      .number("type", reply.type)
+                      .number("mode", reply.mode)
+                      .number("content", reply.content)
+                      .number("intervalSec", reply.intervalSec)
+                      .number("distanceM", reply.distanceM)
+                      .number("speedKmh", reply.speedKmh)
+                      .boolean("logging", reply.logging())
+                      .number("records", reply.records)
+                      .number("percentFull", reply.percentFull)
+                      .text("text", LocusStatusText(reply))
+                      .str();
+  }
+  void operator()(const PmtkLocusData&) {}  // a dump's lines are not reported one by one
   void operator()(const FixRateResetDone&) {
     report.text = address + ": " + std::string(kSetSuccessfulBox.text);
     report.json = JsonObject().text("kind", report.kind).text("text", kSetSuccessfulBox.text).str();
@@ -170,7 +189,9 @@ struct Reporter {
 std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome) {
   if (!outcome.valid || !outcome.reply) return std::nullopt;
   const ReplyKind kind = KindOf(*outcome.reply);
-  if (kind == kReplyKindOf<PmtkStartupNotice> || kind == kReplyKindOf<ChannelStatus>) return std::nullopt;
+  if (kind == kReplyKindOf<PmtkStartupNotice> || kind == kReplyKindOf<ChannelStatus> ||
+      kind == kReplyKindOf<PmtkLocusData>)
+    return std::nullopt;
   Reporter reporter{outcome.address, {}};
   reporter.report.kind = std::string(ReplyKindName(kind));
   std::visit(reporter, *outcome.reply);

@@ -26,6 +26,8 @@ const char* const kMainHelp =
     "  send COMMAND [ARGS]      a command of the window's buttons; prints the decoded reply\n"
     "  log FILE                 records the valid sentences into FILE until interrupted\n"
     "  epo-update               uploads assisted-GPS (EPO) data, downloaded or from a file\n"
+    "  locus SUBCOMMAND         the receiver's own logbook: status, start, stop, erase, now,\n"
+    "                           interval, download to GPX, CSV or raw\n"
     "\n"
     "Common options:\n"
     "  --port P     Com1 ... Com99 as in the window, or a device path (default Com1)\n"
@@ -50,7 +52,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"ports", RunPorts, &kPortsHelp}, {"monitor", RunMonitor, &kMonitorHelp},        {"send", RunSend, &kSendHelp},
-    {"log", RunLog, &kLogHelp},       {"epo-update", RunEpoUpdate, &kEpoUpdateHelp},
+    {"log", RunLog, &kLogHelp},       {"epo-update", RunEpoUpdate, &kEpoUpdateHelp}, {"locus", RunLocus, &kLocusHelp},
 };
 
 const Command* findCommand(const std::string& name) {
@@ -63,7 +65,7 @@ const Command* findCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return UsageError("", "which command? ports, monitor, send, log or epo-update");
+  if (argc < 2) return UsageError("", "which command? ports, monitor, send, log, epo-update or locus");
   const std::string first = argv[1];
   if (first == "--help" || first == "-h") {
     return WriteOut(kMainHelp) ? kExitSuccess : kExitFailure;

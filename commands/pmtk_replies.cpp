@@ -70,7 +70,72 @@ ModeReply DecodeModeReply(const SentenceFields& fields) {
 //  no fields: the fix-rate reset is done
 FixRateResetDone DecodeFixRateReset(const SentenceFields&) { return {}; }
 
+// $PMTKLOG,456,0,11,31,2,0,0,0,3769,46*48
+//  1 serial number   2 type: 0 overwrite when full, 1 stop when full   3 mode bit mask, in
+//  decimal or, by some firmware, in hexadecimal   4 content bit mask   5 interval [s]
+//  6 distance [m]   7 speed [km/h]   8 status: 1 stopped, else logging   9 records
+//  10 percent full
+PmtkLocusStatus DecodeLocusStatus(const SentenceFields& fields) {
+  PmtkLocusStatus status;
+  status.serial = AtolOf(fields[1]);
+  status.type = AtolOf(fields[2]);
+  status.mode = LocusModeOf(fields[3]);
+  status.content = AtolOf(fields[4]);
+  status.intervalSec = AtolOf(fields[5]);
+  status.distanceM = AtolOf(fields[6]);
+  status.speedKmh = AtolOf(fields[7]);
+  status.status = AtolOf(fields[8]);
+  status.records = AtolOf(fields[9]);
+  status.percentFull = AtolOf(fields[10]);
+  return status;
+}
+
+// $PMTKLOX,0,86*6F                                   begins: 86 data lines follow
+// $PMTKLOX,1,0,0100010B,1F000000,...,FFFFFFFF*2F     data line 0: up to 24 words of 4 bytes
+// $PMTKLOX,2*47                                      ends
+//  1 part: 0, 1 or 2   2 part 0: lines to follow; part 1: sequence number from 0
+//  3-26 part 1: words of 8 hexadecimal digits, the flash's bytes in order
+PmtkLocusData DecodeLocusData(const SentenceFields& fields) {
+  PmtkLocusData data;
+  data.part = fields[1].empty() ? -1 : AtolOf(fields[1]);
+  if (data.part == 0) data.lines = AtolOf(fields[2]);
+  if (data.part != 1) return data;
+  data.sequence = fields[2].empty() ? -1 : AtolOf(fields[2]);
+  for (int i = 3; i < fields.count(); ++i) {
+    const std::string_view word = fields[i];
+    if (word.size() != 8) {
+      data.wellFormed = false;
+      break;
+    }
+    for (std::size_t k = 0; k < 8; k += 2) {
+      const int high = HexDigitValue(word[k]);
+      const int low = HexDigitValue(word[k + 1]);
+      if (high < 0 || low < 0) {
+        data.wellFormed = false;
+        return data;
+      }
+      data.bytes.push_back(static_cast<char>(high * 16 + low));
+    }
+  }
+  return data;
+}
+
 }  // namespace
+
+long LocusModeOf(std::string_view field) {
+  // Decimal unless the text shows it is not: a hexadecimal digit above 9 or a "0x".
+  const bool hex = field.starts_with("0x") || field.starts_with("0X") ||
+                   field.find_first_of("abcdefABCDEF") != std::string_view::npos;
+  if (!hex) return AtolOf(field);
+  long value = 0;
+  for (char c : field.starts_with("0x") || field.starts_with("0X") ? field.substr(2) : field) {
+    const int d = HexDigitValue(c);
+    if (d < 0) break;
+    value = value * 16 + d;
+    if (value > 0xFFFF) break;
+  }
+  return value;
+}
 
 std::optional<long> PmtkReplyNumber(std::string_view address) {
   constexpr std::string_view kPrefix = "PMTK";
@@ -81,6 +146,8 @@ std::optional<long> PmtkReplyNumber(std::string_view address) {
 }
 
 std::optional<ReceiverReply> DecodePmtkReply(const SentenceFields& fields) {
+  if (fields[0] == "PMTKLOG") return DecodeLocusStatus(fields);
+  if (fields[0] == "PMTKLOX") return DecodeLocusData(fields);
   const std::optional<long> number = PmtkReplyNumber(fields[0]);
   if (!number) return std::nullopt;
   switch (*number) {

@@ -24,10 +24,15 @@ std::optional<long> PmtkReplyNumber(std::string_view address);
 // The reply types, ReceiverReply and the names of the kinds: commands/reply_kinds.h.
 
 // Decodes the field table of a sentence whose address has "MTK" at characters 2-4: the
-// replies the "Setup" tab handles. Reply numbers 1, 500, 501, 514, 705, 707 decode; any other
-// (the start-up notice 010 too), or none, gives nullopt. Numbers are read as atol reads them
+// replies the "Setup" tab handles, and the logbook's PMTKLOG and PMTKLOX. Reply numbers 1,
+// 500, 501, 514, 705, 707 decode; any other (the start-up notice 010 too), or none, gives
+// nullopt. Numbers are read as atol reads them
 // (AtolOf): missing or non-numeric fields read as 0 (texts as empty).
 std::optional<ReceiverReply> DecodePmtkReply(const SentenceFields& fields);
+
+// The logbook's mode field: decimal, or hexadecimal where the text shows it ("B", "0x1b"); a
+// text of decimal digits alone reads as decimal ("11" is 11, not 17).
+long LocusModeOf(std::string_view field);
 
 // Everything a checksum-valid sentence on this route carries besides receiver state: the
 // PMTK replies above, the start-up notice, and the maker's proprietary messages. The one

@@ -49,6 +49,31 @@ struct PmtkEpoState {
   long lastWeek = 0;     // LWN
   long lastTowSec = 0;   // LTOW
 };
+// PMTKLOG,<serial>,<type>,<mode>,<content>,<interval>,<distance>,<speed>,<status>,<records>,
+// <percent>: the state of the receiver's own logbook (LOCUS), reply to PMTK183.
+struct PmtkLocusStatus {
+  long serial = 0;
+  long type = 0;         // 0: overwrite when full, 1: stop when full
+  long mode = 0;         // bit mask: AlwaysLocate 1, FixOnly 2, Normal 4, Interval 8, Distance 16, Speed 32
+  long content = 0;      // bit mask of the fields each record holds
+  long intervalSec = 0;  // a record every so many seconds
+  long distanceM = 0;    // ... or metres
+  long speedKmh = 0;     // ... or above this speed
+  long status = 0;       // 1 stopped; anything else logging (firmware writes 0 or 2)
+  long records = 0;
+  long percentFull = 0;
+  bool logging() const { return status != 1; }
+};
+// PMTKLOX,<part>,...: one line of a dump of the logbook's flash. Part 0 begins the dump and
+// says how many data lines follow; part 1 is a data line with its sequence number and up to
+// 24 words of 8 hexadecimal digits; part 2 ends the dump.
+struct PmtkLocusData {
+  long part = -1;          // 0, 1, 2; anything else: not a dump line
+  long lines = 0;          // part 0: the data lines that follow
+  long sequence = -1;      // part 1: its place, from 0
+  std::string bytes;       // part 1: the words' bytes, in order (4 a word)
+  bool wellFormed = true;  // part 1: every word was 8 hexadecimal digits
+};
 // PMTK010,001: the receiver has started, after power-up or a restart. No setting changes.
 struct PmtkStartupNotice {};
 // A proprietary sentence with "CHN" at characters 5-7 of its address (channel status): the
@@ -81,6 +106,8 @@ inline constexpr std::tuple kReplyKinds{
     ReplyKindRow<ChannelStatus>{"channelStatus"},
     ReplyKindRow<ModeReply>{"modeReply"},
     ReplyKindRow<FixRateResetDone>{"fixRateReset"},
+    ReplyKindRow<PmtkLocusStatus>{"locusStatus"},
+    ReplyKindRow<PmtkLocusData>{"locusData"},
 };
 
 namespace reply_kinds_detail {
