@@ -101,6 +101,24 @@ std::pair<std::string, std::string> nmeaAngle(double deg, bool longitude) {
 
 std::int64_t gpsSecondsOf(std::int64_t utcMs) { return utcMs / 1000 - kGpsEpochUnixS + kLeapSecondsS; }
 
+// The fix takes the highest satellites with a usable signal: three for 2D, for 3D up to
+// twelve of each system (what one GSA can list).
+std::vector<SatelliteView> satellitesInFix(const std::vector<SatelliteView>& sats, FixMode mode) {
+  std::vector<SatelliteView> used;
+  if (mode == FixMode::None) return used;
+  std::array<std::size_t, kSystemCount> ofSystem{};
+  for (const SatelliteView& s : sats) {
+    if (s.sbas || s.snrDbHz < 20) continue;
+    std::size_t& count = ofSystem[static_cast<std::size_t>(s.system)];
+    if (mode == FixMode::Fix2D ? used.size() >= 3 : count >= 12) continue;
+    ++count;
+    used.push_back(s);
+  }
+  return used;
+}
+
+double hdopOf(std::size_t used) { return 0.7 + 4.0 / std::max<double>(1.0, static_cast<double>(used)); }
+
 std::int64_t systemUtcMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
@@ -122,7 +140,10 @@ std::vector<std::string> ReadCaptureLines(const std::string& text) {
 }
 
 ReceiverModel::ReceiverModel(ModelOptions options)
-    : options_(std::move(options)), sky_(options_.latitudeDeg, options_.longitudeDeg), rng_(options_.seed) {
+    : options_(std::move(options)),
+      sky_(options_.latitudeDeg, options_.longitudeDeg),
+      rng_(options_.seed),
+      locus_(options_.locus.content) {
   // Whole seconds, so the 1 Hz output carries times ending in .000 as a receiver's does.
   startUtcMs_ = options_.startUtcMs != 0 ? options_.startUtcMs : systemUtcMs() / 1000 * 1000;
   baud_ = options_.baud;
@@ -133,6 +154,15 @@ ReceiverModel::ReceiverModel(ModelOptions options)
   nextCycleAt_ = periodMs_;
   startupPending_ = options_.startupMessage && options_.powerUpNotice;
   loadReplay();
+  locusLogging_ = options_.locus.enabled;
+  locusIntervalS_ = options_.locus.intervalS;
+  // A track walked before the start, the newest point an interval before it, with the fix
+  // and satellites the sky gave then.
+  const long fill = locusLogging_ ? options_.locus.fill : 0;
+  for (long i = 0; i < fill && locusLogging_; ++i) {
+    const std::int64_t utcS = startUtcMs_ / 1000 - static_cast<std::int64_t>(fill - i) * locusIntervalS_;
+    locusWrite(locusPointAt(utcS * 1000 - startUtcMs_));
+  }
 }
 
 void ReceiverModel::loadReplay() {
@@ -252,27 +282,14 @@ std::vector<OutChunk> ReceiverModel::cycle(SimMs at) {
       for (SatelliteView& s : sats) s.elevationDeg = s.azimuthDeg = -1;
     }
   }
-  // The fix takes the highest satellites with a usable signal: three for 2D, for 3D up to
-  // twelve of each system (what one GSA can list).
-  std::vector<SatelliteView> used;
-  if (mode != FixMode::None) {
-    std::array<std::size_t, kSystemCount> ofSystem{};
-    for (const SatelliteView& s : sats) {
-      if (s.sbas || s.snrDbHz < 20) continue;
-      std::size_t& count = ofSystem[static_cast<std::size_t>(s.system)];
-      if (mode == FixMode::Fix2D ? used.size() >= 3 : count >= 12) continue;
-      ++count;
-      used.push_back(s);
-    }
-  }
+  const std::vector<SatelliteView> used = satellitesInFix(sats, mode);
   const auto inFix = [&used](const SatelliteView& s) {
     return std::any_of(used.begin(), used.end(),
                        [&s](const SatelliteView& u) { return u.system == s.system && u.prn == s.prn; });
   };
   const bool fix = mode != FixMode::None;
   const bool differential = fix && dgpsMode_ == 2 && mode == FixMode::Fix3D;
-  const double n = std::max<double>(1.0, static_cast<double>(used.size()));
-  const double hdop = 0.7 + 4.0 / n;
+  const double hdop = hdopOf(used.size());
   const double pdop = hdop * 1.6;
   const double vdop = std::sqrt(pdop * pdop - hdop * hdop);
   const auto [latText, latSide] = nmeaAngle(pos.latitudeDeg, false);
@@ -387,6 +404,10 @@ std::vector<OutChunk> ReceiverModel::cycle(SimMs at) {
     }
     bodies.push_back(body);
   }
+  // The logger keeps a point of the fix once an interval has passed since the last one.
+  const std::int64_t utcS = utcMs / 1000;
+  if (fix && locusLogging_ && utcS - locusIntervalS_ >= lastRecordUtcS_)
+    locusWrite(locusPoint(utcS, pos, mode, used.size()));
   std::vector<OutChunk> out;
   for (const std::string& body : bodies) {
     for (OutChunk& c : withFaults(frameSentence(body))) out.push_back(std::move(c));
@@ -510,14 +531,16 @@ std::vector<OutChunk> ReceiverModel::handleCommand(const std::string& body, SimM
 std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<std::string>& fields, SimMs now) {
   std::vector<OutChunk> out;
   const auto reply = [&out](const std::string& body) { out.push_back({frameSentence(body), 0, 0, false}); };
-  const auto ack = [&](int natural) {
-    const int flag = ackFlag(number, natural);
-    reply(format("PMTK001,%d,%d", number, flag));
-    return flag == kAckAccepted;
-  };
+  const auto ack = [&](int natural) { return acknowledge(out, number, natural); };
   const auto number1 = [&](std::size_t i) { return i < fields.size() ? fieldNumber(fields[i]) : std::nullopt; };
 
   switch (number) {
+    case 183:
+    case 184:
+    case 185:
+    case 186:
+    case 187:
+    case 622: return handleLocus(number, fields, now);
     case 101: restart(options_.hot, now, out); return out;
     case 102: restart(options_.warm, now, out); return out;
     case 103: restart(options_.cold, now, out); return out;
@@ -646,6 +669,120 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
       ack(number >= 200 && number < 400 ? kAckAccepted : kAckUnsupported);
       return out;
   }
+}
+
+bool ReceiverModel::acknowledge(std::vector<OutChunk>& out, int number, int natural) const {
+  const int flag = ackFlag(number, natural);
+  out.push_back({frameSentence(format("PMTK001,%d,%d", number, flag)), 0, 0, false});
+  return flag == kAckAccepted;
+}
+
+// $PMTKLOG,Serial#,Type,Mode,Content,Interval,Distance,Speed,Status,Number,Percent
+//   e.g. $PMTKLOG,1,0,10,31,15,0,0,0,252,6: stopped is status 1, logging 0 (or as configured)
+// $PMTKLOX,0,N  then N lines $PMTKLOX,1,SEQ,W1..W24  then $PMTKLOX,2: the dump of $PMTK622
+std::vector<OutChunk> ReceiverModel::handleLocus(int number, const std::vector<std::string>& fields, SimMs now) {
+  std::vector<OutChunk> out;
+  const LocusOptions& o = options_.locus;
+  if (!o.enabled) {
+    acknowledge(out, number, kAckUnsupported);
+    return out;
+  }
+  const auto reply = [&out](const std::string& body) { out.push_back({frameSentence(body), 0, 0, false}); };
+  // Commands with one field of 0 or 1 after the address; -1 for any other form.
+  const int choice = fields.size() == 2 && (fields[1] == "0" || fields[1] == "1") ? fields[1][0] - '0' : -1;
+  const bool fullAndStopped = o.type == 1 && locus_.full();
+  switch (number) {
+    case 183: {
+      if (!acknowledge(out, number, fields.size() == 1 ? kAckAccepted : kAckInvalid)) return out;
+      const int status = locusLogging_ ? o.statusWhileLogging : 1;
+      const int percent = static_cast<int>(locus_.records() * 100 / std::max<std::size_t>(1, locus_.capacity()));
+      const std::string mode = format(o.modeInHex ? "%X" : "%d", locusSettings().mode);
+      reply(format("PMTKLOG,%u,%d,%s,%u,%d,0,0,%d,%zu,%d", options_.seed, o.type, mode.c_str(), o.content,
+                   locusIntervalS_, status, locus_.records(), percent));
+      // The status goes before its acknowledgement.
+      std::rotate(out.begin(), out.begin() + 1, out.end());
+      return out;
+    }
+    case 184:
+      if (acknowledge(out, number, choice == 1 ? kAckAccepted : kAckInvalid)) locus_.erase();
+      return out;
+    case 185: {
+      const int natural = choice < 0 ? kAckInvalid : (choice == 0 && fullAndStopped ? kAckFailed : kAckAccepted);
+      if (acknowledge(out, number, natural) && natural == kAckAccepted) locusLogging_ = choice == 0;
+      return out;
+    }
+    case 186: {
+      const bool fix = fixModeAt(now) != FixMode::None;
+      const int natural = choice != 1 ? kAckInvalid : (!fix || fullAndStopped ? kAckFailed : kAckAccepted);
+      if (acknowledge(out, number, natural) && natural == kAckAccepted) locusWrite(locusPointAt(now));
+      return out;
+    }
+    case 187: {
+      // $PMTK187,1,SEC: mode 1 is the interval; distance (2) and speed (3) this logger lacks.
+      const long kind = fields.size() == 3 ? fieldNumber(fields[1]).value_or(-1) : -1;
+      const long seconds = fields.size() == 3 ? fieldNumber(fields[2]).value_or(-1) : -1;
+      int natural = kAckInvalid;
+      if (kind == 1 && seconds >= 0) natural = seconds >= 1 && seconds <= 65535 ? kAckAccepted : kAckFailed;
+      if ((kind == 2 || kind == 3) && seconds >= 0) natural = kAckUnsupported;
+      if (acknowledge(out, number, natural) && natural == kAckAccepted) locusIntervalS_ = static_cast<int>(seconds);
+      return out;
+    }
+    default: {  // 622
+      // The whole flash, or the sectors written since the last erase.
+      std::vector<OutChunk> ack;
+      if (!acknowledge(ack, number, choice < 0 ? kAckInvalid : kAckAccepted)) return ack;
+      const std::string_view flash(locus_.bytes());
+      const std::vector<std::string> lines = LocusDumpLines(choice == 0 ? flash : flash.substr(0, locus_.usedBytes()));
+      reply(format("PMTKLOX,0,%zu", lines.size()));
+      for (const std::string& line : lines) {
+        if (o.dumpStopsAfter >= 0 && out.size() > static_cast<std::size_t>(o.dumpStopsAfter)) return out;
+        reply(line);
+      }
+      reply("PMTKLOX,2");
+      out.push_back(std::move(ack.front()));
+      return out;
+    }
+  }
+}
+
+LocusSettings ReceiverModel::locusSettings() const {
+  constexpr int kFixOnly = 2;
+  constexpr int kInterval = 8;
+  return LocusSettings{options_.locus.type, kFixOnly | kInterval, options_.locus.content, locusIntervalS_, 0, 0};
+}
+
+LocusPoint ReceiverModel::locusPoint(std::int64_t utcS, const Position& pos, FixMode mode, std::size_t used) const {
+  LocusPoint p;
+  p.utcS = utcS;
+  p.fix = options_.locus.fixDimension ? static_cast<std::uint8_t>(mode) : 1;
+  p.latitudeDeg = pos.latitudeDeg;
+  p.longitudeDeg = pos.longitudeDeg;
+  p.heightM = pos.altitudeM;
+  p.speedKmh = pos.speedMps * 3.6;
+  p.trackDeg = pos.courseDeg;
+  p.hdop = hdopOf(used);
+  p.satellites = static_cast<int>(used);
+  return p;
+}
+
+LocusPoint ReceiverModel::locusPointAt(SimMs at) const {
+  const std::int64_t utcS = utcMsAt(at) / 1000;
+  // Before the start (a filled flash) the receiver had its 3D fix.
+  const FixMode mode = at < 0 ? FixMode::Fix3D : fixModeAt(at);
+  const std::size_t used = satellitesInFix(sky_.satellitesAt(utcS, searched_), mode).size();
+  return locusPoint(utcS, sky_.positionAt(at), mode, used);
+}
+
+bool ReceiverModel::locusWrite(const LocusPoint& point) {
+  const LocusSettings settings = locusSettings();
+  const bool written = locus_.write(point, settings, recordsWritten_ + 1 == options_.locus.badRecord);
+  if (written) {
+    ++recordsWritten_;
+    lastRecordUtcS_ = point.utcS;
+  }
+  // A logger that stops when full stops once it is.
+  if (settings.type == 1 && locus_.full()) locusLogging_ = false;
+  return written;
 }
 
 EpoState ReceiverModel::epoNow(SimMs now) const {

@@ -9,6 +9,10 @@
 // talker, one $GNGSA per system used in the fix and one GSV cycle per system, each with its
 // own talker ($GPGSV, $GLGSV, $GAGSV, $GBGSV, $GQGSV). PMTK353 chooses which of its systems
 // it searches.
+// With the LOCUS logger (sim/locus_flash.h) it keeps a track in its flash while it has a
+// fix, one record an interval, and answers the logger's commands: status $PMTK183, erase
+// $PMTK184, start and stop $PMTK185, a point now $PMTK186, the interval $PMTK187 and the
+// dump $PMTK622; a receiver without it calls them unsupported.
 //
 // Thread rule: not thread-safe; one owner at a time (SimReceiver guards it with a mutex).
 #pragma once
@@ -24,6 +28,7 @@
 
 #include "link/sentence_kinds.h"
 #include "sim/binary_frame.h"
+#include "sim/locus_flash.h"
 #include "sim/sky.h"
 
 namespace sim {
@@ -66,6 +71,20 @@ struct BinaryFaults {
   int splitAckAt = 11;       // ... cut before this byte (11: between 0D and 0A)
   int splitGapMs = 20;
   bool ackClosingPacket = true;  // acknowledge the closing packet (sequence 0xFFFF)
+};
+
+// The LOCUS logger and its faults.
+struct LocusOptions {
+  bool enabled = false;  // without it every LOCUS command is answered as unsupported
+  int type = 0;          // 0 overwrite when full, 1 stop when full
+  unsigned content = 0x1F;
+  int intervalS = 15;
+  long fill = 0;               // records of a track logged before the start, one an interval
+  int statusWhileLogging = 0;  // the status field of $PMTKLOG while logging (stopped: 1)
+  bool modeInHex = false;      // the mode field of $PMTKLOG in hex ("A" for 10)
+  bool fixDimension = false;   // a record's fix byte 2 for a 2D fix, 3 for 3D, instead of 1
+  long badRecord = 0;          // the record written this many-th (1: the first) has a wrong check byte; 0: none
+  long dumpStopsAfter = -1;    // a dump ends after this many data lines, without its end and acknowledgement
 };
 
 struct RestartTimings {
@@ -117,6 +136,7 @@ struct ModelOptions {
   SystemSet systems = kGpsOnly;  // what the receiver can search; PMTK353 chooses among them
   bool gsaSystemId = true;       // each $GNGSA ends with the system ID (1 GPS ... 5 QZSS)
   int galileoEvery = 1;          // Galileo's GSV cycle in the 1st, N+1th, ... burst with GSV
+  LocusOptions locus;
 };
 
 enum class FixMode { None = 1, Fix2D = 2, Fix3D = 3 };
@@ -166,6 +186,9 @@ class ReceiverModel {
   const std::vector<BinaryPacket>& binaryPackets() const { return binaryPackets_; }
   // Bodies of every NMEA command with a right checksum, in order ("PMTK314,-1").
   const std::vector<std::string>& commands() const { return commands_; }
+  // The LOCUS flash as it stands.
+  const LocusFlash& locusFlash() const { return locus_; }
+  bool locusLogging() const { return locusLogging_; }
 
  private:
   struct Burst {
@@ -179,8 +202,16 @@ class ReceiverModel {
   std::vector<OutChunk> handleCommand(const std::string& body, SimMs now);
   std::vector<OutChunk> handlePmtk(int number, const std::vector<std::string>& fields, SimMs now);
   std::vector<OutChunk> handleBinary(const BinaryPacket& packet, SimMs now);
+  std::vector<OutChunk> handleLocus(int number, const std::vector<std::string>& fields, SimMs now);
   std::vector<OutChunk> ackChunks(std::string ack) const;
   int ackFlag(int command, int natural) const;
+  // Appends $PMTK001,number,flag (the flag as --ack-flag makes it); true when it is "accepted".
+  bool acknowledge(std::vector<OutChunk>& out, int number, int natural) const;
+  LocusPoint locusPoint(std::int64_t utcS, const Position& pos, FixMode mode, std::size_t used) const;
+  LocusPoint locusPointAt(SimMs at) const;
+  // A record of the point; false when a full flash of type 1 takes none (logging stops).
+  bool locusWrite(const LocusPoint& point);
+  LocusSettings locusSettings() const;
   void restart(const RestartTimings& timings, SimMs now, std::vector<OutChunk>& out);
   void finishUpload(SimMs now);
   std::int64_t utcMsAt(SimMs at) const { return startUtcMs_ + at; }
@@ -220,6 +251,12 @@ class ReceiverModel {
   SimMs nextBurstAt_ = 0;
   bool replayDone_ = false;
   bool replayHeld_ = false;
+
+  LocusFlash locus_;
+  bool locusLogging_ = false;
+  int locusIntervalS_ = 15;
+  std::int64_t lastRecordUtcS_ = std::numeric_limits<std::int64_t>::min();
+  long recordsWritten_ = 0;
 };
 
 // Lines of a capture file for replay: comment lines starting with '#' left out, every other

@@ -51,6 +51,18 @@ bool toSystems(const std::string& text, SystemSet& systems) {
   return true;
 }
 
+// A content mask in hex ("7F", "0x7F") of fields a record can hold.
+bool toLocusContent(const std::string& text, unsigned& content) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(text.c_str(), &end, 16);
+  if (errno != 0 || end == nullptr || *end != '\0' || text[0] == '-' || value > 0xFFFF) return false;
+  if (LocusFlash::RecordBytes(static_cast<unsigned>(value)) == 0) return false;
+  content = static_cast<unsigned>(value);
+  return true;
+}
+
 }  // namespace
 
 std::string SimUsage() {
@@ -116,6 +128,39 @@ Replay:
   --loop               start again at the end
   --exit-at-end        exit once the capture has been played
 
+LOCUS logger (the track an MT3339/MT3333-class receiver keeps in its flash):
+  --locus              keep a 64 KB LOCUS flash (16 sectors of 4096 bytes) and log a point
+                       each interval while logging and with a fix; logging from the start.
+                       Answers $PMTK183 (status $PMTKLOG,SERIAL,TYPE,MODE,CONTENT,INTERVAL,
+                       0,0,STATUS,RECORDS,PERCENT: serial = --seed, mode 10 = fix only +
+                       interval, status 0 logging / 1 stopped), $PMTK184,1 (erase),
+                       $PMTK185,0|1 (start|stop), $PMTK186,1 (a point now; 2 without a
+                       fix), $PMTK187,1,SEC (interval), $PMTK622,1|0 (dump of the sectors
+                       used | of all: $PMTKLOX,0,N, N lines $PMTKLOX,1,SEQ,... of up to 24
+                       words of 8 hex digits, $PMTKLOX,2, then the acknowledgement).
+                       Each is acknowledged $PMTK001,CMD,3, a malformed one with 0. Without
+                       --locus every one of them is answered $PMTK001,CMD,1 (unsupported)
+  --locus-type 0|1     when full: 0 overwrite from the first sector (default), 1 stop logging
+  --locus-content HEX  the fields of a record (default 1F: time, fix, latitude, longitude,
+                       height; 7F adds speed and track); any of the bits 0-6, 10 (HDOP),
+                       12 (satellites)
+  --locus-interval S   seconds between points (default 15; $PMTK187 changes it)
+  --locus-fill N       start with N points of a walk that ended one interval ago; more than
+                       the flash holds wraps it (type 0) or fills it and stops (type 1)
+  --locus-status-logging N  the status field while logging (default 0; e.g. 2)
+  --locus-mode-hex     the mode field of the status in hex ("A" for 10)
+  --locus-fix-dimension  a record's fix byte 2 for a 2D fix, 3 for 3D (default 1 for any)
+  --locus-bad-record K the Kth record written (1: the first) gets a wrong check byte
+  --locus-dump-stops-after L  a dump ends after L data lines, without $PMTKLOX,2 and
+                       its acknowledgement
+  Flash: each sector opens with a 64-byte header written with its first record: sector
+  number u16, type u8, mode u8, content u16, 2 bytes FF, interval u16, distance u16,
+  speed u16, bytes 14-62 FF, byte 63 the XOR of bytes 0-62 (all little-endian). Records
+  follow from byte 64 (252 of 16 bytes or 201 of 20 a sector), unused flash is FF. A
+  record, little-endian, by the content bits: UTC u32 (bit 0), fix u8 (1), latitude and
+  longitude float32 degrees (2, 3), height int16 m (4), speed u16 km/h (5), track int16
+  degrees (6), HDOP u16 hundredths (10), satellites u8 (12), then the XOR of its bytes
+
 Faults in the periodic output (P: probability per sentence, 0 to 1):
   --bad-checksum P     wrong checksum digits
   --lower-checksum P   checksum letters in lower case
@@ -152,6 +197,7 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
   ModelOptions& m = out.options.model;
   NmeaFaults& nf = m.nmeaFaults;
   BinaryFaults& bf = m.binaryFaults;
+  LocusOptions& lo = m.locus;
   std::string model;
   bool startupNotice = false;
 
@@ -270,6 +316,20 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
       {"--silent-after", number(bf.silentAfter, 0, kSeqMax)},
       {"--split-ack-at", number(bf.splitAckAt, 1, 11)},
       {"--split-ack-gap", number(bf.splitGapMs, 0, 10000)},
+      {"--locus-type", number(lo.type, 0, 1)},
+      {"--locus-content", [&lo](const std::string& v) { return toLocusContent(v, lo.content); }},
+      {"--locus-interval", number(lo.intervalS, 1, 65535)},
+      {"--locus-fill", number(lo.fill, 0, 100000)},
+      {"--locus-status-logging",
+       [&lo](const std::string& v) {
+         long n = 0;
+         // 1 is the stopped logger's.
+         if (!toLong(v, n, 0, 9) || n == 1) return false;
+         lo.statusWhileLogging = static_cast<int>(n);
+         return true;
+       }},
+      {"--locus-bad-record", number(lo.badRecord, 1, 100000000)},
+      {"--locus-dump-stops-after", number(lo.dumpStopsAfter, 0, 100000)},
   };
   const std::map<std::string, std::function<void()>> switches = {
       {"--help", flag(out.help, true)},
@@ -284,6 +344,9 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
       {"--never-binary", flag(bf.neverBinary, true)},
       {"--split-acks", flag(bf.splitAcks, true)},
       {"--no-closing-ack", flag(bf.ackClosingPacket, false)},
+      {"--locus", flag(lo.enabled, true)},
+      {"--locus-mode-hex", flag(lo.modeInHex, true)},
+      {"--locus-fix-dimension", flag(lo.fixDimension, true)},
   };
 
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -316,6 +379,12 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
     m.firmware = joined;
   }
   if (m.startup.fix3dAfterMs < m.startup.fix2dAfterMs) m.startup.fix3dAfterMs = m.startup.fix2dAfterMs;
+  for (const std::string& arg : args) {
+    if (arg.rfind("--locus-", 0) == 0 && !lo.enabled) {
+      error = arg + " needs --locus";
+      return false;
+    }
+  }
   if (m.replayFast && out.replayPath.empty()) {
     error = "--fast needs --replay";
     return false;

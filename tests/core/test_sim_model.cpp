@@ -1,10 +1,13 @@
 // The simulated receiver's model on a fake clock: its sentences, its replies to every command
-// the program sends, what it obeys, and its NMEA faults. No terminal, no waiting.
+// the program sends, what it obeys, its NMEA faults, and its LOCUS logbook read back through
+// dumps by a reader of the format's own. No terminal, no waiting.
 //
 // Thread rule: single-threaded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bitset>
+#include <cmath>
 #include <map>
 #include <set>
 #include <string>
@@ -189,6 +192,7 @@ TEST(SimModel, RepliesToEveryCommandOfTheProgram) {
       {"second query of the DGPS button: no reply", "$PMTK602*36\r\n" + z, {}},
       {"hot restart: start-up notice", "$PMTK101*32\r\n" + z, {"PMTK010,001"}},
       {"unknown query", frame("PMTK499"), {"PMTK001,499,1"}},
+      {"LOCUS status without the logger", "$PMTK183*38\r\n", {"PMTK001,183,1"}},
       {"wrong checksum is ignored", "$PMTK414*34\r\n", {}},
       {"missing checksum is ignored", "$PMTK414\r\n", {}},
       {"lower-case checksum is taken", "$PMTK301,2*2e\r\n", {"PMTK001,301,3"}},
@@ -927,6 +931,479 @@ TEST(SimModelFaults, RepliesStayClean) {
   sim::ReceiverModel model(options);
   const std::string replies = joinChunks(model.receive("$PMTK605*31\r\n", 100));
   EXPECT_EQ(replies, frame("PMTK705,AXN_1.30,0000,Kappa-32,1.0"));
+}
+
+// --- LOCUS logbook --------------------------------------------------------------------------
+
+constexpr std::int64_t kStartUtcS = 1700000000;  // quietOptions' clock
+
+sim::ModelOptions locusOptions(const sim::LocusOptions& locus) {
+  sim::ModelOptions options = simtest::quietOptions();
+  options.locus = locus;
+  return options;
+}
+
+// Replies to each command body, sent one after another at `now`.
+std::vector<std::string> sendAll(sim::ReceiverModel& model, const std::vector<std::string>& commands, sim::SimMs now) {
+  std::vector<std::string> replies;
+  for (const std::string& c : commands) {
+    for (const std::string& r : repliesTo(model, frame(c), now)) replies.push_back(r);
+  }
+  return replies;
+}
+
+simtest::LocusDump dumpOf(sim::ReceiverModel& model, sim::SimMs now, const std::string& command = "PMTK622,1") {
+  return simtest::readLocusDump(joinChunks(model.receive(frame(command), now)));
+}
+
+// The records the used part of the flash holds, read from a dump.
+simtest::LocusFlashRead flashOf(sim::ReceiverModel& model, sim::SimMs now) {
+  const simtest::LocusDump dump = dumpOf(model, now);
+  EXPECT_TRUE(dump.faults.empty()) << dump.faults.front();
+  EXPECT_TRUE(dump.ended);
+  const simtest::LocusFlashRead flash = simtest::readLocusFlash(dump.bytes);
+  EXPECT_TRUE(flash.faults.empty()) << flash.faults.front();
+  return flash;
+}
+
+TEST(SimLocus, StatusTellsTheLoggersState) {
+  struct Row {
+    const char* legend;
+    sim::LocusOptions locus;
+    std::uint32_t seed;
+    std::vector<std::string> commands;
+    std::string status;
+  };
+  // Capacity: 16 sectors of (4096 - 64) / 16 = 252 basic points, or of 4032 / 20 = 201.
+  const std::vector<Row> rows = {
+      {"a new logger: logging, empty", {.enabled = true}, 1, {}, "PMTKLOG,1,0,10,31,15,0,0,0,0,0"},
+      {"300 points of 20 bytes every 5 s, stop when full; the serial is the seed",
+       {.enabled = true, .type = 1, .content = 0x7F, .intervalS = 5, .fill = 300},
+       456,
+       {},
+       "PMTKLOG,456,1,10,127,5,0,0,0,300,9"},
+      {"1000 basic points: 24 % of 4032", {.enabled = true, .fill = 1000}, 1, {}, "PMTKLOG,1,0,10,31,15,0,0,0,1000,24"},
+      {"stopped", {.enabled = true, .fill = 10}, 1, {"PMTK185,1"}, "PMTKLOG,1,0,10,31,15,0,0,1,10,0"},
+      {"logging written as 2",
+       {.enabled = true, .fill = 10, .statusWhileLogging = 2},
+       1,
+       {},
+       "PMTKLOG,1,0,10,31,15,0,0,2,10,0"},
+      {"stopped is 1 under that convention too",
+       {.enabled = true, .fill = 10, .statusWhileLogging = 2},
+       1,
+       {"PMTK185,1"},
+       "PMTKLOG,1,0,10,31,15,0,0,1,10,0"},
+      {"mode in hex", {.enabled = true, .modeInHex = true}, 1, {}, "PMTKLOG,1,0,A,31,15,0,0,0,0,0"},
+      {"interval set", {.enabled = true}, 1, {"PMTK187,1,60"}, "PMTKLOG,1,0,10,31,60,0,0,0,0,0"},
+      {"full and stop when full: stopped at 100 %",
+       {.enabled = true, .type = 1, .fill = 4032},
+       1,
+       {},
+       "PMTKLOG,1,1,10,31,15,0,0,1,4032,100"},
+      {"4100 points wrapped: the first sector holds the newest 68, the other 15 sectors 3780",
+       {.enabled = true, .fill = 4100},
+       1,
+       {},
+       "PMTKLOG,1,0,10,31,15,0,0,0,3848,95"},
+      {"erased", {.enabled = true, .fill = 300}, 1, {"PMTK184,1"}, "PMTKLOG,1,0,10,31,15,0,0,0,0,0"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ModelOptions options = locusOptions(row.locus);
+    options.seed = row.seed;
+    sim::ReceiverModel model(options);
+    sendAll(model, row.commands, 500);
+    EXPECT_EQ(repliesTo(model, "$PMTK183*38\r\n", 600), (std::vector<std::string>{row.status, "PMTK001,183,3"}));
+  }
+}
+
+TEST(SimLocus, CommandsAreAcknowledgedAndObeyed) {
+  struct Row {
+    const char* legend;
+    sim::LocusOptions locus;
+    std::map<int, int> ackFlagFor;
+    sim::SimMs atMs;  // 1000: no fix yet; 20000: a 3D fix
+    std::vector<std::string> commands;
+    std::vector<std::string> replies;
+    std::string statusAfter;  // empty: no status line expected
+  };
+  const sim::LocusOptions ten = {.enabled = true, .fill = 10};
+  const sim::LocusOptions full = {.enabled = true, .type = 1, .fill = 4032};
+  const std::string tenLogging = "PMTKLOG,1,0,10,31,15,0,0,0,10,0";
+  const std::vector<Row> rows = {
+      {"no logger: status", {}, {}, 20000, {"PMTK183"}, {"PMTK001,183,1"}, ""},
+      {"no logger: erase", {}, {}, 20000, {"PMTK184,1"}, {"PMTK001,184,1"}, ""},
+      {"no logger: start", {}, {}, 20000, {"PMTK185,0"}, {"PMTK001,185,1"}, ""},
+      {"no logger: a point now", {}, {}, 20000, {"PMTK186,1"}, {"PMTK001,186,1"}, ""},
+      {"no logger: interval", {}, {}, 20000, {"PMTK187,1,5"}, {"PMTK001,187,1"}, ""},
+      {"no logger: dump", {}, {}, 20000, {"PMTK622,1"}, {"PMTK001,622,1"}, ""},
+      {"a status query with a field", ten, {}, 20000, {"PMTK183,1"}, {"PMTK001,183,0"}, tenLogging},
+      {"erase", ten, {}, 20000, {"PMTK184,1"}, {"PMTK001,184,3"}, "PMTKLOG,1,0,10,31,15,0,0,0,0,0"},
+      {"erase with 0", ten, {}, 20000, {"PMTK184,0"}, {"PMTK001,184,0"}, tenLogging},
+      {"erase without its field", ten, {}, 20000, {"PMTK184"}, {"PMTK001,184,0"}, tenLogging},
+      {"erase refused by --ack-flag", ten, {{184, 2}}, 20000, {"PMTK184,1"}, {"PMTK001,184,2"}, tenLogging},
+      {"stop", ten, {}, 20000, {"PMTK185,1"}, {"PMTK001,185,3"}, "PMTKLOG,1,0,10,31,15,0,0,1,10,0"},
+      {"stop and start", ten, {}, 20000, {"PMTK185,1", "PMTK185,0"}, {"PMTK001,185,3", "PMTK001,185,3"}, tenLogging},
+      {"start with 2", ten, {}, 20000, {"PMTK185,2"}, {"PMTK001,185,0"}, tenLogging},
+      {"a point now with a fix", ten, {}, 20000, {"PMTK186,1"}, {"PMTK001,186,3"}, "PMTKLOG,1,0,10,31,15,0,0,0,11,0"},
+      {"a point now without a fix fails", ten, {}, 1000, {"PMTK186,1"}, {"PMTK001,186,2"}, tenLogging},
+      {"a point now while stopped",
+       ten,
+       {},
+       20000,
+       {"PMTK185,1", "PMTK186,1"},
+       {"PMTK001,185,3", "PMTK001,186,3"},
+       "PMTKLOG,1,0,10,31,15,0,0,1,11,0"},
+      {"a point now with 0", ten, {}, 20000, {"PMTK186,0"}, {"PMTK001,186,0"}, tenLogging},
+      {"interval 60 s", ten, {}, 20000, {"PMTK187,1,60"}, {"PMTK001,187,3"}, "PMTKLOG,1,0,10,31,60,0,0,0,10,0"},
+      {"interval 0 fails", ten, {}, 20000, {"PMTK187,1,0"}, {"PMTK001,187,2"}, tenLogging},
+      {"interval beyond 16 bits fails", ten, {}, 20000, {"PMTK187,1,65536"}, {"PMTK001,187,2"}, tenLogging},
+      {"interval not a number", ten, {}, 20000, {"PMTK187,1,x"}, {"PMTK001,187,0"}, tenLogging},
+      {"interval without its value", ten, {}, 20000, {"PMTK187,1"}, {"PMTK001,187,0"}, tenLogging},
+      {"by distance: not this logger", ten, {}, 20000, {"PMTK187,2,10"}, {"PMTK001,187,1"}, tenLogging},
+      {"an unknown kind of interval", ten, {}, 20000, {"PMTK187,7,10"}, {"PMTK001,187,0"}, tenLogging},
+      {"a dump of neither part", ten, {}, 20000, {"PMTK622,5"}, {"PMTK001,622,0"}, tenLogging},
+      {"a dump without its field", ten, {}, 20000, {"PMTK622"}, {"PMTK001,622,0"}, tenLogging},
+      {"full, stop when full: start fails",
+       full,
+       {},
+       20000,
+       {"PMTK185,0"},
+       {"PMTK001,185,2"},
+       "PMTKLOG,1,1,10,31,15,0,0,1,4032,100"},
+      {"full, stop when full: a point now fails",
+       full,
+       {},
+       20000,
+       {"PMTK186,1"},
+       {"PMTK001,186,2"},
+       "PMTKLOG,1,1,10,31,15,0,0,1,4032,100"},
+      {"full, stop when full: erased, it starts",
+       full,
+       {},
+       20000,
+       {"PMTK184,1", "PMTK185,0"},
+       {"PMTK001,184,3", "PMTK001,185,3"},
+       "PMTKLOG,1,1,10,31,15,0,0,0,0,0"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ModelOptions options = locusOptions(row.locus);
+    options.ackFlagFor = row.ackFlagFor;
+    sim::ReceiverModel model(options);
+    EXPECT_EQ(sendAll(model, row.commands, row.atMs), row.replies);
+    const std::vector<std::string> status = repliesTo(model, frame("PMTK183"), row.atMs + 10);
+    if (row.statusAfter.empty()) {
+      EXPECT_EQ(status, std::vector<std::string>{"PMTK001,183,1"});
+    } else {
+      EXPECT_EQ(status, (std::vector<std::string>{row.statusAfter, "PMTK001,183,3"}));
+    }
+  }
+}
+
+TEST(SimLocus, DumpFraming) {
+  struct Row {
+    const char* legend;
+    sim::LocusOptions locus;
+    std::string command;
+    std::size_t lines;      // 96 bytes a line: a sector takes 42 2/3
+    std::size_t lastWords;  // of the last line
+  };
+  const std::vector<Row> rows = {
+      {"empty, the used part: no line", {.enabled = true}, "PMTK622,1", 0, 0},
+      {"one sector used", {.enabled = true, .fill = 10}, "PMTK622,1", 43, 16},
+      {"two sectors of basic points", {.enabled = true, .fill = 253}, "PMTK622,1", 86, 8},
+      {"two sectors of 20-byte points (201 a sector)",
+       {.enabled = true, .content = 0x7F, .fill = 202},
+       "PMTK622,1",
+       86,
+       8},
+      {"one sector of 20-byte points", {.enabled = true, .content = 0x7F, .fill = 201}, "PMTK622,1", 43, 16},
+      {"all of an empty flash", {.enabled = true}, "PMTK622,0", 683, 16},
+      {"all of it with points", {.enabled = true, .fill = 10}, "PMTK622,0", 683, 16},
+      {"wrapped: every sector used", {.enabled = true, .fill = 4100}, "PMTK622,1", 683, 16},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ReceiverModel model(locusOptions(row.locus));
+    const std::vector<sim::OutChunk> chunks = model.receive(frame(row.command), 20000);
+    for (const sim::OutChunk& c : chunks) EXPECT_FALSE(c.periodic) << "a saturated line must not drop a dump line";
+    const simtest::LocusDump dump = simtest::readLocusDump(joinChunks(chunks));
+    EXPECT_TRUE(dump.faults.empty()) << dump.faults.front();
+    EXPECT_EQ(dump.declared, static_cast<long>(row.lines));
+    ASSERT_EQ(dump.lines.size(), row.lines);
+    for (std::size_t i = 0; i + 1 < dump.wordsOfLine.size(); ++i) EXPECT_EQ(dump.wordsOfLine[i], 24u) << "line " << i;
+    if (row.lines > 0) {
+      EXPECT_EQ(dump.wordsOfLine.back(), row.lastWords);
+    }
+    EXPECT_EQ(dump.bytes.size() % 4096, 0u) << "whole sectors";
+    EXPECT_TRUE(dump.ended);
+    EXPECT_EQ(dump.ack, "PMTK001,622,3");
+  }
+}
+
+// The flash a dump carries, read by the reader above: headers, records by the content bits,
+// check bytes, and the values against the simulated walk.
+TEST(SimLocus, DumpCarriesTheFlashAsTheFormatSays) {
+  struct Row {
+    const char* legend;
+    sim::LocusOptions locus;
+    std::size_t recordBytes;
+    int fixByte;
+  };
+  const std::vector<Row> rows = {
+      {"basic: time, fix, latitude, longitude, height", {.enabled = true, .fill = 300}, 16, 1},
+      {"with speed and track", {.enabled = true, .content = 0x7F, .fill = 300}, 20, 1},
+      {"with HDOP and satellites too", {.enabled = true, .content = 0x147F, .fill = 300}, 23, 1},
+      {"time, latitude and satellites, every 4 s",
+       {.enabled = true, .content = 0x1005, .intervalS = 4, .fill = 500},
+       10,
+       -1},
+      {"stop when full, fix byte by dimension: 3D",
+       {.enabled = true, .type = 1, .content = 0x3, .intervalS = 1, .fill = 900, .fixDimension = true},
+       6,
+       3},
+  };
+  const sim::Sky sky(25.05, 121.50);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    const sim::LocusOptions& o = row.locus;
+    ASSERT_EQ(simtest::locusRecordBytes(o.content), row.recordBytes) << "the reader's own table";
+    sim::ReceiverModel model(locusOptions(o));
+    const simtest::LocusFlashRead flash = flashOf(model, 600);
+    const std::size_t perSector = 4032 / row.recordBytes;
+    const std::size_t sectors = (static_cast<std::size_t>(o.fill) + perSector - 1) / perSector;
+    ASSERT_EQ(flash.headers.size(), sectors) << "the used part is the sectors written";
+    for (std::size_t s = 0; s < sectors; ++s) {
+      SCOPED_TRACE(s);
+      ASSERT_TRUE(flash.headers[s].has_value());
+      const simtest::LocusHeader& h = *flash.headers[s];
+      EXPECT_EQ(h.sector, s);
+      EXPECT_EQ(h.type, static_cast<unsigned>(o.type));
+      EXPECT_EQ(h.mode, 2u | 8u) << "fix only, by interval";
+      EXPECT_EQ(h.content, o.content);
+      EXPECT_EQ(h.intervalS, static_cast<unsigned>(o.intervalS));
+      EXPECT_EQ(h.distanceM, 0u);
+      EXPECT_EQ(h.speedKmh, 0u);
+      EXPECT_TRUE(h.checkOk);
+      EXPECT_TRUE(h.unusedErased);
+    }
+    ASSERT_EQ(flash.records.size(), static_cast<std::size_t>(o.fill));
+    for (std::size_t i = 0; i < flash.records.size(); ++i) {
+      SCOPED_TRACE(i);
+      const simtest::LocusRecord& r = flash.records[i];
+      EXPECT_EQ(r.sector * perSector + r.slot, i) << "back to back from the first sector";
+      EXPECT_TRUE(r.checkOk);
+      const std::int64_t utcS = kStartUtcS - (o.fill - static_cast<long>(i)) * o.intervalS;
+      const sim::Position p = sky.positionAt((utcS - kStartUtcS) * 1000);
+      if (o.content & 0x1) {
+        EXPECT_EQ(r.utcS, utcS) << "one interval apart, the newest one before the start";
+      }
+      EXPECT_EQ(r.fix, row.fixByte);
+      if (o.content & 0x4) {
+        EXPECT_NEAR(r.latitudeDeg, p.latitudeDeg, 2e-5);
+      }
+      if (o.content & 0x8) {
+        EXPECT_NEAR(r.longitudeDeg, p.longitudeDeg, 2e-5);
+      }
+      if (o.content & 0x10) {
+        EXPECT_NEAR(r.heightM, p.altitudeM, 0.5);
+      }
+      if (o.content & 0x20) {
+        EXPECT_EQ(r.speedKmh, 6) << "a walk of 1.57 m/s";
+      }
+      if (o.content & 0x40) {
+        const double off = std::fmod(std::fabs(r.trackDeg - p.courseDeg), 360.0);
+        EXPECT_TRUE(r.trackDeg >= 0 && r.trackDeg < 360 && (off <= 0.5 || off >= 359.5)) << r.trackDeg;
+      }
+      if (o.content & 0x1000) {
+        // The fix uses the satellites the sky shows with a usable signal, twelve at most.
+        int usable = 0;
+        for (const sim::SatelliteView& s : sky.satellitesAt(utcS)) usable += !s.sbas && s.snrDbHz >= 20 ? 1 : 0;
+        EXPECT_EQ(r.satellites, std::min(usable, 12));
+      }
+      if (o.content & 0x400) {
+        EXPECT_EQ(r.hdopHundredths, std::lround((0.7 + 4.0 / r.satellites) * 100));
+      }
+    }
+  }
+}
+
+TEST(SimLocus, LogsAPointEachIntervalWhileItHasAFix) {
+  struct Row {
+    const char* legend;
+    sim::LocusOptions locus;
+    std::vector<std::pair<sim::SimMs, std::string>> commands;
+    std::vector<int> offsetsS;  // times of the points, seconds after the start
+    std::vector<int> fixBytes;  // empty: all 1
+  };
+  const std::vector<Row> rows = {
+      {"every 15 s from the first fix (2D at 5 s)", {.enabled = true}, {}, {5, 20, 35, 50}, {}},
+      {"every 40 s", {.enabled = true, .intervalS = 40}, {}, {5, 45}, {}},
+      {"fix bytes by dimension: 2D, then 3D",
+       {.enabled = true, .fixDimension = true},
+       {},
+       {5, 20, 35, 50},
+       {2, 3, 3, 3}},
+      {"stopped at 30 s", {.enabled = true}, {{30050, "PMTK185,1"}}, {5, 20}, {}},
+      {"stopped, started at 40 s",
+       {.enabled = true},
+       {{30050, "PMTK185,1"}, {40050, "PMTK185,0"}},
+       {5, 20, 41, 56},
+       {}},
+      {"interval 5 s from 30 s", {.enabled = true}, {{30050, "PMTK187,1,5"}}, {5, 20, 31, 36, 41, 46, 51, 56}, {}},
+      {"no point without a fix: a cold start at 19 s has its 2D fix 10 s later",
+       {.enabled = true},
+       {{19050, "PMTK103"}},
+       {5, 30, 45, 60},
+       {}},
+      {"a point now at 12.5 s, then an interval after it",
+       {.enabled = true},
+       {{12500, "PMTK186,1"}},
+       {5, 12, 27, 42, 57},
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ReceiverModel model(locusOptions(row.locus));
+    sim::SimMs t = 0;
+    for (const auto& [atMs, body] : row.commands) {
+      runFor(model, t, atMs - 1);
+      t = atMs - atMs % 100 + 100;
+      model.receive(frame(body), atMs);
+    }
+    runFor(model, t, 60000);
+    const simtest::LocusFlashRead flash = flashOf(model, 60050);
+    std::vector<int> offsets;
+    std::vector<int> fixes;
+    for (const simtest::LocusRecord& r : flash.records) {
+      offsets.push_back(static_cast<int>(r.utcS - kStartUtcS));
+      fixes.push_back(r.fix);
+      EXPECT_TRUE(r.checkOk);
+    }
+    EXPECT_EQ(offsets, row.offsetsS);
+    EXPECT_EQ(fixes, row.fixBytes.empty() ? std::vector<int>(row.offsetsS.size(), 1) : row.fixBytes);
+  }
+}
+
+TEST(SimLocus, AFullFlashOverwritesFromTheFirstSectorOrStops) {
+  struct Row {
+    const char* legend;
+    sim::LocusOptions locus;
+    sim::SimMs runToMs;  // live logging after the start (0: none)
+    long keptFrom;       // the filled points kept: [keptFrom, keptTo) of the fill
+    long keptTo;
+    std::vector<int> liveS;  // live points, seconds after the start
+    int firstStoredS;        // time of the first sector's first record, from the start
+    bool logging;
+  };
+  const std::vector<Row> rows = {
+      {"4100 points: the newest 68 in the first sector, its older ones gone",
+       {.enabled = true, .fill = 4100},
+       0,
+       252,
+       4100,
+       {},
+       -68 * 15,
+       true},
+      {"8100 points: round twice", {.enabled = true, .fill = 8100}, 0, 4284, 8100, {}, -36 * 15, true},
+      {"stop when full: the oldest 4032 of 4100, stopped",
+       {.enabled = true, .type = 1, .fill = 4100},
+       0,
+       0,
+       4032,
+       {},
+       -4100 * 15,
+       false},
+      {"full: the first live point goes into a fresh first sector",
+       {.enabled = true, .fill = 4032},
+       6000,
+       252,
+       4032,
+       {5},
+       5,
+       true},
+      {"full and stop when full: no live point",
+       {.enabled = true, .type = 1, .fill = 4032},
+       30000,
+       0,
+       4032,
+       {},
+       -4032 * 15,
+       false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ReceiverModel model(locusOptions(row.locus));
+    if (row.runToMs > 0) runFor(model, 0, row.runToMs);
+    const simtest::LocusFlashRead flash = flashOf(model, row.runToMs + 50);
+    std::vector<std::int64_t> expected;
+    for (long i = row.keptFrom; i < row.keptTo; ++i) expected.push_back(kStartUtcS - (row.locus.fill - i) * 15);
+    for (const int s : row.liveS) expected.push_back(kStartUtcS + s);
+    std::vector<std::int64_t> times;
+    for (const simtest::LocusRecord& r : flash.records) {
+      times.push_back(r.utcS);
+      EXPECT_TRUE(r.checkOk);
+    }
+    ASSERT_FALSE(times.empty());
+    EXPECT_EQ(times.front(), kStartUtcS + row.firstStoredS) << "storage order";
+    std::sort(times.begin(), times.end());
+    EXPECT_EQ(times, expected) << "by time, every point kept and nothing else";
+    EXPECT_EQ(model.locusLogging(), row.logging);
+    const std::vector<std::string> status = repliesTo(model, frame("PMTK183"), row.runToMs + 60);
+    ASSERT_EQ(status.size(), 2u);
+    EXPECT_EQ(fieldOf(status[0], 9), std::to_string(expected.size())) << "the status counts what is held";
+  }
+}
+
+TEST(SimLocus, FaultFlags) {
+  struct Row {
+    const char* legend;
+    sim::LocusOptions locus;
+    sim::SimMs runToMs;
+    long badIndex;  // the record with the wrong check byte (-1: none)
+    long lines;     // data lines the dump of the used part sends
+    bool ended;     // ... then $PMTKLOX,2 and the acknowledgement
+  };
+  const std::vector<Row> rows = {
+      {"none", {.enabled = true, .fill = 20}, 0, -1, 43, true},
+      {"the 7th record", {.enabled = true, .fill = 20, .badRecord = 7}, 0, 6, 43, true},
+      {"the first record", {.enabled = true, .fill = 20, .badRecord = 1}, 0, 0, 43, true},
+      {"the first live record after 20 filled", {.enabled = true, .fill = 20, .badRecord = 21}, 6000, 20, 43, true},
+      {"a dump that stops after 5 lines", {.enabled = true, .fill = 20, .dumpStopsAfter = 5}, 0, -1, 5, false},
+      {"... after none", {.enabled = true, .fill = 20, .dumpStopsAfter = 0}, 0, -1, 0, false},
+      {"... one line before its end", {.enabled = true, .fill = 20, .dumpStopsAfter = 42}, 0, -1, 42, false},
+      {"... at its end: whole", {.enabled = true, .fill = 20, .dumpStopsAfter = 43}, 0, -1, 43, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ReceiverModel model(locusOptions(row.locus));
+    if (row.runToMs > 0) runFor(model, 0, row.runToMs);
+    const simtest::LocusDump dump = dumpOf(model, row.runToMs + 50);
+    EXPECT_TRUE(dump.faults.empty()) << dump.faults.front();
+    EXPECT_EQ(dump.declared, 43) << "the opening line tells the whole dump";
+    EXPECT_EQ(dump.lines.size(), static_cast<std::size_t>(row.lines));
+    EXPECT_EQ(dump.ended, row.ended);
+    EXPECT_EQ(dump.ack, row.ended ? "PMTK001,622,3" : "");
+    if (!row.ended) continue;
+    const simtest::LocusFlashRead flash = simtest::readLocusFlash(dump.bytes);
+    for (std::size_t i = 0; i < flash.records.size(); ++i)
+      EXPECT_EQ(flash.records[i].checkOk, static_cast<long>(i) != row.badIndex) << "record " << i;
+    EXPECT_GT(static_cast<long>(flash.records.size()), row.badIndex);
+  }
+}
+
+TEST(SimLocus, TheLoggerAddsNothingToThePeriodicOutput) {
+  for (const sim::LocusOptions& locus :
+       {sim::LocusOptions{.enabled = true}, sim::LocusOptions{.enabled = true, .intervalS = 1, .fill = 5000}}) {
+    sim::ReceiverModel plain(simtest::quietOptions());
+    sim::ReceiverModel logging(locusOptions(locus));
+    const std::string stream = runFor(logging, 0, 40000);
+    EXPECT_EQ(stream, runFor(plain, 0, 40000));
+    EXPECT_NE(logging.locusFlash().bytes(), sim::ReceiverModel(locusOptions(locus)).locusFlash().bytes())
+        << "it did log";
+  }
 }
 
 // --- replay -------------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 // The simulated receiver on a real pseudo-terminal, through the program's serial layer:
 // registration in the port map, repeated opens, commands and what was recorded of them,
-// replay of a real capture, the binary exchange over the line, and the torvikel-sim program
-// itself (ready line, options, removal of its entry on SIGTERM and SIGINT).
+// replay of a real capture, the binary exchange and a LOCUS dump over the line, and the
+// torvikel-sim program itself (ready line, options, removal of its entry on SIGTERM and
+// SIGINT).
 //
 // Thread rule: each test owns its receiver; the receiver's worker is joined by stop().
 #include <fcntl.h>
@@ -325,6 +326,34 @@ TEST(SimPty, BinaryExchangeOverTheLine) {
   }
 }
 
+// A dump of the LOCUS flash crosses the line whole, in order, and no faster than the line
+// carries it.
+TEST(SimPty, LocusDumpCrossesTheLineWholeAtItsSpeed) {
+  TempDir dir;
+  sim::SimOptions options = fastOptions(dir);
+  options.model.rates = {};  // nothing but the replies on the line
+  options.model.locus = {.enabled = true, .content = 0x7F, .fill = 300};
+  sim::SimReceiver receiver(options);
+  ASSERT_TRUE(receiver.start());
+  SerialPort port;
+  ASSERT_TRUE(port.open(receiver.slavePath()));
+  const std::string command = simtest::frame("PMTK622,1");
+  const auto sentAt = std::chrono::steady_clock::now();
+  ASSERT_EQ(port.write(command.data(), command.size()), static_cast<long>(command.size()));
+  const std::string in = readUntil(port, [](const std::string& s) { return contains(s, "$PMTK001,622,"); });
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sentAt).count();
+  const simtest::LocusDump dump = simtest::readLocusDump(in.substr(0, in.find("\r\n", in.find("$PMTK001,622,")) + 2));
+  EXPECT_TRUE(dump.faults.empty()) << dump.faults.front();
+  EXPECT_EQ(dump.declared, 86) << "two sectors of 201 points";
+  EXPECT_EQ(dump.lines.size(), 86u);
+  EXPECT_EQ(dump.ack, "PMTK001,622,3");
+  const simtest::LocusFlashRead flash = simtest::readLocusFlash(dump.bytes);
+  EXPECT_TRUE(flash.faults.empty()) << flash.faults.front();
+  ASSERT_EQ(flash.records.size(), 300u);
+  for (const simtest::LocusRecord& r : flash.records) EXPECT_TRUE(r.checkOk);
+  EXPECT_GE(seconds, 0.9 * static_cast<double>(in.size()) * 10 / 115200) << "paced at the line speed";
+}
+
 TEST(SimPty, OutputIsDroppedWhileNobodyReads) {
   TempDir dir;
   sim::SimOptions options = fastOptions(dir);
@@ -407,6 +436,48 @@ TEST(SimArguments, ParsesEveryKindOfOption) {
   EXPECT_EQ(cmd.options.model.systems, sim::kGpsOnly) << "GPS alone unless asked";
   EXPECT_TRUE(cmd.options.model.gsaSystemId);
   EXPECT_EQ(cmd.options.model.galileoEvery, 1);
+
+  sim::SimCommandLine locus;
+  const std::vector<std::string> locusArgs = {"--locus",
+                                              "--locus-type",
+                                              "1",
+                                              "--locus-content",
+                                              "147F",
+                                              "--locus-interval",
+                                              "5",
+                                              "--locus-fill",
+                                              "300",
+                                              "--locus-status-logging",
+                                              "2",
+                                              "--locus-mode-hex",
+                                              "--locus-fix-dimension",
+                                              "--locus-bad-record",
+                                              "7",
+                                              "--locus-dump-stops-after",
+                                              "40"};
+  ASSERT_TRUE(sim::ParseSimArguments(locusArgs, locus, error)) << error;
+  const sim::LocusOptions& lo = locus.options.model.locus;
+  EXPECT_TRUE(lo.enabled);
+  EXPECT_EQ(lo.type, 1);
+  EXPECT_EQ(lo.content, 0x147Fu);
+  EXPECT_EQ(lo.intervalS, 5);
+  EXPECT_EQ(lo.fill, 300);
+  EXPECT_EQ(lo.statusWhileLogging, 2);
+  EXPECT_TRUE(lo.modeInHex);
+  EXPECT_TRUE(lo.fixDimension);
+  EXPECT_EQ(lo.badRecord, 7);
+  EXPECT_EQ(lo.dumpStopsAfter, 40);
+  for (const std::string& arg : locusArgs) {
+    if (arg.rfind("--", 0) == 0) EXPECT_TRUE(contains(sim::SimUsage(), arg)) << arg << " in --help";
+  }
+  const sim::LocusOptions& none = cmd.options.model.locus;
+  EXPECT_FALSE(none.enabled) << "no logger unless asked";
+  EXPECT_EQ(none.content, 0x1Fu);
+  EXPECT_EQ(none.intervalS, 15);
+  EXPECT_EQ(none.type, 0);
+  sim::SimCommandLine prefixed;
+  ASSERT_TRUE(sim::ParseSimArguments({"--locus", "--locus-content", "0x7f"}, prefixed, error)) << error;
+  EXPECT_EQ(prefixed.options.model.locus.content, 0x7Fu);
 }
 
 TEST(SimArguments, RefusesBadInput) {
@@ -429,6 +500,17 @@ TEST(SimArguments, RefusesBadInput) {
       {"QZSS alone", {"--systems", "qzss"}, "bad value for --systems"},
       {"system ID neither on nor off", {"--gsa-system-id", "yes"}, "bad value for --gsa-system-id"},
       {"Galileo every 0th burst", {"--galileo-every", "0"}, "bad value for --galileo-every"},
+      {"a LOCUS option without --locus", {"--locus-fill", "10"}, "--locus-fill needs --locus"},
+      {"a content bit no record has", {"--locus", "--locus-content", "9F"}, "bad value for --locus-content"},
+      {"no content at all", {"--locus", "--locus-content", "0"}, "bad value for --locus-content"},
+      {"content not in hex", {"--locus", "--locus-content", "1G"}, "bad value for --locus-content"},
+      {"a negative content", {"--locus", "--locus-content", "-1"}, "bad value for --locus-content"},
+      {"a third type", {"--locus", "--locus-type", "2"}, "bad value for --locus-type"},
+      {"interval 0", {"--locus", "--locus-interval", "0"}, "bad value for --locus-interval"},
+      {"logging written as stopped",
+       {"--locus", "--locus-status-logging", "1"},
+       "bad value for --locus-status-logging"},
+      {"the 0th bad record", {"--locus", "--locus-bad-record", "0"}, "bad value for --locus-bad-record"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
@@ -490,6 +572,7 @@ TEST(SimProgram, HelpAndBadOptions) {
   const std::vector<Row> rows = {
       {"help", {"--help"}, 0, "Usage: torvikel-sim"},
       {"bad option", {"--bogus"}, 2, ""},
+      {"a LOCUS option without --locus", {"--locus-fill", "5"}, 2, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
