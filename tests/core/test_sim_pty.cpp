@@ -468,7 +468,9 @@ TEST(SimArguments, ParsesEveryKindOfOption) {
   EXPECT_EQ(lo.badRecord, 7);
   EXPECT_EQ(lo.dumpStopsAfter, 40);
   for (const std::string& arg : locusArgs) {
-    if (arg.rfind("--", 0) == 0) EXPECT_TRUE(contains(sim::SimUsage(), arg)) << arg << " in --help";
+    if (arg.rfind("--", 0) == 0) {
+      EXPECT_TRUE(contains(sim::SimUsage(), arg)) << arg << " in --help";
+    }
   }
   const sim::LocusOptions& none = cmd.options.model.locus;
   EXPECT_FALSE(none.enabled) << "no logger unless asked";
