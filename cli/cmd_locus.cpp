@@ -176,8 +176,9 @@ int Download(LinkSession& link, SentenceQueue& queue, const std::string& path, T
     } else if (queue.stopRequested()) {
       why = "interrupted";
     } else if (const std::optional<LinkError> lost = queue.lost()) {
-      PrintLinkError(*lost);
-      why = "the receiver went away";
+      // The loss's own words (which line, and why), so the ending stays one line.
+      why = lost->explanation.empty() ? "the receiver went away" : lost->explanation;
+      if (!why.empty() && why.back() == '.') why.pop_back();
     } else if (ack) {
       why = "the receiver acknowledged before the dump was whole";
     } else {

@@ -189,6 +189,7 @@ class ReceiverModel {
   // The LOCUS flash as it stands.
   const LocusFlash& locusFlash() const { return locus_; }
   bool locusLogging() const { return locusLogging_; }
+  int locusIntervalS() const { return locusIntervalS_; }
 
  private:
   struct Burst {
