@@ -26,6 +26,7 @@
 #include "tests/app/support_window.h"
 #include "tests/core/test_epo_support.h"
 #include "tests/ftp_fixture.h"
+#include "tests/support/frames.h"
 
 namespace agpstest {
 
@@ -139,17 +140,6 @@ inline std::vector<int> Percents(int packets) {
   std::vector<int> out;
   for (int sent = 1; sent <= packets; ++sent) out.push_back(sent * 100 / packets);
   return out;
-}
-
-// The output-mode packet for a rate, built byte by byte here.
-inline std::string ModePacket(std::uint32_t baud) {
-  std::string p = {'\x04', '\x24', '\x0E', '\x00', '\xFD', '\x00', '\x00'};
-  for (int shift = 0; shift < 32; shift += 8) p.push_back(static_cast<char>((baud >> shift) & 0xFF));
-  unsigned char x = 0;
-  for (std::size_t i = 2; i < p.size(); ++i) x ^= static_cast<unsigned char>(p[i]);
-  p.push_back(static_cast<char>(x));
-  p += "\r\n";
-  return p;
 }
 
 // The upload as the receiver got it.

@@ -71,7 +71,7 @@ bool WindowFixture::connectAndSettle(int timeoutMs) {
 bool WindowFixture::sendFromReceiver(const std::vector<std::string>& lines, int timeoutMs) {
   if (lines.empty()) return true;
   std::vector<std::string> replay = lines;
-  replay.push_back(FramedSentence("GPTXT,01,01,02,END OF TEST REPLY"));
+  replay.push_back(testsupport::NmeaFramed("GPTXT,01,01,02,END OF TEST REPLY"));
   QString last = QString::fromLatin1(lines.back().data(), static_cast<qsizetype>(lines.back().size()));
   last.remove(QLatin1Char('\r'));
   const qsizetype seenBefore = memoInserted_.size();
@@ -94,15 +94,15 @@ bool WindowFixture::pumpUntil(const std::function<bool()>& condition, int timeou
   return true;
 }
 
-std::string FramedSentence(const std::string& body) {
-  unsigned char sum = 0;
-  for (char c : body) sum = static_cast<unsigned char>(sum ^ static_cast<unsigned char>(c));
-  char tail[8];
-  std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-  return "$" + body + tail;
+TForm1* OpenBareWindow() {
+  SetMessageBoxHook([](const MessageBoxRequest&) { return 0; });
+  auto* form = new TForm1;
+  form->show();
+  return form;
 }
 
-std::string ReadTestData(const std::string& name) {
-  std::ifstream in(std::string(TORVIKEL_TEST_DATA) + "/" + name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+void CloseBareWindow(TForm1*& form) {
+  delete form;
+  form = nullptr;
+  SetMessageBoxHook({});
 }

@@ -15,6 +15,13 @@
 #include "app/message_box.h"
 #include "app/tform1.h"
 #include "sim/sim_receiver.h"
+#include "tests/support/files.h"
+#include "tests/support/frames.h"
+
+// A window with no receiver, shown, its message boxes answered 0: the fixture of the tests
+// of layout, status texts and charts. Close with CloseBareWindow.
+TForm1* OpenBareWindow();
+void CloseBareWindow(TForm1*& form);
 
 struct RecordedBox {
   QString text;
@@ -55,6 +62,8 @@ class WindowFixture {
   // fix-period reply, the last of them, has reached the console). Needs a receiver that
   // keeps talking, since a sentence is handled only once the next one begins.
   bool connectAndSettle(int timeoutMs = 10000);
+  // start() and connectAndSettle(): the prelude of most window tests.
+  bool startConnected() { return start() && connectAndSettle(); }
   // Has the simulated receiver send these lines (each a whole sentence with its line end)
   // and then one more sentence, so the last of them is handed over too; waits until the
   // last one has reached the console. Ends the receiver's own periodic output.
@@ -68,9 +77,3 @@ class WindowFixture {
   std::vector<RecordedBox> boxes_;
   QString memoInserted_;
 };
-
-// Sentence framed as a receiver sends it: "$", body, "*", XOR in upper-case hex, CR LF.
-std::string FramedSentence(const std::string& body);
-
-// Whole file from the test data directory.
-std::string ReadTestData(const std::string& name);

@@ -195,7 +195,7 @@ class AgpsUpdateTest : public QObject {
     QVERIFY(sequencesRunFromZero(r));
     QVERIFY(recordsMatch(r, content));
     QCOMPARE(static_cast<int>(r.modePackets.size()), 1);
-    QCOMPARE(r.modePackets[0].raw, ModePacket(38400));
+    QCOMPARE(r.modePackets[0].raw, testsupport::NmeaModePacket(38400));
     const std::vector<sim::BinaryPacket> all = fx.sim().binaryPackets();
     QCOMPARE(sim::readU16(all[all.size() - 2].payload, 0), sim::kEpoClosingSeq);
 
@@ -266,7 +266,7 @@ class AgpsUpdateTest : public QObject {
     QVERIFY(sequencesRunFromZero(r));
     QCOMPARE(r.closingPackets, c.completes ? 1 : 0);
     QCOMPARE(static_cast<int>(r.modePackets.size()), 1);
-    QCOMPARE(r.modePackets[0].raw, ModePacket(packetRate));
+    QCOMPARE(r.modePackets[0].raw, testsupport::NmeaModePacket(packetRate));
     if (c.completes) QVERIFY(recordsMatch(r, content));
 
     // Every ending hands the port back: a new reader at the speed box's rate.
@@ -337,8 +337,7 @@ class AgpsUpdateTest : public QObject {
     sim::SimOptions options = WindowFixture::DefaultSimOptions();
     c.faults(options.model.binaryFaults);
     WindowFixture fx(options);
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     ClickUpdate(fx.form());
     QVERIFY(fx.form().epoUploadRunning);
     if (c.stopAfterDataPackets > 0) {
@@ -382,8 +381,9 @@ class AgpsUpdateTest : public QObject {
     // The receiver is handed back to NMEA output at the speed box's rate (one pulled out has
     // nothing to hand back to).
     if (stopBy != static_cast<int>(StopBy::PullingOut)) {
-      QVERIFY(fx.sim().waitUntil([&] { return fx.sim().receivedBytes().find(ModePacket(115200)) != std::string::npos; },
-                                 5000));
+      QVERIFY(fx.sim().waitUntil(
+          [&] { return fx.sim().receivedBytes().find(testsupport::NmeaModePacket(115200)) != std::string::npos; },
+          5000));
     }
     QVERIFY(fx.sim().waitUntil([&] { return !fx.sim().binaryMode(); }, 5000));
     if (byClosingTheWindow) return;

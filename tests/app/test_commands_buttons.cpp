@@ -72,7 +72,7 @@ const std::vector<ButtonCase>& buttonCases() {
                       {f.cbMCHN, 0}});
        },
        [](TForm1& f) { return f.btConfirm; },
-       {{FramedSentence("PMTK314,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"), 5}, {"$PMTK414*33\r\n"}}},
+       {{testsupport::NmeaFramed("PMTK314,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"), 5}, {"$PMTK414*33\r\n"}}},
       {"Confirm: GLL RMC VTG GGA GSA GSV, eleven zeros, ZDA MCHN",
        [](TForm1& f) {
          selectRates({{f.cbGLL, 1},
@@ -85,7 +85,7 @@ const std::vector<ButtonCase>& buttonCases() {
                       {f.cbMCHN, 2}});
        },
        [](TForm1& f) { return f.btConfirm; },
-       {{FramedSentence("PMTK314,1,2,3,0,4,5,0,0,0,0,0,0,0,0,0,0,0,1,2"), 5}, {"$PMTK414*33\r\n"}}},
+       {{testsupport::NmeaFramed("PMTK314,1,2,3,0,4,5,0,0,0,0,0,0,0,0,0,0,0,1,2"), 5}, {"$PMTK414*33\r\n"}}},
       {"Confirm: a box whose text was typed over goes out as 0",
        [](TForm1& f) {
          selectRates({{f.cbGLL, 5},
@@ -101,26 +101,26 @@ const std::vector<ButtonCase>& buttonCases() {
          QTest::keyClicks(f.cbGGA->lineEdit(), QStringLiteral("7"));
        },
        [](TForm1& f) { return f.btConfirm; },
-       {{FramedSentence("PMTK314,5,5,5,0,5,5,0,0,0,0,0,0,0,0,0,0,0,5,5"), 5}, {"$PMTK414*33\r\n"}}},
+       {{testsupport::NmeaFramed("PMTK314,5,5,5,0,5,5,0,0,0,0,0,0,0,0,0,0,0,5,5"), 5}, {"$PMTK414*33\r\n"}}},
       {"rate Query: 14 bytes", nullptr, [](TForm1& f) { return f.btNAQuery; }, {{"$PMTK414*33\r\n\0"s}}},
       {"fix rate Set at 1: period, both DGPS queries, period query, 200 ms after each",
        [](TForm1& f) { f.cbFix->setCurrentIndex(0); },
        [](TForm1& f) { return f.btFixSet; },
-       {{FramedSentence("PMTK300,1000,0,0,0,0"), 200},
+       {{testsupport::NmeaFramed("PMTK300,1000,0,0,0,0"), 200},
         {"$PMTK401*37\r\n\0"s, 200},
         {"$PMTK602*36\r\n\0"s, 200},
         {"$PMTK400*36\r\n\0"s, 200}}},
       {"fix rate Set at 3: 333 ms",
        [](TForm1& f) { f.cbFix->setCurrentIndex(2); },
        [](TForm1& f) { return f.btFixSet; },
-       {{FramedSentence("PMTK300,333,0,0,0,0"), 200},
+       {{testsupport::NmeaFramed("PMTK300,333,0,0,0,0"), 200},
         {"$PMTK401*37\r\n\0"s, 200},
         {"$PMTK602*36\r\n\0"s, 200},
         {"$PMTK400*36\r\n\0"s, 200}}},
       {"fix rate Set at 10: no DGPS queries",
        [](TForm1& f) { f.cbFix->setCurrentIndex(5); },
        [](TForm1& f) { return f.btFixSet; },
-       {{FramedSentence("PMTK300,100,0,0,0,0"), 200}, {"$PMTK400*36\r\n\0"s, 200}}},
+       {{testsupport::NmeaFramed("PMTK300,100,0,0,0,0"), 200}, {"$PMTK400*36\r\n\0"s, 200}}},
       {"fix rate Set with nothing selected sends nothing",
        [](TForm1& f) { f.cbFix->setCurrentIndex(-1); },
        [](TForm1& f) { return f.btFixSet; },
@@ -129,7 +129,7 @@ const std::vector<ButtonCase>& buttonCases() {
       {"fix rate Reset: the maker's reset (13 bytes), 1000 ms, period query",
        nullptr,
        [](TForm1& f) { return f.Button5; },
-       {{FramedSentence("PZRN818"), 1000}, {"$PMTK400*36\r\n\0"s}}},
+       {{testsupport::NmeaFramed("PZRN818"), 1000}, {"$PMTK400*36\r\n\0"s}}},
       {"DGPS Set, SBAS: mode 2 framed, 5 ms, mode query of 13 bytes",
        [](TForm1& f) { f.rbWAAS->setChecked(true); },
        [](TForm1& f) { return f.btDGPSSet; },
@@ -137,15 +137,15 @@ const std::vector<ButtonCase>& buttonCases() {
       {"DGPS Set, hidden RTCM: mode 1",
        [](TForm1& f) { f.rbRTCM->setChecked(true); },
        [](TForm1& f) { return f.btDGPSSet; },
-       {{FramedSentence("PMTK301,1"), 5}, {"$PMTK401*37\r\n"}}},
+       {{testsupport::NmeaFramed("PMTK301,1"), 5}, {"$PMTK401*37\r\n"}}},
       {"DGPS Set, Disable: mode 0",
        [](TForm1& f) { f.rbDisable->setChecked(true); },
        [](TForm1& f) { return f.btDGPSSet; },
-       {{FramedSentence("PMTK301,0"), 5}, {"$PMTK401*37\r\n"}}},
+       {{testsupport::NmeaFramed("PMTK301,0"), 5}, {"$PMTK401*37\r\n"}}},
       {"DGPS Set with no radio button checked: mode 0",
        uncheckAllRadios,
        [](TForm1& f) { return f.btDGPSSet; },
-       {{FramedSentence("PMTK301,0"), 5}, {"$PMTK401*37\r\n"}}},
+       {{testsupport::NmeaFramed("PMTK301,0"), 5}, {"$PMTK401*37\r\n"}}},
       {"DGPS Query: mode query and its companion, no pause",
        nullptr,
        [](TForm1& f) { return f.btDGQuery; },
@@ -193,8 +193,7 @@ class CommandButtonsTest : public QObject {
     QFETCH(int, row);
     const ButtonCase& c = buttonCases()[static_cast<std::size_t>(row)];
     WindowFixture fx;
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     // The default receiver is a listed ten-fix model: the "10" entry and Button5 are there.
     QVERIFY(f.Button5->isEnabled());
@@ -247,8 +246,7 @@ class CommandButtonsTest : public QObject {
   void restartResetsTheDisplay() {
     QFETCH(QString, button);
     WindowFixture fx;
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     // Let a few cycles fill the fields.
     QVERIFY(fx.pumpUntil([&] { return !f.EdMode->text().isEmpty() && !f.EdPDOP->text().isEmpty(); }, 10000));
@@ -293,8 +291,7 @@ class CommandButtonsTest : public QObject {
     QFETCH(int, answer);
     QFETCH(bool, sent);
     WindowFixture fx;
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     f.Label39->setText(QStringLiteral("before"));
     fx.sim().clearLogs();

@@ -22,21 +22,6 @@
 
 namespace {
 
-// Independent of the program's own checksum code: XOR between "$" and "*", two hex digits.
-bool checksumValid(const std::string& sentence) {
-  const std::size_t star = sentence.find('*');
-  if (sentence.empty() || sentence[0] != '$' || star == std::string::npos || star + 1 >= sentence.size()) return false;
-  unsigned sum = 0;
-  for (std::size_t i = 1; i < star; ++i)
-    if (sentence[i] != '$') sum ^= static_cast<unsigned char>(sentence[i]);
-  unsigned value = 0;
-  int digits = 0;
-  for (std::size_t i = star + 1;
-       i < sentence.size() && digits < 2 && std::isxdigit(static_cast<unsigned char>(sentence[i])); ++i, ++digits)
-    value = value * 16 + static_cast<unsigned>(std::stoi(std::string(1, sentence[i]), nullptr, 16));
-  return digits > 0 && value == sum;
-}
-
 // The valid sentences of a byte stream, as the window should show them: each from its "$"
 // up to the next "$"; the last one is still waiting for the next "$" and is not shown.
 QStringList expectedLines(const std::string& stream) {
@@ -49,7 +34,7 @@ QStringList expectedLines(const std::string& stream) {
     std::string clean;
     for (char c : sentence)
       if (c != '\0') clean += c;
-    if (checksumValid(clean)) {
+    if (testsupport::NmeaChecksumMatches(clean)) {
       QString text = QString::fromLatin1(clean.data(), static_cast<qsizetype>(clean.size()));
       text.remove(QLatin1Char('\r'));
       out += text;
@@ -184,8 +169,8 @@ class LinkTest : public QObject {
     QVERIFY(f.Timer2->isActive());
     QCOMPARE(f.Timer2->interval(), 1000);
     // The four queries went out: 13 + 13 + framed mode query + 14 bytes with a zero byte.
-    const std::string queries = std::string("$PMTK414*33\r\n$PMTK605*31\r\n") + FramedSentence("PZRN000,MODE") +
-                                std::string("$PMTK400*36\r\n\0", 14);
+    const std::string queries = std::string("$PMTK414*33\r\n$PMTK605*31\r\n") +
+                                testsupport::NmeaFramed("PZRN000,MODE") + std::string("$PMTK400*36\r\n\0", 14);
     QVERIFY(fx.sim().waitUntil([&] { return fx.sim().receivedBytes().size() >= queries.size(); }, 3000));
     QCOMPARE(fx.sim().receivedBytes(), queries);
 
@@ -247,7 +232,7 @@ class LinkTest : public QObject {
     WindowFixture fx(options);
     QVERIFY(fx.start());
     QVERIFY(fx.connect());
-    const std::vector<std::string> lines = sim::ReadCaptureLines(ReadTestData(capture.toStdString()));
+    const std::vector<std::string> lines = sim::ReadCaptureLines(testsupport::ReadTestData(capture.toStdString()));
     QVERIFY(!lines.empty());
     fx.sim().withModel([&](sim::ReceiverModel& m) {
       m.options().replayFast = true;
@@ -283,7 +268,7 @@ class LinkTest : public QObject {
       f.sentenceLength = static_cast<int>(sentence.size());
       f.HandleSentence();
     };
-    const std::string zda = FramedSentence("GPZDA,120000.000,15,08,2012,,");
+    const std::string zda = testsupport::NmeaFramed("GPZDA,120000.000,15,08,2012,,");
     for (int i = 0; i < 51; ++i) hand(zda);
     QCOMPARE(f.Memo1->document()->blockCount(), 52);  // 51 lines and the empty last one
     hand(zda);
@@ -295,7 +280,7 @@ class LinkTest : public QObject {
     QCOMPARE(f.Memo1->document()->blockCount(), 2);
     // Characters: a few long sentences pass 5000 characters before 50 lines.
     f.Memo1->clear();
-    const std::string longOne = FramedSentence("GPTXT," + std::string(1200, 'x'));
+    const std::string longOne = testsupport::NmeaFramed("GPTXT," + std::string(1200, 'x'));
     for (int i = 0; i < 5; ++i) hand(longOne);  // 5 x 1214 characters: more than 5000
     QCOMPARE(f.Memo1->document()->blockCount(), 6);
     hand(longOne);
@@ -322,7 +307,7 @@ class LinkTest : public QObject {
     std::vector<std::string> sent;
     std::string bytes;
     for (int i = 0; i < 10; ++i) {
-      sent.push_back(FramedSentence("GPTXT,01,01,02,LINE " + std::to_string(i)));
+      sent.push_back(testsupport::NmeaFramed("GPTXT,01,01,02,LINE " + std::to_string(i)));
       bytes += sent.back();
     }
     bytes += "$";  // the next sentence's start: the last one is complete without a quiet wait
@@ -372,7 +357,8 @@ class LinkTest : public QObject {
     options.model.startupMessage = false;
     WindowFixture fx(options);
     QVERIFY(fx.start());
-    const std::vector<std::string> lines = sim::ReadCaptureLines(ReadTestData("sample_gpsdata_usbttl_1.txt"));
+    const std::vector<std::string> lines =
+        sim::ReadCaptureLines(testsupport::ReadTestData("sample_gpsdata_usbttl_1.txt"));
     fx.sim().withModel([&](sim::ReceiverModel& m) {
       m.options().replayFast = true;
       m.options().replayLoop = true;

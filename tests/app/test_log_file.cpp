@@ -18,21 +18,6 @@
 
 namespace {
 
-// Independent of the program's own checksum code: XOR between "$" and "*", one or two hex
-// digits of either case.
-bool checksumValid(const std::string& sentence) {
-  const std::size_t star = sentence.find('*');
-  if (sentence.empty() || sentence[0] != '$' || star == std::string::npos) return false;
-  unsigned sum = 0;
-  for (std::size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(sentence[i]);
-  unsigned value = 0;
-  int digits = 0;
-  for (std::size_t i = star + 1;
-       i < sentence.size() && digits < 2 && std::isxdigit(static_cast<unsigned char>(sentence[i])); ++i, ++digits)
-    value = value * 16 + static_cast<unsigned>(std::stoi(std::string(1, sentence[i]), nullptr, 16));
-  return digits > 0 && value == sum;
-}
-
 // Sentences of a stream as the reader cuts them: "$" up to the next "$". The last one is
 // still waiting for its successor and is not part of the result.
 std::vector<std::string> cutSentences(const std::string& stream) {
@@ -55,7 +40,7 @@ struct StreamSplit {
 StreamSplit splitStream(const std::string& stream) {
   StreamSplit split;
   for (const std::string& s : cutSentences(stream)) {
-    if (checksumValid(s)) {
+    if (testsupport::NmeaChecksumMatches(s)) {
       split.valid += s;
     } else {
       ++split.invalid;
@@ -100,7 +85,7 @@ void startLog(TForm1& f, const QString& path) {
 }
 
 std::string replayAndCollect(WindowFixture& fx, const std::string& capture) {
-  const std::vector<std::string> lines = sim::ReadCaptureLines(ReadTestData(capture));
+  const std::vector<std::string> lines = sim::ReadCaptureLines(testsupport::ReadTestData(capture));
   fx.sim().withModel([&](sim::ReceiverModel& m) {
     m.options().replayFast = true;
     m.options().replayLoop = false;
@@ -110,8 +95,8 @@ std::string replayAndCollect(WindowFixture& fx, const std::string& capture) {
   return fx.sim().sentBytes();
 }
 
-const std::string kZda = FramedSentence("GPZDA,120000.000,15,08,2012,,");
-const std::string kGga = FramedSentence("GPGGA,120000.000,2503.1234,N,12130.2500,E,1,08,1.0,20.5,M,15.0,M,,");
+const std::string kZda = testsupport::NmeaFramed("GPZDA,120000.000,15,08,2012,,");
+const std::string kGga = testsupport::NmeaFramed("GPGGA,120000.000,2503.1234,N,12130.2500,E,1,08,1.0,20.5,M,15.0,M,,");
 
 }  // namespace
 

@@ -86,8 +86,7 @@ class RepliesTest : public QObject {
     sim::SimOptions options = WindowFixture::DefaultSimOptions();
     options.model.ackFlagAll = ackFlag;
     WindowFixture fx(options);
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     QVERIFY(ackBoxes(fx.boxes()).empty());
     fx.form().btDefault->click();
     QVERIFY(fx.pumpUntil([&] { return !ackBoxes(fx.boxes()).empty(); }, 5000));
@@ -101,9 +100,8 @@ class RepliesTest : public QObject {
 
   void acknowledgementWithoutFlagFails() {
     WindowFixture fx;
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
-    QVERIFY(fx.sendFromReceiver({FramedSentence("PMTK001,314"), FramedSentence("PMTK001,314,x")}));
+    QVERIFY(fx.startConnected());
+    QVERIFY(fx.sendFromReceiver({testsupport::NmeaFramed("PMTK001,314"), testsupport::NmeaFramed("PMTK001,314,x")}));
     const std::vector<RecordedBox> boxes = ackBoxes(fx.boxes());
     QCOMPARE(boxes.size(), std::size_t{2});
     for (const RecordedBox& b : boxes) {
@@ -125,9 +123,10 @@ class RepliesTest : public QObject {
       seenWhileOpen = fx.memoInserted().size();
       return int(QMessageBox::Ok);
     });
-    QVERIFY(fx.sendFromReceiver({FramedSentence("PMTK001,314,3"), FramedSentence("GPZDA,120000.000,15,08,2012,,"),
-                                 FramedSentence("GPZDA,120001.000,15,08,2012,,"),
-                                 FramedSentence("GPZDA,120002.000,15,08,2012,,")}));
+    QVERIFY(fx.sendFromReceiver({testsupport::NmeaFramed("PMTK001,314,3"),
+                                 testsupport::NmeaFramed("GPZDA,120000.000,15,08,2012,,"),
+                                 testsupport::NmeaFramed("GPZDA,120001.000,15,08,2012,,"),
+                                 testsupport::NmeaFramed("GPZDA,120002.000,15,08,2012,,")}));
     QVERIFY(seenAtOpen >= 0);
     QCOMPARE(seenWhileOpen, seenAtOpen);  // nothing handled while the box was open
     QVERIFY(fx.memoInserted().count(QStringLiteral("GPZDA")) == 3);
@@ -135,14 +134,13 @@ class RepliesTest : public QObject {
 
   void otherReplyNumbersAreIgnored() {
     WindowFixture fx;
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     const QString label27 = f.Label27->text();
     const int cbFixIndex = f.cbFix->currentIndex();
     const std::size_t boxesBefore = fx.boxes().size();
-    QVERIFY(fx.sendFromReceiver({FramedSentence("PMTK010,001"), FramedSentence("PMTK702,1,2,3"),
-                                 FramedSentence("PMTK,500"), FramedSentence("PMTKX705,a,b,c,d")}));
+    QVERIFY(fx.sendFromReceiver({testsupport::NmeaFramed("PMTK010,001"), testsupport::NmeaFramed("PMTK702,1,2,3"),
+                                 testsupport::NmeaFramed("PMTK,500"), testsupport::NmeaFramed("PMTKX705,a,b,c,d")}));
     QCOMPARE(fx.boxes().size(), boxesBefore);
     QCOMPARE(f.Label27->text(), label27);
     QCOMPARE(f.cbFix->currentIndex(), cbFixIndex);
@@ -194,8 +192,7 @@ class RepliesTest : public QObject {
 
   void ratesConfirmedComeBackFromTheReceiver() {
     WindowFixture fx;
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     f.cbZDA->setCurrentIndex(3);
     f.cbVTG->setCurrentIndex(0);
@@ -257,8 +254,7 @@ class RepliesTest : public QObject {
     sim::SimOptions options = WindowFixture::DefaultSimOptions();
     options.model.firmware = firmware.toStdString();
     WindowFixture fx(options);
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     f.cbFix->setCurrentIndex(indexBefore);
     // Each control starts opposite to what the reply should make it; the others must keep
@@ -268,7 +264,7 @@ class RepliesTest : public QObject {
       const QString n = QString::fromStdString(name);
       rateDependent(f, name)->setEnabled(enabled.contains(n) ? false : disabled.contains(n) ? true : untouchedState);
     }
-    QVERIFY(fx.sendFromReceiver({FramedSentence(reply.toStdString())}));
+    QVERIFY(fx.sendFromReceiver({testsupport::NmeaFramed(reply.toStdString())}));
     QCOMPARE(f.cbFix->currentIndex(), indexAfter);
     for (const std::string& name : kRateDependentNames) {
       const QString n = QString::fromStdString(name);
@@ -279,8 +275,7 @@ class RepliesTest : public QObject {
 
   void kappa32Sequence() {
     WindowFixture fx;  // the simulated receiver reports Kappa-32
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     QVERIFY(f.tenHzModel);
     QCOMPARE(f.cbFix->count(), 6);
@@ -314,8 +309,7 @@ class RepliesTest : public QObject {
 
   void fixRateResetAnsweredWithABox() {
     WindowFixture fx;
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     f.cbFix->setCurrentIndex(5);
     f.btFixSet->click();
@@ -358,19 +352,17 @@ class RepliesTest : public QObject {
     QFETCH(QString, checkedBefore);
     QFETCH(QString, checkedAfter);
     WindowFixture fx;
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     f.findChild<QRadioButton*>(checkedBefore)->setChecked(true);
-    QVERIFY(fx.sendFromReceiver({FramedSentence(reply.toStdString())}));
+    QVERIFY(fx.sendFromReceiver({testsupport::NmeaFramed(reply.toStdString())}));
     for (QRadioButton* b : {f.rbWAAS, f.rbRTCM, f.rbDisable})
       QVERIFY2(b->isChecked() == (b->objectName() == checkedAfter), qPrintable(b->objectName()));
   }
 
   void dgpsModeSetComesBackFromTheReceiver() {
     WindowFixture fx;
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     f.rbWAAS->setChecked(true);
     f.btDGPSSet->click();
@@ -411,8 +403,7 @@ class RepliesTest : public QObject {
     sim::SimOptions options = WindowFixture::DefaultSimOptions();
     options.model.firmware = firmware.toStdString();
     WindowFixture fx(options);
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     QCOMPARE(f.Label27->text(), label27);
     QCOMPARE(f.tenHzModel, tenHzModel);
@@ -423,8 +414,7 @@ class RepliesTest : public QObject {
 
   void unlistedModelRemovesTheTenEntry() {
     WindowFixture fx;  // Kappa-32 first
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     QCOMPARE(f.cbFix->count(), 6);
     f.cbFix->setCurrentIndex(5);
@@ -494,16 +484,14 @@ class RepliesTest : public QObject {
 
   void epoNoDataWhateverTheOtherFields() {
     WindowFixture fx;
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
-    QVERIFY(fx.sendFromReceiver({FramedSentence("PMTK707,0,1701,0,1702,0,1701,0,1701,0")}));
+    QVERIFY(fx.startConnected());
+    QVERIFY(fx.sendFromReceiver({testsupport::NmeaFramed("PMTK707,0,1701,0,1702,0,1701,0,1701,0")}));
     QCOMPARE(fx.form().Label39->text(), QStringLiteral("NO EPO Data!"));
   }
 
   void epoClearedThenQueried() {
     WindowFixture fx;  // a current seven-day set
-    QVERIFY(fx.start());
-    QVERIFY(fx.connectAndSettle());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
     f.Button2->click();
     QVERIFY(fx.pumpUntil([&] { return f.Label39->text().startsWith(QLatin1String("Remained ")); }, 5000));
@@ -520,7 +508,8 @@ class RepliesTest : public QObject {
     WindowFixture fx(silentReceiver());
     QVERIFY(fx.start());
     QVERIFY(fx.connect());
-    const std::vector<std::string> lines = sim::ReadCaptureLines(ReadTestData("sample_gpsdata_usbttl_5.txt"));
+    const std::vector<std::string> lines =
+        sim::ReadCaptureLines(testsupport::ReadTestData("sample_gpsdata_usbttl_5.txt"));
     QVERIFY(lines.size() > 3);
     fx.sim().withModel([&](sim::ReceiverModel& m) {
       m.options().replayFast = true;

@@ -156,7 +156,7 @@ class StatusReplayTest : public QObject {
                        f.EdSpeed->text(), f.EdPDOP->text(), f.EdHeight->text()});
     };
     QVERIFY(fx.connect());
-    const std::string log = ReadTestData(capture.toStdString());
+    const std::string log = testsupport::ReadTestData(capture.toStdString());
     fx.sim().withModel([&](sim::ReceiverModel& m) {
       m.options().replayFast = true;
       m.startReplay(sim::ReadCaptureLines(log));
@@ -164,7 +164,7 @@ class StatusReplayTest : public QObject {
     QVERIFY(fx.pumpUntil([&] { return fx.sim().replayFinished(); }, 20000));
     fx.pumpUntil([] { return false; }, 300);  // the last sentences through the hand-off
 
-    const std::map<std::string, GpsdFix> fixes = gpsdFixes(ReadTestData(capture.toStdString() + ".chk"));
+    const std::map<std::string, GpsdFix> fixes = gpsdFixes(testsupport::ReadTestData(capture.toStdString() + ".chk"));
     int positionsChecked = 0;
     int timesChecked = 0;
     QString lastLat;

@@ -9,6 +9,7 @@
 
 #include "app/message_box.h"
 #include "app/tform1.h"
+#include "tests/app/support_window.h"
 
 namespace {
 
@@ -216,16 +217,10 @@ class WindowLayoutTest : public QObject {
 
  private slots:
   void init() {
-    SetMessageBoxHook([](const MessageBoxRequest&) { return 0; });
-    form = new TForm1;
-    form->show();
+    form = OpenBareWindow();
     QVERIFY(QTest::qWaitForWindowExposed(form));
   }
-  void cleanup() {
-    delete form;
-    form = nullptr;
-    SetMessageBoxHook({});
-  }
+  void cleanup() { CloseBareWindow(form); }
 
   void everyControlHasItsNameAndType() {
     for (const Control& c : allControls()) {

@@ -29,17 +29,11 @@ class WindowStatusTest : public QObject {
 
  private slots:
   void init() {
-    SetMessageBoxHook([](const MessageBoxRequest&) { return 0; });
-    form = new TForm1;
-    form->show();
+    form = OpenBareWindow();
     QVERIFY(QTest::qWaitForWindowExposed(form));
     form->Timer1->stop();  // the tests tick by hand, except where the timer itself is the point
   }
-  void cleanup() {
-    delete form;
-    form = nullptr;
-    SetMessageBoxHook({});
-  }
+  void cleanup() { CloseBareWindow(form); }
 
   void bandwidthFigures_data() {
     QTest::addColumn<QString>("baud");
@@ -161,7 +155,7 @@ class WindowStatusTest : public QObject {
   // Without a completed GSV group the rebuild leaves both charts as they are.
   void rebuildWithoutCompletedGroupDoesNothing() {
     form->Series2->add(33, QStringLiteral("5"), clBlue);
-    form->session.handle(FramedSentence("GPGSV,2,1,01,07,45,180,30"));
+    form->session.handle(testsupport::NmeaFramed("GPGSV,2,1,01,07,45,180,30"));
     form->RebuildCharts();
     QCOMPARE(form->Series2->count(), 1);
     QCOMPARE(form->Series1->count(), 0);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/core/test_cli_support.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -29,11 +30,6 @@ using clitest::SimFixture;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 bool OneLine(const std::string& text) { return !text.empty() && text.find('\n') == text.size() - 1; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // A tool's standard output and error, and whether it exited 0.
 struct ToolRun {
@@ -200,7 +196,7 @@ void CheckGpx(const std::string& path, const WrittenTrack& track) {
 }
 
 void CheckCsv(const std::string& path, const WrittenTrack& track) {
-  const auto rows = CsvRows(ReadFile(path));
+  const auto rows = CsvRows(testsupport::ReadFile(path));
   ASSERT_FALSE(rows.empty());
   const auto& h = rows[0];
   std::vector<std::string> times;
@@ -224,14 +220,14 @@ INSTANTIATE_TEST_SUITE_P(
                                   {},
                                   [](const std::string& path, const WrittenTrack& written) {
                                     EXPECT_EQ(written.usedBytes.size(), 2 * 4096u);
-                                    EXPECT_TRUE(ReadFile(path) == written.usedBytes);
+                                    EXPECT_TRUE(testsupport::ReadFile(path) == written.usedBytes);
                                   }},
                       DownloadRow{"raw --all: the whole flash",
                                   "flash.raw",
                                   {"--all"},
                                   [](const std::string& path, const WrittenTrack& written) {
                                     EXPECT_EQ(written.allBytes.size(), 65536u);
-                                    EXPECT_TRUE(ReadFile(path) == written.allBytes);
+                                    EXPECT_TRUE(testsupport::ReadFile(path) == written.allBytes);
                                   }}));
 
 // What may end a download before its end; none leaves a file, each says so in one line.

@@ -24,18 +24,12 @@
 #include "link/nmea_sentence.h"
 #include "link/port_names.h"
 #include "tests/core/test_cli_support.h"
+#include "tests/support/files.h"
 
 namespace {
 
 using clitest::CliProcess;
 using clitest::SimFixture;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 struct LogRow {
   const char* legend;
@@ -64,7 +58,7 @@ TEST_P(CliLogTest, ValidSentencesByteForByteUnderTheGivenName) {
       << child.err();
   sim.receiver().withModel([&](sim::ReceiverModel& m) {
     if (row.faults) row.faults(m.options().nmeaFaults);
-    m.startReplay(sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/" + row.capture)));
+    m.startReplay(sim::ReadCaptureLines(testsupport::ReadTestData(row.capture)));
   });
   ASSERT_TRUE(sim.receiver().waitUntil([&] { return sim.receiver().replayFinished(); }, 60000));
 
@@ -99,7 +93,7 @@ TEST_P(CliLogTest, ValidSentencesByteForByteUnderTheGivenName) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.err, "");
   EXPECT_NE(result.out.find(std::to_string(kept) + " sentences logged to " + path), std::string::npos) << result.out;
-  EXPECT_EQ(ReadFile(path), expected);
+  EXPECT_EQ(testsupport::ReadFile(path), expected);
   EXPECT_EQ(dir.names(), std::vector<std::string>{"track.txt"}) << "the name as given, nothing appended";
   EXPECT_EQ(sim.receiver().receivedBytes(), "") << "logging sends nothing";
 }
@@ -144,7 +138,7 @@ TEST_P(CliWriteTargetTest, EndsPromptlyWithItsExitCode) {
     o.model.rates = {};
     o.model.replayFast = true;
     o.model.replayLoop = true;
-    o.model.replayLines = sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log"));
+    o.model.replayLines = sim::ReadCaptureLines(testsupport::ReadFile(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log"));
   });
   ASSERT_TRUE(sim.started()) << sim.error();
   epotest::TempDir dir;
@@ -233,7 +227,7 @@ TEST_P(CliLossTest, EndsOrWaitsAndNothingReceivedIsLost) {
     o.model.answerZrn = false;       // send waits for a reply that never comes
     o.replayWaitsForProgram = true;  // what is sent before the port is opened reaches nobody
     o.replayAfterOpenMs = -1;        // the tool purges after its open, however slowly it runs
-    o.model.replayLines = sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log"));
+    o.model.replayLines = sim::ReadCaptureLines(testsupport::ReadFile(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log"));
   });
   ASSERT_TRUE(sim.started()) << sim.error();
   epotest::TempDir dir;
@@ -290,7 +284,7 @@ TEST_P(CliLossTest, EndsOrWaitsAndNothingReceivedIsLost) {
     EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
   }
   if (std::find(row.args.begin(), row.args.end(), "{path}") != row.args.end()) {
-    const std::string logged = ReadFile(path);
+    const std::string logged = testsupport::ReadFile(path);
     EXPECT_GT(logged.size(), 4096u);
     EXPECT_TRUE(logged == expected) << logged.size() << " bytes logged, " << expected.size() << " valid sent";
   }

@@ -22,18 +22,12 @@
 #include "commands/receiver_commands.h"
 #include "tests/core/test_cli_support.h"
 #include "tests/core/test_net_support.h"
+#include "tests/support/files.h"
 
 namespace {
 
 using clitest::CliProcess;
 using clitest::SimFixture;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 using clitest::BytesOf;
 
@@ -114,7 +108,7 @@ TEST_P(CliMonitorCaptureTest, JsonLinesAreTheStoredOnes) {
         30000));
   }
 
-  std::vector<std::string> lines = sim::ReadCaptureLines(ReadFile(std::string(TORVIKEL_TEST_DATA) + "/" + row.file));
+  std::vector<std::string> lines = sim::ReadCaptureLines(testsupport::ReadTestData(row.file));
   ASSERT_FALSE(lines.empty());
   if (row.firstLines > 0 && lines.size() > row.firstLines) lines.resize(row.firstLines);
   sim.receiver().withModel([&](sim::ReceiverModel& m) {
@@ -167,7 +161,7 @@ TEST_P(CliMonitorCaptureTest, JsonLinesAreTheStoredOnes) {
     return;
   }
   std::vector<std::string> stored;
-  std::istringstream storedText(ReadFile(storedPath));
+  std::istringstream storedText(testsupport::ReadFile(storedPath));
   for (std::string line; std::getline(storedText, line);) stored.push_back(line);
   ASSERT_FALSE(stored.empty()) << storedPath;
   const long withDegree = std::count_if(

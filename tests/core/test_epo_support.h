@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/frames.h"
+
 namespace epotest {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -27,30 +30,7 @@ inline Bytes MakeEpoBytes(std::size_t size) {
   return bytes;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "torvikel-epo-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    for (const auto& entry : std::filesystem::directory_iterator(path_))
-      out.push_back(entry.path().filename().string());
-    return out;
-  }
-
- private:
-  std::string path_;
-};
+using testsupport::TempDir;
 
 inline void WriteBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -73,21 +53,8 @@ inline std::FILE* TempFileWith(const Bytes& bytes) {
 
 // Receiver replies: 04 24, u16 length 12, u16 command, u16 argument, result, XOR, 0D 0A.
 inline Bytes AckBytes(std::uint16_t command, std::uint16_t argument, std::uint8_t result) {
-  Bytes p = {0x04,
-             0x24,
-             0x0C,
-             0x00,
-             static_cast<std::uint8_t>(command & 0xFF),
-             static_cast<std::uint8_t>(command >> 8),
-             static_cast<std::uint8_t>(argument & 0xFF),
-             static_cast<std::uint8_t>(argument >> 8),
-             result};
-  std::uint8_t x = 0;
-  for (std::size_t i = 2; i < p.size(); ++i) x ^= p[i];
-  p.push_back(x);
-  p.push_back(0x0D);
-  p.push_back(0x0A);
-  return p;
+  const std::string packet = testsupport::BinaryAck(command, argument, result);
+  return Bytes(packet.begin(), packet.end());
 }
 inline Bytes EpoAckBytes(std::uint16_t seq, std::uint8_t result = 1) { return AckBytes(2, seq, result); }
 inline Bytes ModeAckBytes(std::uint8_t result = 3) { return AckBytes(1, 253, result); }

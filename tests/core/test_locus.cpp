@@ -9,6 +9,7 @@
 #include "commands/locus.h"
 #include "commands/nmea_session.h"
 #include "commands/track_files.h"
+#include "tests/support/frames.h"
 
 namespace {
 
@@ -159,14 +160,6 @@ TEST(LocusRecordBytes, SizesOfTheContents) {
 
 // --- the dump's lines, through the session as they arrive
 
-std::string Framed(const std::string& body) {
-  unsigned sum = 0;
-  for (unsigned char c : body) sum ^= c;
-  char digits[3];
-  std::snprintf(digits, sizeof digits, "%02X", sum);
-  return "$" + body + "*" + digits + "\r\n";
-}
-
 std::string Words(const Bytes& bytes, std::size_t from, std::size_t count) {
   std::string words;
   for (std::size_t w = 0; w < count; ++w) {
@@ -192,7 +185,7 @@ TEST_P(LocusDumpTable, LinesMakeTheFlash) {
   NmeaSession session;
   LocusDumpAssembly dump;
   for (const std::string& body : row.lines) {
-    const SentenceOutcome o = session.handle(Framed(body));
+    const SentenceOutcome o = session.handle(testsupport::NmeaFramed(body));
     ASSERT_TRUE(o.valid && o.reply) << body;
     const auto* line = std::get_if<PmtkLocusData>(&*o.reply);
     ASSERT_NE(line, nullptr) << body;
@@ -253,7 +246,7 @@ TEST(LocusStatus, ConventionsOfStatusAndMode) {
   };
   NmeaSession session;
   for (const StatusRow& row : rows) {
-    const SentenceOutcome o = session.handle(Framed(row.body));
+    const SentenceOutcome o = session.handle(testsupport::NmeaFramed(row.body));
     ASSERT_TRUE(o.valid && o.reply) << row.body;
     const auto* status = std::get_if<PmtkLocusStatus>(&*o.reply);
     ASSERT_NE(status, nullptr) << row.body;

@@ -15,15 +15,9 @@
 
 #include "commands/nmea_session.h"
 #include "link/number_text.h"
+#include "tests/support/files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& name) {
-  std::ifstream in(std::string(TORVIKEL_TEST_DATA) + "/" + name, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 // Lines with their terminators; gpsd's '#' comment lines are no receiver output and go.
 std::vector<std::string> ReceiverLines(const std::string& data) {
@@ -141,7 +135,7 @@ std::string WithCorruptSentences(const std::vector<std::string>& lines) {
 class CaptureReplay : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(CaptureReplay, DeliversExactlyTheValidSentencesInOrder) {
-  const std::string data = ReadFile(GetParam());
+  const std::string data = testsupport::ReadTestData(GetParam());
   ASSERT_FALSE(data.empty()) << GetParam();
   const std::vector<std::string> lines = ReceiverLines(data);
   for (const std::string& stream : {Join(lines), WithCorruptSentences(lines)}) {
@@ -190,8 +184,8 @@ class GpsdCrossCheck : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(GpsdCrossCheck, PositionsAgreeWithGpsdWithinAHundredthOfASecond) {
   const std::string log = GetParam();
-  const std::vector<Delivered> ours = Replay({Join(ReceiverLines(ReadFile(log)))});
-  const std::vector<std::string> chk = ReceiverLines(ReadFile(log + ".chk"));
+  const std::vector<Delivered> ours = Replay({Join(ReceiverLines(testsupport::ReadTestData(log)))});
+  const std::vector<std::string> chk = ReceiverLines(testsupport::ReadTestData(log + ".chk"));
   ASSERT_FALSE(chk.empty()) << log;
 
   std::size_t next = 0;
@@ -276,8 +270,8 @@ std::vector<SkySatellite> OurSatellites(const std::vector<ChartSatellite>& chart
 TEST_P(GpsdCrossCheck, SatellitesAgreeWithGpsdAtTheEndOfEachBurst) {
   const std::string log = GetParam();
   Charts charts;
-  const std::vector<Delivered> ours = Replay({Join(ReceiverLines(ReadFile(log)))}, &charts);
-  const std::vector<std::string> chk = ReceiverLines(ReadFile(log + ".chk"));
+  const std::vector<Delivered> ours = Replay({Join(ReceiverLines(testsupport::ReadTestData(log)))}, &charts);
+  const std::vector<std::string> chk = ReceiverLines(testsupport::ReadTestData(log + ".chk"));
   std::vector<std::string> lines;
   for (const std::string& raw : chk) lines.push_back(TrimLineEnds(raw));
 

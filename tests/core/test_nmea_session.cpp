@@ -10,17 +10,9 @@
 #include <vector>
 
 #include "commands/nmea_session.h"
+#include "tests/support/frames.h"
 
 namespace {
-
-// A sentence as a receiver frames it: "$", body, "*", XOR in two upper-case digits, CR LF.
-std::string Framed(const std::string& body) {
-  unsigned sum = 0;
-  for (unsigned char c : body) sum ^= c;
-  char digits[3];
-  std::snprintf(digits, sizeof digits, "%02X", sum);
-  return "$" + body + "*" + digits + "\r\n";
-}
 
 // --- outcome of the dispatch ---
 
@@ -61,21 +53,27 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{
             "no checksum: nothing at all", "$POLYN,1,2\r\n", false, SentenceRoute::None, false, false, false, {}},
         OutcomeCase{"GGA",
-                    Framed("GPGGA,1,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,,M,,"),
+                    testsupport::NmeaFramed("GPGGA,1,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,,M,,"),
                     true,
                     SentenceRoute::GGA,
                     false,
                     false,
                     false,
                     {}},
-        OutcomeCase{
-            "GNGSA", Framed("GNGSA,A,3,01,,,,,,,,,,,,1.0,1.0,1.0"), true, SentenceRoute::GSA, false, false, false, {}},
-        OutcomeCase{"PMTK001 reply", Framed("PMTK001,314,3"), true, SentenceRoute::MtkReply, false, false, false,
-                    kReplyKindOf<PmtkAck>},
-        OutcomeCase{"start-up notice", Framed("PMTK010,001"), true, SentenceRoute::MtkReply, false, false, false,
-                    kReplyKindOf<PmtkStartupNotice>},
+        OutcomeCase{"GNGSA",
+                    testsupport::NmeaFramed("GNGSA,A,3,01,,,,,,,,,,,,1.0,1.0,1.0"),
+                    true,
+                    SentenceRoute::GSA,
+                    false,
+                    false,
+                    false,
+                    {}},
+        OutcomeCase{"PMTK001 reply", testsupport::NmeaFramed("PMTK001,314,3"), true, SentenceRoute::MtkReply, false,
+                    false, false, kReplyKindOf<PmtkAck>},
+        OutcomeCase{"start-up notice", testsupport::NmeaFramed("PMTK010,001"), true, SentenceRoute::MtkReply, false,
+                    false, false, kReplyKindOf<PmtkStartupNotice>},
         OutcomeCase{"PMTK010 with another message is nothing",
-                    Framed("PMTK010,002"),
+                    testsupport::NmeaFramed("PMTK010,002"),
                     true,
                     SentenceRoute::MtkReply,
                     false,
@@ -83,27 +81,27 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     {}},
         OutcomeCase{"PMTKCHN is a reply, not the indicator",
-                    Framed("PMTKCHN,1,2"),
+                    testsupport::NmeaFramed("PMTKCHN,1,2"),
                     true,
                     SentenceRoute::MtkReply,
                     false,
                     false,
                     false,
                     {}},
-        OutcomeCase{"CHN at 5-7 ticks the indicator", Framed("PXXXCHN,1"), true, SentenceRoute::Chn, true, false, false,
-                    kReplyKindOf<ChannelStatus>},
-        OutcomeCase{"ZRN001 with MODE shows the fix-rate group", Framed("PZRN001,MODE,1"), true, SentenceRoute::Zrn001,
-                    false, true, false, kReplyKindOf<ModeReply>},
-        OutcomeCase{"ZRN001 with MODEX still begins with MODE", Framed("PZRN001,MODEX"), true, SentenceRoute::Zrn001,
-                    false, true, false, kReplyKindOf<ModeReply>},
-        OutcomeCase{"ZRN001 with MOD does not", Framed("PZRN001,MOD"), true, SentenceRoute::Zrn001, false, false, false,
-                    kReplyKindOf<ModeReply>},
-        OutcomeCase{"ZRN001 with lower-case mode does not", Framed("PZRN001,mode"), true, SentenceRoute::Zrn001, false,
-                    false, false, kReplyKindOf<ModeReply>},
-        OutcomeCase{"ZRN818 shows Set Successful", Framed("PZRN818"), true, SentenceRoute::Zrn818, false, false, true,
-                    kReplyKindOf<FixRateResetDone>},
+        OutcomeCase{"CHN at 5-7 ticks the indicator", testsupport::NmeaFramed("PXXXCHN,1"), true, SentenceRoute::Chn,
+                    true, false, false, kReplyKindOf<ChannelStatus>},
+        OutcomeCase{"ZRN001 with MODE shows the fix-rate group", testsupport::NmeaFramed("PZRN001,MODE,1"), true,
+                    SentenceRoute::Zrn001, false, true, false, kReplyKindOf<ModeReply>},
+        OutcomeCase{"ZRN001 with MODEX still begins with MODE", testsupport::NmeaFramed("PZRN001,MODEX"), true,
+                    SentenceRoute::Zrn001, false, true, false, kReplyKindOf<ModeReply>},
+        OutcomeCase{"ZRN001 with MOD does not", testsupport::NmeaFramed("PZRN001,MOD"), true, SentenceRoute::Zrn001,
+                    false, false, false, kReplyKindOf<ModeReply>},
+        OutcomeCase{"ZRN001 with lower-case mode does not", testsupport::NmeaFramed("PZRN001,mode"), true,
+                    SentenceRoute::Zrn001, false, false, false, kReplyKindOf<ModeReply>},
+        OutcomeCase{"ZRN818 shows Set Successful", testsupport::NmeaFramed("PZRN818"), true, SentenceRoute::Zrn818,
+                    false, false, true, kReplyKindOf<FixRateResetDone>},
         OutcomeCase{"unknown type is valid and routed nowhere",
-                    Framed("POLYN,1"),
+                    testsupport::NmeaFramed("POLYN,1"),
                     true,
                     SentenceRoute::None,
                     false,
@@ -113,9 +111,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Session, BadChecksumLeavesTheStateAlone) {
   NmeaSession session;
-  session.handle(Framed("GPGGA,1,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,,M,,"));
+  session.handle(testsupport::NmeaFramed("GPGGA,1,2503.1234,N,12130.2500,E,1,08,0.9,545.4,M,,M,,"));
   const std::string before = session.state.satInfo.latText;
-  std::string corrupted = Framed("GPGGA,1,4807.038,N,12130.2500,E,1,08,0.9,1.0,M,,M,,");
+  std::string corrupted = testsupport::NmeaFramed("GPGGA,1,4807.038,N,12130.2500,E,1,08,0.9,1.0,M,,M,,");
   corrupted[corrupted.size() - 3] ^= 1;
   EXPECT_FALSE(session.handle(corrupted).valid);
   EXPECT_EQ(session.state.satInfo.latText, before);
@@ -127,7 +125,7 @@ TEST(Session, AFailingClockDoesNotEscapeAndKeepsTheTexts) {
   session.clock = []() -> std::time_t { throw std::runtime_error("no clock"); };
   session.state.satInfo.dateText = "kept";
   SentenceOutcome o;
-  const std::string rmc = Framed("GPRMC,123456.000,A,4807.038,N,01131.000,E,0.02,84.4,150812,,,A");
+  const std::string rmc = testsupport::NmeaFramed("GPRMC,123456.000,A,4807.038,N,01131.000,E,0.02,84.4,150812,,,A");
   EXPECT_NO_THROW(o = session.handle(rmc));
   EXPECT_TRUE(o.valid);
   EXPECT_EQ(session.state.satInfo.dateText, "kept");
@@ -141,8 +139,8 @@ TEST(Session, AFailingClockDoesNotEscapeAndKeepsTheTexts) {
 
 TEST(Session, GsaFillsModeDopsAndUsedList) {
   NmeaSession session;
-  session.handle(Framed("GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.5,0.9,1.2"));
-  session.handle(Framed("GPGSA,A,2,20,16,09,03,07,,,,,,,,2.64,1.98,2.31"));
+  session.handle(testsupport::NmeaFramed("GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.5,0.9,1.2"));
+  session.handle(testsupport::NmeaFramed("GPGSA,A,2,20,16,09,03,07,,,,,,,,2.64,1.98,2.31"));
   const Display_SatInfo_st& info = session.state.satInfo;
   EXPECT_EQ(info.fixModeText, "2D");
   EXPECT_EQ(session.state.lastFixMode, "2D");
@@ -192,7 +190,7 @@ TEST_P(CycleTable, SatellitesOfACycle) {
   ASSERT_EQ(c.bodies.size(), c.completeAfter.size());
   NmeaSession session;
   for (std::size_t i = 0; i < c.bodies.size(); ++i) {
-    const SentenceOutcome o = session.handle(Framed(c.bodies[i]));
+    const SentenceOutcome o = session.handle(testsupport::NmeaFramed(c.bodies[i]));
     ASSERT_TRUE(o.valid) << c.legend;
     EXPECT_EQ(o.gsvCycleComplete, c.completeAfter[i]) << c.legend << ", sentence " << i;
   }
@@ -299,19 +297,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Charts, EachCycleStartsFromAnEmptyTable) {
   NmeaSession session;
-  session.handle(Framed("GPGSV,1,1,02,05,10,010,11,06,20,020,22"));
+  session.handle(testsupport::NmeaFramed("GPGSV,1,1,02,05,10,010,11,06,20,020,22"));
   EXPECT_EQ(TakeChartSatellites(session.state).size(), 2u);
   EXPECT_FALSE(session.state.gsvCycleComplete);
   EXPECT_TRUE(session.state.satellites.cycleOf(SkySource::GP).fillingCount() == 0);
   // Nothing is due until the next cycle completes; then only satellite 06 is reported again.
   EXPECT_TRUE(TakeChartSatellites(session.state).empty());
-  session.handle(Framed("GPGSV,1,1,01,06,20,020,23"));
+  session.handle(testsupport::NmeaFramed("GPGSV,1,1,01,06,20,020,23"));
   EXPECT_EQ(Summary(TakeChartSatellites(session.state)), (std::vector<Sat>{{"06", 23, kSilver}}));
 }
 
 TEST(Charts, NothingIsTakenBeforeTheCycleCompletes) {
   NmeaSession session;
-  session.handle(Framed("GPGSV,2,1,01,05,10,010,11"));
+  session.handle(testsupport::NmeaFramed("GPGSV,2,1,01,05,10,010,11"));
   EXPECT_TRUE(TakeChartSatellites(session.state).empty());
   ASSERT_EQ(session.state.satellites.cycleOf(SkySource::GP).fillingCount(), 1u);  // still waiting for its cycle
   EXPECT_EQ(session.state.satellites.cycleOf(SkySource::GP).fillingBegin()[0].prn, "05");
@@ -333,7 +331,7 @@ TEST_P(SilenceTable, ASilentSystemLeavesWithoutLingering) {
   std::vector<std::string> shown;
   for (const std::vector<std::string>& burst : c.bursts) {
     for (const std::string& talker : burst) {
-      session.handle(Framed(talker + "GSV,1,1,01," + (talker == "GL" ? "71" : "05") + ",10,010,11"));
+      session.handle(testsupport::NmeaFramed(talker + "GSV,1,1,01," + (talker == "GL" ? "71" : "05") + ",10,010,11"));
       std::string letters;
       for (const ChartSatellite& s : TakeChartSatellites(session.state)) {
         letters += s.system == GnssSystem::GPS ? "G" : std::string(GnssSystemLetter(s.system));
@@ -379,7 +377,7 @@ TEST(Charts, SkyPlotPositions) {
   };
   for (const PositionCase& r : rows) {
     NmeaSession session;
-    session.handle(Framed("GPGSV,1,1,01,12," + r.elevation + "," + r.azimuth + ",40"));
+    session.handle(testsupport::NmeaFramed("GPGSV,1,1,01,12," + r.elevation + "," + r.azimuth + ",40"));
     const std::vector<ChartSatellite> sats = TakeChartSatellites(session.state);
     ASSERT_EQ(sats.size(), 1u) << r.legend;
     EXPECT_NEAR(sats[0].x, r.x, 1e-9) << r.legend;
@@ -392,8 +390,8 @@ TEST(Charts, SkyPlotPositions) {
 
 TEST(Charts, UseComparesTextsExactlyWithinTheSystem) {
   NmeaSession session;
-  session.handle(Framed("GPGSA,A,3,07,50,123456789,1234567,1234567p,,,,,,,22,1.0,1.0,1.0"));
-  session.handle(Framed("GLGSA,A,3,71,,,,,,,,,,,,1.0,1.0,1.0"));
+  session.handle(testsupport::NmeaFramed("GPGSA,A,3,07,50,123456789,1234567,1234567p,,,,,,,22,1.0,1.0,1.0"));
+  session.handle(testsupport::NmeaFramed("GLGSA,A,3,71,,,,,,,,,,,,1.0,1.0,1.0"));
   struct Row {
     GnssSystem system;
     const char* prn;

@@ -10,6 +10,7 @@
 
 #include "commands/pmtk_replies.h"
 #include "link/nmea_sentence.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -20,8 +21,7 @@ struct CaptureReplies {
 };
 
 CaptureReplies RepliesOfCapture(const std::string& name, std::size_t chunkSize) {
-  std::ifstream in(std::string(TORVIKEL_TEST_DATA) + "/" + name, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = testsupport::ReadTestData(name);
   EXPECT_FALSE(bytes.empty()) << name;
 
   CaptureReplies result;

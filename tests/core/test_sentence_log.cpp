@@ -15,34 +15,14 @@
 #include <thread>
 
 #include "link/sentence_log.h"
+#include "tests/support/files.h"
 
 namespace {
 
 using namespace std::string_literals;
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "torvikel-log-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+using testsupport::TempDir;
 
 // How many of this process's descriptors refer to `path`.
 int OpenDescriptorsOn(const fs::path& path) {
@@ -74,7 +54,7 @@ TEST(SentenceLog, FileNameRule) {
 TEST(SentenceLog, WritesSentencesByteForByte) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  const fs::path file = dir.path() / "track.TXT";
+  const fs::path file = dir.file("track.TXT");
   const std::string sentences[] = {
       "$GPGGA,024356.091,,,,,0,00,,,M,,M,,*76\r\n",
       "$PMTK001,314,3*36\r\n",
@@ -92,27 +72,27 @@ TEST(SentenceLog, WritesSentencesByteForByte) {
     expected += sentence;
   }
   // Another program may read while the log is open.
-  EXPECT_EQ(ReadAll(file), expected);
+  EXPECT_EQ(testsupport::ReadFile(file), expected);
   log.close();
   EXPECT_FALSE(log.isOpen());
-  EXPECT_EQ(ReadAll(file), expected);
+  EXPECT_EQ(testsupport::ReadFile(file), expected);
 }
 
 TEST(SentenceLog, ExistingFileIsEmptied) {
   TempDir dir;
-  const fs::path file = dir.path() / "old.txt.TXT";
+  const fs::path file = dir.file("old.txt.TXT");
   { std::ofstream(file, std::ios::binary) << "an earlier, longer log that must disappear\r\n"; }
   SentenceLog log;
   ASSERT_TRUE(log.open(file.string()));
   EXPECT_EQ(fs::file_size(file), 0u);
   log.write("$A*41\r\n", 7);
   log.close();
-  EXPECT_EQ(ReadAll(file), "$A*41\r\n");
+  EXPECT_EQ(testsupport::ReadFile(file), "$A*41\r\n");
 }
 
 TEST(SentenceLog, CreatedReadableByOthers) {
   TempDir dir;
-  const fs::path file = dir.path() / "mode.TXT";
+  const fs::path file = dir.file("mode.TXT");
   const mode_t mask = umask(022);
   SentenceLog log;
   const bool opened = log.open(file.string());
@@ -137,23 +117,23 @@ TEST(SentenceLog, LongPath) {
   ASSERT_TRUE(log.open(LogFileNameOf(chosen)));
   log.write("$GPZDA*00\r\n", 11);
   log.close();
-  EXPECT_EQ(ReadAll(chosen + ".TXT"), "$GPZDA*00\r\n");
+  EXPECT_EQ(testsupport::ReadFile(chosen + ".TXT"), "$GPZDA*00\r\n");
 }
 
 TEST(SentenceLog, OpenFailureLeavesLogOff) {
   TempDir dir;
   SentenceLog log;
-  ASSERT_TRUE(log.open((dir.path() / "first.TXT").string()));
-  EXPECT_FALSE(log.open((dir.path() / "no-such-directory" / "x.TXT").string()));
+  ASSERT_TRUE(log.open(dir.file("first.TXT")));
+  EXPECT_FALSE(log.open(dir.file("no-such-directory/x.TXT")));
   EXPECT_FALSE(log.isOpen());
-  EXPECT_EQ(OpenDescriptorsOn(dir.path() / "first.TXT"), 0) << "the first file was closed";
+  EXPECT_EQ(OpenDescriptorsOn(dir.file("first.TXT")), 0) << "the first file was closed";
   EXPECT_FALSE(log.write("$X*58\r\n", 7)) << "nothing open: nothing written";
 }
 
 TEST(SentenceLog, SecondStartClosesTheFirstFile) {
   TempDir dir;
-  const fs::path first = dir.path() / "first.TXT";
-  const fs::path second = dir.path() / "second.TXT";
+  const fs::path first = dir.file("first.TXT");
+  const fs::path second = dir.file("second.TXT");
   SentenceLog log;
   ASSERT_TRUE(log.open(first.string()));
   log.write("$ONE*00\r\n", 9);
@@ -164,8 +144,8 @@ TEST(SentenceLog, SecondStartClosesTheFirstFile) {
   log.write("$TWO*00\r\n", 9);
   log.close();
   EXPECT_EQ(OpenDescriptorsOn(second), 0);
-  EXPECT_EQ(ReadAll(first), "$ONE*00\r\n");
-  EXPECT_EQ(ReadAll(second), "$TWO*00\r\n");
+  EXPECT_EQ(testsupport::ReadFile(first), "$ONE*00\r\n");
+  EXPECT_EQ(testsupport::ReadFile(second), "$TWO*00\r\n");
 }
 
 // Write functions that misbehave as a busy or signalled system can.
@@ -190,7 +170,7 @@ ssize_t NoProgressWrite(int, const void*, std::size_t) {
 
 TEST(SentenceLog, PartialAndInterruptedWritesAreCompleted) {
   TempDir dir;
-  const fs::path file = dir.path() / "short.TXT";
+  const fs::path file = dir.file("short.TXT");
   gCalls = 0;
   SentenceLog log(&ShortAndInterruptedWrite);
   ASSERT_TRUE(log.open(file.string()));
@@ -198,7 +178,7 @@ TEST(SentenceLog, PartialAndInterruptedWritesAreCompleted) {
   EXPECT_TRUE(log.write(sentence.data(), sentence.size()));
   EXPECT_TRUE(log.write(sentence.data(), sentence.size()));
   log.close();
-  EXPECT_EQ(ReadAll(file), sentence + sentence);
+  EXPECT_EQ(testsupport::ReadFile(file), sentence + sentence);
   EXPECT_GT(gCalls, static_cast<int>(2 * sentence.size() / 3)) << "the fake really cut the writes";
 }
 
@@ -212,7 +192,7 @@ TEST(SentenceLog, WriteErrorsEndTheWriteWithoutHanging) {
     TempDir dir;
     gCalls = 0;
     SentenceLog log(row.write);
-    ASSERT_TRUE(log.open((dir.path() / "err.TXT").string())) << row.legend;
+    ASSERT_TRUE(log.open(dir.file("err.TXT"))) << row.legend;
     EXPECT_FALSE(log.write("$A*41\r\n", 7)) << row.legend;
     EXPECT_EQ(gCalls, 1) << row.legend;
     EXPECT_TRUE(log.isOpen()) << row.legend << ": logging goes on with the next sentence";
@@ -221,7 +201,7 @@ TEST(SentenceLog, WriteErrorsEndTheWriteWithoutHanging) {
 
 TEST(SentenceLog, LargeWritesThroughAPipe) {
   TempDir dir;
-  const fs::path fifo = dir.path() / "pipe.TXT";
+  const fs::path fifo = dir.file("pipe.TXT");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
 
   std::string payload;

@@ -22,24 +22,9 @@ std::string bytes(std::initializer_list<int> values) {
   return out;
 }
 
-// 191-byte EPO data packet: 04 24 BF 00 D2 02 seq(LE) 3x60 record bytes xor 0D 0A.
-std::string epoPacket(unsigned seq, const std::string& records180) {
-  std::string p = bytes({0x04, 0x24, 0xBF, 0x00, 0xD2, 0x02, static_cast<int>(seq & 0xFF), static_cast<int>(seq >> 8)});
-  p += records180;
-  p.resize(188, '\0');
-  unsigned char sum = 0;
-  for (std::size_t i = 2; i < 188; ++i) sum ^= static_cast<unsigned char>(p[i]);
-  p += static_cast<char>(sum);
-  p += "\r\n";
-  return p;
-}
-
+// The acknowledgement of EPO data packet seq.
 std::string ack(unsigned seq, int result) {
-  std::string a =
-      bytes({0x04, 0x24, 0x0C, 0x00, 0x02, 0x00, static_cast<int>(seq & 0xFF), static_cast<int>(seq >> 8), result});
-  unsigned char sum = 0;
-  for (std::size_t i = 2; i < 9; ++i) sum ^= static_cast<unsigned char>(a[i]);
-  return a + static_cast<char>(sum) + "\r\n";
+  return testsupport::BinaryAck(2, static_cast<std::uint16_t>(seq), static_cast<std::uint8_t>(result));
 }
 
 const std::string kModeAck = bytes({0x04, 0x24, 0x0C, 0x00, 0x01, 0x00, 0xFD, 0x00, 0x03, 0xF3, 0x0D, 0x0A});
@@ -59,7 +44,7 @@ std::string epoFile(std::size_t records) {
 std::vector<std::string> packetsOf(const std::string& file) {
   std::vector<std::string> packets;
   for (std::size_t offset = 0, seq = 0; offset < file.size(); offset += 180, ++seq) {
-    packets.push_back(epoPacket(static_cast<unsigned>(seq), file.substr(offset, 180)));
+    packets.push_back(testsupport::EpoDataPacket(static_cast<unsigned>(seq), file.substr(offset, 180)));
   }
   return packets;
 }
@@ -92,7 +77,7 @@ TEST(SimBinary, SwitchThenAcknowledgeEveryPacketAndRecordIt) {
     SCOPED_TRACE(seq);
     EXPECT_EQ(peer.send(packets[seq]), ack(static_cast<unsigned>(seq), 1));
   }
-  EXPECT_EQ(peer.send(epoPacket(0xFFFF, "")), ack(0xFFFF, 1)) << "closing packet acknowledged";
+  EXPECT_EQ(peer.send(testsupport::EpoDataPacket(0xFFFF, "")), ack(0xFFFF, 1)) << "closing packet acknowledged";
   EXPECT_TRUE(joinChunks(peer.model.advance(100, true)).empty()) << "no NMEA while binary";
   const std::vector<sim::OutChunk> back = peer.model.receive(kBackToNmea4800, 200);
   EXPECT_FALSE(peer.model.binaryMode());
@@ -103,7 +88,7 @@ TEST(SimBinary, SwitchThenAcknowledgeEveryPacketAndRecordIt) {
   const std::vector<sim::BinaryPacket>& got = peer.model.binaryPackets();
   ASSERT_EQ(got.size(), packets.size() + 2);
   for (std::size_t i = 0; i < packets.size(); ++i) EXPECT_EQ(got[i].raw, packets[i]) << i;
-  EXPECT_EQ(got[packets.size()].raw, epoPacket(0xFFFF, ""));
+  EXPECT_EQ(got[packets.size()].raw, testsupport::EpoDataPacket(0xFFFF, ""));
   EXPECT_EQ(got.back().raw, kBackToNmea4800);
 
   // NMEA output again, and the receiver knows its new EPO data (70 records: 2 sets).
@@ -134,7 +119,7 @@ TEST(SimBinary, ModeAcknowledgementWaitsAndRepeatsUntilThePeerSpeaks) {
     SCOPED_TRACE(row.legend);
     EXPECT_EQ(joinChunks(model.advance(row.atMs, true)), row.expected);
   }
-  model.receive(epoPacket(0, epoFile(3)), 2600);
+  model.receive(testsupport::EpoDataPacket(0, epoFile(3)), 2600);
   EXPECT_EQ(joinChunks(model.advance(5000, true)), "") << "no repeat once a packet came";
 }
 
@@ -150,10 +135,10 @@ TEST(SimBinary, PacketsCutAnywhereAndNoiseBetweenThem) {
 
 TEST(SimBinary, CorruptPacketIsNotAcknowledged) {
   BinaryPeer peer;
-  std::string packet = epoPacket(0, epoFile(3));
+  std::string packet = testsupport::EpoDataPacket(0, epoFile(3));
   packet[100] = static_cast<char>(packet[100] ^ 1);
   EXPECT_EQ(peer.send(packet), "");
-  EXPECT_EQ(peer.send(epoPacket(0, epoFile(3))), ack(0, 1));
+  EXPECT_EQ(peer.send(testsupport::EpoDataPacket(0, epoFile(3))), ack(0, 1));
 }
 
 TEST(SimBinary, FaultFlags) {
@@ -202,7 +187,7 @@ TEST(SimBinary, JunkPacketsAreFourteenBytesAndNotAcknowledgements) {
   sim::BinaryFaults faults;
   faults.junkBeforeAck = 1;
   BinaryPeer peer(faults);
-  const std::string reply = peer.send(epoPacket(0, epoFile(3)));
+  const std::string reply = peer.send(testsupport::EpoDataPacket(0, epoFile(3)));
   ASSERT_EQ(reply.size(), 14u + 12u);
   EXPECT_EQ(reply.substr(0, 4), bytes({0x04, 0x24, 0x0E, 0x00}));
   unsigned char sum = 0;
@@ -224,7 +209,7 @@ TEST(SimBinary, SplitAcknowledgements) {
     faults.splitGapMs = 30;
     BinaryPeer peer(faults);
     EXPECT_EQ(peer.modeAck, kModeAck) << "mode acknowledgement split too, bytes unchanged";
-    const std::vector<sim::OutChunk> chunks = peer.model.receive(epoPacket(0, epoFile(3)), 10);
+    const std::vector<sim::OutChunk> chunks = peer.model.receive(testsupport::EpoDataPacket(0, epoFile(3)), 10);
     ASSERT_EQ(chunks.size(), 2u);
     EXPECT_EQ(chunks[0].bytes, ack(0, 1).substr(0, static_cast<std::size_t>(row.cutAt)));
     EXPECT_EQ(chunks[1].bytes, ack(0, 1).substr(static_cast<std::size_t>(row.cutAt)));
@@ -236,7 +221,7 @@ TEST(SimBinary, ClosingPacketAcknowledgementCanBeLeftOut) {
   sim::BinaryFaults faults;
   faults.ackClosingPacket = false;
   BinaryPeer peer(faults);
-  EXPECT_EQ(peer.send(epoPacket(0xFFFF, "")), "");
+  EXPECT_EQ(peer.send(testsupport::EpoDataPacket(0xFFFF, "")), "");
 }
 
 TEST(SimBinary, NeverBinaryStaysInNmea) {

@@ -12,6 +12,7 @@
 #include "link/serial_port.h"
 #include "sim/sim_receiver.h"
 #include "tests/core/test_sim_support.h"
+#include "tests/support/frames.h"
 
 namespace {
 
@@ -103,12 +104,7 @@ TEST(SimInputPacing, AcknowledgementWaitsForThePacketsLastByte) {
     const std::string modeAck("\x04\x24\x0C\x00\x01\x00\xFD\x00\x03\xF3\x0D\x0A", 12);
     ASSERT_TRUE(readUntilSeen(port, modeAck, &in).has_value());
 
-    std::string packet("\x04\x24\xBF\x00\xD2\x02\x07\x00", 8);
-    packet.append(180, 'r');
-    unsigned char sum = 0;
-    for (std::size_t i = 2; i < 188; ++i) sum ^= static_cast<unsigned char>(packet[i]);
-    packet += static_cast<char>(sum);
-    packet += "\r\n";
+    const std::string packet = testsupport::EpoDataPacket(7, std::string(180, 'r'));
     const std::string ack("\x04\x24\x0C\x00\x02\x00\x07\x00\x01\x08\x0D\x0A", 12);
     in.clear();
     const auto start = Clock::now();

@@ -18,7 +18,6 @@
 
 using simtest::bodiesOf;
 using simtest::fieldOf;
-using simtest::frame;
 using simtest::joinChunks;
 
 namespace {
@@ -179,19 +178,19 @@ TEST(SimModel, RepliesToEveryCommandOfTheProgram) {
       {"fix period query", "$PMTK400*36\r\n" + z, {"PMTK500,1000,0,0,0,0"}},
       {"DGPS query", "$PMTK401*37\r\n" + z, {"PMTK501,0"}},
       {"firmware query", "$PMTK605*31\r\n", {"PMTK705,AXN_1.30,0000,Kappa-32,1.0"}},
-      {"maker's mode query", frame("PZRN000,MODE"), {"PZRN001,MODE,0"}},
-      {"maker's fix-rate reset", frame("PZRN818"), {"PZRN818"}},
-      {"set rates", frame("PMTK314,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0"), {"PMTK001,314,3"}},
+      {"maker's mode query", testsupport::NmeaFramed("PZRN000,MODE"), {"PZRN001,MODE,0"}},
+      {"maker's fix-rate reset", testsupport::NmeaFramed("PZRN818"), {"PZRN818"}},
+      {"set rates", testsupport::NmeaFramed("PMTK314,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0"), {"PMTK001,314,3"}},
       {"default rates", "$PMTK314,-1*04\r\n" + z, {"PMTK001,314,3"}},
-      {"fix period", frame("PMTK300,200,0,0,0,0"), {"PMTK001,300,3"}},
-      {"fix period out of range", frame("PMTK300,50,0,0,0,0"), {"PMTK001,300,2"}},
+      {"fix period", testsupport::NmeaFramed("PMTK300,200,0,0,0,0"), {"PMTK001,300,3"}},
+      {"fix period out of range", testsupport::NmeaFramed("PMTK300,50,0,0,0,0"), {"PMTK001,300,2"}},
       {"DGPS mode", "$PMTK301,2*2E\r\n", {"PMTK001,301,3"}},
-      {"DGPS mode out of range", frame("PMTK301,7"), {"PMTK001,301,2"}},
+      {"DGPS mode out of range", testsupport::NmeaFramed("PMTK301,7"), {"PMTK001,301,2"}},
       {"EPO clear", "$PMTK127*36\r\n", {"PMTK001,127,3"}},
-      {"rates with a bad value", frame("PMTK314,1,1,9"), {"PMTK001,314,2"}},
+      {"rates with a bad value", testsupport::NmeaFramed("PMTK314,1,1,9"), {"PMTK001,314,2"}},
       {"second query of the DGPS button: no reply", "$PMTK602*36\r\n" + z, {}},
       {"hot restart: start-up notice", "$PMTK101*32\r\n" + z, {"PMTK010,001"}},
-      {"unknown query", frame("PMTK499"), {"PMTK001,499,1"}},
+      {"unknown query", testsupport::NmeaFramed("PMTK499"), {"PMTK001,499,1"}},
       {"LOCUS status without the logger", "$PMTK183*38\r\n", {"PMTK001,183,1"}},
       {"wrong checksum is ignored", "$PMTK414*34\r\n", {}},
       {"missing checksum is ignored", "$PMTK414\r\n", {}},
@@ -229,22 +228,22 @@ TEST(SimModel, SettingsAreObeyedAndReported) {
   };
   const std::vector<Row> rows = {
       {"rates set",
-       {frame("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1")},
+       {testsupport::NmeaFramed("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1")},
        "$PMTK414*33\r\n",
        "PMTK514,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"},
       {"rates back to default",
-       {frame("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"), "$PMTK314,-1*04\r\n"},
+       {testsupport::NmeaFramed("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"), "$PMTK314,-1*04\r\n"},
        "$PMTK414*33\r\n",
        "PMTK514,0,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"},
-      {"fix period", {frame("PMTK300,200,0,0,0,0")}, "$PMTK400*36\r\n", "PMTK500,200,0,0,0,0"},
+      {"fix period", {testsupport::NmeaFramed("PMTK300,200,0,0,0,0")}, "$PMTK400*36\r\n", "PMTK500,200,0,0,0,0"},
       {"maker's reset of the fix period",
-       {frame("PMTK300,200,0,0,0,0"), frame("PZRN818")},
+       {testsupport::NmeaFramed("PMTK300,200,0,0,0,0"), testsupport::NmeaFramed("PZRN818")},
        "$PMTK400*36\r\n",
        "PMTK500,1000,0,0,0,0"},
       {"DGPS mode", {"$PMTK301,2*2E\r\n"}, "$PMTK401*37\r\n", "PMTK501,2"},
       {"EPO cleared", {"$PMTK127*36\r\n"}, "$PMTK607*33\r\n", "PMTK707,0,0,0,0,0,0,0,0,0"},
       {"full cold start restores factory rates",
-       {frame("PMTK314,1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"), frame("PMTK104")},
+       {testsupport::NmeaFramed("PMTK314,1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"), testsupport::NmeaFramed("PMTK104")},
        "$PMTK414*33\r\n",
        "PMTK514,0,1,1,1,1,1,0,0,0,0,0,0,0,0,0,0,0,0,0"},
   };
@@ -261,7 +260,7 @@ TEST(SimModel, SettingsAreObeyedAndReported) {
 TEST(SimModel, RatesDecideWhichSentencesGoOut) {
   sim::ReceiverModel model(simtest::quietOptions());
   // GLL every fix, GGA every second fix, ZDA and MCHN every fix, nothing else.
-  model.receive(frame("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"), 0);
+  model.receive(testsupport::NmeaFramed("PMTK314,1,0,0,2,0,0,0,0,0,0,0,0,0,0,0,0,0,1,1"), 0);
   const std::map<std::string, int> counts = countByAddress(bodiesOf(runFor(model, 100, 10000)));
   const std::map<std::string, int> expected = {{"GPGLL", 10}, {"GPGGA", 5}, {"GPZDA", 10}, {"PMTKCHN", 10}};
   EXPECT_EQ(counts, expected);
@@ -269,7 +268,7 @@ TEST(SimModel, RatesDecideWhichSentencesGoOut) {
 
 TEST(SimModel, FixPeriodSetsTheOutputCycle) {
   sim::ReceiverModel model(simtest::quietOptions());
-  model.receive(frame("PMTK300,200,0,0,0,0"), 0);
+  model.receive(testsupport::NmeaFramed("PMTK300,200,0,0,0,0"), 0);
   const std::map<std::string, int> counts = countByAddress(bodiesOf(runFor(model, 100, 2000)));
   EXPECT_EQ(counts.at("GPGGA"), 10);
 }
@@ -332,7 +331,7 @@ TEST(SimModel, AcknowledgementFlagsOnRequest) {
     options.ackFlagAll = row.all;
     options.ackFlagFor = row.perCommand;
     sim::ReceiverModel model(options);
-    EXPECT_EQ(repliesTo(model, frame("PMTK314,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0")),
+    EXPECT_EQ(repliesTo(model, testsupport::NmeaFramed("PMTK314,1,1,1,1,1,5,0,0,0,0,0,0,0,0,0,0,0,1,0")),
               std::vector<std::string>{row.expectedAck});
     EXPECT_EQ(repliesTo(model, "$PMTK414*33\r\n"), std::vector<std::string>{row.expectedRates});
   }
@@ -367,8 +366,8 @@ TEST(SimModel, ZrnCommandsUnansweredWhenTurnedOff) {
   sim::ModelOptions options = simtest::quietOptions();
   options.answerZrn = false;
   sim::ReceiverModel model(options);
-  EXPECT_TRUE(repliesTo(model, frame("PZRN000,MODE")).empty());
-  EXPECT_TRUE(repliesTo(model, frame("PZRN818")).empty());
+  EXPECT_TRUE(repliesTo(model, testsupport::NmeaFramed("PZRN000,MODE")).empty());
+  EXPECT_TRUE(repliesTo(model, testsupport::NmeaFramed("PZRN818")).empty());
 }
 
 // --- satellite systems ------------------------------------------------------------------
@@ -781,7 +780,8 @@ TEST(SimModelSystems, Pmtk353ChoosesTheSystemsSearched) {
     EXPECT_EQ(gsvTalkers(before), talkersOf(row.systems));
     std::vector<std::string> replies;
     for (const std::string& command : row.commands) {
-      for (const std::string& reply : repliesTo(model, frame(command), 16050)) replies.push_back(reply);
+      for (const std::string& reply : repliesTo(model, testsupport::NmeaFramed(command), 16050))
+        replies.push_back(reply);
     }
     EXPECT_EQ(replies, row.replies);
     const std::vector<std::string> after = burstAt(model, 17000);
@@ -930,7 +930,7 @@ TEST(SimModelFaults, RepliesStayClean) {
   options.nmeaFaults.garbage = 1;
   sim::ReceiverModel model(options);
   const std::string replies = joinChunks(model.receive("$PMTK605*31\r\n", 100));
-  EXPECT_EQ(replies, frame("PMTK705,AXN_1.30,0000,Kappa-32,1.0"));
+  EXPECT_EQ(replies, testsupport::NmeaFramed("PMTK705,AXN_1.30,0000,Kappa-32,1.0"));
 }
 
 // --- LOCUS logbook --------------------------------------------------------------------------
@@ -947,13 +947,13 @@ sim::ModelOptions locusOptions(const sim::LocusOptions& locus) {
 std::vector<std::string> sendAll(sim::ReceiverModel& model, const std::vector<std::string>& commands, sim::SimMs now) {
   std::vector<std::string> replies;
   for (const std::string& c : commands) {
-    for (const std::string& r : repliesTo(model, frame(c), now)) replies.push_back(r);
+    for (const std::string& r : repliesTo(model, testsupport::NmeaFramed(c), now)) replies.push_back(r);
   }
   return replies;
 }
 
 simtest::LocusDump dumpOf(sim::ReceiverModel& model, sim::SimMs now, const std::string& command = "PMTK622,1") {
-  return simtest::readLocusDump(joinChunks(model.receive(frame(command), now)));
+  return simtest::readLocusDump(joinChunks(model.receive(testsupport::NmeaFramed(command), now)));
 }
 
 // The records the used part of the flash holds, read from a dump.
@@ -1093,7 +1093,7 @@ TEST(SimLocus, CommandsAreAcknowledgedAndObeyed) {
     options.ackFlagFor = row.ackFlagFor;
     sim::ReceiverModel model(options);
     EXPECT_EQ(sendAll(model, row.commands, row.atMs), row.replies);
-    const std::vector<std::string> status = repliesTo(model, frame("PMTK183"), row.atMs + 10);
+    const std::vector<std::string> status = repliesTo(model, testsupport::NmeaFramed("PMTK183"), row.atMs + 10);
     if (row.statusAfter.empty()) {
       EXPECT_EQ(status, std::vector<std::string>{"PMTK001,183,1"});
     } else {
@@ -1127,7 +1127,7 @@ TEST(SimLocus, DumpFraming) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
     sim::ReceiverModel model(locusOptions(row.locus));
-    const std::vector<sim::OutChunk> chunks = model.receive(frame(row.command), 20000);
+    const std::vector<sim::OutChunk> chunks = model.receive(testsupport::NmeaFramed(row.command), 20000);
     for (const sim::OutChunk& c : chunks) EXPECT_FALSE(c.periodic) << "a saturated line must not drop a dump line";
     const simtest::LocusDump dump = simtest::readLocusDump(joinChunks(chunks));
     EXPECT_TRUE(dump.faults.empty()) << dump.faults.front();
@@ -1271,7 +1271,7 @@ TEST(SimLocus, LogsAPointEachIntervalWhileItHasAFix) {
     for (const auto& [atMs, body] : row.commands) {
       runFor(model, t, atMs - 1);
       t = atMs - atMs % 100 + 100;
-      model.receive(frame(body), atMs);
+      model.receive(testsupport::NmeaFramed(body), atMs);
     }
     runFor(model, t, 60000);
     const simtest::LocusFlashRead flash = flashOf(model, 60050);
@@ -1351,7 +1351,7 @@ TEST(SimLocus, AFullFlashOverwritesFromTheFirstSectorOrStops) {
     std::sort(times.begin(), times.end());
     EXPECT_EQ(times, expected) << "by time, every point kept and nothing else";
     EXPECT_EQ(model.locusLogging(), row.logging);
-    const std::vector<std::string> status = repliesTo(model, frame("PMTK183"), row.runToMs + 60);
+    const std::vector<std::string> status = repliesTo(model, testsupport::NmeaFramed("PMTK183"), row.runToMs + 60);
     ASSERT_EQ(status.size(), 2u);
     EXPECT_EQ(fieldOf(status[0], 9), std::to_string(expected.size())) << "the status counts what is held";
   }

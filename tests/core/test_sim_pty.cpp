@@ -28,33 +28,21 @@
 #include "sim/sim_arguments.h"
 #include "sim/sim_receiver.h"
 #include "tests/core/test_sim_support.h"
+#include "tests/support/files.h"
+#include "tests/support/frames.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/torvikel-sim-test-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testsupport::TempDir;
 
 sim::SimOptions fastOptions(const TempDir& dir) {
   sim::SimOptions o;
   o.model = simtest::quietOptions();
   o.model.periodMs = 100;
   o.model.startup = {0, 0};
-  o.portMapDir = dir.path().string();
+  o.portMapDir = dir.path();
   return o;
 }
 
@@ -83,11 +71,11 @@ TEST(SimPty, RegistersItselfAndRemovesTheEntry) {
     std::string error;
     ASSERT_TRUE(receiver.start(&error)) << error;
     entry = receiver.portMapEntry();
-    EXPECT_EQ(entry, (dir.path() / "com3").string());
+    EXPECT_EQ(entry, dir.file("com3"));
     ASSERT_TRUE(fs::is_symlink(entry));
     EXPECT_EQ(fs::read_symlink(entry).string(), receiver.slavePath());
     PortRoots roots;
-    roots.mapDir = dir.path().string();
+    roots.mapDir = dir.path();
     EXPECT_EQ(ResolveComPortIn(roots, 3), receiver.slavePath());
     receiver.stop();
     EXPECT_FALSE(fs::exists(fs::symlink_status(entry)));
@@ -96,15 +84,15 @@ TEST(SimPty, RegistersItselfAndRemovesTheEntry) {
 
 TEST(SimPty, StaleEntryIsReplacedAndForeignEntryIsLeftAlone) {
   TempDir dir;
-  fs::create_symlink("/dev/pts/stale", dir.path() / "com1");
+  fs::create_symlink("/dev/pts/stale", dir.file("com1"));
   sim::SimReceiver receiver(fastOptions(dir));
   ASSERT_TRUE(receiver.start());
-  EXPECT_EQ(fs::read_symlink(dir.path() / "com1").string(), receiver.slavePath());
+  EXPECT_EQ(fs::read_symlink(dir.file("com1")).string(), receiver.slavePath());
   // Another simulator took the name meanwhile: ours must not remove its entry.
-  fs::remove(dir.path() / "com1");
-  fs::create_symlink("/dev/pts/other", dir.path() / "com1");
+  fs::remove(dir.file("com1"));
+  fs::create_symlink("/dev/pts/other", dir.file("com1"));
   receiver.stop();
-  EXPECT_EQ(fs::read_symlink(dir.path() / "com1").string(), "/dev/pts/other");
+  EXPECT_EQ(fs::read_symlink(dir.file("com1")).string(), "/dev/pts/other");
 }
 
 TEST(SimPty, PortOpensAgainAndAgainWithoutHangUp) {
@@ -141,7 +129,7 @@ TEST(SimPty, SentencesOverTheLinePassAnIndependentCheck) {
 TEST(SimPty, CommandsAreAnsweredAndRecordedByteForByte) {
   TempDir dir;
   sim::SimOptions options = fastOptions(dir);
-  options.recordPath = (dir.path() / "received.bin").string();
+  options.recordPath = dir.file("received.bin");
   sim::SimReceiver receiver(options);
   ASSERT_TRUE(receiver.start());
   SerialPort port;
@@ -155,7 +143,7 @@ TEST(SimPty, CommandsAreAnsweredAndRecordedByteForByte) {
       {"firmware query", "$PMTK605*31\r\n", "$PMTK705,AXN_1.30,0000,Kappa-32,1.0*"},
       {"fix period query with its zero byte", std::string("$PMTK400*36\r\n\0", 14), "$PMTK500,100,0,0,0,0*"},
       {"DGPS mode set", "$PMTK301,2*2E\r\n", "$PMTK001,301,3*"},
-      {"maker's mode query", simtest::frame("PZRN000,MODE"), "$PZRN001,MODE,0*"},
+      {"maker's mode query", testsupport::NmeaFramed("PZRN000,MODE"), "$PZRN001,MODE,0*"},
   };
   std::string written;
   for (const Row& row : rows) {
@@ -305,12 +293,7 @@ TEST(SimPty, BinaryExchangeOverTheLine) {
     const std::string in = readUntil(port, [&](const std::string& s) { return contains(s, modeAck); });
     ASSERT_TRUE(contains(in, modeAck));
 
-    std::string packet("\x04\x24\xBF\x00\xD2\x02\x00\x00", 8);
-    packet.append(180, 'r');
-    unsigned char sum = 0;
-    for (std::size_t i = 2; i < 188; ++i) sum ^= static_cast<unsigned char>(packet[i]);
-    packet += static_cast<char>(sum);
-    packet += "\r\n";
+    const std::string packet = testsupport::EpoDataPacket(0, std::string(180, 'r'));
     ASSERT_EQ(port.write(packet.data(), packet.size()), 191);
     EXPECT_EQ(readBytes(port, 12), std::string("\x04\x24\x0C\x00\x02\x00\x00\x00\x01\x0F\x0D\x0A", 12));
 
@@ -337,7 +320,7 @@ TEST(SimPty, LocusDumpCrossesTheLineWholeAtItsSpeed) {
   ASSERT_TRUE(receiver.start());
   SerialPort port;
   ASSERT_TRUE(port.open(receiver.slavePath()));
-  const std::string command = simtest::frame("PMTK622,1");
+  const std::string command = testsupport::NmeaFramed("PMTK622,1");
   const auto sentAt = std::chrono::steady_clock::now();
   ASSERT_EQ(port.write(command.data(), command.size()), static_cast<long>(command.size()));
   const std::string in = readUntil(port, [](const std::string& s) { return contains(s, "$PMTK001,622,"); });
@@ -598,13 +581,13 @@ TEST(SimProgram, ReadyLineAnswersAndCleansUpOnSignals) {
   for (const Row& row : std::vector<Row>{{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}}) {
     SCOPED_TRACE(row.legend);
     TempDir dir;
-    const Child child = spawnSim({"--com", "7", "--port-dir", dir.path().string(), "--model", "Kappa-40"});
+    const Child child = spawnSim({"--com", "7", "--port-dir", dir.path(), "--model", "Kappa-40"});
     ASSERT_GT(child.pid, 0);
     const std::string ready = readLine(child.out);
     const std::string prefix = "torvikel-sim ready: ";
     ASSERT_EQ(ready.rfind(prefix, 0), 0u) << ready;
     const std::string device = ready.substr(prefix.size(), ready.find(' ', prefix.size()) - prefix.size());
-    const fs::path entry = dir.path() / "com7";
+    const fs::path entry = dir.file("com7");
     EXPECT_TRUE(contains(ready, entry.string()));
     ASSERT_TRUE(fs::is_symlink(entry));
     EXPECT_EQ(fs::read_symlink(entry).string(), device);

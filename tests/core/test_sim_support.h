@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/receiver_model.h"
+#include "tests/support/frames.h"
 
 namespace simtest {
 
@@ -58,15 +59,6 @@ inline std::vector<std::string> bodiesOf(const std::string& stream) {
     if (std::optional<std::string> body = strictBody(part)) bodies.push_back(*body);
   }
   return bodies;
-}
-
-// A command frame as the program writes it.
-inline std::string frame(const std::string& body) {
-  unsigned sum = 0;
-  for (const char c : body) sum ^= static_cast<unsigned char>(c);
-  char tail[8];
-  std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-  return "$" + body + tail;
 }
 
 inline std::string fieldOf(const std::string& body, std::size_t index) {

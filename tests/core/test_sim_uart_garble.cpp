@@ -11,6 +11,7 @@
 
 #include "link/nmea_sentence.h"
 #include "sim/uart_garble.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -58,10 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FrameRow{"nothing sent: nothing read", "", 4800, 115200, 0.3, "", 0},
                       FrameRow{"a rate of 0: nothing read", kSentence, 0, 9600, 0.0, "", 0}));
 
-std::string CaptureText() {
-  std::ifstream in(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log", std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string CaptureText() { return testsupport::ReadTestData("mt3339.log"); }
 
 // Sentences of the stream that pass the program's checksum test, cut as the reader cuts.
 int ValidSentences(const std::string& stream) {
