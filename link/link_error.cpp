@@ -1,11 +1,12 @@
 // The meaning of a system error for the link, and the plain words that tell the user why a
 // port would not open or went away, with the remedy where there is one.
 //
-// Thread rule: pure, except for the reads of /proc and /etc/group that name a holder or a
-// group.
+// Thread rule: pure, except for the reads of /proc, /sys and the user and group databases
+// that name a holder, a group or a device's USB ids.
 #include "link/link_error.h"
 
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -58,6 +60,77 @@ long lockHolder(const struct stat& device) {
   return 0;
 }
 
+// Whether this user is listed in the group (or has it as the primary group) in the group
+// database: a user added to a group holds it only from the next login on.
+bool listedIn(const struct group& g) {
+  if (g.gr_gid == ::getgid()) return true;
+  const struct passwd* me = ::getpwuid(::getuid());
+  if (me == nullptr || me->pw_name == nullptr) return false;
+  if (me->pw_gid == g.gr_gid) return true;
+  for (char** member = g.gr_mem; member != nullptr && *member != nullptr; ++member) {
+    if (std::strcmp(*member, me->pw_name) == 0) return true;
+  }
+  return false;
+}
+
+// The USB vendor and product of a tty from sysfs ("067b", "2303"); empty for devices that
+// have none (a pseudo-terminal, a built-in UART).
+std::pair<std::string, std::string> usbIdsOf(const std::string& devicePath) {
+  std::error_code ec;
+  const fs::path name = fs::path(devicePath).filename();
+  fs::path at = fs::canonical(fs::path("/sys/class/tty") / name / "device", ec);
+  for (int up = 0; !ec && up < 4 && !at.empty() && at != at.root_path(); ++up, at = at.parent_path()) {
+    std::ifstream vendor(at / "idVendor");
+    std::ifstream product(at / "idProduct");
+    std::string v;
+    std::string p;
+    if (vendor && product && std::getline(vendor, v) && std::getline(product, p) && !v.empty() && !p.empty()) {
+      return {v, p};
+    }
+  }
+  return {};
+}
+
+// Why this user may not open the device, from its owner, group and mode bits, and the remedy
+// that fits: joining a group helps only when that group may read and write the device, and
+// never for the superuser's group (gid 0), whose other rights are not the user's to take.
+std::string ExplainPermission(const std::string& devicePath) {
+  struct stat device {};
+  if (::stat(devicePath.c_str(), &device) != 0) return "You may not open " + devicePath + ".";
+  const struct group* owningGroup = ::getgrgid(device.st_gid);
+  const std::string group =
+      owningGroup != nullptr && owningGroup->gr_name != nullptr ? owningGroup->gr_name : std::to_string(device.st_gid);
+  const bool groupMayUse = (device.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  if (groupMayUse && device.st_gid != 0) {
+    if (owningGroup != nullptr && listedIn(*owningGroup)) {
+      return "You may not open " + devicePath + " yet: it belongs to the group " + group +
+             ", which you joined after this session began. Log out and in again.";
+    }
+    return "You may not open " + devicePath + ": it belongs to the group " + group +
+           ". Join the group with \"sudo usermod -aG " + group + " $USER\", then log out and in again.";
+  }
+  const struct passwd* owner = ::getpwuid(device.st_uid);
+  const std::string ownerName =
+      owner != nullptr && owner->pw_name != nullptr ? owner->pw_name : std::to_string(device.st_uid);
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(device.st_mode & 0777));
+  const std::string why =
+      groupMayUse ? "it belongs to the group " + group + ", which is not one to join (mode " + std::string(mode) + ")"
+                  : "only its owner " + ownerName + " may read and write it (mode " + std::string(mode) + ")";
+  const struct group* dialout = ::getgrnam("dialout");
+  const std::string target = dialout != nullptr ? "dialout" : "a group of yours";
+  const bool mustJoin = dialout != nullptr && !listedIn(*dialout);
+  const auto [vendor, product] = usbIdsOf(devicePath);
+  const std::string match = vendor.empty()
+                                ? "KERNEL==\"" + fs::path(devicePath).filename().string() + "\""
+                                : "ATTRS{idVendor}==\"" + vendor + "\", ATTRS{idProduct}==\"" + product + "\"";
+  return "You may not open " + devicePath + ": " + why + ". Let udev give it to " + target +
+         " with a line such as SUBSYSTEM==\"tty\", " + match + ", GROUP=\"" +
+         (target == "dialout" ? target : std::string("GROUP")) + "\", MODE=\"0660\" in " +
+         "/etc/udev/rules.d/99-gps-receiver.rules, then plug the receiver in again" +
+         (mustJoin ? std::string("; join dialout too (\"sudo usermod -aG dialout $USER\", then log out and in again).")
+                   : std::string("."));
+}
 }  // namespace
 
 LinkCause CauseOfErrno(int errorNumber) {
@@ -108,17 +181,7 @@ std::string ExplainDeviceFailure(LinkCause cause, const std::string& devicePath,
         return "The port map entry " + mapEntry + " points to " + devicePath + ", which does not exist.";
       }
       return devicePath + " does not exist: the receiver is not plugged in, or its device has another name.";
-    case LinkCause::Permission: {
-      struct stat device {};
-      std::string group = "dialout";
-      if (::stat(devicePath.c_str(), &device) == 0) {
-        if (const struct group* owner = ::getgrgid(device.st_gid); owner != nullptr && owner->gr_name != nullptr) {
-          group = owner->gr_name;
-        }
-      }
-      return "You may not open " + devicePath + ": it belongs to the group " + group +
-             ". Join the group with \"sudo usermod -aG " + group + " $USER\", then log out and in again.";
-    }
+    case LinkCause::Permission: return ExplainPermission(devicePath);
     case LinkCause::Busy: {
       const std::string holder = DeviceHolder(devicePath);
       return devicePath + " is in use: " + (holder.empty() ? "another program has it open" : "held by " + holder) +

@@ -172,11 +172,11 @@ struct FailureRow {
   std::vector<std::string> args;  // after "send"; "{dir}" stands for the port map directory,
                                   // "{device}" for the receiver's terminal
   std::string message;            // part of the one line on standard error; "{dir}", "{device}",
-                                  // "{holder}" (this test program: name, pid) and "{group}" (the
-                                  // terminal's group) stand in
+                                  // "{holder}" (this test program: name, pid) stand in
   std::function<void(const std::string& dir)> prepare = {};  // the port map before the run
   bool holdPort = false;                                     // this test holds the receiver's port open (and its lock)
   bool runAsNobody = false;  // the tool runs without root (skipped when that cannot be had)
+  std::pair<mode_t, const char*> deviceMode = {0, nullptr};  // the terminal's mode and group, when set
 };
 
 std::string Replaced(std::string text, const std::string& what, const std::string& with) {
@@ -194,13 +194,6 @@ std::string ThisProgramAsHolder() {
   return name + ", pid " + std::to_string(::getpid());
 }
 
-std::string GroupOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return "?";
-  const struct group* g = ::getgrgid(st.st_gid);
-  return g ? g->gr_name : std::to_string(st.st_gid);
-}
-
 void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.legend; }
 
 class CliSendFailureTest : public ::testing::TestWithParam<FailureRow> {};
@@ -211,6 +204,12 @@ TEST_P(CliSendFailureTest, EndsWithOneAndOneLine) {
   SimFixture sim(row.adjust);
   ASSERT_TRUE(sim.started()) << sim.error();
   if (row.prepare) row.prepare(sim.portMapDir());
+  if (row.deviceMode.second != nullptr) {
+    const struct group* g = ::getgrnam(row.deviceMode.second);
+    ASSERT_NE(g, nullptr) << row.deviceMode.second;
+    ASSERT_EQ(::chown(sim.receiver().slavePath().c_str(), 0, g->gr_gid), 0);
+    ASSERT_EQ(::chmod(sim.receiver().slavePath().c_str(), row.deviceMode.first), 0);
+  }
   SerialPort holder;
   if (row.holdPort) {
     ASSERT_TRUE(holder.open(sim.receiver().slavePath())) << holder.lastError();
@@ -218,7 +217,6 @@ TEST_P(CliSendFailureTest, EndsWithOneAndOneLine) {
   const auto fill = [&](std::string text) {
     text = Replaced(text, "{dir}", sim.portMapDir());
     text = Replaced(text, "{device}", sim.receiver().slavePath());
-    text = Replaced(text, "{group}", GroupOf(sim.receiver().slavePath()));
     return Replaced(text, "{holder}", ThisProgramAsHolder());
   };
   std::vector<std::string> args = {"send"};
@@ -228,6 +226,7 @@ TEST_P(CliSendFailureTest, EndsWithOneAndOneLine) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(Contains(result.err, fill(row.message))) << result.err;
   EXPECT_TRUE(OneLine(result.err)) << result.err;
+  EXPECT_FALSE(Contains(result.err, "usermod -aG root")) << "the superuser's group is never the remedy";
   if (row.adjust == nullptr || Contains(result.err, "Baud rate not found.")) {
     // The rows without a receiver fault, and a detection that found nothing, end before
     // anything is sent.
@@ -276,15 +275,33 @@ INSTANTIATE_TEST_SUITE_P(
                    "Open ComPort failed. {device} is in use: held by {holder}.",
                    {},
                    true},
-        FailureRow{
-            "no permission: not in the device's group",
-            {},
-            {"--port", "{device}", "version"},
-            "Open ComPort failed. You may not open {device}: it belongs to the group {group}. Join the group with "
-            "\"sudo usermod -aG {group} $USER\", then log out and in again.",
-            {},
-            false,
-            true},
+        FailureRow{"no permission: a group that may open it, and the user not in it",
+                   {},
+                   {"--port", "{device}", "version"},
+                   "Open ComPort failed. You may not open {device}: it belongs to the group dialout. Join the group "
+                   "with \"sudo usermod -aG dialout $USER\", then log out and in again.",
+                   {},
+                   false,
+                   true,
+                   {0660, "dialout"}},
+        FailureRow{"no permission: only the owner may open it, so no group to join",
+                   {},
+                   {"--port", "{device}", "version"},
+                   "Open ComPort failed. You may not open {device}: only its owner root may read and write it (mode "
+                   "600). Let udev give it to dialout with a line such as SUBSYSTEM==\"tty\", KERNEL==",
+                   {},
+                   false,
+                   true,
+                   {0600, "root"}},
+        FailureRow{"no permission: the superuser's group is never one to join",
+                   {},
+                   {"--port", "{device}", "version"},
+                   "You may not open {device}: it belongs to the group root, which is not one to join (mode 660). "
+                   "Let udev give it to dialout",
+                   {},
+                   false,
+                   true,
+                   {0660, "root"}},
         FailureRow{"not a serial device",
                    {},
                    {"--port", "/dev/null", "version"},
