@@ -4,6 +4,8 @@
 // Thread rule: no shared state; a ReplyFramer is used by one thread at a time.
 #include "agps/epo_packets.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -76,6 +78,16 @@ std::int16_t EpoPacketCount(std::FILE* file) {
 }
 
 EpoFilePtr EpoOpenFile(const std::string& path, std::string* detail) {
+  // What the path is comes first: a directory would open and read as garbage sizes, and a
+  // FIFO would block the open until some writer came.
+  struct stat what {};
+  if (::stat(path.c_str(), &what) == 0 && !S_ISREG(what.st_mode)) {
+    if (detail != nullptr) {
+      *detail = path + (S_ISDIR(what.st_mode) ? " is a directory" : " is not a regular file") +
+                "; an EPO file is a file of 1 to 4480 records of 60 bytes";
+    }
+    return nullptr;
+  }
   EpoFilePtr file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     if (detail != nullptr) *detail = "cannot open " + path + ": " + std::strerror(errno);
@@ -83,7 +95,12 @@ EpoFilePtr EpoOpenFile(const std::string& path, std::string* detail) {
   }
   if (!EpoFileIsValid(file.get())) {
     if (detail != nullptr) {
-      *detail = path + ": " + std::to_string(EpoFileSize(file.get())) +
+      // The real size, not the clamped one the packet count works with.
+      struct stat opened {};
+      const long long size = ::fstat(::fileno(file.get()), &opened) == 0
+                                 ? static_cast<long long>(opened.st_size)
+                                 : static_cast<long long>(EpoFileSize(file.get()));
+      *detail = path + ": " + std::to_string(size) +
                 " bytes; an EPO file holds 1 to 4480 records of 60 bytes (at most 268800 bytes)";
     }
     return nullptr;

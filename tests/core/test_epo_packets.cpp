@@ -1,8 +1,12 @@
 // EPO file checks, packet counts, the data, closing and output-mode packets byte for byte,
 // and the classification of the receiver's replies.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
+#include <functional>
 
 #include "agps/epo_packets.h"
 #include "tests/core/test_epo_support.h"
@@ -64,19 +68,34 @@ TEST(EpoFile, OpenFileAcceptsGoodFilesAndSaysWhyItRefuses) {
   epotest::TempDir dir;
   struct Row {
     const char* legend;
-    long size;  // -1: not created
+    long long size;  // -1: not created
     bool opens;
     const char* detailHas;
+    std::function<void(const std::string&)> make = {};  // instead of a file of that size
   } rows[] = {
       {"good file", 120, true, ""},
       {"missing file", -1, false, "cannot open"},
       {"empty file", 0, false, "0 bytes"},
       {"61 bytes", 61, false, "61 bytes"},
       {"too large", 268860, false, "268860 bytes"},
+      {"beyond what a 32-bit size holds: its real size", 3000000000LL, false, ": 3000000000 bytes",
+       [](const std::string& p) {
+         epotest::WriteBytes(p, {});
+         std::filesystem::resize_file(p, 3000000000ULL);  // sparse
+       }},
+      {"a directory", 0, false, " is a directory; an EPO file is a file of",
+       [](const std::string& p) { std::filesystem::create_directory(p); }},
+      {"a FIFO: refused without waiting for a writer", 0, false, " is not a regular file",
+       [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }},
   };
+  int made = 0;
   for (const Row& row : rows) {
-    const std::string path = dir.file(std::string("f") + std::to_string(row.size));
-    if (row.size >= 0) epotest::WriteBytes(path, epotest::MakeEpoBytes(static_cast<std::size_t>(row.size)));
+    const std::string path = dir.file("f" + std::to_string(made++));
+    if (row.make) {
+      row.make(path);
+    } else if (row.size >= 0) {
+      epotest::WriteBytes(path, epotest::MakeEpoBytes(static_cast<std::size_t>(row.size)));
+    }
     std::string detail = "unchanged";
     EpoFilePtr file = EpoOpenFile(path, &detail);
     EXPECT_EQ(static_cast<bool>(file), row.opens) << row.legend;
