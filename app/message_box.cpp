@@ -53,8 +53,9 @@ int showBox(const MessageBoxRequest& request) {
 
 }  // namespace
 
-int ShowMessageBox(const QString& text, const QString& title, BoxButtons buttons, BoxIcon icon) {
-  return showBox(MessageBoxRequest{text, title, buttons, icon, QString()});
+int ShowMessageBox(const QString& text, const QString& title, BoxButtons buttons, BoxIcon icon,
+                   const QString& informative) {
+  return showBox(MessageBoxRequest{text, title, buttons, icon, informative});
 }
 
 void ShowErrorBox(const QString& message, const QString& informative) {

@@ -25,7 +25,9 @@ struct MessageBoxRequest {
 
 // Shows a modal box without owner window; returns the button pressed as a
 // QMessageBox::StandardButton value (QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok ...).
-int ShowMessageBox(const QString& text, const QString& title, BoxButtons buttons, BoxIcon icon);
+// informative, when given, is a second, smaller line under the text.
+int ShowMessageBox(const QString& text, const QString& title, BoxButtons buttons, BoxIcon icon,
+                   const QString& informative = QString());
 
 // The box of a failed step: the message with a stop icon under the application's title;
 // informative, when given, says why in plain words under it.

@@ -257,7 +257,10 @@ void TForm1::StartLogClick() {
   // never leaves the first file open.
   if (!logHandle.open(fileName)) {
     logEnabled = 0;
-    ShowMessageBox(QStringLiteral("Open Error"), QStringLiteral("Open Error"), BoxButtons::Ok, BoxIcon::None);
+    // Why, under the box's own text: a log another logger is writing names that logger.
+    const std::string why = logHandle.openProblem(fileName);
+    ShowMessageBox(QStringLiteral("Open Error"), QStringLiteral("Open Error"), BoxButtons::Ok, BoxIcon::None,
+                   QFile::decodeName(QByteArray(why.data(), static_cast<qsizetype>(why.size()))));
     return;
   }
   logEnabled = 1;

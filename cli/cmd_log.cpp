@@ -69,10 +69,7 @@ int RunLog(const CliArgs& args) {
   // waits for room as long as it takes, and only Ctrl-C or SIGTERM ends the wait.
   log.setWritePolicy({&StopRequested(), -1});
   if (!log.open(path)) {
-    PrintError(
-        "Open Error: cannot create " + path + " (" +
-        (log.openError() == ENXIO ? std::string("a FIFO that no program reads") : std::strerror(log.openError())) +
-        ")");
+    PrintError("Open Error: " + log.openProblem(path));
     return kExitFailure;
   }
   WriteOut("Logging " + link->devicePath() + " to " + path + "; Ctrl-C ends.\n");

@@ -32,7 +32,9 @@ class SentenceLog {
 
   void setWritePolicy(const WritePolicy& policy) { policy_ = policy; }
 
-  // Creates the file, or empties an existing one (mode 0644 before the umask). A log that
+  // Creates the file, or empties an existing one (mode 0644 before the umask). A regular
+  // file is locked while open: a file another log holds (of any program that locks alike) is
+  // refused and left as it is. A log that
   // is already open is closed first, so starting a second log never leaks the first file.
   // A FIFO is opened once a program reads it, waiting as the write policy allows. False
   // when the file cannot be created (openError() says why); the log is closed then.
@@ -46,13 +48,19 @@ class SentenceLog {
   bool isOpen() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
   int openError() const { return openError_; }
+  // Why the last open failed, in words: "cannot create P (No such file or directory)", or
+  // "P is being written by torvikel-cli, pid 4711; stop that log, or choose another file".
+  std::string openProblem(const std::string& path) const;
   const WriteOutcome& lastWrite() const { return lastWrite_; }
 
  private:
   WriteFunction write_ = nullptr;  // nullptr: the system's write()
   WritePolicy policy_{nullptr, kDefaultStallLimitMs};
+  bool takeFile(int fd, const std::string& path);
+
   int fd_ = -1;
   int openError_ = 0;
+  std::string holder_;  // who holds the file's lock, when that refused the open
   WriteOutcome lastWrite_;
   std::string path_;
 };

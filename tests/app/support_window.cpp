@@ -37,7 +37,7 @@ bool WindowFixture::start(std::string* error) {
   sim_ = std::make_unique<sim::SimReceiver>(options_);
   if (!sim_->start(error)) return false;
   SetMessageBoxHook([this](const MessageBoxRequest& request) {
-    boxes_.push_back({request.text, request.title, request.buttons, request.icon});
+    boxes_.push_back({request.text, request.title, request.buttons, request.icon, request.informative});
     return boxAnswer;
   });
   form_ = std::make_unique<TForm1>();

@@ -28,6 +28,7 @@ struct RecordedBox {
   QString title;
   BoxButtons buttons;
   BoxIcon icon;
+  QString informative;
 };
 
 class WindowFixture {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "link/sentence_log.h"
 #include "sim/receiver_model.h"
 #include "tests/app/support_window.h"
 
@@ -237,6 +238,29 @@ class LogFileTest : public QObject {
     QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 1);
     hand(f, kZda);
     QCOMPARE(readFile(createdPath), kZda);
+  }
+
+  // A file another log is writing is refused before anything is emptied, and the box says who
+  // holds it under its own text.
+  void fileAnotherLogWritesIsLeftAsItIs() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("shared.TXT"));
+    SentenceLog other;
+    QVERIFY(other.open(QFile::encodeName(path).toStdString()));
+    QVERIFY(other.write(kGga.data(), kGga.size()));
+    WindowFixture fx;
+    QVERIFY(fx.start());
+    TForm1& f = fx.form();
+    startLog(f, dir.filePath(QStringLiteral("shared")));
+    QCOMPARE(fx.boxes().size(), std::size_t{1});
+    QCOMPARE(fx.boxes()[0].text, QStringLiteral("Open Error"));
+    QCOMPARE(fx.boxes()[0].title, QStringLiteral("Open Error"));
+    QVERIFY2(fx.boxes()[0].informative.contains(path + QStringLiteral(" is being written by ")),
+             qPrintable(fx.boxes()[0].informative));
+    QCOMPARE(f.logEnabled, 0);
+    hand(f, kZda);
+    QCOMPARE(readFile(path), kGga);
   }
 
   void dialogCancelledChangesNothing() {

@@ -138,7 +138,7 @@ TEST_P(CliWriteTargetTest, EndsPromptlyWithItsExitCode) {
     o.model.rates = {};
     o.model.replayFast = true;
     o.model.replayLoop = true;
-    o.model.replayLines = sim::ReadCaptureLines(testsupport::ReadFile(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log"));
+    o.model.replayLines = sim::ReadCaptureLines(testsupport::ReadTestData("mt3339.log"));
   });
   ASSERT_TRUE(sim.started()) << sim.error();
   epotest::TempDir dir;
@@ -227,7 +227,7 @@ TEST_P(CliLossTest, EndsOrWaitsAndNothingReceivedIsLost) {
     o.model.answerZrn = false;       // send waits for a reply that never comes
     o.replayWaitsForProgram = true;  // what is sent before the port is opened reaches nobody
     o.replayAfterOpenMs = -1;        // the tool purges after its open, however slowly it runs
-    o.model.replayLines = sim::ReadCaptureLines(testsupport::ReadFile(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log"));
+    o.model.replayLines = sim::ReadCaptureLines(testsupport::ReadTestData("mt3339.log"));
   });
   ASSERT_TRUE(sim.started()) << sim.error();
   epotest::TempDir dir;
@@ -321,6 +321,26 @@ TEST(CliLog, FileThatCannotBeCreated) {
       clitest::RunCli({"log", "--port", SimFixture::kPortText, dir.file("no-such-dir/track.txt")}, sim.env());
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.err.rfind("torvikel-cli: Open Error", 0), 0u) << result.err;
+}
+
+// Two loggers into one file: the second, of any port, is refused with the first named, and
+// what the first has written stays whole.
+TEST(CliLog, SecondLoggerOfAFileIsRefusedAndTruncatesNothing) {
+  SimFixture first;
+  SimFixture second;
+  ASSERT_TRUE(first.started() && second.started());
+  epotest::TempDir dir;
+  const std::string path = dir.file("shared.nmea");
+  CliProcess holder({"log", "--port", SimFixture::kPortText, path}, first.env());
+  ASSERT_TRUE(holder.waitFor([&](const std::string&) { return testsupport::ReadFile(path).size() > 200; }));
+  const std::string before = testsupport::ReadFile(path);
+  const clitest::CliResult refused = clitest::RunCli({"log", "--port", SimFixture::kPortText, path}, second.env());
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err, "torvikel-cli: Open Error: " + path + " is being written by torvikel-cli, pid " +
+                             std::to_string(holder.pid()) + "; stop that log, or choose another file\n");
+  EXPECT_EQ(testsupport::ReadFile(path).substr(0, before.size()), before) << "nothing truncated";
+  holder.signal(SIGINT);
+  EXPECT_EQ(holder.finish().exitCode, 0);
 }
 
 TEST(CliPorts, ListsWhatTheWindowsResolverGives) {

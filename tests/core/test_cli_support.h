@@ -145,6 +145,7 @@ class CliProcess {
   CliProcess& operator=(const CliProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   const std::string& out() const { return result_.out; }
   const std::string& err() const { return result_.err; }
 
