@@ -19,6 +19,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -46,6 +47,24 @@ std::uint32_t rateOfCode(unsigned code) {
     if (e.code == code) return e.rate;
   }
   return 0;
+}
+
+// Waits until the bytes still queued for the line have gone, at most as long as they take at
+// the line's present rate and a quarter second more, and never more than two seconds: a line
+// held by flow control or a stalled pseudo-terminal reader must not hang a speed change.
+void drainBounded(int fd, std::uint32_t baud) {
+  int pending = 0;
+  if (::ioctl(fd, TIOCOUTQ, &pending) != 0 || pending <= 0) return;
+  const double lineSeconds = static_cast<double>(pending) * 10.0 / static_cast<double>(baud == 0 ? 4800 : baud);
+  const auto limit =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::min(lineSeconds + 0.25, 2.0)));
+  const auto deadline = Clock::now() + limit;
+  while (::ioctl(fd, TIOCOUTQ, &pending) == 0 && pending > 0 && Clock::now() < deadline) {
+    // A tenth of what is left, within 1 to 20 ms: a few looks per drain, none too late.
+    const double leftMs = static_cast<double>(pending) * 10000.0 / static_cast<double>(baud == 0 ? 4800 : baud);
+    const int stepMs = std::clamp(static_cast<int>(leftMs / 10), 1, 20);
+    ::poll(nullptr, 0, std::min(stepMs, std::max(1, RemainingMs(deadline))));
+  }
 }
 
 }  // namespace
@@ -153,12 +172,17 @@ bool SerialPort::setState(const LineState& state) {
     fail("read line settings", errno);
     return false;
   }
+  const unsigned oldCode = tio.c_cflag & CBAUD;
+  const std::uint32_t oldRate = oldCode == BOTHER || tio.c_ospeed != 0 ? tio.c_ospeed : rateOfCode(oldCode);
   // Same rate in both directions: BOTHER for output, and input speed 0 in CIBAUD means
   // "as output".
   tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT) | CSIZE | PARENB | PARODD | CSTOPB);
   tio.c_cflag |= BOTHER | size | CLOCAL | CREAD;
   if (state.parity) tio.c_cflag |= PARENB;  // even parity
   if (state.stopBits == 2) tio.c_cflag |= CSTOPB;
+  // What is still being sent goes at the rate it was written for: a speed change under it
+  // would garble the tail of a command (the packet that asks the receiver for a new rate).
+  drainBounded(fd(), oldRate);
   tio.c_ospeed = state.baudRate;
   tio.c_ispeed = state.baudRate;
   if (::ioctl(fd(), TCSETS2, &tio) != 0) {
