@@ -81,6 +81,7 @@ Port:
                        and its commands are not understood, as on a real line
   --no-pace            do not pace the output at the line speed
   --record FILE        write every byte received from the program to FILE
+  --record-sent FILE   write every byte the program's terminal took to FILE
   --unplug-after S     pull the receiver out S seconds after start: the terminal and the
                        port map entry go away, as a USB receiver's device does
   --replug-after S     plug it in again S seconds later: a new terminal under the same
@@ -237,6 +238,7 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
       {"--port-dir", text(out.options.portMapDir)},
       {"--baud", number(m.baud, 1, 4000000)},
       {"--record", text(out.options.recordPath)},
+      {"--record-sent", text(out.options.sentPath)},
       {"--lat",
        [&m](const std::string& v) {
          return toDouble(v, m.latitudeDeg) && m.latitudeDeg >= -89.9 && m.latitudeDeg <= 89.9;

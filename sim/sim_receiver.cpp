@@ -75,6 +75,10 @@ bool SimReceiver::start(std::string* error) {
     record_ = std::fopen(options_.recordPath.c_str(), "wb");
     if (record_ == nullptr) return fail("open " + options_.recordPath);
   }
+  if (!options_.sentPath.empty()) {
+    sentRecord_ = std::fopen(options_.sentPath.c_str(), "wb");
+    if (sentRecord_ == nullptr) return fail("open " + options_.sentPath);
+  }
   model_ = std::make_unique<ReceiverModel>(options_.model);
   if (options_.replayWaitsForProgram) model_->holdReplay();
   lineBaud_ = model_->baud();
@@ -140,6 +144,8 @@ void SimReceiver::stop() {
   unregisterPort();
   if (record_ != nullptr) std::fclose(record_);
   record_ = nullptr;
+  if (sentRecord_ != nullptr) std::fclose(sentRecord_);
+  sentRecord_ = nullptr;
   closeTerminal();
   if (wakeFd_ >= 0) ::close(wakeFd_);
   wakeFd_ = -1;
@@ -328,6 +334,11 @@ void SimReceiver::run() {
           // Whatever the terminal does not take is lost, as on a line nobody listens to.
           const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
           if (options_.keepLogs) sent_.append(atProgram.substr(0, written));
+          if (sentRecord_ != nullptr && written > 0) {
+            // Flushed at once: a long run is read by other programs while it goes on.
+            std::fwrite(atProgram.data(), 1, written, sentRecord_);
+            std::fflush(sentRecord_);
+          }
           dropped_ += atProgram.size() - written;
           lastWriteUs_ = nowUs;
           lineFreeAtUs_ =

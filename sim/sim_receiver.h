@@ -47,6 +47,7 @@ struct SimOptions {
   int comNumber = 1;                   // registered as port map entry comN; 0: not registered
   std::string portMapDir;              // empty: the program's port map directory
   std::string recordPath;              // non-empty: every byte received from the program is written here
+  std::string sentPath;                // non-empty: every byte the program's terminal took is written here
   bool pace = true;                    // false: no line-speed pacing either way (gaps of split writes still kept)
   bool keepLogs = true;                // keep received and sent bytes in memory for received()/sentBytes()
   bool replayWaitsForProgram = false;  // hold a replay until a program has opened the port
@@ -157,6 +158,7 @@ class SimReceiver {
   int programsHolding_ = 0;       // programs that have the port open now
   std::int64_t openedAtUs_ = -1;  // a program opened the port; the replay waits for its purge
   std::FILE* record_ = nullptr;
+  std::FILE* sentRecord_ = nullptr;
   std::string slavePath_;
   std::string entryPath_;
   std::thread worker_;
