@@ -108,7 +108,8 @@ class EpoUpdateSide {
   // The rate the receiver returns to NMEA at, asked once when the upload ends or is stopped.
   virtual std::uint32_t nmeaBaudRate() = 0;
   // The upload ended (not stopped): shows the ending; returns once it has been seen (a box
-  // closed). The output-mode packet is already on the line.
+  // closed). The output-mode packet is already on the line; the flow uses the port side no
+  // more.
   virtual void ended(EpoEnding ending, const EpoEndingTexts& texts) = 0;
   // After ended(), unless a stop came meanwhile: the receiver talks NMEA at baud; the front
   // end takes its line back.
@@ -118,7 +119,8 @@ class EpoUpdateSide {
   // rate. A stop while the ending is shown only leaves out the hand-back.
   virtual void stopped(EpoUpdateStep step, EpoStopCause cause) = 0;
   // The line went away during the upload (lossErrorNumber says why, 0: a plain hang-up);
-  // nothing was written after it and nothing was handed back.
+  // nothing was written after it, nothing was handed back, and the flow uses the port side no
+  // more.
   virtual void lost(int lossErrorNumber) = 0;
 };
 

@@ -5,9 +5,10 @@
 // progress, its hand-back at the ending, the line lost), and the thread's end arrives as its
 // finished signal.
 //
-// Thread rule: window thread only. The update thread reaches these functions only through its
-// blocking hand-off, and is joined before the port it uses is closed by anyone but its own
-// ending.
+// Thread rule: window thread only, but for the upload's line, which EpoWindowSide makes here
+// and the update thread alone uses from then until the ending is shown or the line is lost.
+// The update thread reaches these functions only through its blocking hand-off, and is joined
+// before the port it uses is closed by anyone but its own ending.
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
