@@ -36,13 +36,12 @@ void EPO_PARSE::stopAndWait() {
   wait();
 }
 
-// Every call goes to the window's side on the window thread, with copies of its arguments (a
-// cancelled call may still be running there after this thread has moved on) and a hold on the
-// side; what this thread itself must know is noted on the way.
+// Every call goes to the window's side on the window thread through the hand-off; what this
+// thread itself must know is noted on the way.
 class EPO_PARSE::HandedOver : public EpoUpdateSide {
-  template <typename Value, typename... Params, typename... Args>
-  auto onWindow(Value (EpoUpdateSide::*fn)(Params...), Args... args) {
-    return t_.handOff_.call([window = t_.window_, fn, args...] { return ((*window).*fn)(args...); });
+  template <typename Fn, typename... Args>
+  auto onWindow(Fn fn, const Args&... args) {
+    return t_.handOff_.callOn(t_.window_, fn, args...);
   }
 
  public:

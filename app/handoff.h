@@ -12,10 +12,11 @@
 // side while the other runs.
 //
 // call() is run() for a call that has a value to bring back: the worker gets the value, or
-// nothing when the hand-off was cancelled before the call finished.
+// nothing when the hand-off was cancelled before the call finished; callOn() is call() for
+// one member function of an object that lives on the context's thread.
 //
-// Thread rule: run() and call() from the worker only; cancel() from any thread; the calls run
-// on the thread of the context object given to the constructor.
+// Thread rule: run(), call() and callOn() from the worker only; cancel() from any thread; the
+// calls run on the thread of the context object given to the constructor.
 #pragma once
 
 #include <QObject>
@@ -57,6 +58,16 @@ class BlockingHandOff {
     });
     if (!slot->done.load(std::memory_order_acquire)) return {};
     return std::move(slot->value);
+  }
+  // One member call of target, made on the context's thread as call() makes it: a worker's
+  // stand-in for an object of the context's thread forwards each of its calls with this.
+  // The arguments go as copies and target is held while the call runs, because a call that a
+  // cancel overtook may still be running there after the worker has moved on.
+  template <typename Target, typename Value, typename... Params, typename... Args>
+  auto callOn(const std::shared_ptr<Target>& target, Value (Target::*fn)(Params...), Args&&... args) {
+    return call([target, fn, ... copies = std::decay_t<Args>(std::forward<Args>(args))]() mutable {
+      return ((*target).*fn)(copies...);
+    });
   }
   // Makes every pending and future run() return at once. Calls not yet started never run, and
   // what they hold is let go of as their run() returns.
