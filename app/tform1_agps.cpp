@@ -24,12 +24,11 @@
 #include "agps/epo_update.h"
 #include "app/message_box.h"
 #include "app/tform1.h"
+#include "link/link_error.h"
 #include "link/network_names.h"
 #include "link/port_open.h"
 
 namespace {
-
-constexpr const char* kPortReopenFailedMessage = "Open ComPort failed.";
 
 // Geometry of the progress bar inside the "AGPS" group, under Label39's text.
 constexpr int kProgressXPx = 10, kProgressYPx = 104, kProgressWPx = 300, kProgressHPx = 16;
@@ -172,7 +171,7 @@ std::shared_ptr<ByteStream> TForm1::takePortForEpoUpload(const std::function<voi
     epoUploadRunning = false;
     setEpoLabel(QString());
     Disconnect();
-    ShowErrorBox(QString::fromLatin1(kPortReopenFailedMessage));
+    ShowErrorBox(QString::fromLatin1(kOpenComPortFailed));
     return nullptr;
   }
   QProgressBar* bar = epoProgressBar();
@@ -192,7 +191,7 @@ void TForm1::finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBa
                                              ComboBox1->currentIndex(), reopenBaud, &error)) {
     // A new reader would only see failing reads: switch the link off and say why.
     Disconnect();
-    ShowErrorBox(QString::fromLatin1(kPortReopenFailedMessage));
+    ShowErrorBox(QString::fromLatin1(kOpenComPortFailed));
     return;
   }
   StartReader();
