@@ -8,7 +8,7 @@
 
 #include "link/byte_stream.h"
 
-SerialEpoLink::SerialEpoLink(ByteStream& port, const std::atomic<bool>& stop, ProgressFn onProgress)
+SerialEpoLink::SerialEpoLink(ByteStream& port, const std::atomic<bool>* stop, ProgressFn onProgress)
     : port_(port), stop_(stop), onProgress_(std::move(onProgress)) {}
 
 void SerialEpoLink::write(std::span<const std::uint8_t> bytes) {
@@ -49,8 +49,10 @@ void SerialEpoLink::noteLoss() {
   lossErrorNumber_ = port_.lastErrorNumber();
 }
 
-bool SerialEpoLink::stopRequested() { return lost_ || stop_.load(); }
+bool SerialEpoLink::stopRequested() { return lost_ || (stop_ != nullptr && stop_->load()); }
 
 void SerialEpoLink::progress(int percent, const std::string& text) {
   if (onProgress_) onProgress_(percent, text);
 }
+
+void SerialEpoLink::interrupt() { port_.interrupt(); }

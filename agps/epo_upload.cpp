@@ -23,6 +23,10 @@ bool cutShortOf(std::span<const std::uint8_t> text, const char* prefix) {
   return text.size() < n && std::memcmp(text.data(), prefix, text.size()) == 0;
 }
 
+// The information boxes' title, and the label of every ending but completion.
+constexpr const char* kMessageTitle = "AGPS Message";
+constexpr const char* kFailedLabel = "Update Failed!";
+
 }  // namespace
 
 // The receiver still talks NMEA when the first "$" of the chunk (looking no further than its
@@ -41,19 +45,18 @@ EpoWaitVerdict EpoWaitTest(std::span<const std::uint8_t> chunk) {
 
 EpoEndingTexts EpoEndingTextsFor(EpoEnding ending) {
   switch (ending) {
-    case EpoEnding::Completed: return {"Update completed.", "AGPS Message", "Update Success", false};
-    case EpoEnding::Failed: return {"ACK Failed,Please Try Again!.", "AGPS Message", "Update Failed!", false};
-    case EpoEnding::Rejected: return {"Action Fail,Plaese try again!", "", "Update Failed!", true};
-    case EpoEnding::FileShort: return {"Cannot open EPO file.", "", "Update Failed!", true};
-    case EpoEnding::Abandoned: return {"Update stopped.", "AGPS Message", "Update Failed!", false};
+    case EpoEnding::Completed: return {"Update completed.", kMessageTitle, "Update Success", false};
+    case EpoEnding::Failed: return {"ACK Failed,Please Try Again!.", kMessageTitle, kFailedLabel, false};
+    case EpoEnding::Rejected: return {"Action Fail,Plaese try again!", "", kFailedLabel, true};
+    case EpoEnding::FileShort: return {kEpoCannotOpenFileMessage, "", kFailedLabel, true};
+    case EpoEnding::Abandoned: return {"Update stopped.", kMessageTitle, kFailedLabel, false};
     case EpoEnding::None: break;
   }
   return {};
 }
 
 std::string EpoProgressText(int percent) {
-  return "Updating now... " + std::to_string(percent) +
-         " %\nDO NOT remove the mini USB cable (connection) \nwhen updating EPO data";
+  return "Updating now... " + std::to_string(percent) + " %\n" + kEpoCableWarning + " \nwhen updating EPO data";
 }
 
 EpoUpload::EpoUpload(EpoFilePtr file, EpoUploadOptions options) : file_(std::move(file)), options_(std::move(options)) {

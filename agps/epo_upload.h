@@ -53,6 +53,12 @@ enum class EpoEnding {
 // What the front end shows for an ending. Every ending hands the port back: the output-mode
 // packet has been written; the front end shows the box, waits until it is closed, sets the
 // label, enables "Update", reopens the port at the chosen rate and starts a new reader.
+// The box text when the file cannot be used: refused by its check, or shorter during the upload
+// than when it was checked.
+inline constexpr const char* kEpoCannotOpenFileMessage = "Cannot open EPO file.";
+// The warning that goes with the upload's progress.
+inline constexpr const char* kEpoCableWarning = "DO NOT remove the mini USB cable (connection)";
+
 struct EpoEndingTexts {
   const char* message = "";    // box text
   const char* title = "";      // box title; empty: the standard error box
@@ -146,6 +152,9 @@ class EpoLink {
   virtual bool lost() const { return false; }
   virtual int lossErrorNumber() const { return 0; }
   virtual void progress(int percent, const std::string& text) = 0;
+  // From the thread that stops the upload: wakes a wait of the loop's thread on the line at
+  // once, so the stop is seen without waiting for the wait to time out.
+  virtual void interrupt() {}
 };
 
 // Runs turns until the upload ends (returns the ending; the front end then shows its texts

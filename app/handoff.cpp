@@ -45,8 +45,10 @@ bool BlockingHandOff::run(std::function<void()> fn) {
     shared.wakeups.wait(seen, std::memory_order_acquire);
   }
   // Cancelled: the call either started before the cancel (it finishes on its own) or never
-  // will; the lock makes the answer final.
+  // will; the lock makes the answer final. One that never will lets go of what it holds now,
+  // not when the context's thread comes to its posted event.
   std::lock_guard<std::mutex> lock(shared.startMutex);
+  if (!call->started) call->fn = nullptr;
   return call->started;
 }
 

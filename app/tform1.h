@@ -380,6 +380,9 @@ class TForm1 : public QWidget {
   std::unique_ptr<EPO_PARSE> epoThread;
   // Clicks that started an update thread; tells a thread's end from a later one's.
   std::uint64_t epoUpdateCount = 0;
+  // Data packets of the update of the last click (the file's packet count); 0 until the file
+  // passed its check.
+  int epoTotalPackets = 0;
   // Progress of a running upload in the "AGPS" group, under Label39; created with the first
   // update, shown only while an upload runs.
   QProgressBar* ProgressBar1 = nullptr;
@@ -388,8 +391,7 @@ class TForm1 : public QWidget {
   // The pieces of an update, on the window thread.
   void setEpoLabel(const QString& text);
   QProgressBar* epoProgressBar();
-  EPO_PARSE::WindowSide epoWindowSide();
-  std::shared_ptr<ByteStream> takePortForEpoUpload(std::chrono::milliseconds settle);
+  std::shared_ptr<ByteStream> takePortForEpoUpload(const std::function<void()>& settle);
   void finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBaud);
 
  private:

@@ -1,31 +1,34 @@
 // The assisted-GPS update of the window: "Update" starts the update thread, which runs the
 // core's update flow (download, check, switch, upload, ending) while this thread keeps
-// handling events; the flow's texts, boxes, the switch of the port to the upload and its
-// hand-back at the ending arrive here through the thread's hand-off, and the thread's end
-// arrives as its finished signal.
+// handling events. The window's side of the flow (EpoWindowSide) runs here: the thread hands
+// each of the flow's calls over (texts, boxes, the switch of the port to the upload, the
+// progress, its hand-back at the ending, the line lost), and the thread's end arrives as its
+// finished signal.
 //
-// Thread rule: window thread only. The update thread reaches these functions only through its
-// blocking hand-off, and is joined before the port it uses is closed by anyone but its own
-// ending.
+// Thread rule: window thread only, but for the upload's line, which EpoWindowSide makes here
+// and the update thread alone uses from then until the ending is shown or the line is lost.
+// The update thread reaches these functions only through its blocking hand-off, and is joined
+// before the port it uses is closed by anyone but its own ending.
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "agps/epo_download.h"
 #include "agps/epo_packets.h"
+#include "agps/epo_serial_link.h"
+#include "agps/epo_update.h"
 #include "app/message_box.h"
 #include "app/tform1.h"
+#include "link/link_error.h"
 #include "link/network_names.h"
 #include "link/port_open.h"
 
 namespace {
-
-constexpr const char* kDownloadingText = "Downloading EPO File...\r\n";
-constexpr const char* kPortReopenFailedMessage = "Open ComPort failed.";
 
 // Geometry of the progress bar inside the "AGPS" group, under Label39's text.
 constexpr int kProgressXPx = 10, kProgressYPx = 104, kProgressWPx = 300, kProgressHPx = 16;
@@ -35,6 +38,72 @@ std::uint32_t baudOfBox(const QComboBox* box) {
   if (baud <= 0) return 0;
   return static_cast<std::uint32_t>(std::min<long>(baud, std::numeric_limits<std::uint32_t>::max()));
 }
+
+// The update's side in the window, one for each click: its texts in Label39, its boxes, the
+// port taken for the upload and given back. It holds the upload's line, which the update
+// thread uses until the ending is shown or the line is lost.
+class EpoWindowSide : public EpoUpdateSide {
+ public:
+  explicit EpoWindowSide(TForm1& form) : form_(&form) {}
+
+  void downloading() override {
+    if (form_) form_->setEpoLabel(QString::fromLatin1(kEpoDownloadingText) + QStringLiteral("\r\n"));
+  }
+  void fileAccepted(const std::string&, int totalPackets) override {
+    if (form_) form_->epoTotalPackets = totalPackets;
+  }
+  void refused(EpoUpdateStep, const char* message, const std::string&) override {
+    if (!form_) return;
+    // The receiver was not switched: leave "Update" usable for another try.
+    form_->setEpoLabel(QString());
+    form_->Button3->setEnabled(true);
+    ShowErrorBox(QString::fromLatin1(message));
+  }
+  EpoLink* switchToBinary(const std::function<void()>& settle) override {
+    port_ = form_ ? form_->takePortForEpoUpload(settle) : nullptr;
+    if (!port_) return nullptr;
+    line_.emplace(*port_);
+    return &*line_;
+  }
+  void progress(int percent, const std::string& text) override {
+    if (!form_) return;
+    form_->epoProgressBar()->setValue(percent);
+    form_->setEpoLabel(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+  }
+  std::uint32_t nmeaBaudRate() override { return form_ ? baudOfBox(form_->ComboBox2) : 0; }
+  void ended(EpoEnding, const EpoEndingTexts& texts) override {
+    releaseLine();
+    if (texts.errorBox) {
+      ShowErrorBox(QString::fromLatin1(texts.message));
+    } else {
+      ShowMessageBox(QString::fromLatin1(texts.message), QString::fromLatin1(texts.title), BoxButtons::Ok,
+                     BoxIcon::None);
+    }
+  }
+  void handBack(const EpoEndingTexts& texts, std::uint32_t baud) override {
+    if (form_) form_->finishEpoUpload(texts, baud);
+  }
+  // Only the window stops its update ("Off", closing), and StopEpoUpload has shown it.
+  void stopped(EpoUpdateStep, EpoStopCause) override {}
+  // The link goes off as after "Off", and the box says why. Nothing was handed back to a
+  // device that is gone.
+  void lost(int lossErrorNumber) override {
+    releaseLine();
+    if (form_) form_->ReceiverLost(lossErrorNumber);
+  }
+
+ private:
+  // The flow is done with the line: the port closes as soon as the window lets go of it too,
+  // even while this call still shows its box.
+  void releaseLine() {
+    line_.reset();
+    port_.reset();
+  }
+
+  QPointer<TForm1> form_;
+  std::shared_ptr<ByteStream> port_;
+  std::optional<SerialEpoLink> line_;
+};
 
 }  // namespace
 
@@ -77,62 +146,21 @@ void TForm1::Button3Click() {
   }
   Button3->setEnabled(false);
   // Into the working directory; the server from the environment.
-  epoThread = std::make_unique<EPO_PARSE>(".", baudOfBox(ComboBox2), epoWindowSide(), this);
+  epoTotalPackets = 0;
+  epoThread = std::make_unique<EPO_PARSE>(".", baudOfBox(ComboBox2), std::make_shared<EpoWindowSide>(*this), this);
   const std::uint64_t update = ++epoUpdateCount;
   connect(epoThread.get(), &QThread::finished, this, [this, update] {
     // The thread of an update that ended without holding the port goes with its end; the end
     // of an update that a later click has already replaced changes nothing.
     if (update != epoUpdateCount || !epoThread) return;
-    // The device went away during the upload: the link goes off as after "Off", and the box
-    // says why. Nothing was handed back to a device that is gone.
-    if (const std::optional<int> lost = epoThread->lineLost()) {
-      ReceiverLost(*lost);
-      return;
-    }
     if (!epoUploadRunning) epoThread.reset();
   });
   epoThread->start();
 }
 
-EPO_PARSE::WindowSide TForm1::epoWindowSide() {
-  const QPointer<TForm1> self(this);
-  EPO_PARSE::WindowSide side;
-  side.showDownloading = [self] {
-    if (self) self->setEpoLabel(QString::fromLatin1(kDownloadingText));
-  };
-  side.showRefused = [self](const QString& message) {
-    if (!self) return;
-    // The receiver was not switched: leave "Update" usable for another try.
-    self->setEpoLabel(QString());
-    self->Button3->setEnabled(true);
-    ShowErrorBox(message);
-  };
-  side.takePortForUpload = [self](std::chrono::milliseconds settle) -> std::shared_ptr<ByteStream> {
-    return self ? self->takePortForEpoUpload(settle) : nullptr;
-  };
-  side.showProgress = [self](int percent, const QString& text) {
-    if (!self) return;
-    self->epoProgressBar()->setValue(percent);
-    self->setEpoLabel(text);
-  };
-  side.nmeaBaudRate = [self]() -> std::uint32_t { return self ? baudOfBox(self->ComboBox2) : 0; };
-  side.showEndingBox = [](const EpoEndingTexts& texts) {
-    if (texts.errorBox) {
-      ShowErrorBox(QString::fromLatin1(texts.message));
-    } else {
-      ShowMessageBox(QString::fromLatin1(texts.message), QString::fromLatin1(texts.title), BoxButtons::Ok,
-                     BoxIcon::None);
-    }
-  };
-  side.finishEnding = [self](const EpoEndingTexts& texts, std::uint32_t reopenBaud) {
-    if (self) self->finishEpoUpload(texts, reopenBaud);
-  };
-  return side;
-}
-
-std::shared_ptr<ByteStream> TForm1::takePortForEpoUpload(std::chrono::milliseconds settle) {
+std::shared_ptr<ByteStream> TForm1::takePortForEpoUpload(const std::function<void()>& settle) {
   SendCommands(BinaryProtocolSwitchCommands());
-  QThread::msleep(static_cast<unsigned long>(settle.count()));  // the window thread sleeps, reception with it
+  settle();  // the window thread sleeps, reception with it
   epoUploadRunning = true;
   // The reader is joined before its port is closed, so no read is left on a closed number.
   StopReader();
@@ -143,7 +171,7 @@ std::shared_ptr<ByteStream> TForm1::takePortForEpoUpload(std::chrono::millisecon
     epoUploadRunning = false;
     setEpoLabel(QString());
     Disconnect();
-    ShowErrorBox(QString::fromLatin1(kPortReopenFailedMessage));
+    ShowErrorBox(QString::fromLatin1(kOpenComPortFailed));
     return nullptr;
   }
   QProgressBar* bar = epoProgressBar();
@@ -163,7 +191,7 @@ void TForm1::finishEpoUpload(const EpoEndingTexts& texts, std::uint32_t reopenBa
                                              ComboBox1->currentIndex(), reopenBaud, &error)) {
     // A new reader would only see failing reads: switch the link off and say why.
     Disconnect();
-    ShowErrorBox(QString::fromLatin1(kPortReopenFailedMessage));
+    ShowErrorBox(QString::fromLatin1(kOpenComPortFailed));
     return;
   }
   StartReader();

@@ -157,7 +157,7 @@ void BM_UploadSevenDayFileToPacedSimulator(benchmark::State& state) {
     EpoFilePtr file(fmemopen(content.data(), content.size(), "rb"));
     EpoUpload upload(std::move(file));
     std::atomic<bool> stop{false};
-    SerialEpoLink link(port, stop);
+    SerialEpoLink link(port, &stop);
     const std::string switchCommand = "$PMTK253,1,115200*00\r\n";
     const auto start = std::chrono::steady_clock::now();
     port.write(switchCommand.data(), switchCommand.size());
@@ -175,7 +175,7 @@ BENCHMARK(BM_UploadSevenDayFileToPacedSimulator)->Iterations(1)->UseManualTime()
 // The serial link with the time of every data packet sent.
 class TimedLink : public EpoLink {
  public:
-  TimedLink(SerialPort& port, const std::atomic<bool>& stop) : inner_(port, stop) {}
+  TimedLink(SerialPort& port, const std::atomic<bool>& stop) : inner_(port, &stop) {}
   void write(std::span<const std::uint8_t> bytes) override { inner_.write(bytes); }
   long bytesWaiting() override { return inner_.bytesWaiting(); }
   long read(std::span<std::uint8_t> buffer) override { return inner_.read(buffer); }

@@ -8,14 +8,13 @@
 // Ctrl-C and SIGTERM is looked at by both).
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "agps/epo_download.h"
 #include "agps/epo_serial_link.h"
@@ -33,12 +32,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr double kDefaultSilenceTimeoutSec = 20.0;
-// After the switch to binary output the receiver needs a moment before it listens at the new
-// rate; the window waits this long too.
-constexpr auto kBinarySwitchWait = std::chrono::milliseconds(1000);
 constexpr int kBarWidth = 40;
 
 // A private directory for a downloaded file, removed with everything in it at the end, so
@@ -96,39 +89,6 @@ class ProgressDisplay {
   bool open_ = false;
 };
 
-// The serial port side of the upload with a bound on silence: when no data packet has gone
-// out for the given time (the receiver never switched to binary output, or stopped
-// answering), the upload is stopped as Ctrl-C stops it.
-class GuardedLink : public EpoLink {
- public:
-  GuardedLink(ByteStream& port, Clock::duration silenceLimit, ProgressDisplay& display)
-      : inner_(port, StopRequested()), silenceLimit_(silenceLimit), quietSince_(Clock::now()), display_(display) {}
-
-  void write(std::span<const std::uint8_t> bytes) override { inner_.write(bytes); }
-  long bytesWaiting() override { return inner_.bytesWaiting(); }
-  long read(std::span<std::uint8_t> buffer) override { return inner_.read(buffer); }
-  void idle() override { inner_.idle(); }
-  bool lost() const override { return inner_.lost(); }
-  int lossErrorNumber() const override { return inner_.lossErrorNumber(); }
-  bool stopRequested() override {
-    if (inner_.stopRequested()) return true;
-    if (Clock::now() - quietSince_ > silenceLimit_) timedOut_ = true;
-    return timedOut_;
-  }
-  void progress(int percent, const std::string& text) override {
-    quietSince_ = Clock::now();
-    display_.show(percent, text);
-  }
-  bool timedOut() const { return timedOut_; }
-
- private:
-  SerialEpoLink inner_;
-  Clock::duration silenceLimit_;
-  Clock::time_point quietSince_;
-  ProgressDisplay& display_;
-  bool timedOut_ = false;
-};
-
 // How long the receiver may take, once handed back, to answer the EPO state query: it
 // restarts its NMEA output first, and a 1 Hz receiver answers between two bursts. A query
 // that reaches it while it still leaves binary output goes unheard, so it is asked again
@@ -165,40 +125,30 @@ bool CheckEpoState(LinkSession& link) {
   return false;
 }
 
-// Waits, but gives up at once on Ctrl-C.
-void pauseUnlessStopped(Clock::duration wait) {
-  const Clock::time_point until = Clock::now() + wait;
-  while (!StopRequested() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-}
-
 // The update flow's side on the terminal: lines on standard output and error, the switch
 // through the receiver link, the line's speed changed in place.
 class TerminalSide : public EpoUpdateSide {
  public:
-  TerminalSide(LinkSession& link, std::uint32_t nmeaBaud, Clock::duration silenceLimit)
-      : link_(link), nmeaBaud_(nmeaBaud), silenceLimit_(silenceLimit) {}
+  TerminalSide(LinkSession& link, std::uint32_t nmeaBaud, double silenceSeconds)
+      : link_(link), nmeaBaud_(nmeaBaud), silenceSeconds_(silenceSeconds) {}
 
-  bool stopRequested() override { return StopRequested(); }
-  void downloading() override { WriteOut("Downloading EPO File...\n"); }
+  void downloading() override { WriteOut(std::string(kEpoDownloadingText) + "\n"); }
   void fileAccepted(const std::string& path, int totalPackets) override {
     display_.emplace(StdoutIsTerminal(), totalPackets);
-    WriteOut("Uploading " + path + ": " + std::to_string(totalPackets) +
-             " packets. DO NOT remove the mini USB cable (connection) when updating EPO data.\n");
+    WriteOut("Uploading " + path + ": " + std::to_string(totalPackets) + " packets. " + kEpoCableWarning +
+             " when updating EPO data.\n");
   }
-  void refused(EpoUpdateStep step, const std::string& detail) override {
-    if (step == EpoUpdateStep::Download) {
-      PrintError(std::string(kEpoDownloadFailedMessage) + " (" + detail + ")");
-    } else {
-      PrintError("Cannot open EPO file. (" + detail + ")");
-    }
+  void refused(EpoUpdateStep, const char* message, const std::string& detail) override {
+    PrintError(std::string(message) + " (" + detail + ")");
   }
-  EpoLink* switchToBinary(std::chrono::milliseconds settle) override {
+  EpoLink* switchToBinary(const std::function<void()>& settle) override {
     link_.send(BinaryProtocolSwitchCommands());
-    pauseUnlessStopped(settle);
+    settle();
     setLineRate(kEpoUploadBaudRate);
-    guarded_.emplace(link_.stream(), silenceLimit_, *display_);
-    return &*guarded_;
+    line_.emplace(link_.stream());
+    return &*line_;
   }
+  void progress(int percent, const std::string& text) override { display_->show(percent, text); }
   std::uint32_t nmeaBaudRate() override { return nmeaBaud_; }
   void ended(EpoEnding ending, const EpoEndingTexts& texts) override {
     display_->finish();
@@ -212,20 +162,25 @@ class TerminalSide : public EpoUpdateSide {
   // The line follows the receiver back, so whatever this program asks next is read at the
   // rate the receiver talks at.
   void handBack(const EpoEndingTexts&, std::uint32_t baud) override { setLineRate(baud); }
-
-  // After a stop during the upload: the same lines as an ending, with the reason.
-  void stoppedDuringUpload() {
-    if (display_) display_->finish();
+  // During the upload: the same lines as an ending, with the reason; before it, the reason only.
+  void stopped(EpoUpdateStep step, EpoStopCause cause) override {
     const EpoEndingTexts texts = EpoEndingTextsFor(EpoEnding::Abandoned);
-    WriteOut(std::string(texts.labelText) + "\n");
-    const bool timedOut = guarded_ && guarded_->timedOut();
-    PrintError(std::string(texts.message) + " (" +
-               (timedOut ? "no answer from the receiver for " + SecondsText(silenceSeconds()) : "interrupted") + ")");
-  }
-  // The device went away during the upload: one line that names it, nothing handed back.
-  void lineLost(const LinkError& error) {
+    if (step != EpoUpdateStep::Upload) {
+      PrintError(std::string(texts.message) +
+                 (step == EpoUpdateStep::Download ? " (interrupted during the download)" : " (interrupted)"));
+      return;
+    }
     if (display_) display_->finish();
-    PrintLinkError(error);
+    WriteOut(std::string(texts.labelText) + "\n");
+    PrintError(std::string(texts.message) + " (" +
+               (cause == EpoStopCause::Silence ? "no answer from the receiver for " + SecondsText(silenceSeconds_)
+                                               : "interrupted") +
+               ")");
+  }
+  // One line that names the device; nothing was handed back.
+  void lost(int lossErrorNumber) override {
+    if (display_) display_->finish();
+    PrintLinkError(LinkLost(link_.devicePath(), lossErrorNumber));
   }
   bool written() const { return written_; }
 
@@ -239,13 +194,12 @@ class TerminalSide : public EpoUpdateSide {
       serial->setState(line);
     }
   }
-  double silenceSeconds() const { return std::chrono::duration<double>(silenceLimit_).count(); }
 
   LinkSession& link_;
   std::uint32_t nmeaBaud_;
-  Clock::duration silenceLimit_;
+  double silenceSeconds_;
   std::optional<ProgressDisplay> display_;
-  std::optional<GuardedLink> guarded_;
+  std::optional<SerialEpoLink> line_;
   bool written_ = true;
 };
 
@@ -330,28 +284,16 @@ int RunEpoUpdate(const CliArgs& args) {
     options.download.directory = downloads->path();
     options.deleteFile = true;
   }
-  options.download.cancel = &StopRequested();
+  options.stop = &StopRequested();
+  options.silenceLimit =
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(*silenceSec));
 
-  TerminalSide side(*link, nmeaBaud,
-                    std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*silenceSec)));
+  TerminalSide side(*link, nmeaBaud, std::chrono::duration<double>(*options.silenceLimit).count());
   const EpoUpdateResult result = RunEpoUpdateFlow(side, options);
-  if (result.ending == EpoEnding::Completed) {
-    // Handed back unless a stop came while the ending was shown: then nothing is asked.
-    if (StopRequested()) return kExitFailure;
-    const bool checked = CheckEpoState(*link);
-    return side.written() && checked ? kExitSuccess : kExitFailure;
-  }
-  if (result.lost) {
-    side.lineLost(LinkLost(link->devicePath(), result.lossErrorNumber));
-    return kExitFailure;
-  }
-  if (result.stopped) {
-    if (result.step == EpoUpdateStep::Upload) {
-      side.stoppedDuringUpload();
-    } else {
-      PrintError(result.step == EpoUpdateStep::Download ? "Update stopped. (interrupted during the download)"
-                                                        : "Update stopped. (interrupted)");
-    }
-  }
-  return kExitFailure;
+  // Every other ending has said what happened.
+  if (result.ending != EpoEnding::Completed) return kExitFailure;
+  // Handed back unless a stop came while the ending was shown: then nothing is asked.
+  if (StopRequested()) return kExitFailure;
+  const bool checked = CheckEpoState(*link);
+  return side.written() && checked ? kExitSuccess : kExitFailure;
 }

@@ -105,12 +105,12 @@ BaudDetectResult DetectBaudRate(ByteStream& port, const std::string& devicePath,
   for (const std::uint32_t rate : options.rates) {
     if (serial == nullptr) {
       const std::string detail = NoLineSettingsDetail();
-      result.error = {"GetCommState failed.", devicePath, ENOTTY, CauseOfErrno(ENOTTY), detail, detail};
+      result.error = {kGetCommStateFailed, devicePath, ENOTTY, CauseOfErrno(ENOTTY), detail, detail};
       return result;
     }
     LineState line;
     if (!serial->getState(line)) {
-      result.error = portFailure("GetCommState failed.", devicePath, port);
+      result.error = portFailure(kGetCommStateFailed, devicePath, port);
       return result;
     }
     line.baudRate = rate;
@@ -119,7 +119,7 @@ BaudDetectResult DetectBaudRate(ByteStream& port, const std::string& devicePath,
     line.stopBits = 1;
     // What came at the rate before is garbage at this one.
     if (!serial->setState(line) || !serial->purge()) {
-      result.error = portFailure("SetCommState failed.", devicePath, port);
+      result.error = portFailure(kSetCommStateFailed, devicePath, port);
       return result;
     }
     result.tried.push_back(rate);

@@ -25,6 +25,13 @@ enum class LinkCause {
   Other,         // any other errno
 };
 
+// The fixed texts of the steps that fail at more than one place: the open, and the reading
+// and setting of the line's state (by the open and by the rate's detection). The window's
+// upload shows the first when it cannot open its port again.
+inline constexpr const char* kOpenComPortFailed = "Open ComPort failed.";
+inline constexpr const char* kGetCommStateFailed = "GetCommState failed.";
+inline constexpr const char* kSetCommStateFailed = "SetCommState failed.";
+
 struct LinkError {
   std::string message;     // the step's fixed text, shown as it is ("Open ComPort failed." ...)
   std::string devicePath;  // the device the step worked on; empty when the name led to none

@@ -19,7 +19,7 @@ bool validPort(const std::string& port) {
 
 LinkError failure(const std::string& portName, LinkCause cause, int errorNumber, std::string detail,
                   std::string explanation) {
-  return {"Open ComPort failed.", portName, errorNumber, cause, std::move(detail), std::move(explanation)};
+  return {kOpenComPortFailed, portName, errorNumber, cause, std::move(detail), std::move(explanation)};
 }
 
 std::string hostPort(const NetworkAddress& address) { return address.host + ":" + address.port; }

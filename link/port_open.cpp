@@ -44,7 +44,7 @@ PortOpenResult OpenSerialLineSteps(const ResolvedPort& resolved, const std::stri
   // closes it before the caller shows the message.
   auto port = std::make_shared<SerialPort>();
   if (!port->open(device)) {
-    result.error = PortFailed("Open ComPort failed.", resolved, *port);
+    result.error = PortFailed(kOpenComPortFailed, resolved, *port);
     return result;
   }
   port->setTimeouts(500, 100);  // a failure here is not fatal
@@ -54,7 +54,7 @@ PortOpenResult OpenSerialLineSteps(const ResolvedPort& resolved, const std::stri
   }
   LineState line;
   if (!port->getState(line)) {
-    result.error = PortFailed("GetCommState failed.", resolved, *port);
+    result.error = PortFailed(kGetCommStateFailed, resolved, *port);
     return result;
   }
   const long baud = BaudOfText(baudText);
@@ -69,12 +69,12 @@ PortOpenResult OpenSerialLineSteps(const ResolvedPort& resolved, const std::stri
   line.parity = false;
   line.stopBits = 1;
   if (baud < 0 || baud > 0x7FFFFFFFL) {
-    result.error = StepFailed("SetCommState failed.", LinkCause::BadBaudRate, device,
-                              baudText + " is no speed a serial line takes.");
+    result.error =
+        StepFailed(kSetCommStateFailed, LinkCause::BadBaudRate, device, baudText + " is no speed a serial line takes.");
     return result;
   }
   if (!port->setState(line)) {
-    result.error = PortFailed("SetCommState failed.", resolved, *port);
+    result.error = PortFailed(kSetCommStateFailed, resolved, *port);
     return result;
   }
   if (!port->purge()) {
@@ -91,17 +91,17 @@ PortOpenResult ReopenPortAtBaud(const std::string& portText, int selectedIndex, 
   const std::string name = selectedIndex >= 9 ? "\\\\.\\" + portText : portText;
   const ResolvedPort resolved = ResolvePort(name, /*allowDevicePath=*/true);
   if (!resolved.devicePath) {
-    result.error = NameFailed("Open ComPort failed.", resolved);
+    result.error = NameFailed(kOpenComPortFailed, resolved);
     return result;
   }
   if (IsNetworkPortName(*resolved.devicePath)) {  // no speed to set on a network link
-    result.error = StepFailed("Open ComPort failed.", LinkCause::NotSerial, *resolved.devicePath,
+    result.error = StepFailed(kOpenComPortFailed, LinkCause::NotSerial, *resolved.devicePath,
                               EpoNetworkRefusal(*resolved.devicePath));
     return result;
   }
   auto port = std::make_shared<SerialPort>();
   if (!port->open(*resolved.devicePath)) {
-    result.error = PortFailed("Open ComPort failed.", resolved, *port);
+    result.error = PortFailed(kOpenComPortFailed, resolved, *port);
     return result;
   }
   LineState line;

@@ -48,7 +48,7 @@ PortOpenResult OpenComPortSteps(const std::string& portText, const std::string& 
   const ResolvedPort resolved = ResolvePort(portText, allowDevicePath);
   if (!resolved.devicePath) {
     PortOpenResult result;
-    result.error = NameFailed("Open ComPort failed.", resolved);
+    result.error = NameFailed(kOpenComPortFailed, resolved);
     return result;
   }
   if (!IsNetworkPortName(*resolved.devicePath)) return OpenSerialLineSteps(resolved, baudText);

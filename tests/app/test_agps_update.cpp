@@ -152,7 +152,7 @@ class AgpsUpdateTest : public QObject {
     // The update runs on its thread; it holds the reopened port once the helper returns.
     QVERIFY(f.epoUploadRunning);
     QVERIFY(f.epoThread != nullptr);
-    QCOMPARE(f.epoThread->totalPackets(), kSevenDayPackets);
+    QCOMPARE(f.epoTotalPackets, kSevenDayPackets);
     QVERIFY(!f.Button3->isEnabled());
     QVERIFY(SwitchedToBinary(fx.sim()));
     QVERIFY(RunUntil([&] { return f.Button3->isEnabled(); }, kUpdateTimeoutMs));

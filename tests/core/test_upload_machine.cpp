@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "agps/epo_update.h"
 #include "agps/epo_upload.h"
@@ -33,8 +36,19 @@ Bytes ModePacketFor(std::uint32_t baud) {
   return p;
 }
 
+// The update's clock in a test: every pause moves it on at once.
+class FakeClock : public EpoUpdateClock {
+ public:
+  TimePoint now() override { return now_; }
+  void sleep(std::chrono::milliseconds duration) override { now_ += duration; }
+
+ private:
+  TimePoint now_{};
+};
+
 // The receiver's side of the line. Every write is recorded; respond() gives what the receiver
-// sends back to it. Reads hand out at most chunkSize bytes at a time.
+// sends back to it. Reads hand out at most chunkSize bytes at a time; with a clock, a quiet
+// turn lasts one millisecond of it.
 class ScriptedLink : public EpoLink {
  public:
   using Responder = std::function<Bytes(const Bytes& written)>;
@@ -44,8 +58,12 @@ class ScriptedLink : public EpoLink {
     writes.emplace_back(bytes.begin(), bytes.end());
     const Bytes reply = respond_ ? respond_(writes.back()) : Bytes{};
     pending.insert(pending.end(), reply.begin(), reply.end());
+    quietTurns_ = 0;
   }
-  long bytesWaiting() override { return static_cast<long>(std::min(pending.size(), chunkSize_)); }
+  long bytesWaiting() override {
+    if (quietTurns_ < replyAfterQuietTurns) return 0;
+    return static_cast<long>(std::min(pending.size(), chunkSize_));
+  }
   long read(std::span<std::uint8_t> buffer) override {
     const std::size_t n = std::min(buffer.size(), pending.size());
     std::copy(pending.begin(), pending.begin() + static_cast<long>(n), buffer.begin());
@@ -53,9 +71,15 @@ class ScriptedLink : public EpoLink {
     idleInARow_ = 0;
     return static_cast<long>(n);
   }
-  void idle() override { ++idleInARow_; }
+  void idle() override {
+    ++idleInARow_;
+    ++quietTurns_;
+    if (clock != nullptr) clock->sleep(std::chrono::milliseconds(1));
+  }
   // A quiet line for many turns in a row stands for the user switching the link off.
-  bool stopRequested() override { return idleInARow_ > 50; }
+  bool stopRequested() override { return lost() || idleInARow_ > 50; }
+  bool lost() const override { return loseAfterWrites > 0 && writes.size() >= loseAfterWrites; }
+  int lossErrorNumber() const override { return lost() ? ENODEV : 0; }
   void progress(int percent, const std::string& text) override {
     percents.push_back(percent);
     texts.push_back(text);
@@ -65,11 +89,15 @@ class ScriptedLink : public EpoLink {
   std::vector<Bytes> writes;
   std::vector<int> percents;
   std::vector<std::string> texts;
+  FakeClock* clock = nullptr;
+  int replyAfterQuietTurns = 0;     // the receiver's answers wait this many quiet turns
+  std::size_t loseAfterWrites = 0;  // not 0: the line goes away with this write
 
  private:
   std::size_t chunkSize_;
   Responder respond_;
   int idleInARow_ = 0;
+  int quietTurns_ = 0;
 };
 
 // A well-behaved receiver: acknowledges every data packet, accepted, with its own number.
@@ -570,52 +598,80 @@ TEST(EpoUpload, EndingTexts) {
 }
 
 // The update flow with a scripted front end: the order of its calls, what goes on the line,
-// and what becomes of the file at each way of ending.
+// and what becomes of the file at each way of ending, on a clock that never waits.
+const char* StepName(EpoUpdateStep step) {
+  switch (step) {
+    case EpoUpdateStep::Download: return "download";
+    case EpoUpdateStep::Check: return "check";
+    case EpoUpdateStep::Switch: return "switch";
+    case EpoUpdateStep::Upload: return "upload";
+  }
+  return "";
+}
+
 class ScriptedSide : public EpoUpdateSide {
  public:
-  explicit ScriptedSide(ScriptedLink& link) : link_(link) {}
-  bool stopRequested() override {
-    return stopAfter != nullptr && std::find(trace.begin(), trace.end(), stopAfter) != trace.end();
-  }
-  void downloading() override { trace.push_back("downloading"); }
+  ScriptedSide(ScriptedLink& link, FakeClock& clock) : link_(link), clock_(clock) {}
+  void downloading() override { record("downloading"); }
   void fileAccepted(const std::string&, int totalPackets) override {
-    trace.push_back("accepted " + std::to_string(totalPackets));
+    record("accepted " + std::to_string(totalPackets));
   }
-  void refused(EpoUpdateStep step, const std::string&) override {
-    trace.push_back(step == EpoUpdateStep::Download ? "refused download" : "refused check");
+  void refused(EpoUpdateStep step, const char* message, const std::string&) override {
+    record(std::string("refused ") + StepName(step) + ": " + message);
   }
-  EpoLink* switchToBinary(std::chrono::milliseconds settle) override {
-    trace.push_back("switch " + std::to_string(settle.count()) + " ms");
+  EpoLink* switchToBinary(const std::function<void()>& settle) override {
+    if (stopInSettle) stop = true;
+    const EpoUpdateClock::TimePoint before = clock_.now();
+    settle();
+    const auto settled = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now() - before);
+    record("switch " + std::to_string(settled.count()) + " ms");
     return &link_;
   }
+  // The window's and the command-line tool's tests follow the progress.
+  void progress(int, const std::string&) override {}
   std::uint32_t nmeaBaudRate() override { return 9600; }
-  void ended(EpoEnding, const EpoEndingTexts& texts) override {
-    trace.push_back(std::string("ended ") + texts.message);
+  void ended(EpoEnding, const EpoEndingTexts& texts) override { record(std::string("ended ") + texts.message); }
+  void handBack(const EpoEndingTexts&, std::uint32_t baud) override { record("hand back " + std::to_string(baud)); }
+  void stopped(EpoUpdateStep step, EpoStopCause cause) override {
+    record(std::string("stopped ") + StepName(step) + (cause == EpoStopCause::Silence ? ", silence" : ", requested"));
   }
-  void handBack(const EpoEndingTexts&, std::uint32_t baud) override {
-    trace.push_back("hand back " + std::to_string(baud));
-  }
+  void lost(int lossErrorNumber) override { record("lost " + std::to_string(lossErrorNumber)); }
 
-  const char* stopAfter = nullptr;  // stopRequested() once this call is in the trace
+  const char* stopAfter = nullptr;  // the stop is set once this call is in the trace
+  bool stopInSettle = false;        // the stop is set as the switch's settle begins
+  std::atomic<bool> stop{false};
   std::vector<std::string> trace;
 
  private:
+  void record(const std::string& call) {
+    trace.push_back(call);
+    if (stopAfter != nullptr && call == stopAfter) stop = true;
+  }
+
   ScriptedLink& link_;
+  FakeClock& clock_;
 };
+
+// What the line holds last when the flow returns.
+enum class LastWrite { Nothing, ModePacket, DataPacket };
 
 struct FlowCase {
   const char* legend;
-  std::size_t fileBytes;  // 0: a file the check refuses
-  bool downloadFails;     // no file given: the download (from a malformed server) runs and fails
-  bool deleteFile;
-  ScriptedLink::Responder receiver;
-  const char* stopAfter;
-  std::vector<std::string> trace;
-  EpoUpdateStep step;
-  EpoEnding ending;
-  bool stopped;
-  bool fileLeft;
-  bool modePacketLast;  // the last write is the output-mode packet for 9600 (else nothing written)
+  std::size_t fileBytes = 540;  // 61: a file the check refuses
+  bool downloadFails = false;   // no file given: the download (from a malformed server) runs and fails
+  bool deleteFile = true;
+  ScriptedLink::Responder receiver = AckEveryPacket;
+  int replyAfterQuietTurns = 0;
+  std::size_t loseAfterWrites = 0;
+  std::optional<std::chrono::milliseconds> silenceLimit = {};
+  const char* stopAfter = nullptr;
+  bool stopInSettle = false;
+  std::vector<std::string> trace = {};
+  EpoUpdateStep step = EpoUpdateStep::Upload;
+  EpoEnding ending = EpoEnding::None;
+  bool stopped = false;
+  bool fileLeft = false;
+  LastWrite lastWrite = LastWrite::ModePacket;  // the mode packet is the one for 9600
 };
 void PrintTo(const FlowCase& c, std::ostream* os) { *os << c.legend; }
 
@@ -626,10 +682,15 @@ TEST_P(EpoUpdateFlowTest, StepsLineAndFile) {
   epotest::TempDir dir;
   const std::string path = dir.file("MTK7d.EPO");
   epotest::WriteBytes(path, epotest::MakeEpoBytes(c.fileBytes));
+  FakeClock clock;
   ScriptedLink link(7, c.receiver);
   link.pending = epotest::ModeAckBytes(3);
-  ScriptedSide side(link);
+  link.clock = &clock;
+  link.replyAfterQuietTurns = c.replyAfterQuietTurns;
+  link.loseAfterWrites = c.loseAfterWrites;
+  ScriptedSide side(link, clock);
   side.stopAfter = c.stopAfter;
+  side.stopInSettle = c.stopInSettle;
   EpoUpdateOptions options;
   if (c.downloadFails) {
     options.download.server = "bad host";
@@ -637,7 +698,9 @@ TEST_P(EpoUpdateFlowTest, StepsLineAndFile) {
     options.file = path;
   }
   options.deleteFile = c.deleteFile;
-  options.switchSettle = std::chrono::milliseconds(0);
+  options.stop = &side.stop;
+  if (c.silenceLimit) options.silenceLimit = *c.silenceLimit;
+  options.clock = &clock;
 
   const EpoUpdateResult result = RunEpoUpdateFlow(side, options);
   EXPECT_EQ(side.trace, c.trace) << c.legend;
@@ -645,11 +708,17 @@ TEST_P(EpoUpdateFlowTest, StepsLineAndFile) {
   EXPECT_EQ(result.ending, c.ending) << c.legend;
   EXPECT_EQ(result.stopped, c.stopped) << c.legend;
   EXPECT_EQ(std::filesystem::exists(path), c.fileLeft) << c.legend;
-  if (c.modePacketLast) {
-    ASSERT_FALSE(link.writes.empty()) << c.legend;
-    EXPECT_EQ(link.writes.back(), ModePacketFor(9600)) << c.legend;
-  } else {
-    EXPECT_TRUE(link.writes.empty()) << c.legend;
+  switch (c.lastWrite) {
+    case LastWrite::Nothing: EXPECT_TRUE(link.writes.empty()) << c.legend; break;
+    case LastWrite::ModePacket:
+      ASSERT_FALSE(link.writes.empty()) << c.legend;
+      EXPECT_EQ(link.writes.back(), ModePacketFor(9600)) << c.legend;
+      break;
+    case LastWrite::DataPacket:
+      ASSERT_FALSE(link.writes.empty()) << c.legend;
+      EXPECT_TRUE(IsDataPacket(link.writes.back())) << c.legend;
+      EXPECT_EQ(link.writes.size(), c.loseAfterWrites) << c.legend << ": nothing after the loss";
+      break;
   }
 }
 
@@ -661,113 +730,85 @@ Bytes NeverAnswer(const Bytes&) { return {}; }
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, EpoUpdateFlowTest,
-    ::testing::Values(FlowCase{"given file, completed: kept, handed back",
-                               540,
-                               false,
-                               false,
-                               AckEveryPacket,
-                               nullptr,
-                               {"accepted 3", "switch 0 ms", "ended Update completed.", "hand back 9600"},
-                               EpoUpdateStep::Upload,
-                               EpoEnding::Completed,
-                               false,
-                               true,
-                               true},
-                      FlowCase{"file to delete, completed: deleted before the ending is shown",
-                               540,
-                               false,
-                               true,
-                               AckEveryPacket,
-                               nullptr,
-                               {"accepted 3", "switch 0 ms", "ended Update completed.", "hand back 9600"},
-                               EpoUpdateStep::Upload,
-                               EpoEnding::Completed,
-                               false,
-                               false,
-                               true},
-                      FlowCase{"file to delete, packet 2 refused: deleted, box, handed back",
-                               1800,
-                               false,
-                               true,
-                               RefusePacket2,
-                               nullptr,
-                               {"accepted 10", "switch 0 ms", "ended Action Fail,Plaese try again!", "hand back 9600"},
-                               EpoUpdateStep::Upload,
-                               EpoEnding::Rejected,
-                               false,
-                               false,
-                               true},
-                      FlowCase{"receiver silent until the link gives up: abandoned, deleted, no box",
-                               540,
-                               false,
-                               true,
-                               NeverAnswer,
-                               nullptr,
-                               {"accepted 3", "switch 0 ms"},
-                               EpoUpdateStep::Upload,
-                               EpoEnding::Abandoned,
-                               true,
-                               false,
-                               true},
-                      FlowCase{"stop before the switch: the receiver untouched, the file deleted",
-                               540,
-                               false,
-                               true,
-                               AckEveryPacket,
-                               "accepted 3",
-                               {"accepted 3"},
-                               EpoUpdateStep::Switch,
-                               EpoEnding::None,
-                               true,
-                               false,
-                               false},
-                      FlowCase{"stop during the switch: handed back all the same",
-                               540,
-                               false,
-                               true,
-                               AckEveryPacket,
-                               "switch 0 ms",
-                               {"accepted 3", "switch 0 ms"},
-                               EpoUpdateStep::Upload,
-                               EpoEnding::Abandoned,
-                               true,
-                               false,
-                               true},
-                      FlowCase{"stop while the ending is shown: no hand-back",
-                               540,
-                               false,
-                               false,
-                               AckEveryPacket,
-                               "ended Update completed.",
-                               {"accepted 3", "switch 0 ms", "ended Update completed."},
-                               EpoUpdateStep::Upload,
-                               EpoEnding::Completed,
-                               false,
-                               true,
-                               true},
-                      FlowCase{"file refused by the check: kept, nothing sent",
-                               61,
-                               false,
-                               true,
-                               AckEveryPacket,
-                               nullptr,
-                               {"refused check"},
-                               EpoUpdateStep::Check,
-                               EpoEnding::None,
-                               false,
-                               true,
-                               false},
-                      FlowCase{"download failed: refused before anything is sent",
-                               540,
-                               true,
-                               true,
-                               AckEveryPacket,
-                               nullptr,
-                               {"downloading", "refused download"},
-                               EpoUpdateStep::Download,
-                               EpoEnding::None,
-                               false,
-                               true,
-                               false}));
+    ::testing::Values(
+        FlowCase{.legend = "given file, completed: kept, handed back",
+                 .deleteFile = false,
+                 .trace = {"accepted 3", "switch 1000 ms", "ended Update completed.", "hand back 9600"},
+                 .ending = EpoEnding::Completed,
+                 .fileLeft = true},
+        FlowCase{.legend = "file to delete, completed: deleted before the ending is shown",
+                 .trace = {"accepted 3", "switch 1000 ms", "ended Update completed.", "hand back 9600"},
+                 .ending = EpoEnding::Completed},
+        FlowCase{.legend = "file to delete, packet 2 refused: deleted, box, handed back",
+                 .fileBytes = 1800,
+                 .receiver = RefusePacket2,
+                 .trace = {"accepted 10", "switch 1000 ms", "ended Action Fail,Plaese try again!", "hand back 9600"},
+                 .ending = EpoEnding::Rejected},
+        FlowCase{.legend = "receiver silent until the link gives up: abandoned, deleted, no box",
+                 .receiver = NeverAnswer,
+                 .trace = {"accepted 3", "switch 1000 ms", "stopped upload, requested"},
+                 .ending = EpoEnding::Abandoned,
+                 .stopped = true},
+        FlowCase{.legend = "receiver silent for the silence limit: stopped as silent, handed back",
+                 .receiver = NeverAnswer,
+                 .silenceLimit = std::chrono::milliseconds(20),
+                 .trace = {"accepted 3", "switch 1000 ms", "stopped upload, silence"},
+                 .ending = EpoEnding::Abandoned,
+                 .stopped = true},
+        FlowCase{.legend = "every answer slower than half the silence limit: the limit counts from the last packet",
+                 .replyAfterQuietTurns = 30,
+                 .silenceLimit = std::chrono::milliseconds(40),
+                 .trace = {"accepted 3", "switch 1000 ms", "ended Update completed.", "hand back 9600"},
+                 .ending = EpoEnding::Completed},
+        FlowCase{.legend = "line lost with the second data packet: told with its cause, nothing more written",
+                 .loseAfterWrites = 2,
+                 .trace = {"accepted 3", "switch 1000 ms", "lost " + std::to_string(ENODEV)},
+                 .ending = EpoEnding::Abandoned,
+                 .stopped = true,
+                 .lastWrite = LastWrite::DataPacket},
+        FlowCase{.legend = "stop before the switch: the receiver untouched, the file deleted",
+                 .stopAfter = "accepted 3",
+                 .trace = {"accepted 3", "stopped switch, requested"},
+                 .step = EpoUpdateStep::Switch,
+                 .stopped = true,
+                 .lastWrite = LastWrite::Nothing},
+        FlowCase{.legend = "stop during the switch's settle: cut short, handed back all the same",
+                 .stopInSettle = true,
+                 .trace = {"accepted 3", "switch 0 ms", "stopped upload, requested"},
+                 .ending = EpoEnding::Abandoned,
+                 .stopped = true},
+        FlowCase{.legend = "stop once switched: handed back all the same",
+                 .stopAfter = "switch 1000 ms",
+                 .trace = {"accepted 3", "switch 1000 ms", "stopped upload, requested"},
+                 .ending = EpoEnding::Abandoned,
+                 .stopped = true},
+        FlowCase{.legend = "stop while the ending is shown: no hand-back",
+                 .deleteFile = false,
+                 .stopAfter = "ended Update completed.",
+                 .trace = {"accepted 3", "switch 1000 ms", "ended Update completed."},
+                 .ending = EpoEnding::Completed,
+                 .fileLeft = true},
+        FlowCase{.legend = "file refused by the check: kept, nothing sent",
+                 .fileBytes = 61,
+                 .trace = {"refused check: Cannot open EPO file."},
+                 .step = EpoUpdateStep::Check,
+                 .fileLeft = true,
+                 .lastWrite = LastWrite::Nothing},
+        FlowCase{.legend = "download failed: refused before anything is sent",
+                 .downloadFails = true,
+                 .trace = {"downloading",
+                           "refused download: Failed to connect to AGPS server. \r\nPlease check your network "
+                           "connection."},
+                 .step = EpoUpdateStep::Download,
+                 .fileLeft = true,
+                 .lastWrite = LastWrite::Nothing},
+        FlowCase{.legend = "stop during the download: told as stopped there, nothing sent",
+                 .downloadFails = true,
+                 .stopAfter = "downloading",
+                 .trace = {"downloading", "stopped download, requested"},
+                 .step = EpoUpdateStep::Download,
+                 .stopped = true,
+                 .fileLeft = true,
+                 .lastWrite = LastWrite::Nothing}));
 
 }  // namespace

@@ -55,7 +55,7 @@ TEST_P(UploadOverSerialTest, RunsAsTheFrontEndsRunIt) {
   EpoUpload upload(EpoOpenFile(path), uploadOptions);
   std::atomic<bool> stop{false};
   std::vector<int> percents;
-  SerialEpoLink link(port, stop, [&](int percent, const std::string&) { percents.push_back(percent); });
+  SerialEpoLink link(port, &stop, [&](int percent, const std::string&) { percents.push_back(percent); });
 
   // Stands for the user switching the link off: on the row's condition, or at the latest
   // after a long while so that a broken upload cannot hang the test run.
