@@ -136,38 +136,57 @@ void BM_ScanAcknowledgements(benchmark::State& state) {
 }
 BENCHMARK(BM_ScanAcknowledgements)->Unit(benchmark::kMicrosecond);
 
-void BM_UploadSevenDayFileToPacedSimulator(benchmark::State& state) {
-  std::vector<std::uint8_t> content = SevenDayContent();
-  constexpr double kLineTimeS = 300.0 * (191 + 12) * 10 / 115200;
-  for (auto _ : state) {
-    sim::SimOptions options;
-    options.comNumber = 0;
-    options.pace = true;
-    options.keepLogs = false;
-    options.model.binaryFirstAckDelayMs = 1;
-    sim::SimReceiver receiver(options);
-    std::string error;
-    SerialPort port;
+// A simulated receiver on a pseudo-terminal, the port open to it at 115200 baud, and the
+// seven-day file ready to upload; the receiver switched to binary by the command the flow
+// sends first.
+struct UploadRig {
+  explicit UploadRig(bool pace) : receiver(OptionsFor(pace)), content(SevenDayContent()) {
     LineState line;
     line.baudRate = 115200;
-    if (!receiver.start(&error) || !port.open(receiver.slavePath()) || !port.setState(line)) {
+    ready = receiver.start(nullptr) && port.open(receiver.slavePath()) && port.setState(line);
+  }
+  ~UploadRig() {
+    port.close();
+    receiver.stop();
+  }
+  static sim::SimOptions OptionsFor(bool pace) {
+    sim::SimOptions options;
+    options.comNumber = 0;
+    options.pace = pace;
+    options.keepLogs = false;
+    options.model.binaryFirstAckDelayMs = 1;
+    return options;
+  }
+  EpoUpload upload() { return EpoUpload(EpoFilePtr(fmemopen(content.data(), content.size(), "rb"))); }
+  void switchToBinary() {
+    const std::string command = "$PMTK253,1,115200*00\r\n";
+    port.write(command.data(), command.size());
+  }
+
+  sim::SimReceiver receiver;
+  SerialPort port;
+  std::vector<std::uint8_t> content;
+  std::atomic<bool> stop{false};
+  bool ready = false;
+};
+
+void BM_UploadSevenDayFileToPacedSimulator(benchmark::State& state) {
+  constexpr double kLineTimeS = 300.0 * (191 + 12) * 10 / 115200;
+  for (auto _ : state) {
+    UploadRig rig(true);
+    if (!rig.ready) {
       state.SkipWithError("simulated receiver not available");
       break;
     }
-    EpoFilePtr file(fmemopen(content.data(), content.size(), "rb"));
-    EpoUpload upload(std::move(file));
-    std::atomic<bool> stop{false};
-    SerialEpoLink link(port, &stop);
-    const std::string switchCommand = "$PMTK253,1,115200*00\r\n";
+    EpoUpload upload = rig.upload();
+    SerialEpoLink link(rig.port, &rig.stop);
     const auto start = std::chrono::steady_clock::now();
-    port.write(switchCommand.data(), switchCommand.size());
+    rig.switchToBinary();
     const EpoEnding ending = RunEpoUpload(upload, link);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.SetIterationTime(seconds);
     state.counters["line_time_ratio"] = seconds / kLineTimeS;
     if (ending != EpoEnding::Completed) state.SkipWithError("upload did not complete");
-    port.close();
-    receiver.stop();
   }
 }
 BENCHMARK(BM_UploadSevenDayFileToPacedSimulator)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
@@ -189,29 +208,16 @@ class TimedLink : public EpoLink {
 };
 
 void BM_UploadTurnaroundPerPacketUnpaced(benchmark::State& state) {
-  std::vector<std::uint8_t> content = SevenDayContent();
   std::vector<double> turnaroundsMs;
   for (auto _ : state) {
-    sim::SimOptions options;
-    options.comNumber = 0;
-    options.pace = false;
-    options.keepLogs = false;
-    options.model.binaryFirstAckDelayMs = 1;
-    sim::SimReceiver receiver(options);
-    std::string error;
-    SerialPort port;
-    LineState line;
-    line.baudRate = 115200;
-    if (!receiver.start(&error) || !port.open(receiver.slavePath()) || !port.setState(line)) {
+    UploadRig rig(false);
+    if (!rig.ready) {
       state.SkipWithError("simulated receiver not available");
       break;
     }
-    EpoFilePtr file(fmemopen(content.data(), content.size(), "rb"));
-    EpoUpload upload(std::move(file));
-    std::atomic<bool> stop{false};
-    TimedLink link(port, stop);
-    const std::string switchCommand = "$PMTK253,1,115200*00\r\n";
-    port.write(switchCommand.data(), switchCommand.size());
+    EpoUpload upload = rig.upload();
+    TimedLink link(rig.port, rig.stop);
+    rig.switchToBinary();
     const auto start = std::chrono::steady_clock::now();
     const EpoEnding ending = RunEpoUpload(upload, link);
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -219,8 +225,6 @@ void BM_UploadTurnaroundPerPacketUnpaced(benchmark::State& state) {
     for (std::size_t i = 1; i < link.sentAt.size(); ++i) {
       turnaroundsMs.push_back(std::chrono::duration<double, std::milli>(link.sentAt[i] - link.sentAt[i - 1]).count());
     }
-    port.close();
-    receiver.stop();
   }
   if (!turnaroundsMs.empty()) {
     std::sort(turnaroundsMs.begin(), turnaroundsMs.end());

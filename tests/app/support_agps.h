@@ -111,6 +111,17 @@ class EpoServer {
   std::unique_ptr<ftptest::FtpFixture> server_;
 };
 
+// The scene of most update tests: the window's working directory, where the download goes,
+// and a server with the file to download.
+struct EpoScene {
+  template <typename... ServerArgs>
+  explicit EpoScene(ServerArgs&&... args) : server(std::forward<ServerArgs>(args)...) {}
+  bool ready() const { return workDir.valid() && server.running(); }
+
+  WorkingDirectory workDir;  // first: the server's files are not in it
+  EpoServer server;
+};
+
 // What an update showed: every text put into Label39 and, with each, the progress bar's
 // value and whether it was shown.
 struct UpdateRecord {

@@ -61,10 +61,8 @@ class AgpsFailuresTest : public QObject {
 
  private slots:
   void notConnected() {
-    WorkingDirectory workDir;
-    QVERIFY(workDir.valid());
-    EpoServer server(epotest::MakeEpoBytes(kGoodBytes));
-    QVERIFY(server.running());
+    EpoScene scene(epotest::MakeEpoBytes(kGoodBytes));
+    QVERIFY(scene.ready());
     WindowFixture fx;
     QVERIFY(fx.start());
     TForm1& f = fx.form();
@@ -79,8 +77,8 @@ class AgpsFailuresTest : public QObject {
     QCOMPARE(f.Label39->text(), QStringLiteral("EPO data held: none"));
     QVERIFY(!f.Button3->isEnabled());
     QVERIFY(!f.epoUploadRunning);
-    QVERIFY(server.fixture().log().empty());  // the server was never asked
-    QVERIFY(!workDir.holdsEpoFile());
+    QVERIFY(scene.server.fixture().log().empty());  // the server was never asked
+    QVERIFY(!scene.workDir.holdsEpoFile());
   }
 
   void refusedBeforeTheReceiverIsTouched_data() {
@@ -99,9 +97,8 @@ class AgpsFailuresTest : public QObject {
     QVERIFY(server->running());
     if (c.stopServerFirst) server->fixture().stop();
     WindowFixture fx;
-    QVERIFY(fx.start());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
-    QVERIFY(fx.connectAndSettle());
     UpdateRecord record;
     RecordUpdate(f, record);
 
@@ -145,14 +142,11 @@ class AgpsFailuresTest : public QObject {
   // wait at once. A click meanwhile, after "On" again, does nothing. A later download that
   // waits when the window is closed ends with it, without a box.
   void silentServerKeepsTheWindowAlive() {
-    WorkingDirectory workDir;
-    QVERIFY(workDir.valid());
-    EpoServer server(epotest::Bytes{}, false, "silent");
-    QVERIFY(server.running());
+    EpoScene scene(epotest::Bytes{}, false, "silent");
+    QVERIFY(scene.ready());
     WindowFixture fx;
-    QVERIFY(fx.start());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
-    QVERIFY(fx.connectAndSettle());
     UpdateRecord record;
     RecordUpdate(f, record);
 
@@ -187,27 +181,24 @@ class AgpsFailuresTest : public QObject {
     QVERIFY(f.Button3->isEnabled());  // connected again
     QVERIFY(!f.epoUploadRunning);
     QVERIFY(!SwitchedToBinary(fx.sim()));
-    QVERIFY(workDir.entries().isEmpty());
+    QVERIFY(scene.workDir.entries().isEmpty());
 
     f.Button3->click();
     QVERIFY(RunUntil([&] { return f.Label39->text() == QStringLiteral("Downloading EPO File...\r\n"); }, 10000));
     fx.destroyWindow();  // returns: the update thread is stopped and joined
     QVERIFY(fx.boxes().empty());
     QVERIFY(!SwitchedToBinary(fx.sim()));
-    QVERIFY(workDir.entries().isEmpty());
+    QVERIFY(scene.workDir.entries().isEmpty());
   }
 
   // The port is gone when the upload wants to reopen it: the link is switched off with the
   // connect step's message instead of an upload waiting for ever.
   void portThatCannotBeReopened() {
-    WorkingDirectory workDir;
-    QVERIFY(workDir.valid());
-    EpoServer server(epotest::MakeEpoBytes(kGoodBytes));
-    QVERIFY(server.running());
+    EpoScene scene(epotest::MakeEpoBytes(kGoodBytes));
+    QVERIFY(scene.ready());
     WindowFixture fx;
-    QVERIFY(fx.start());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
-    QVERIFY(fx.connectAndSettle());
     // The entry now names a device that is not there (an entry wins over detected ports).
     const QString entry = fx.portDir() + QStringLiteral("/com1");
     QVERIFY(QFile::remove(entry));

@@ -132,11 +132,9 @@ class AgpsUpdateTest : public QObject {
 
  private slots:
   void sevenDayFileArrivesAndTheLinkComesBack() {
-    WorkingDirectory workDir;
-    QVERIFY(workDir.valid());
     const epotest::Bytes content = epotest::MakeEpoBytes(kSevenDayBytes);
-    EpoServer server(content);
-    QVERIFY(server.running());
+    EpoScene scene(content);
+    QVERIFY(scene.ready());
     sim::SimOptions options = WindowFixture::DefaultSimOptions();
     options.model.baud = 38400;  // the window talks at the receiver's rate
     WindowFixture fx(options);
@@ -207,7 +205,7 @@ class AgpsUpdateTest : public QObject {
     QCOMPARE(line.baudRate, 38400u);
     QVERIFY(!f.epoUploadRunning);
     QCOMPARE(f.Button1->text(), QStringLiteral("Off"));
-    QVERIFY(!workDir.holdsEpoFile());
+    QVERIFY(!scene.workDir.holdsEpoFile());
   }
 
   void endings_data() {
@@ -219,11 +217,9 @@ class AgpsUpdateTest : public QObject {
   void endings() {
     QFETCH(int, row);
     const EndingCase& c = endingCases()[static_cast<std::size_t>(row)];
-    WorkingDirectory workDir;
-    QVERIFY(workDir.valid());
     const epotest::Bytes content = epotest::MakeEpoBytes(kOneSetBytes);
-    EpoServer server(content);
-    QVERIFY(server.running());
+    EpoScene scene(content);
+    QVERIFY(scene.ready());
     sim::SimOptions options = WindowFixture::DefaultSimOptions();
     options.comNumber = c.comNumber;
     options.model.baud = static_cast<std::uint32_t>(c.speed.toUInt());  // the window talks at the receiver's rate
@@ -275,21 +271,18 @@ class AgpsUpdateTest : public QObject {
     LineState line;
     QVERIFY(f.comHandle->stream().serialLine() != nullptr && f.comHandle->stream().serialLine()->getState(line));
     QCOMPARE(line.baudRate, rate);
-    QVERIFY(!workDir.holdsEpoFile());
+    QVERIFY(!scene.workDir.holdsEpoFile());
   }
 
   // The port cannot be reopened at the ending: the box has been shown, then the link is
   // switched off with the connect step's message, from inside the upload thread's hand-off,
   // without waiting on that thread for ever.
   void portGoneAtTheEnding() {
-    WorkingDirectory workDir;
-    QVERIFY(workDir.valid());
-    EpoServer server(epotest::MakeEpoBytes(kOneSetBytes));
-    QVERIFY(server.running());
+    EpoScene scene(epotest::MakeEpoBytes(kOneSetBytes));
+    QVERIFY(scene.ready());
     WindowFixture fx;
-    QVERIFY(fx.start());
+    QVERIFY(fx.startConnected());
     TForm1& f = fx.form();
-    QVERIFY(fx.connectAndSettle());
     ClickUpdate(f);
     QVERIFY(f.epoUploadRunning);
     // The entry now names a device that is not there (an entry wins over detected ports).
@@ -329,11 +322,9 @@ class AgpsUpdateTest : public QObject {
     const bool byClosingTheWindow =
         stopBy == static_cast<int>(StopBy::ClosingTheWindow) || stopBy == static_cast<int>(StopBy::Sigterm);
     const StopCase& c = stopCases()[static_cast<std::size_t>(row)];
-    WorkingDirectory workDir;
-    QVERIFY(workDir.valid());
     const epotest::Bytes content = epotest::MakeEpoBytes(kOneSetBytes);
-    EpoServer server(content);
-    QVERIFY(server.running());
+    EpoScene scene(content);
+    QVERIFY(scene.ready());
     sim::SimOptions options = WindowFixture::DefaultSimOptions();
     c.faults(options.model.binaryFaults);
     WindowFixture fx(options);
