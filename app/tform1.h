@@ -22,12 +22,14 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/chart_widgets.h"
@@ -308,6 +310,26 @@ class TForm1 : public QWidget {
   // The sentence being handled, as the reader cut it: "$" up to the next "$".
   std::string sentenceBuffer;
   int sentenceLength = 0;
+  // A connect to a network receiver, running off the window thread: its host may take
+  // seconds to answer, or never answer, and the window must stay usable (and "Off" cancel it).
+  struct PendingConnect {
+    ~PendingConnect();  // cancels the attempt and waits for it, which ends within 100 ms
+    std::atomic<bool> cancel{false};
+    std::thread worker;
+    std::unique_ptr<LinkSession> link;  // the result, set by the worker before it posts
+    LinkError error;
+    unsigned number = 0;  // which attempt: the answer of an earlier one is dropped
+  };
+  std::unique_ptr<PendingConnect> pendingConnect;
+  unsigned connectAttempts = 0;
+  void StartNetworkConnect(LinkOpenRequest request);
+  void FinishNetworkConnect(unsigned attemptNumber);
+  // The request of the port and speed boxes.
+  LinkOpenRequest ConnectRequest() const;
+  // An opened link becomes the window's: the reader, then the first queries.
+  void TakeLink(std::unique_ptr<LinkSession> opened);
+  // The timers, button text and controls of a link that is up.
+  void LinkIsUp();
   // Starts a new reader on comHandle.
   void StartReader();
   std::unique_ptr<Thread1> NewReaderHandOver();

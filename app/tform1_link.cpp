@@ -14,6 +14,7 @@
 #include "app/message_box.h"
 #include "app/tform1.h"
 #include "link/network_names.h"
+#include "link/port_names.h"
 
 namespace {
 
@@ -69,7 +70,13 @@ int MemoCharCount(const QPlainTextEdit* memo, const QString& held) {
 
 void TForm1::Button1Click() {
   if (Button1->text() != QLatin1String("On")) {
-    Disconnect();
+    Disconnect();  // also cancels a network connect still under way
+    return;
+  }
+  LinkOpenRequest request = ConnectRequest();
+  const ResolvedPort where = ResolvePort(request.portText, request.allowDevicePath);
+  if (where.devicePath && IsNetworkPortName(*where.devicePath)) {
+    StartNetworkConnect(std::move(request));
     return;
   }
   try {
@@ -78,6 +85,49 @@ void TForm1::Button1Click() {
     ShowConnectError(e.error());
     return;
   }
+  LinkIsUp();
+}
+
+TForm1::PendingConnect::~PendingConnect() {
+  cancel = true;
+  if (worker.joinable()) worker.join();
+}
+
+void TForm1::StartNetworkConnect(LinkOpenRequest request) {
+  // The boxes as while connected, and "Off" to cancel; the controls come with the link.
+  Button1->setText(QStringLiteral("Off"));
+  ComboBox1->setEnabled(false);
+  ComboBox2->setEnabled(false);
+  pendingConnect = std::make_unique<PendingConnect>();
+  PendingConnect* attempt = pendingConnect.get();
+  attempt->number = ++connectAttempts;
+  request.stopRequested = [attempt] { return attempt->cancel.load(); };
+  attempt->worker = std::thread([this, attempt, request = std::move(request)] {
+    attempt->link = LinkSession::open(request, &attempt->error);
+    // Queued to the window thread; dropped with the window if it goes first (it joins this
+    // thread before it does).
+    QMetaObject::invokeMethod(
+        this, [this, number = attempt->number] { FinishNetworkConnect(number); }, Qt::QueuedConnection);
+  });
+}
+
+void TForm1::FinishNetworkConnect(unsigned attemptNumber) {
+  // A cancelled attempt's answer, or one overtaken by a newer attempt, is dropped.
+  if (!pendingConnect || pendingConnect->number != attemptNumber) return;
+  pendingConnect->worker.join();
+  std::unique_ptr<LinkSession> opened = std::move(pendingConnect->link);
+  const LinkError error = pendingConnect->error;
+  pendingConnect.reset();
+  if (!opened) {
+    Disconnect();  // the boxes as before "On"
+    ShowConnectError(error);
+    return;
+  }
+  TakeLink(std::move(opened));
+  LinkIsUp();
+}
+
+void TForm1::LinkIsUp() {
   Timer2->start();
   // Timer1 starts its 200 ms over in the same moment, so every fifth of its ticks falls
   // together with the fix timer's and a connected window wakes five times a second, not six.
@@ -95,13 +145,21 @@ std::vector<QWidget*> TForm1::LinkControls() {
           btWakeup,  btBAUSet,  CheckBox8, cbTest,     Button2,    Button3,     Button4};
 }
 
-void TForm1::OpenComPort() {
+LinkOpenRequest TForm1::ConnectRequest() const {
   LinkOpenRequest request;
   request.portText = ComboBox1->currentText().toLatin1().toStdString();
   request.baudText = ComboBox2->currentText().toLatin1().toStdString();
+  return request;
+}
+
+void TForm1::OpenComPort() {
   LinkError error;
-  std::unique_ptr<LinkSession> opened = LinkSession::open(request, &error);
+  std::unique_ptr<LinkSession> opened = LinkSession::open(ConnectRequest(), &error);
   if (!opened) throw ConnectError(error);
+  TakeLink(std::move(opened));
+}
+
+void TForm1::TakeLink(std::unique_ptr<LinkSession> opened) {
   session.state.fixTimerSeconds = 0;
   session.failures.reset();
   comHandle = std::move(opened);
@@ -129,6 +187,7 @@ void TForm1::ReceiverLost(int errorNumber) {
 }
 
 void TForm1::Disconnect() {
+  pendingConnect.reset();  // cancelled, and its thread joined
   StopReader();
   StopEpoUpload();
   comHandle.reset();  // closes the port: no thread uses it any more
@@ -143,7 +202,7 @@ void TForm1::Disconnect() {
 }
 
 void TForm1::Shutdown() {
-  if (comHandle || epoThread) Disconnect();
+  if (comHandle || epoThread || pendingConnect) Disconnect();
   logEnabled = 0;
   logHandle.close();
 }

@@ -52,7 +52,9 @@ bool WindowFixture::start(std::string* error) {
 
 bool WindowFixture::connect() {
   form_->Button1->click();
-  return form_->Button1->text() == QLatin1String("Off");
+  // A network receiver connects off the window thread: its answer comes as an event.
+  pumpUntil([this] { return !form_->pendingConnect; }, 15000);
+  return form_->Button1->text() == QLatin1String("Off") && form_->comHandle != nullptr;
 }
 
 void WindowFixture::disconnect() {

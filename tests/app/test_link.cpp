@@ -3,8 +3,11 @@
 // the console's clearing rule, and 200 connect/disconnect cycles against a full-speed stream
 // (run under AddressSanitizer and ThreadSanitizer too). "Com4" may be a receiver on the
 // network: through socat (tcp://) it connects as a cable does, and socat ending is a loss.
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QtTest>
@@ -124,6 +127,53 @@ class LinkTest : public QObject {
     fx.form().ComboBox1->setEditText(QStringLiteral("Com1"));
     fx.form().ComboBox2->setEditText(QStringLiteral("115200"));
     QVERIFY(fx.connect());
+  }
+
+  // A network receiver whose host takes the connection but never answers (gpsd's greeting
+  // never comes): the connect runs off the window thread, the window goes on handling its
+  // events, "Off" cancels it at once, and left alone it ends in the connect error box.
+  void silentNetworkHostLeavesTheWindowAnswering() {
+    WindowFixture fx;
+    QVERIFY(fx.start());
+    TForm1& f = fx.form();
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    QVERIFY(::listen(listener, 4) == 0);  // the kernel completes the handshake; nobody accepts
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    const std::string entry = fx.sim().portMapEntry();
+    std::remove(entry.c_str());
+    std::ofstream(entry) << "gpsd://127.0.0.1:" << ntohs(address.sin_port) << "/dev/ttyUSB0\n";
+
+    for (const bool cancel : {true, false}) {
+      f.Button1->click();
+      QCOMPARE(f.Button1->text(), QStringLiteral("Off"));
+      QVERIFY(!f.ComboBox1->isEnabled());
+      QVERIFY(f.pendingConnect != nullptr);
+      bool answered = false;
+      QTimer::singleShot(10, &f, [&] { answered = true; });
+      QVERIFY(fx.pumpUntil([&] { return answered; }, 2000));
+      QVERIFY2(f.pendingConnect != nullptr, "the host is still silent while the window answers");
+      if (cancel) {
+        f.Button1->click();
+        QCOMPARE(f.Button1->text(), QStringLiteral("On"));
+        QVERIFY(f.pendingConnect == nullptr);
+        QVERIFY(f.ComboBox1->isEnabled());
+        QVERIFY(fx.boxes().empty());
+      } else {
+        QVERIFY(fx.pumpUntil([&] { return !fx.boxes().empty(); }, 15000));
+        QCOMPARE(fx.boxes().size(), std::size_t{1});
+        QCOMPARE(fx.boxes()[0].text, QStringLiteral("Open ComPort failed."));
+        QCOMPARE(f.Button1->text(), QStringLiteral("On"));
+        QVERIFY(f.ComboBox1->isEnabled());
+        QVERIFY(f.comHandle == nullptr);
+      }
+    }
+    ::close(listener);
   }
 
   void prefixedTextIsRefusedLikeAnyOther() {
