@@ -186,6 +186,21 @@ struct Reporter {
 
 }  // namespace
 
+std::string AckFlagWords(long flag) {
+  switch (flag) {
+    case 0: return "an invalid command";
+    case 1: return "not supported by this receiver";
+    case 2: return "the receiver could not do it";
+    default: return {};
+  }
+}
+
+std::string RefusalText(const PmtkAck& ack) {
+  std::string text = std::string(AckMessage(ack).text) + " (acknowledgement flag " + std::to_string(ack.flag) + ")";
+  const std::string words = AckFlagWords(ack.flag);
+  return words.empty() ? text : text + ": " + words;
+}
+
 std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome) {
   if (!outcome.valid || !outcome.reply) return std::nullopt;
   const ReplyKind kind = KindOf(*outcome.reply);

@@ -48,6 +48,12 @@ struct ReplyReport {
   std::string json;  // {"kind":...,values...}
 };
 
+// What an acknowledgement's flag says: 0 "an invalid command", 1 "not supported by this
+// receiver", 2 "the receiver could not do it"; empty for any other flag.
+std::string AckFlagWords(long flag);
+// A refusal in one line: "Set Failed! (acknowledgement flag 1): not supported by this receiver".
+std::string RefusalText(const PmtkAck& ack);
+
 // What the sentence just handled reports, if anything: its reply, except the start-up notice
 // (StartupNoticeText) and channel status, which have no values to show.
 std::optional<ReplyReport> ReportReply(const SentenceOutcome& outcome);

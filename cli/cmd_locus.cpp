@@ -32,12 +32,8 @@ constexpr int kBarWidth = 40;
 
 // What an acknowledgement's flag says, for the line that reports a refusal.
 std::string FlagWords(long flag) {
-  switch (flag) {
-    case 0: return "an invalid command";
-    case 1: return "not supported by this receiver";
-    case 2: return "the receiver could not do it";
-    default: return "flag " + std::to_string(flag);
-  }
+  const std::string words = AckFlagWords(flag);
+  return words.empty() ? "flag " + std::to_string(flag) : words;
 }
 
 // The end of an exchange that did not go through, said in one line; true when it did.

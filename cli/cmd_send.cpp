@@ -1,13 +1,12 @@
-// torvikel-cli send: one button of the window, under a plain name. The bytes and pauses come
-// from the same sequence builders the buttons use, and so do the replies it waits for: each
-// sequence declares the reply that accepts it and the replies of its closing queries. The
-// tool waits a bounded time for them and prints every reply that arrives meanwhile, decoded
-// by the core.
+// torvikel-cli send: one button of the window, under a plain name, or any command the user
+// writes (raw). The bytes and pauses come from the same sequence builders the buttons use,
+// and so do the replies it waits for: each sequence declares the reply that accepts it and
+// the replies of its closing queries. The tool waits a bounded time for them and prints every
+// reply that arrives meanwhile, decoded by the core, or as it came when the core does not
+// know it and it is the reply the user named.
 //
 // Thread rule: main thread, plus the link's reader thread.
-#include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,104 +15,15 @@
 #include "cli/cli_common.h"
 #include "cli/cli_link.h"
 #include "cli/cli_output.h"
+#include "cli/send_commands.h"
 #include "commands/nmea_session.h"
 #include "commands/pmtk_replies.h"
 #include "commands/receiver_commands.h"
 #include "link/network_names.h"
-#include "link/number_text.h"
-
-namespace {
-
-// What a command sends and waits for: the sequence, with the replies it declares.
-using Planner = std::function<std::optional<CommandSequence>(const std::vector<std::string>& args, std::string* error)>;
-
-struct SendCommand {
-  const char* name;
-  int argumentCount;
-  Planner plan;
-  std::string_view acceptedText = {};  // printed once the command is accepted
-};
-
-Planner fixed(CommandSequence (*build)()) {
-  return [build](const std::vector<std::string>&, std::string*) { return std::optional<CommandSequence>(build()); };
-}
-
-Planner restart(RestartKind kind) {
-  return [kind](const std::vector<std::string>&, std::string*) {
-    return std::optional<CommandSequence>(RestartCommands(kind));
-  };
-}
-
-// A whole number in [low, high], written with one to six decimal digits and nothing else.
-std::optional<int> wholeNumber(const std::string& text, int low, int high) {
-  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-  const long value = AtolOf(text);
-  if (value < low || value > high) return std::nullopt;
-  return static_cast<int>(value);
-}
-
-std::optional<CommandSequence> planRates(const std::vector<std::string>& args, std::string* error) {
-  RateIndices rates{};
-  for (const NmeaKindRow& row : kNmeaKinds) {
-    const std::string& arg = args[IndexOf(row.kind)];
-    const std::optional<int> rate = wholeNumber(arg, 0, kMaxOutputRate);
-    if (!rate) {
-      *error = "the rate of " + std::string(row.name) + " must be 0 to " + std::to_string(kMaxOutputRate) + ", not \"" +
-               arg + "\"";
-      return std::nullopt;
-    }
-    rates[IndexOf(row.kind)] = *rate;
-  }
-  return SetOutputRatesCommands(rates);
-}
-
-// The fix-rate list's items are the fixes a second: "1" to "5", then "10".
-std::optional<int> fixIndexOfHz(const std::string& text) {
-  if (text == kTenFixesEntry) return kTenFixesIndex;
-  const std::optional<int> hz = wholeNumber(text, 1, kTenFixesIndex);
-  if (!hz) return std::nullopt;
-  return *hz - 1;
-}
-
-std::optional<CommandSequence> planFixRate(const std::vector<std::string>& args, std::string* error) {
-  const std::optional<int> index = fixIndexOfHz(args[0]);
-  if (!index) {
-    *error = "the fix rate must be 1, 2, 3, 4, 5 or 10 fixes a second, not \"" + args[0] + "\"";
-    return std::nullopt;
-  }
-  return SetFixPeriodCommands(*index);
-}
-
-std::optional<CommandSequence> planDgps(const std::vector<std::string>& args, std::string* error) {
-  if (const std::optional<DgpsMode> mode = DgpsModeNamed(args[0])) return SetDgpsModeCommands(*mode);
-  *error = "the DGPS mode must be none, rtcm or sbas, not \"" + args[0] + "\"";
-  return std::nullopt;
-}
-
-const std::vector<SendCommand>& sendCommands() {
-  static const std::vector<SendCommand> commands = {
-      {"hot", 0, restart(RestartKind::Hot)},
-      {"warm", 0, restart(RestartKind::Warm)},
-      {"cold", 0, restart(RestartKind::Cold)},
-      {"rates", kNmeaKindCount, planRates},
-      {"default-rates", 0, fixed(DefaultOutputRatesCommands)},
-      {"query-rates", 0, fixed(OutputRateQueryCommands)},
-      {"fix-rate", 1, planFixRate},
-      {"query-fix", 0, fixed(FixPeriodQueryCommands)},
-      {"fix-reset", 0, fixed(FixRateResetCommands)},
-      {"dgps", 1, planDgps},
-      {"query-dgps", 0, fixed(DgpsQueryCommands)},
-      {"version", 0, fixed(VersionQueryCommands)},
-      {"epo-query", 0, fixed(EpoStateQueryCommands)},
-      {"epo-clear", 0, fixed(EpoClearCommands), kEpoClearedText},
-  };
-  return commands;
-}
-
-}  // namespace
 
 const char* const kSendHelp =
     "Usage: torvikel-cli send [--port P] [--baud B] [--timeout SEC] COMMAND [ARGS]\n"
+    "       torvikel-cli send [--port P] [--baud B] [--timeout SEC] raw BODY [--expect ADDRESS]\n"
     "\n"
     "Sends what a button of the window sends, byte for byte and with the same pauses, then\n"
     "waits for the receiver's reply (at most SEC seconds after the last byte, default 3) and\n"
@@ -136,14 +46,24 @@ const char* const kSendHelp =
     "  epo-query             AGPS \"Query\"; the $PMTK707 reply (remaining validity)\n"
     "  epo-clear             AGPS \"Reset\", without the window's question; $PMTK001,127,3\n"
     "\n"
+    "Any command:\n"
+    "  raw BODY              BODY framed as every command is (\"PMTK220,200\" goes out as\n"
+    "                        $PMTK220,200*2C and CR LF); $PMTK001,220,3, or with --expect\n"
+    "                        the reply of that address (raw PMTK414 --expect PMTK514),\n"
+    "                        printed decoded when the tool knows it, else as it came.\n"
+    "                        BODY: printable ASCII without \"$\" and \"*\", at most 76\n"
+    "                        characters; anything else is refused before it is sent\n"
+    "\n"
     "An acknowledgement counts only when it names the command sent; any flag but 3 is a\n"
-    "refusal (\"Set Failed!\"). For the set commands the tool also waits, within the same\n"
-    "time, for the replies of the queries the button sends after them.\n"
+    "refusal (\"Set Failed!\", with what the flag says: 1 not supported by this receiver).\n"
+    "For the set commands the tool also waits, within the same time, for the replies of the\n"
+    "queries the button sends after them.\n"
     "\n"
     "Options:\n"
     "  --port P       Com1 ... Com99 or a device path (default Com1)\n"
     "  --baud B       line speed (default 115200; auto: find it)\n"
     "  --timeout SEC  how long to wait for the reply (default 3)\n"
+    "  --expect A     raw: the address of the reply that answers BODY\n"
     "\n"
     "Exit codes: 0 accepted, 1 refused, no reply, or the port could not be opened,\n"
     "2 usage error.\n";
@@ -151,23 +71,15 @@ const char* const kSendHelp =
 int RunSend(const CliArgs& args) {
   int exitCode = kExitSuccess;
   const std::optional<ParsedArgs> parsed =
-      ParseReceiverCommand(args, "send", {{"--timeout", true}}, kSendHelp, &exitCode);
+      ParseReceiverCommand(args, "send", {{"--timeout", true}, {"--expect", true}}, kSendHelp, &exitCode);
   if (!parsed) return exitCode;
-  if (parsed->positional.empty()) return UsageError("send", "which command? (hot, rates, version ...)");
+  if (parsed->has("--expect") && parsed->value("--expect", "").empty())
+    return UsageError("send", "--expect needs the address of a reply, such as PMTK514");
 
   std::string error;
-  const std::string& name = parsed->positional[0];
-  const auto& commands = sendCommands();
-  const auto command =
-      std::find_if(commands.begin(), commands.end(), [&](const SendCommand& c) { return name == c.name; });
-  if (command == commands.end()) return UsageError("send", "unknown command \"" + name + "\"");
-  const std::vector<std::string> commandArgs(parsed->positional.begin() + 1, parsed->positional.end());
-  if (static_cast<int>(commandArgs.size()) != command->argumentCount) {
-    return UsageError("send", name + " takes " + std::to_string(command->argumentCount) + " argument" +
-                                  (command->argumentCount == 1 ? "" : "s") + ", not " +
-                                  std::to_string(commandArgs.size()));
-  }
-  const std::optional<CommandSequence> plan = command->plan(commandArgs, &error);
+  const SendCommand* command = nullptr;
+  const std::optional<CommandSequence> plan =
+      PlanSendWords(parsed->positional, parsed->value("--expect", ""), &error, &command);
   if (!plan) return UsageError("send", error);
   const std::optional<double> timeoutSec = ParseSeconds(parsed->value("--timeout", "3"));
   if (!timeoutSec)
@@ -187,13 +99,20 @@ int RunSend(const CliArgs& args) {
   link->startReader(queue);  // replies that come during the sequence's pauses are kept
   NmeaSession session;
   bool outputOk = true;
+  // A reply the core does not decode is shown as it came, when it is the one named.
+  std::string lastSentence;
+  ExchangeOptions options;
+  options.received = [&](std::string_view sentence) { lastSentence = std::string(SentenceText(sentence)); };
   const ExchangeResult result =
       Exchange(*link, queue, session, *plan,
-               std::chrono::duration_cast<LinkSession::Clock::duration>(std::chrono::duration<double>(*timeoutSec)), {},
-               [&](const SentenceOutcome& outcome) {
+               std::chrono::duration_cast<LinkSession::Clock::duration>(std::chrono::duration<double>(*timeoutSec)),
+               options, [&](const SentenceOutcome& outcome) {
                  ReportSentenceFailure(outcome);
-                 if (const std::optional<ReplyReport> report = ReportReply(outcome))
+                 if (const std::optional<ReplyReport> report = ReportReply(outcome)) {
                    outputOk = WriteOut(report->text + "\n") && outputOk;
+                 } else if (!plan->acceptedBy->address.empty() && outcome.address == plan->acceptedBy->address) {
+                   outputOk = WriteOut(lastSentence + "\n") && outputOk;
+                 }
                  if (const std::optional<std::string> notice = StartupNoticeText(outcome)) {
                    outputOk = WriteOut(*notice + ", the receiver has restarted\n") && outputOk;
                  }
@@ -206,15 +125,9 @@ int RunSend(const CliArgs& args) {
     case ExchangeEnd::NoReply:
       PrintError("no reply from the receiver within " + SecondsText(*timeoutSec));
       return kExitFailure;
-    case ExchangeEnd::Refused: {
-      std::string refusal;
-      if (result.refusal) {
-        refusal = std::string(AckMessage(*result.refusal).text) + " (acknowledgement flag " +
-                  std::to_string(result.refusal->flag) + ")";
-      }
-      PrintError("the receiver refused the command: " + refusal);
+    case ExchangeEnd::Refused:
+      PrintError("the receiver refused the command: " + (result.refusal ? RefusalText(*result.refusal) : "refused"));
       return kExitFailure;
-    }
     case ExchangeEnd::Accepted: break;
   }
   if (!command->acceptedText.empty()) outputOk = WriteOut(std::string(command->acceptedText) + "\n") && outputOk;

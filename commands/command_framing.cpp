@@ -4,6 +4,7 @@
 #include "commands/command_framing.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -39,6 +40,28 @@ std::string FrameCommand(std::string_view body) {
   frame.push_back('\r');
   frame.push_back('\n');
   return frame;
+}
+
+std::optional<std::string> CommandBodyProblem(std::string_view body) {
+  if (body.empty()) return "the command is empty";
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(body[i]);
+    const std::string place = "character " + std::to_string(i + 1);
+    if (byte == '$' || byte == '*') {
+      return place + " is \"" + std::string(1, body[i]) +
+             "\": the frame adds \"$\" and \"*\" with the checksum, so give the body without them";
+    }
+    if (byte < 0x20 || byte > 0x7E) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", byte);
+      return place + " (byte " + hex + ") is not printable ASCII";
+    }
+  }
+  if (body.size() > kLongestCommandBody) {
+    return "the command has " + std::to_string(body.size()) + " characters; a sentence holds at most " +
+           std::to_string(kLongestCommandBody) + " between \"$\" and \"*\"";
+  }
+  return std::nullopt;
 }
 
 void SendFramedCommand(CommandPort& port, std::string_view body) {

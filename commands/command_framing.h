@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,16 @@ std::string NmeaChecksum(std::string_view body);
 
 // "$BODY" -> "$BODY*hh\r\n". Never carries a zero byte.
 std::string FrameCommand(std::string_view body);
+
+// The longest body, between "$" and "*", of a command the user writes himself: NMEA 0183
+// allows a sentence 82 characters, of which "$", "*hh" and CR LF take six. Every command of
+// the receivers' manuals fits; a longer one may be cut by the receiver's input buffer.
+inline constexpr std::size_t kLongestCommandBody = 76;
+// Why a body the user wrote ("PMTK220,200", without "$") cannot go out as one command, in
+// words naming the character; nullopt when it can. It must be printable ASCII (0x20-0x7E),
+// hold neither "$" nor "*" (the frame adds them: either would end the sentence early or
+// start another) and have 1 to kLongestCommandBody characters.
+std::optional<std::string> CommandBodyProblem(std::string_view body);
 
 // Where commands go. write() puts the bytes on the line as one write; pauseMs() blocks
 // the sending thread (the window thread in the program: reception waits meanwhile).

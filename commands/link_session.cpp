@@ -200,18 +200,22 @@ ExchangeResult Exchange(LinkSession& link, SentenceQueue& queue, NmeaSession& se
       if (queue.stopRequested() || queue.lost()) break;
       continue;  // a resend is due, or the deadline has come
     }
+    if (options.received) options.received(*sentence);
     const SentenceOutcome outcome = session.handle(*sentence);
     if (!outcome.valid) continue;
     if (seen) seen(outcome);
-    if (!outcome.reply || !sequence.acceptedBy) continue;
+    if (!sequence.acceptedBy) continue;
     if (!decision) {
-      const ReplyMatch m = MatchReply(*sequence.acceptedBy, *outcome.reply);
+      const ReplyMatch m = MatchSentence(*sequence.acceptedBy, outcome.address, outcome.reply);
       if (m.matched) {
         decision = m;
-        if (const auto* ack = std::get_if<PmtkAck>(&*outcome.reply)) refusal = *ack;
+        if (outcome.reply) {
+          if (const auto* ack = std::get_if<PmtkAck>(&*outcome.reply)) refusal = *ack;
+        }
       }
     }
-    std::erase_if(pending, [&](const ExpectedReply& e) { return MatchReply(e, *outcome.reply).matched; });
+    std::erase_if(pending,
+                  [&](const ExpectedReply& e) { return MatchSentence(e, outcome.address, outcome.reply).matched; });
   }
   // The decision counts once it has come; follow-ups that did not all come before the
   // deadline leave it as it is.

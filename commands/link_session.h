@@ -165,6 +165,9 @@ struct ExchangeOptions {
   // Sends the sequence again this often until it is answered (a query that changes nothing,
   // to a receiver that may not hear the first one); zero: once.
   std::chrono::milliseconds resendEvery{0};
+  // Each sentence as it came, just before it is handled (a reply the core does not decode is
+  // shown as it came); may be empty.
+  std::function<void(std::string_view sentence)> received = {};
 };
 
 struct ExchangeResult {

@@ -17,6 +17,7 @@ SentenceOutcome NmeaSession::handle(std::string_view sentence) {
   // their previous values.
   try {
     SplitFields(sentence, sentenceFields);
+    outcome.address = sentenceFields[0];
     outcome.route = RouteOf(sentenceFields[0]);
     switch (outcome.route) {
       case SentenceRoute::GGA: ParseGGA(sentenceFields, state); break;
@@ -29,10 +30,7 @@ SentenceOutcome NmeaSession::handle(std::string_view sentence) {
       case SentenceRoute::MtkReply:
       case SentenceRoute::Chn:
       case SentenceRoute::Zrn001:
-      case SentenceRoute::Zrn818:
-        outcome.reply = DecodeReceiverReply(outcome.route, sentenceFields);
-        if (outcome.reply) outcome.address = sentenceFields[0];
-        break;
+      case SentenceRoute::Zrn818: outcome.reply = DecodeReceiverReply(outcome.route, sentenceFields); break;
       case SentenceRoute::None: break;
     }
   } catch (const std::exception& e) {

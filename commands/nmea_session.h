@@ -26,7 +26,7 @@
 struct SentenceOutcome {
   bool valid = false;  // false: checksum failed; drop without echo, log or refresh
   SentenceRoute route = SentenceRoute::None;
-  std::string address;                 // the address without "$" of a sentence with a reply ("PMTK001")
+  std::string address;                 // the address without "$" ("PMTK001", "GPGGA")
   std::optional<ReceiverReply> reply;  // the reply or proprietary message the sentence carries
   bool gsvCycleComplete = false;       // charts are due (TakeChartSatellites) after the field refresh
   // Handling failed and this is the first failure since the last reset: its cause, to report

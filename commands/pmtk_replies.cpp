@@ -243,10 +243,25 @@ VersionUpdate VersionReplyUpdate(const PmtkVersion& reply, bool fixRateResetOffe
 }
 
 ReplyMatch MatchReply(const ExpectedReply& expected, const ReceiverReply& reply) {
-  if (KindOf(reply) != expected.kind) return {};
-  if (const PmtkAck* ack = std::get_if<PmtkAck>(&reply)) {
-    if (ack->command != expected.ackCommand) return {};
-    return {true, AckAccepted(*ack)};
+  const PmtkAck* ack = std::get_if<PmtkAck>(&reply);
+  const bool awaitsAck = expected.address.empty() && expected.kind == kReplyKindOf<PmtkAck>;
+  if (ack != nullptr && expected.ackCommand != 0 && ack->command == expected.ackCommand) {
+    if (awaitsAck) return {true, AckAccepted(*ack)};
+    // Another reply answers it; an acknowledgement that refuses says none will come (a
+    // receiver without the query calls it unsupported).
+    if (!AckAccepted(*ack)) return {true, false};
+    return {};
   }
+  if (awaitsAck || !expected.address.empty() || KindOf(reply) != expected.kind) return {};
   return {true, true};
+}
+
+ReplyMatch MatchSentence(const ExpectedReply& expected, std::string_view address,
+                         const std::optional<ReceiverReply>& reply) {
+  if (reply) {
+    const ReplyMatch match = MatchReply(expected, *reply);
+    if (match.matched) return match;
+  }
+  if (!expected.address.empty() && address == expected.address) return {true, true};
+  return {};
 }

@@ -122,3 +122,6 @@ struct ReplyMatch {
   bool accepted = false;  // and it accepts: an acknowledgement with flag 3, or any other expected reply
 };
 ReplyMatch MatchReply(const ExpectedReply& expected, const ReceiverReply& reply);
+// The same for any valid sentence: its address, and its reply when the core decodes one.
+ReplyMatch MatchSentence(const ExpectedReply& expected, std::string_view address,
+                         const std::optional<ReceiverReply>& reply);

@@ -27,7 +27,13 @@ struct CommandStep {
 // A reply a sequence waits for: one of a kind; an acknowledgement must name the command.
 struct ExpectedReply {
   ReplyKind kind = kReplyKindOf<PmtkAck>;
-  long ackCommand = 0;  // kind Ack: the command number it must acknowledge (314, 300 ...)
+  // Kind Ack: the command number it must acknowledge (314, 300 ...). Any other kind: when not
+  // 0, the query this reply answers; an acknowledgement of that number which refuses it (a
+  // receiver without the query answers "unsupported") answers as well, as a refusal.
+  long ackCommand = 0;
+  // Not empty: the reply is the sentence with this address ("PMTK514"), decoded or not, and
+  // kind does not count; for the replies of a command the user wrote himself.
+  std::string address = {};
 };
 
 // What a button sends, and which replies tell that the receiver took it. Nothing here waits

@@ -29,6 +29,7 @@ constexpr int kAckUnsupported = 1;
 constexpr int kAckFailed = 2;
 constexpr std::size_t kLongestCommand = 200;
 constexpr int kMaxLateCycles = 3;
+constexpr long kLastDatum = 222;
 
 // Where a sentence type's rate stands in OutputRates.
 constexpr int SlotOf(NmeaKind kind) { return RateFieldOf(kind) - 1; }
@@ -548,6 +549,7 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
       rates_ = kDefaultRates;
       periodMs_ = 1000;
       dgpsMode_ = 0;
+      datum_ = 0;
       searched_ = options_.systems;
       restart(options_.cold, now, out);
       return out;
@@ -636,8 +638,17 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
         searched_ = wanted | (options_.systems & SystemBit(GnssSystem::Qzss));
       return out;
     }
+    case 330: {
+      // $PMTK330,N: one of the 223 datums of the receivers' list (0 WGS84).
+      const std::optional<long> datum = number1(1);
+      const bool valid = fields.size() == 2 && datum && *datum >= 0 && *datum <= kLastDatum;
+      if (ack(fields.size() == 2 && datum ? (valid ? kAckAccepted : kAckFailed) : kAckInvalid) && valid)
+        datum_ = static_cast<int>(*datum);
+      return out;
+    }
     case 400: reply(format("PMTK500,%d,0,0,0,0", periodMs_)); return out;
     case 401: reply(format("PMTK501,%d", dgpsMode_)); return out;
+    case 430: reply(format("PMTK530,%d", datum_)); return out;
     case 414: {
       std::string body = "PMTK514";
       for (const int rate : rates_) body += format(",%d", rate);

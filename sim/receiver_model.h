@@ -164,6 +164,7 @@ class ReceiverModel {
   int periodMs() const { return periodMs_; }
   const OutputRates& rates() const { return rates_; }
   int dgpsMode() const { return dgpsMode_; }
+  int datum() const { return datum_; }
   EpoState epoState() const { return epo_; }
   FixMode fixModeAt(SimMs now) const;
   bool replayFinished() const { return !options_.replayLines.empty() && replayDone_; }
@@ -226,6 +227,7 @@ class ReceiverModel {
   int periodMs_ = 1000;
   OutputRates rates_ = kDefaultRates;
   int dgpsMode_ = 0;
+  int datum_ = 0;  // PMTK330: 0 WGS84
   SystemSet searched_ = kGpsOnly;
   long gsvBursts_ = 0;
   EpoState epo_;

@@ -83,6 +83,9 @@ TEST_P(CliSendTest, SameBytesAsTheButtonAndTheReplyDecoded) {
 
 const RateIndices kSomeRates = {1, 2, 0, 3, 4, 5, 1, 0};  // GLL RMC VTG GSA GSV GGA ZDA MCHN
 
+// Bytes as the receivers' manuals write them, for the commands no button sends.
+CommandSequence Written(const std::string& bytes) { return {{{bytes, 0}}, std::nullopt, {}}; }
+
 INSTANTIATE_TEST_SUITE_P(
     EveryButton, CliSendTest,
     ::testing::Values(
@@ -164,6 +167,27 @@ INSTANTIATE_TEST_SUITE_P(
                 FixPeriodQueryCommands(),
                 "fix period 100 ms",
                 {},
+                OutputOff},
+        SendRow{"raw: the fix interval, acknowledged",
+                {"raw", "PMTK220,200"},
+                Written("$PMTK220,200*2C\r\n"),
+                "PMTK001: command 220 acknowledged with flag 3: Set Successful!",
+                [](sim::ReceiverModel& m) { return m.periodMs() == 200; }},
+        SendRow{"raw: a setting no button has",
+                {"raw", "PMTK330,1"},
+                Written("$PMTK330,1*2F\r\n"),
+                "command 330 acknowledged with flag 3",
+                [](sim::ReceiverModel& m) { return m.datum() == 1; }},
+        SendRow{"raw: a query whose reply is named, decoded",
+                {"raw", "PMTK414", "--expect", "PMTK514"},
+                Written("$PMTK414*33\r\n"),
+                "PMTK514: output rates GLL 0, RMC 1, VTG 1, GSA 1, GSV 1, GGA 1, ZDA 0, MCHN 0",
+                {}},
+        SendRow{"raw: a reply the tool does not decode, shown as it came",
+                {"raw", "--expect", "$PMTK530", "PMTK430"},
+                Written("$PMTK430*35\r\n"),
+                "$PMTK530,0*28\n",
+                {},
                 OutputOff}));
 
 struct FailureRow {
@@ -177,6 +201,7 @@ struct FailureRow {
   bool holdPort = false;                                     // this test holds the receiver's port open (and its lock)
   bool runAsNobody = false;  // the tool runs without root (skipped when that cannot be had)
   std::pair<mode_t, const char*> deviceMode = {0, nullptr};  // the terminal's mode and group, when set
+  bool commandSent = false;  // the command reaches an unchanged receiver, which refuses it or stays silent
 };
 
 std::string Replaced(std::string text, const std::string& what, const std::string& with) {
@@ -227,7 +252,7 @@ TEST_P(CliSendFailureTest, EndsWithOneAndOneLine) {
   EXPECT_TRUE(Contains(result.err, fill(row.message))) << result.err;
   EXPECT_TRUE(OneLine(result.err)) << result.err;
   EXPECT_FALSE(Contains(result.err, "usermod -aG root")) << "the superuser's group is never the remedy";
-  if (row.adjust == nullptr || Contains(result.err, "Baud rate not found.")) {
+  if ((row.adjust == nullptr && !row.commandSent) || Contains(result.err, "Baud rate not found.")) {
     // The rows without a receiver fault, and a detection that found nothing, end before
     // anything is sent.
     EXPECT_EQ(sim.receiver().receivedBytes(), "") << "nothing reached the receiver";
@@ -329,6 +354,34 @@ INSTANTIATE_TEST_SUITE_P(
                    [](sim::SimOptions& o) { o.model.answerZrn = false; },
                    {"--port", "Com4", "--timeout", "1", "fix-reset"},
                    "no reply from the receiver within 1 s"},
+        FailureRow{"raw: a command the receiver does not know",
+                   {},
+                   {"--port", "Com4", "raw", "PMTK999"},
+                   "the receiver refused the command: Set Failed! (acknowledgement flag 1): not supported by this "
+                   "receiver",
+                   {},
+                   false,
+                   false,
+                   {},
+                   true},
+        FailureRow{"raw: a query the receiver does not know, its reply named",
+                   {},
+                   {"--port", "Com4", "raw", "PMTK999", "--expect", "PMTK899"},
+                   "Set Failed! (acknowledgement flag 1): not supported by this receiver",
+                   {},
+                   false,
+                   false,
+                   {},
+                   true},
+        FailureRow{"raw: the named reply never comes",
+                   {},
+                   {"--port", "Com4", "--timeout", "0.5", "raw", "PMTK602", "--expect", "PMTK702"},
+                   "no reply from the receiver within 0.5 s",
+                   {},
+                   false,
+                   false,
+                   {},
+                   true},
         FailureRow{"restart without a start-up notice",
                    [](sim::SimOptions& o) { o.model.startupMessage = false; },
                    {"--port", "Com4", "--timeout", "0.5", "hot"},
@@ -378,6 +431,34 @@ TEST(CliSend, SilentReceiverEndsAfterTheTimeout) {
   ::close(master);
 }
 
+// A body that would not go out as the one sentence the user wrote is refused in one line, and
+// the port is not even opened: the receiver gets nothing.
+TEST(CliSend, RawBodiesThatMakeNoSentenceSendNothing) {
+  SimFixture sim;
+  ASSERT_TRUE(sim.started()) << sim.error();
+  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+      {{"raw", "$PMTK220,200"}, "raw: character 1 is \"$\""},
+      {{"raw", "PMTK220,200*2C"}, "raw: character 12 is \"*\""},
+      {{"raw", "PMTK220,200\r\n$PMTK104"}, "raw: character 12 (byte 0x0D) is not printable ASCII"},
+      {{"raw", "PMTK\xB0"}, "raw: character 5 (byte 0xB0) is not printable ASCII"},
+      {{"raw", "PMTK314," + std::string(69, '1')}, "raw: the command has 77 characters"},
+      {{"raw", "PZRN000,MODE"}, "raw: \"PZRN000\" is no PMTK command"},
+      {{"raw", "PMTK414", "--expect", "PMTK514*"}, "raw: --expect takes the address of the reply"},
+  };
+  for (const auto& [words, message] : rows) {
+    SCOPED_TRACE(message);
+    std::vector<std::string> args = {"send", "--port", SimFixture::kPortText};
+    args.insert(args.end(), words.begin(), words.end());
+    const CliResult result = RunCli(args, sim.env());
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(Contains(result.err, message)) << result.err;
+    EXPECT_TRUE(OneLine(result.err)) << result.err;
+  }
+  EXPECT_EQ(sim.receiver().programOpens(), 0) << "the port was not opened";
+  EXPECT_EQ(sim.receiver().receivedBytes(), "");
+}
+
 struct UsageRow {
   const char* legend;
   std::vector<std::string> args;
@@ -404,6 +485,12 @@ TEST(CliUsage, HelpForEveryCommandAndUsageErrors) {
       {"rate not a number", {"send", "rates", "1", "x", "1", "1", "1", "1", "1", "1"}, 2, "the rate of RMC"},
       {"fix rate not in the list", {"send", "fix-rate", "7"}, 2, "1, 2, 3, 4, 5 or 10"},
       {"unknown DGPS mode", {"send", "dgps", "waas"}, 2, "none, rtcm or sbas"},
+      {"raw without a body", {"send", "raw"}, 2, "raw takes 1 argument, not 0"},
+      {"a reply named for a button",
+       {"send", "--expect", "PMTK514", "query-rates"},
+       2,
+       "--expect names the reply of raw only"},
+      {"--expect without an address", {"send", "--expect", "", "raw", "PMTK414"}, 2, "--expect needs the address"},
       {"argument too many", {"send", "version", "now"}, 2, "version takes 0 arguments, not 1"},
       {"time-out of zero", {"send", "--timeout", "0", "version"}, 2, "--timeout takes seconds"},
       {"time-out not a number", {"send", "--timeout=soon", "version"}, 2, "--timeout takes seconds"},
