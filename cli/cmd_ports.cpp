@@ -46,7 +46,7 @@ const char* const kPortsHelp =
     "what is wrong: it keeps its ComN from every other port.\n"
     "\n"
     "--probe also listens to each port (all at once) and says the rate its receiver talks\n"
-    "at, found as --baud auto finds it (at most 15 s), or \"silent\", or why the port could\n"
+    "at, found as --baud auto finds it (at most 25 s), or \"silent\", or why the port could\n"
     "not be opened. It only reads: nothing is ever written to a port. Port names or device\n"
     "paths after --probe probe only those.\n"
     "\n"

@@ -19,7 +19,75 @@
 #include "commands/nmea_session.h"
 #include "commands/pmtk_replies.h"
 #include "commands/receiver_commands.h"
+#include "commands/receiver_settings.h"
 #include "link/network_names.h"
+
+namespace {
+
+// How long the acknowledgement of a speed change is waited for at the old rate: a receiver
+// that sends one does so as soon as it has read the command, and many send none.
+constexpr auto kBaudAckWait = std::chrono::milliseconds(1000);
+
+// send baud RATE: the command at the old rate, the line moved to the new one, and valid
+// sentences there confirm it; without them the line goes back and the old rate is tried.
+int MoveLine(LinkSession& link, const CommandSequence& command, std::uint32_t baud, const std::string& portName,
+             double timeoutSec) {
+  const std::uint32_t oldBaud = link.baud();
+  bool acknowledged = false;
+  {
+    SentenceQueue queue(StopRequestedNow);
+    link.startReader(queue);
+    NmeaSession session;
+    const ExchangeResult result =
+        Exchange(link, queue, session, command, kBaudAckWait, {}, [](const SentenceOutcome& outcome) {
+          if (const std::optional<ReplyReport> report = ReportReply(outcome)) WriteOut(report->text + "\n");
+        });
+    link.stopReader();
+    switch (result.end) {
+      case ExchangeEnd::Stopped:
+        PrintError("interrupted; the line stays at " + std::to_string(oldBaud) + " baud");
+        return kExitFailure;
+      case ExchangeEnd::Lost: PrintLinkError(*result.lost); return kExitFailure;
+      case ExchangeEnd::Refused:
+        PrintError("the receiver refused the speed " + std::to_string(baud) + ": " +
+                   (result.refusal ? RefusalText(*result.refusal) : "refused") + "; it stays at " +
+                   std::to_string(oldBaud) + " baud");
+        return kExitFailure;
+      case ExchangeEnd::Accepted: acknowledged = true; break;
+      case ExchangeEnd::NoReply: break;  // many receivers move without a word
+    }
+  }
+  const int listenMs = static_cast<int>(timeoutSec * 1000.0);
+  const BaudDetectResult there = link.listenAt(baud, listenMs, StopRequestedNow);
+  if (there.baud == baud) {
+    return WriteOut(portName + " talks at " + std::to_string(baud) + " baud now\n") ? kExitSuccess : kExitFailure;
+  }
+  if (there.stopped) {
+    PrintError("interrupted while listening at " + std::to_string(baud) + " baud");
+    return kExitFailure;
+  }
+  if (!there.error.message.empty()) {
+    PrintLinkError(there.error);
+    return kExitFailure;
+  }
+  const std::string newText = std::to_string(baud);
+  const std::string oldText = std::to_string(oldBaud);
+  const std::string atNew = "no valid sentence arrived at " + newText + " baud within " + SecondsText(timeoutSec) +
+                            (there.bytesArrived ? " (only bytes that made none)" : " (nothing at all)");
+  const BaudDetectResult back = link.listenAt(oldBaud, listenMs, StopRequestedNow);
+  if (back.baud == oldBaud) {
+    PrintError(atNew + "; back at " + oldText + " baud, where " + portName + " still talks: the receiver did not move");
+  } else if (acknowledged && !there.bytesArrived && !back.bytesArrived) {
+    // A receiver with its output off: it said it moves, and nothing says otherwise.
+    PrintError("the receiver acknowledged " + newText + " baud, but it sends no sentence at " + newText + " or at " +
+               oldText + " baud to confirm it: it is most likely at " + newText + " baud now (--baud " + newText + ")");
+  } else {
+    PrintError(atNew + ", nor back at " + oldText + " baud: find the receiver's rate with --baud auto");
+  }
+  return kExitFailure;
+}
+
+}  // namespace
 
 const char* const kSendHelp =
     "Usage: torvikel-cli send [--port P] [--baud B] [--timeout SEC] COMMAND [ARGS]\n"
@@ -45,6 +113,14 @@ const char* const kSendHelp =
     "  version               firmware \"Query\"; the $PMTK705 reply\n"
     "  epo-query             AGPS \"Query\"; the $PMTK707 reply (remaining validity)\n"
     "  epo-clear             AGPS \"Reset\", without the window's question; $PMTK001,127,3\n"
+    "\n"
+    "Line speed:\n"
+    "  baud RATE             $PMTK251,RATE, RATE 4800, 9600, 14400, 19200, 38400, 57600,\n"
+    "                        115200, 230400, 460800 or 921600 (the last three: MT3333\n"
+    "                        family); the port then moves to RATE and is listened to\n"
+    "                        until valid sentences confirm it (at most SEC seconds). If\n"
+    "                        none come, it moves back and says whether the receiver still\n"
+    "                        talks at the old rate. Later: --baud RATE, or --baud auto\n"
     "\n"
     "Any command:\n"
     "  raw BODY              BODY framed as every command is (\"PMTK220,200\" goes out as\n"
@@ -95,6 +171,15 @@ int RunSend(const CliArgs& args) {
     PrintError(ReadOnlyRefusal(link->devicePath()));
     return kExitFailure;
   }
+  const std::string portName = PortDisplayName(parsed->value("--port", kDefaultPortText), link->devicePath());
+  if (command->movesLine) {
+    if (link->stream().serialLine() == nullptr) {  // before anything is written
+      PrintError("A speed change needs a serial line whose speed Torvikel sets, and " + portName +
+                 " is a network link.");
+      return kExitFailure;
+    }
+    return MoveLine(*link, *plan, *NmeaBaudRateNamed(parsed->positional[1]), portName, *timeoutSec);
+  }
   SentenceQueue queue(StopRequestedNow);
   link->startReader(queue);  // replies that come during the sequence's pauses are kept
   NmeaSession session;
@@ -110,11 +195,10 @@ int RunSend(const CliArgs& args) {
                  ReportSentenceFailure(outcome);
                  if (const std::optional<ReplyReport> report = ReportReply(outcome)) {
                    outputOk = WriteOut(report->text + "\n") && outputOk;
+                 } else if (const std::optional<std::string> notice = StartupNoticeText(outcome)) {
+                   outputOk = WriteOut(*notice + ", the receiver has restarted\n") && outputOk;
                  } else if (!plan->acceptedBy->address.empty() && outcome.address == plan->acceptedBy->address) {
                    outputOk = WriteOut(lastSentence + "\n") && outputOk;
-                 }
-                 if (const std::optional<std::string> notice = StartupNoticeText(outcome)) {
-                   outputOk = WriteOut(*notice + ", the receiver has restarted\n") && outputOk;
                  }
                });
   link->stopReader();

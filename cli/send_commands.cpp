@@ -78,6 +78,12 @@ std::optional<CommandSequence> planRaw(const std::vector<std::string>& args, con
   return sequence;
 }
 
+std::optional<CommandSequence> planBaud(const std::vector<std::string>& args, const std::string&, std::string* error) {
+  if (const std::optional<std::uint32_t> baud = NmeaBaudRateNamed(args[0])) return BaudRateCommands(*baud);
+  *error = "the line speed must be " + NmeaBaudRatesText() + " baud, not \"" + args[0] + "\"";
+  return std::nullopt;
+}
+
 }  // namespace
 
 const std::vector<SendCommand>& SendCommands() {
@@ -97,6 +103,7 @@ const std::vector<SendCommand>& SendCommands() {
       {"epo-query", 0, 0, fixed(EpoStateQueryCommands)},
       {"epo-clear", 0, 0, fixed(EpoClearCommands), kEpoClearedText},
       {"raw", 1, 1, planRaw, {}, true, true},
+      {"baud", 1, 1, planBaud, {}, false, false, true},
   };
   return commands;
 }

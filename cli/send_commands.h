@@ -28,6 +28,7 @@ struct SendCommand {
   std::string_view acceptedText = {};  // printed once the command is accepted
   bool setting = false;                // a settings file may hold it
   bool takesExpect = false;            // --expect names its reply
+  bool movesLine = false;              // the line's speed follows the receiver's (send baud)
 };
 
 const std::vector<SendCommand>& SendCommands();

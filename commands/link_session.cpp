@@ -95,6 +95,21 @@ bool LinkSession::send(const CommandSequence& sequence) {
   return true;
 }
 
+BaudDetectResult LinkSession::listenAt(std::uint32_t baud, int listenMs, const std::function<bool()>& stopRequested) {
+  BaudDetectOptions options;
+  options.rates = {baud};
+  options.perRateMs = listenMs;
+  options.giveUpAfterBytes = 0;
+  options.stopRequested = stopRequested;
+  BaudDetectResult found = DetectBaudRate(*stream_, devicePath_, options);
+  if (found.baud == baud) {
+    baud_ = baud;
+    baudFound_ = false;  // told, not found
+    readBeforeReader_ = std::move(found.received);
+  }
+  return found;
+}
+
 bool LinkSession::reopenAtBaud(const std::string& portText, int selectedIndex, std::uint32_t baud, LinkError* error) {
   stream_->close();
   PortOpenResult reopened = ReopenPortAtBaud(portText, selectedIndex, baud);

@@ -28,6 +28,7 @@
 
 #include "commands/nmea_session.h"
 #include "commands/receiver_commands.h"
+#include "link/baud_detect.h"
 #include "link/byte_stream.h"
 #include "link/link_error.h"
 #include "link/reader_loop.h"
@@ -95,6 +96,15 @@ class LinkSession {
   // Writes the steps of a sequence, with its pauses, on the calling thread. False, with
   // nothing written, when the link is read-only.
   bool send(const CommandSequence& sequence);
+
+  // Sets the serial line to baud and listens there for at most listenMs until valid
+  // sentences show that the receiver talks at it (link/baud_detect.h; nothing is written),
+  // through any garbage first: a receiver that has just been told to move may still be
+  // sending at the old rate what it had queued.
+  // Found: baud is the link's rate from now on, and what was read there goes to the next
+  // reader. Not found: the line stays at baud; the result says what came. The reader must be
+  // stopped; a link without a serial line (a network receiver) fails at once.
+  BaudDetectResult listenAt(std::uint32_t baud, int listenMs, const std::function<bool()>& stopRequested);
 
   // Closes the line and opens it again at baud, setting nothing else (the assisted-GPS
   // update's switch to its own rate and its hand-back): portText and selectedIndex as the

@@ -50,3 +50,26 @@ std::optional<CommandSequence> RawCommands(std::string_view body, std::string_vi
   sequence.acceptedBy = reply;
   return sequence;
 }
+
+std::optional<std::uint32_t> NmeaBaudRateNamed(std::string_view text) {
+  if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string_view::npos)
+    return std::nullopt;
+  const auto value = static_cast<std::uint32_t>(std::stoul(std::string(text)));
+  for (const std::uint32_t rate : kNmeaBaudRates) {
+    if (rate == value) return rate;
+  }
+  return std::nullopt;
+}
+
+std::string NmeaBaudRatesText() {
+  std::string text;
+  for (std::size_t i = 0; i < kNmeaBaudRates.size(); ++i) {
+    if (i > 0) text += i + 1 == kNmeaBaudRates.size() ? " or " : ", ";
+    text += std::to_string(kNmeaBaudRates[i]);
+  }
+  return text;
+}
+
+CommandSequence BaudRateCommands(std::uint32_t baud) {
+  return {{{FrameCommand("$PMTK251," + std::to_string(baud)), 0}}, AckOf(251), {}};
+}

@@ -24,10 +24,6 @@ constexpr std::size_t kReadChunk = 4096;
 // How often a wait looks at the stop test when nothing arrives [ms].
 constexpr int kStopCheckMs = 100;
 constexpr auto kErrorBackoff = std::chrono::milliseconds(5);  // a wake-up with nothing in it
-// Bytes without a single valid sentence after which a rate is given up before its time:
-// at the right rate, only the sentence under way when listening began (82 characters at
-// most) and a sentence hit by line noise can fail; four sentences' worth cannot.
-constexpr std::size_t kBytesWithoutSentence = 4 * 82;
 
 enum class Heard { Sentences, Nothing, Stopped, Failed };
 
@@ -85,7 +81,7 @@ Listening listen(ByteStream& port, const BaudDetectOptions& options) {
     out.received.append(buffer, static_cast<std::size_t>(got));
     sinceValid += static_cast<std::size_t>(got);
     cutter.feed(buffer, static_cast<std::size_t>(got), count);
-    if (sinceValid > kBytesWithoutSentence) break;  // garbage: the wrong rate
+    if (options.giveUpAfterBytes > 0 && sinceValid > options.giveUpAfterBytes) break;  // garbage: the wrong rate
   }
   if (valid >= options.sentencesNeeded) out.heard = Heard::Sentences;
   return out;

@@ -11,6 +11,7 @@
 // test may be set from any thread (a stop is seen within one wait of kStopCheckMs).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,8 +23,10 @@ class ByteStream;
 
 // The rates tried, in order: the usual rates of these receivers first (115200, the rate of
 // many modules and of the EPO upload; 9600, the factory rate of most), then the other rates
-// of the window's speed list, the more common first.
-inline const std::vector<std::uint32_t> kDetectRates = {115200, 9600, 38400, 4800, 19200, 14400};
+// of the window's speed list, the more common first, then those a receiver only talks at
+// once it has been told to ($PMTK251: 57600, and 230400 to 921600 on the MT3333 family).
+inline const std::vector<std::uint32_t> kDetectRates = {115200, 9600,  38400,  4800,   19200,
+                                                        14400,  57600, 230400, 460800, 921600};
 
 // How long one rate is listened to [ms]. Two sentences of a 1 Hz receiver arrive in any
 // window of this length even when it sends a single sentence a second at 4800 baud: the
@@ -36,10 +39,18 @@ inline constexpr int kDetectRateMs = 2500;
 // line noise that happens to check out; two in a row are not.
 inline constexpr int kDetectSentencesNeeded = 2;
 
+// Bytes without a single valid sentence after which a rate is given up before its time:
+// at the right rate, only the sentence under way when listening began (82 characters at
+// most) and a sentence hit by line noise can fail; four sentences' worth cannot.
+inline constexpr std::size_t kBytesWithoutSentence = 4 * 82;
+
 struct BaudDetectOptions {
   std::vector<std::uint32_t> rates = kDetectRates;
   int perRateMs = kDetectRateMs;
   int sentencesNeeded = kDetectSentencesNeeded;
+  // 0: listen the whole time whatever comes (a receiver told to change its rate may still be
+  // sending what it had queued at the old one).
+  std::size_t giveUpAfterBytes = kBytesWithoutSentence;
   std::function<bool()> stopRequested;  // may be empty
 };
 

@@ -30,6 +30,8 @@ constexpr int kAckFailed = 2;
 constexpr std::size_t kLongestCommand = 200;
 constexpr int kMaxLateCycles = 3;
 constexpr long kLastDatum = 222;
+// The line speeds $PMTK251 takes (230400 and up: the MT3333 family).
+constexpr std::uint32_t kNmeaRates[] = {4800, 9600, 14400, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
 
 // Where a sentence type's rate stands in OutputRates.
 constexpr int SlotOf(NmeaKind kind) { return RateFieldOf(kind) - 1; }
@@ -545,12 +547,16 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
     case 101: restart(options_.hot, now, out); return out;
     case 102: restart(options_.warm, now, out); return out;
     case 103: restart(options_.cold, now, out); return out;
-    case 104:  // full cold start: factory settings too
+    case 104:  // full cold start: factory settings too, the line speed among them
       rates_ = kDefaultRates;
       periodMs_ = 1000;
       dgpsMode_ = 0;
       datum_ = 0;
       searched_ = options_.systems;
+      if (baud_ != options_.baud) {
+        baud_ = options_.baud;
+        out.push_back({std::string(), 0, baud_, false});
+      }
       restart(options_.cold, now, out);
       return out;
     case 127:
@@ -570,9 +576,16 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
       return out;
     }
     case 251: {
-      const std::optional<long> baud = number1(1);
-      const bool valid = baud && *baud >= 4800 && *baud <= 921600;
-      if (ack(valid ? kAckAccepted : kAckFailed) && valid) out.back().baudAfter = static_cast<std::uint32_t>(*baud);
+      // $PMTK251,RATE: the NMEA port's speed, one of the rates the receivers list; 0 is the
+      // receiver's own default. Acknowledged at the old rate, then the line moves.
+      const std::optional<long> asked = fields.size() == 2 ? number1(1) : std::nullopt;
+      const std::uint32_t baud = asked == 0L ? options_.baud : static_cast<std::uint32_t>(asked.value_or(-1));
+      const bool valid = asked && (*asked == 0 || std::find(std::begin(kNmeaRates), std::end(kNmeaRates), baud) !=
+                                                      std::end(kNmeaRates));
+      if (ack(!asked ? kAckInvalid : (valid ? kAckAccepted : kAckFailed)) && valid && !options_.keepBaud) {
+        baud_ = baud;
+        out.back().baudAfter = baud;
+      }
       return out;
     }
     case 253: {

@@ -121,6 +121,7 @@ struct ModelOptions {
   bool epoIsDefault = true;                             // a current seven-day set, computed from the clock
   EpoState epo;                                         // used when epoIsDefault is false
   bool answerZrn = true;                                // answer the maker's PZRN000/PZRN818 commands
+  bool keepBaud = false;                                // acknowledge PMTK251 but keep the old speed
   int ackFlagAll = -1;                                  // acknowledgement flag for every set command (-1: natural)
   std::map<int, int> ackFlagFor;                        // flag for one command number
   int binaryFirstAckDelayMs = 1500;                     // after "$PMTK253,1": the first mode acknowledgement ...

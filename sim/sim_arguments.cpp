@@ -78,7 +78,13 @@ Port:
                        ~/.config/torvikel/ports)
   --baud N             line speed for pacing the output (default 115200); 10 bits a byte.
                        A program that sets another speed on the terminal reads garbage,
-                       and its commands are not understood, as on a real line
+                       and its commands are not understood, as on a real line.
+                       $PMTK251,RATE (4800, 9600, 14400, 19200, 38400, 57600, 115200,
+                       230400, 460800, 921600; 0: back to --baud) is acknowledged at the old
+                       speed, then the line moves; a full cold start ($PMTK104) moves it
+                       back to --baud
+  --keep-baud          acknowledge $PMTK251 but keep talking at the old speed, as
+                       firmware that takes the command without acting on it
   --no-pace            do not pace the output at the line speed
   --record FILE        write every byte received from the program to FILE
   --record-sent FILE   write every byte the program's terminal took to FILE
@@ -339,6 +345,7 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
       {"--version", flag(out.version, true)},
       {"--no-pace", flag(out.options.pace, false)},
       {"--no-zrn", flag(m.answerZrn, false)},
+      {"--keep-baud", flag(m.keepBaud, true)},
       {"--fast", flag(m.replayFast, true)},
       {"--loop", flag(m.replayLoop, true)},
       {"--exit-at-end", flag(out.exitAtEnd, true)},

@@ -257,6 +257,74 @@ TEST(SimModel, SettingsAreObeyedAndReported) {
   }
 }
 
+// $PMTK251: acknowledged at the old speed, the line moving once the acknowledgement is out;
+// a speed the receivers do not list, or no number, changes nothing.
+TEST(SimModel, LineSpeedMovesAfterItsAcknowledgement) {
+  struct Row {
+    const char* legend;
+    std::vector<std::string> before;  // commands first
+    std::string command;
+    bool keepBaud;
+    std::vector<std::string> replies;
+    std::uint32_t lineAfter;  // the speed a chunk moves the line to; 0: none moves it
+    std::uint32_t baud;       // the receiver's speed afterwards
+  };
+  const std::vector<Row> rows = {
+      {"9600", {}, "$PMTK251,9600*17\r\n", false, {"PMTK001,251,3"}, 9600, 9600},
+      {"921600, the MT3333 family's top",
+       {},
+       testsupport::NmeaFramed("PMTK251,921600"),
+       false,
+       {"PMTK001,251,3"},
+       921600,
+       921600},
+      {"57600", {}, "$PMTK251,57600*2C\r\n", false, {"PMTK001,251,3"}, 57600, 57600},
+      {"0: the receiver's own speed",
+       {testsupport::NmeaFramed("PMTK251,9600")},
+       testsupport::NmeaFramed("PMTK251,0"),
+       false,
+       {"PMTK001,251,3"},
+       115200,
+       115200},
+      {"a speed no receiver lists", {}, testsupport::NmeaFramed("PMTK251,5000"), false, {"PMTK001,251,2"}, 0, 115200},
+      {"no number", {}, testsupport::NmeaFramed("PMTK251,fast"), false, {"PMTK001,251,0"}, 0, 115200},
+      {"no field", {}, testsupport::NmeaFramed("PMTK251"), false, {"PMTK001,251,0"}, 0, 115200},
+      {"firmware that takes it without acting", {}, "$PMTK251,9600*17\r\n", true, {"PMTK001,251,3"}, 0, 115200},
+      {"a full cold start: back to the factory speed",
+       {"$PMTK251,9600*17\r\n"},
+       testsupport::NmeaFramed("PMTK104"),
+       false,
+       {"PMTK010,001"},
+       115200,
+       115200},
+      {"a hot start keeps the speed", {"$PMTK251,9600*17\r\n"}, "$PMTK101*32\r\n", false, {"PMTK010,001"}, 0, 9600},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ModelOptions options = simtest::quietOptions();
+    options.startupMessage = true;
+    options.keepBaud = row.keepBaud;
+    sim::ReceiverModel model(options);
+    for (const std::string& c : row.before) model.receive(c, 100);
+    const std::vector<sim::OutChunk> out = model.receive(row.command, 200);
+    EXPECT_EQ(bodiesOf(joinChunks(out)), row.replies);
+    std::uint32_t lineAfter = 0;
+    std::string beforeMove;  // what goes out at the old speed
+    for (const sim::OutChunk& c : out) {
+      if (lineAfter == 0) beforeMove += c.bytes;
+      if (c.baudAfter != 0) lineAfter = c.baudAfter;
+    }
+    EXPECT_EQ(lineAfter, row.lineAfter);
+    if (row.lineAfter != 0) {
+      // The acknowledgement goes at the old speed; the start-up notice of a full cold start
+      // at the factory speed it moved to.
+      const bool acknowledged = row.replies[0].rfind("PMTK001,", 0) == 0;
+      EXPECT_EQ(bodiesOf(beforeMove), acknowledged ? row.replies : std::vector<std::string>{});
+    }
+    EXPECT_EQ(model.baud(), row.baud);
+  }
+}
+
 TEST(SimModel, RatesDecideWhichSentencesGoOut) {
   sim::ReceiverModel model(simtest::quietOptions());
   // GLL every fix, GGA every second fix, ZDA and MCHN every fix, nothing else.

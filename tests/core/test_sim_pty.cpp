@@ -195,7 +195,7 @@ TEST(SimPty, AWrongRateGarblesBothWaysAndTheRightOneWorksAtOnce) {
 }
 
 // Baud-rate detection against the simulated receiver at each rate of the window's speed
-// list: the rate is found, after exactly the rates before it in the order tried, and not a
+// list and those PMTK251 adds: the rate is found, after exactly the rates before it in the order tried, and not a
 // byte reaches the receiver. A silent receiver: every rate tried, and the reason says so.
 struct DetectRow {
   const char* legend;
@@ -228,7 +228,8 @@ TEST_P(SimDetectTest, FindsTheRateWithoutWriting) {
   if (row.receiverBaud == 0) {
     EXPECT_FALSE(found.bytesArrived);
     EXPECT_EQ(DetectFailure(found, "Com3").explanation,
-              "Nothing arrived from Com3 at 115200, 9600, 38400, 4800, 19200 or 14400 baud: the receiver is silent. "
+              "Nothing arrived from Com3 at 115200, 9600, 38400, 4800, 19200, 14400, 57600, 230400, 460800 or 921600 "
+              "baud: the receiver is silent. "
               "Check that it is powered and connected, and that this is its port.");
   } else {
     EXPECT_NE(found.received.find("$GP"), std::string::npos) << "what was read goes on to the reader";
@@ -239,9 +240,11 @@ TEST_P(SimDetectTest, FindsTheRateWithoutWriting) {
 INSTANTIATE_TEST_SUITE_P(
     SpeedList, SimDetectTest,
     ::testing::Values(DetectRow{"4800 at 1 Hz: the slowest rate, the bursts the bound is made for", 4800, 1000},
-                      DetectRow{"9600", 9600, 100}, DetectRow{"14400: the last rate tried", 14400, 100},
-                      DetectRow{"19200", 19200, 100}, DetectRow{"38400", 38400, 100},
-                      DetectRow{"115200: the first rate tried", 115200, 100}, DetectRow{"silent receiver", 0, 100}));
+                      DetectRow{"9600", 9600, 100}, DetectRow{"14400", 14400, 100}, DetectRow{"19200", 19200, 100},
+                      DetectRow{"38400", 38400, 100}, DetectRow{"115200: the first rate tried", 115200, 100},
+                      DetectRow{"57600: a rate only PMTK251 sets", 57600, 100},
+                      DetectRow{"921600: the last rate tried, the MT3333 family's fastest", 921600, 100},
+                      DetectRow{"silent receiver", 0, 100}));
 
 TEST(SimPty, ReplaysARealCaptureLineForLine) {
   std::ifstream file(std::string(TORVIKEL_TEST_DATA) + "/mt3339.log", std::ios::binary);
