@@ -193,6 +193,11 @@ void TForm1::HandlePmtkReply(const ReceiverReply& reply) {
                  // The logbook is the command-line tool's; the console shows its lines.
                  [](const PmtkLocusStatus&) {},
                  [](const PmtkLocusData&) {},
+                 // Settings no control of the window shows; the console shows their lines.
+                 [](const PmtkSbasEnabled&) {},
+                 [](const PmtkSbasMode&) {},
+                 [](const PmtkStaticNav&) {},
+                 [](const PmtkEasy&) {},
              },
              reply);
 }

@@ -6,6 +6,7 @@
 #include "cli/cli_common.h"
 #include "commands/epo_state_text.h"
 #include "commands/locus.h"
+#include "commands/receiver_settings.h"
 #include "link/json_text.h"
 
 std::string Latin1ToUtf8(std::string_view latin1) {
@@ -76,6 +77,9 @@ std::string DgpsName(long mode) {
   const std::optional<DgpsMode> known = DgpsModeOfReply(mode);
   return known ? std::string(DgpsModeName(*known)) : "unknown";
 }
+
+// 1 "on", 0 "off", anything else as its number.
+std::string OnOff(long value) { return value == 1 ? "on" : value == 0 ? "off" : std::to_string(value); }
 
 struct Reporter {
   std::string address;
@@ -166,6 +170,32 @@ struct Reporter {
                       .str();
   }
   void operator()(const PmtkLocusData&) {}  // a dump's lines are not reported one by one
+  void operator()(const PmtkSbasEnabled& reply) {
+    report.text = address + ": SBAS " + OnOff(reply.enabled);
+    report.json = JsonObject().text("kind", report.kind).number("enabled", reply.enabled).str();
+  }
+  void operator()(const PmtkSbasMode& reply) {
+    const std::string name = reply.mode == 0 || reply.mode == 1
+                                 ? std::string(SbasModeName(static_cast<SbasMode>(reply.mode)))
+                                 : "unknown (" + std::to_string(reply.mode) + ")";
+    report.text = address + ": SBAS mode " + name;
+    report.json = JsonObject().text("kind", report.kind).number("mode", reply.mode).text("name", name).str();
+  }
+  void operator()(const PmtkStaticNav& reply) {
+    report.text = address + ": static-navigation threshold " + reply.thresholdText + " m/s" +
+                  (reply.thresholdCentimetresPs == 0 ? " (off)" : "");
+    report.json = JsonObject()
+                      .text("kind", report.kind)
+                      .text("threshold", reply.thresholdText)
+                      .number("centimetresPerSecond", reply.thresholdCentimetresPs)
+                      .str();
+  }
+  void operator()(const PmtkEasy& reply) {
+    report.text = address + ": EASY " + OnOff(reply.enabled);
+    if (reply.days >= 0) report.text += ", " + std::to_string(reply.days) + " days predicted";
+    report.json =
+        JsonObject().text("kind", report.kind).number("enabled", reply.enabled).number("days", reply.days).str();
+  }
   void operator()(const FixRateResetDone&) {
     report.text = address + ": " + std::string(kSetSuccessfulBox.text);
     report.json = JsonObject().text("kind", report.kind).text("text", kSetSuccessfulBox.text).str();

@@ -84,6 +84,73 @@ std::optional<CommandSequence> planBaud(const std::vector<std::string>& args, co
   return std::nullopt;
 }
 
+// "on" or "off" for the setting named; nullopt and *error otherwise.
+std::optional<bool> onOrOff(const std::string& setting, const std::string& text, std::string* error) {
+  if (text == "on") return true;
+  if (text == "off") return false;
+  *error = setting + " takes on or off, not \"" + text + "\"";
+  return std::nullopt;
+}
+
+SendPlanner switched(const char* setting, CommandSequence (*build)(bool)) {
+  return [setting, build](const std::vector<std::string>& args, const std::string&,
+                          std::string* error) -> std::optional<CommandSequence> {
+    const std::optional<bool> on = onOrOff(setting, args[0], error);
+    if (!on) return std::nullopt;
+    return build(*on);
+  };
+}
+
+std::optional<CommandSequence> planSbasMode(const std::vector<std::string>& args, const std::string&,
+                                            std::string* error) {
+  if (const std::optional<SbasMode> mode = SbasModeNamed(args[0])) return SbasModeCommands(*mode);
+  *error = "the SBAS mode must be integrity or test, not \"" + args[0] + "\"";
+  return std::nullopt;
+}
+
+std::optional<CommandSequence> planStaticNav(const std::vector<std::string>& args, const std::string&,
+                                             std::string* error) {
+  const std::optional<long> speed = SpeedCentimetresOf(args[0]);
+  if (!speed || *speed > kMaxStaticNavCentimetresPs) {
+    *error = "the static-navigation threshold must be 0 to 2.0 m/s, with at most two decimals, not \"" + args[0] + "\"";
+    return std::nullopt;
+  }
+  return StaticNavCommands(*speed);
+}
+
+std::optional<CommandSequence> planPower(const std::vector<std::string>& args, const std::string&, std::string* error) {
+  const std::optional<PowerMode> mode = PowerModeNamed(args[0]);
+  if (!mode) {
+    *error =
+        "the power mode must be normal, periodic-backup, periodic-standby, alwayslocate-standby or "
+        "alwayslocate-backup, not \"" +
+        args[0] + "\"";
+    return std::nullopt;
+  }
+  std::optional<PeriodicTimes> times;
+  if (args.size() > 1) {
+    if (args.size() != 3 && args.size() != 5) {
+      *error = "power " + args[0] + " takes a run and a sleep time, and optionally a second pair [ms]";
+      return std::nullopt;
+    }
+    long ms[4] = {};
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      const std::optional<long> value = WholeDecimalOf(args[i]);
+      if (!value) {
+        *error = "times are whole milliseconds, not \"" + args[i] + "\"";
+        return std::nullopt;
+      }
+      ms[i - 1] = *value;
+    }
+    times = PeriodicTimes{ms[0], ms[1], ms[2], ms[3]};
+  }
+  if (const std::optional<std::string> problem = PeriodicTimesProblem(*mode, times)) {
+    *error = "power " + args[0] + ": " + *problem;
+    return std::nullopt;
+  }
+  return PowerModeCommands(*mode, times);
+}
+
 }  // namespace
 
 const std::vector<SendCommand>& SendCommands() {
@@ -102,6 +169,17 @@ const std::vector<SendCommand>& SendCommands() {
       {"version", 0, 0, fixed(VersionQueryCommands)},
       {"epo-query", 0, 0, fixed(EpoStateQueryCommands)},
       {"epo-clear", 0, 0, fixed(EpoClearCommands), kEpoClearedText},
+      {"sbas", 1, 1, switched("sbas", SbasCommands), {}, true},
+      {"query-sbas", 0, 0, fixed(SbasQueryCommands)},
+      {"sbas-mode", 1, 1, planSbasMode, {}, true},
+      {"query-sbas-mode", 0, 0, fixed(SbasModeQueryCommands)},
+      {"static-nav", 1, 1, planStaticNav, {}, true},
+      {"query-static-nav", 0, 0, fixed(StaticNavQueryCommands)},
+      {"power", 1, 5, planPower, {}, true},
+      {"standby", 0, 0, fixed(StandbyCommands), "The receiver is in standby; any byte sent to it wakes it."},
+      {"aic", 1, 1, switched("aic", AicCommands), {}, true},
+      {"easy", 1, 1, switched("easy", EasyCommands), {}, true},
+      {"query-easy", 0, 0, fixed(EasyQueryCommands)},
       {"raw", 1, 1, planRaw, {}, true, true},
       {"baud", 1, 1, planBaud, {}, false, false, true},
   };

@@ -120,7 +120,52 @@ PmtkLocusData DecodeLocusData(const SentenceFields& fields) {
   return data;
 }
 
+// $PMTK513,1*28
+//  1 SBAS: 1 searched, 0 not
+PmtkSbasEnabled DecodeSbasEnabled(const SentenceFields& fields) { return {AtolOf(fields[1])}; }
+
+// $PMTK519,1*2E
+//  1 SBAS mode: 1 integrity, 0 test
+PmtkSbasMode DecodeSbasMode(const SentenceFields& fields) { return {AtolOf(fields[1])}; }
+
+// $PMTK527,1.20*03
+//  1 static-navigation threshold [m/s], 0 off
+PmtkStaticNav DecodeStaticNav(const SentenceFields& fields) {
+  return {std::string(fields[1]), SpeedCentimetresOf(fields[1]).value_or(-1)};
+}
+
+// $PMTK869,2,1,3*2B
+//  1 2: this is the reply (0 is the query, 1 the setting)   2 EASY: 1 on, 0 off
+//  3 days predicted (MT3339 and later; older firmware sends no third field)
+std::optional<ReceiverReply> DecodeEasy(const SentenceFields& fields) {
+  if (fields[1] != "2") return std::nullopt;
+  return PmtkEasy{AtolOf(fields[2]), fields[3].empty() ? -1 : AtolOf(fields[3])};
+}
+
 }  // namespace
+
+std::optional<long> SpeedCentimetresOf(std::string_view text) {
+  // "1.2", "1.20", "0", "2.0": decimal digits, at most one ".", at most two decimals.
+  const std::size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view decimals = point == std::string_view::npos ? std::string_view{} : text.substr(point + 1);
+  const auto digitsOnly = [](std::string_view d) {
+    return d.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (whole.empty() || whole.size() > 4 || decimals.size() > 2 || !digitsOnly(whole) || !digitsOnly(decimals) ||
+      (point != std::string_view::npos && decimals.empty())) {
+    return std::nullopt;
+  }
+  long value = AtolOf(whole) * 100;
+  if (!decimals.empty()) value += AtolOf(decimals) * (decimals.size() == 1 ? 10 : 1);
+  return value;
+}
+
+std::string SpeedTextOfCentimetres(long centimetresPs) {
+  std::string text = std::to_string(centimetresPs / 100) + "." + std::to_string(centimetresPs / 10 % 10);
+  if (centimetresPs % 10 != 0) text += std::to_string(centimetresPs % 10);
+  return text;
+}
 
 long LocusModeOf(std::string_view field) {
   // Decimal unless the text shows it is not: a hexadecimal digit above 9 or a "0x".
@@ -157,6 +202,10 @@ std::optional<ReceiverReply> DecodePmtkReply(const SentenceFields& fields) {
     case 514: return DecodeOutputRates(fields);
     case 705: return DecodeVersion(fields);
     case 707: return DecodeEpoState(fields);
+    case 513: return DecodeSbasEnabled(fields);
+    case 519: return DecodeSbasMode(fields);
+    case 527: return DecodeStaticNav(fields);
+    case 869: return DecodeEasy(fields);
     default: return std::nullopt;
   }
 }

@@ -24,11 +24,18 @@ std::optional<long> PmtkReplyNumber(std::string_view address);
 // The reply types, ReceiverReply and the names of the kinds: commands/reply_kinds.h.
 
 // Decodes the field table of a sentence whose address has "MTK" at characters 2-4: the
-// replies the "Setup" tab handles, and the logbook's PMTKLOG and PMTKLOX. Reply numbers 1,
-// 500, 501, 514, 705, 707 decode; any other (the start-up notice 010 too), or none, gives
-// nullopt. Numbers are read as atol reads them
+// replies the "Setup" tab handles, the logbook's PMTKLOG and PMTKLOX, and the replies of the
+// settings beyond the buttons. Reply numbers 1, 500, 501, 514, 705, 707, 513, 519, 527 and
+// 869 (its reply form, field 1 "2") decode; any other (the start-up notice 010 too), or
+// none, gives nullopt. Numbers are read as atol reads them
 // (AtolOf): missing or non-numeric fields read as 0 (texts as empty).
 std::optional<ReceiverReply> DecodePmtkReply(const SentenceFields& fields);
+
+// A speed in m/s as the static-navigation threshold is written ("1.2", "1.20", "0") in
+// centimetres a second: digits, then at most two decimals; nullopt for anything else.
+std::optional<long> SpeedCentimetresOf(std::string_view text);
+// Back to text with one decimal, or two when the second is not 0: 120 -> "1.2", 125 -> "1.25".
+std::string SpeedTextOfCentimetres(long centimetresPs);
 
 // The logbook's mode field: decimal, or hexadecimal where the text shows it ("B", "0x1b"); a
 // text of decimal digits alone reads as decimal ("11" is 11, not 17).

@@ -74,6 +74,29 @@ struct PmtkLocusData {
   std::string bytes;       // part 1: the words' bytes, in order (4 a word)
   bool wellFormed = true;  // part 1: every word was 8 hexadecimal digits
 };
+// PMTK513,<enabled>: whether the receiver searches SBAS satellites (1) or not (0); reply to
+// PMTK413.
+struct PmtkSbasEnabled {
+  long enabled = 0;
+};
+// PMTK519,<mode>: how the receiver takes SBAS data: 1 integrity (only what the SBAS declares
+// fit for use), 0 test (also satellites in test mode); reply to PMTK419.
+struct PmtkSbasMode {
+  long mode = 0;
+};
+// PMTK527,<threshold>: the static-navigation threshold [m/s], below which the receiver holds
+// its position and reports speed 0 (0: off); reply to PMTK447.
+struct PmtkStaticNav {
+  std::string thresholdText;        // field 1 as received ("1.20")
+  long thresholdCentimetresPs = 0;  // the same [cm/s]; -1 when it is no such number
+};
+// PMTK869,2,<enabled>[,<days>]: EASY, the receiver's own prediction of the orbits from the
+// ephemeris it received, on (1) or off (0), and on some firmware the days it predicts;
+// reply to PMTK869,0.
+struct PmtkEasy {
+  long enabled = 0;
+  long days = -1;  // field 3; -1: not sent
+};
 // PMTK010,001: the receiver has started, after power-up or a restart. No setting changes.
 struct PmtkStartupNotice {};
 // A proprietary sentence with "CHN" at characters 5-7 of its address (channel status): the
@@ -108,6 +131,10 @@ inline constexpr std::tuple kReplyKinds{
     ReplyKindRow<FixRateResetDone>{"fixRateReset"},
     ReplyKindRow<PmtkLocusStatus>{"locusStatus"},
     ReplyKindRow<PmtkLocusData>{"locusData"},
+    ReplyKindRow<PmtkSbasEnabled>{"sbasEnabled"},
+    ReplyKindRow<PmtkSbasMode>{"sbasMode"},
+    ReplyKindRow<PmtkStaticNav>{"staticNav"},
+    ReplyKindRow<PmtkEasy>{"easy"},
 };
 
 namespace reply_kinds_detail {

@@ -69,6 +69,20 @@ std::string join(const std::vector<std::string>& fields) {
   return out;
 }
 
+// "1.2", "1.20", "0": m/s in hundredths; nullopt for anything else.
+std::optional<long> centimetresOf(const std::string& text) {
+  const std::size_t point = text.find('.');
+  const std::string whole = text.substr(0, point);
+  const std::string decimals = point == std::string::npos ? std::string() : text.substr(point + 1);
+  const auto digits = [](const std::string& d) { return d.find_first_not_of("0123456789") == std::string::npos; };
+  if (whole.empty() || whole.size() > 3 || decimals.size() > 2 || !digits(whole) || !digits(decimals) ||
+      (point != std::string::npos && decimals.empty()))
+    return std::nullopt;
+  long value = std::stol(whole) * 100;
+  if (!decimals.empty()) value += std::stol(decimals) * (decimals.size() == 1 ? 10 : 1);
+  return value;
+}
+
 std::tm utcTm(std::int64_t utcMs) {
   const std::time_t seconds = static_cast<std::time_t>(utcMs / 1000);
   std::tm tm{};
@@ -153,6 +167,7 @@ ReceiverModel::ReceiverModel(ModelOptions options)
   periodMs_ = options_.periodMs;
   rates_ = options_.rates;
   searched_ = options_.systems;
+  settings_ = options_.settings;
   fixTimings_ = options_.startup;
   nextCycleAt_ = periodMs_;
   startupPending_ = options_.startupMessage && options_.powerUpNotice;
@@ -233,15 +248,24 @@ std::vector<OutChunk> ReceiverModel::advance(SimMs now, bool lineIdle) {
     }
     return out;
   }
-  if (now < nextCycleAt_) return out;
+  if (standby_ || now < nextCycleAt_) return out;
   // A driver that fell far behind (a stopped debugger, a jump of a test's clock) gets one
   // cycle, not a flood of stale ones.
   if (now - nextCycleAt_ > static_cast<SimMs>(kMaxLateCycles) * periodMs_) nextCycleAt_ = now;
   while (nextCycleAt_ <= now) {
-    for (OutChunk& c : cycle(nextCycleAt_)) out.push_back(std::move(c));
+    if (!asleepAt(nextCycleAt_)) {
+      for (OutChunk& c : cycle(nextCycleAt_)) out.push_back(std::move(c));
+    }
     nextCycleAt_ += periodMs_;
   }
   return out;
+}
+
+bool ReceiverModel::asleepAt(SimMs at) const {
+  const bool periodic = settings_.powerMode == 1 || settings_.powerMode == 2;
+  if (!periodic || settings_.runMs <= 0 || settings_.sleepMs <= 0) return false;
+  const SimMs cycleMs = settings_.runMs + settings_.sleepMs;
+  return (at - powerModeSince_) % cycleMs >= settings_.runMs;
 }
 
 std::vector<OutChunk> ReceiverModel::replayBurst() {
@@ -291,7 +315,7 @@ std::vector<OutChunk> ReceiverModel::cycle(SimMs at) {
                        [&s](const SatelliteView& u) { return u.system == s.system && u.prn == s.prn; });
   };
   const bool fix = mode != FixMode::None;
-  const bool differential = fix && dgpsMode_ == 2 && mode == FixMode::Fix3D;
+  const bool differential = fix && dgpsMode_ == 2 && settings_.sbas && mode == FixMode::Fix3D;
   const double hdop = hdopOf(used.size());
   const double pdop = hdop * 1.6;
   const double vdop = std::sqrt(pdop * pdop - hdop * hdop);
@@ -464,6 +488,11 @@ std::vector<OutChunk> ReceiverModel::receive(std::string_view bytes, SimMs now) 
   const auto append = [&out](std::vector<OutChunk> more) {
     for (OutChunk& c : more) out.push_back(std::move(c));
   };
+  if (standby_ && !bytes.empty()) {
+    // Any byte wakes it; the output goes on from the next fix on.
+    standby_ = false;
+    nextCycleAt_ = now + periodMs_;
+  }
   std::size_t i = 0;
   while (i < bytes.size()) {
     if (binaryMode_) {
@@ -537,7 +566,21 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
   const auto ack = [&](int natural) { return acknowledge(out, number, natural); };
   const auto number1 = [&](std::size_t i) { return i < fields.size() ? fieldNumber(fields[i]) : std::nullopt; };
 
+  if (options_.lacking.count(number) > 0) {
+    ack(kAckUnsupported);
+    return out;
+  }
   switch (number) {
+    case 161:
+    case 225:
+    case 286:
+    case 313:
+    case 319:
+    case 386:
+    case 413:
+    case 419:
+    case 447:
+    case 869: return handleSetting(number, fields, now);
     case 183:
     case 184:
     case 185:
@@ -552,6 +595,7 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
       periodMs_ = 1000;
       dgpsMode_ = 0;
       datum_ = 0;
+      settings_ = options_.settings;
       searched_ = options_.systems;
       if (baud_ != options_.baud) {
         baud_ = options_.baud;
@@ -688,10 +732,95 @@ std::vector<OutChunk> ReceiverModel::handlePmtk(int number, const std::vector<st
       return out;
     }
     default:
-      // Other settings a MediaTek receiver knows are taken without effect; the rest is
-      // unsupported.
-      ack(number >= 200 && number < 400 ? kAckAccepted : kAckUnsupported);
+      // A command this receiver does not know.
+      ack(kAckUnsupported);
       return out;
+  }
+}
+
+// $PMTK313,0|1 SBAS; $PMTK319,0|1 SBAS mode; $PMTK386,M/S static navigation; $PMTK225,MODE[,RUN,
+// SLEEP,RUN2,SLEEP2] power; $PMTK161,0 standby; $PMTK286,0|1 AIC; $PMTK869,1,0|1 EASY; and the
+// queries $PMTK413 -> $PMTK513,E   $PMTK419 -> $PMTK519,M   $PMTK447 -> $PMTK527,T.TT
+// $PMTK869,0 -> $PMTK869,2,E,DAYS
+std::vector<OutChunk> ReceiverModel::handleSetting(int number, const std::vector<std::string>& fields, SimMs now) {
+  std::vector<OutChunk> out;
+  const auto reply = [&out](const std::string& body) { out.push_back({frameSentence(body), 0, 0, false}); };
+  const auto ack = [&](int natural) { return acknowledge(out, number, natural); };
+  // The one field of 0 or 1 after the address; -1 for any other form.
+  const int choice = fields.size() == 2 && (fields[1] == "0" || fields[1] == "1") ? fields[1][0] - '0' : -1;
+  switch (number) {
+    case 313:
+      if (ack(choice < 0 ? kAckInvalid : kAckAccepted) && choice >= 0) settings_.sbas = choice == 1;
+      return out;
+    case 319:
+      if (ack(choice < 0 ? kAckInvalid : kAckAccepted) && choice >= 0) settings_.sbasMode = choice;
+      return out;
+    case 286:
+      if (ack(choice < 0 ? kAckInvalid : kAckAccepted) && choice >= 0) settings_.aic = choice == 1;
+      return out;
+    case 386: {
+      // 0 to 2.0 m/s, in hundredths at most.
+      const std::optional<long> cmps = fields.size() == 2 ? centimetresOf(fields[1]) : std::nullopt;
+      const int natural = !cmps ? kAckInvalid : (*cmps <= 200 ? kAckAccepted : kAckFailed);
+      if (ack(natural) && natural == kAckAccepted) settings_.staticNavCmps = static_cast<int>(cmps.value_or(0));
+      return out;
+    }
+    case 225: {
+      const std::optional<long> mode = fields.size() >= 2 ? fieldNumber(fields[1]) : std::nullopt;
+      std::vector<long> times;
+      bool numbers = mode.has_value();
+      for (std::size_t i = 2; numbers && i < fields.size(); ++i) {
+        const std::optional<long> t = fieldNumber(fields[i]);
+        numbers = t.has_value();
+        if (numbers) times.push_back(*t);
+      }
+      const auto inBounds = [](long ms) { return ms >= 1000 && ms <= 518400000L; };
+      int natural = kAckInvalid;
+      if (numbers && (*mode == 0 || *mode == 8 || *mode == 9)) {
+        natural = times.empty() ? kAckAccepted : kAckInvalid;
+      } else if (numbers && (*mode == 1 || *mode == 2)) {
+        if (times.size() == 2) times.insert(times.end(), {0, 0});
+        if (times.size() == 4) {
+          const bool second = times[2] == 0 && times[3] == 0;
+          const bool valid = inBounds(times[0]) && inBounds(times[1]) &&
+                             (second || (inBounds(times[2]) && inBounds(times[3]) && times[2] > times[0]));
+          natural = valid ? kAckAccepted : kAckFailed;
+        }
+      } else if (numbers && *mode == 4) {
+        natural = kAckUnsupported;  // perpetual backup needs a wake-up line this receiver has not
+      }
+      if (ack(natural) && natural == kAckAccepted) {
+        settings_.powerMode = static_cast<int>(mode.value_or(0));
+        times.resize(4, 0);
+        settings_.runMs = times[0];
+        settings_.sleepMs = times[1];
+        settings_.secondRunMs = times[2];
+        settings_.secondSleepMs = times[3];
+        powerModeSince_ = now;
+      }
+      return out;
+    }
+    case 161: {
+      // $PMTK161,0: standby until the next byte.
+      const bool valid = fields.size() == 2 && fields[1] == "0";
+      if (ack(valid ? kAckAccepted : kAckInvalid) && valid) standby_ = true;
+      return out;
+    }
+    case 869: {
+      if (fields.size() == 2 && fields[1] == "0") {
+        reply(format("PMTK869,2,%d,%d", settings_.easy ? 1 : 0, settings_.easyDays));
+        return out;
+      }
+      const bool set = fields.size() == 3 && fields[1] == "1" && (fields[2] == "0" || fields[2] == "1");
+      if (ack(set ? kAckAccepted : kAckInvalid) && set) settings_.easy = fields[2] == "1";
+      return out;
+    }
+    case 413: reply(format("PMTK513,%d", settings_.sbas ? 1 : 0)); return out;
+    case 419: reply(format("PMTK519,%d", settings_.sbasMode)); return out;
+    default: {  // 447
+      reply(format("PMTK527,%d.%02d", settings_.staticNavCmps / 100, settings_.staticNavCmps % 100));
+      return out;
+    }
   }
 }
 

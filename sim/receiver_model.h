@@ -22,6 +22,7 @@
 #include <limits>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,6 +102,23 @@ struct EpoState {
   long lastTowS = 0;
 };
 
+// Settings beyond the window's buttons, as $PMTK313, 319, 386, 225, 286 and 869 set them. A
+// hot, warm or cold restart keeps them, as the receiver's battery-backed memory does; a full
+// cold start ($PMTK104) brings back the values the receiver started with.
+struct ReceiverSettings {
+  bool sbas = true;       // PMTK313: SBAS satellites searched
+  int sbasMode = 1;       // PMTK319: 1 integrity, 0 test
+  int staticNavCmps = 0;  // PMTK386: the static-navigation threshold [cm/s], 0 off
+  int powerMode = 0;      // PMTK225: 0 normal, 1 periodic backup, 2 periodic standby, 8/9 AlwaysLocate
+  long runMs = 0;         // ... periodic: full power this long,
+  long sleepMs = 0;       // ... then asleep this long, over and over
+  long secondRunMs = 0;   // ... (while a fix fails; kept, not used)
+  long secondSleepMs = 0;
+  bool aic = true;   // PMTK286: active interference cancellation
+  bool easy = true;  // PMTK869: EASY orbit prediction
+  int easyDays = 3;  // reported with it
+};
+
 // The rate fields of PMTK314/514, field 1 first (link/sentence_kinds.h says which type each is).
 using OutputRates = std::array<int, kRateFieldCount>;
 // GLL RMC VTG GGA GSA GSV, eleven unused, ZDA MCHN: GGA, GSA, GSV, RMC, VTG every fix.
@@ -122,12 +140,14 @@ struct ModelOptions {
   EpoState epo;                                         // used when epoIsDefault is false
   bool answerZrn = true;                                // answer the maker's PZRN000/PZRN818 commands
   bool keepBaud = false;                                // acknowledge PMTK251 but keep the old speed
-  int ackFlagAll = -1;                                  // acknowledgement flag for every set command (-1: natural)
-  std::map<int, int> ackFlagFor;                        // flag for one command number
-  int binaryFirstAckDelayMs = 1500;                     // after "$PMTK253,1": the first mode acknowledgement ...
-  int binaryAckRepeatMs = 1000;                         // ... repeated until the first packet arrives (0: once)
-  std::vector<std::string> replayLines;                 // non-empty: play these lines instead of generating
-  bool replayFast = false;                              // bursts back to back instead of one a second
+  ReceiverSettings settings;                            // at start, and after a full cold start
+  std::set<int> lacking;                 // commands this firmware lacks: answered $PMTK001,CMD,1 as any unknown one
+  int ackFlagAll = -1;                   // acknowledgement flag for every set command (-1: natural)
+  std::map<int, int> ackFlagFor;         // flag for one command number
+  int binaryFirstAckDelayMs = 1500;      // after "$PMTK253,1": the first mode acknowledgement ...
+  int binaryAckRepeatMs = 1000;          // ... repeated until the first packet arrives (0: once)
+  std::vector<std::string> replayLines;  // non-empty: play these lines instead of generating
+  bool replayFast = false;               // bursts back to back instead of one a second
   bool replayLoop = false;
   bool startupMessage = true;  // "$PMTK010,001" at power-up and after each restart
   bool powerUpNotice = true;   // ... at power-up too (a replay leaves it out unless asked)
@@ -166,6 +186,9 @@ class ReceiverModel {
   const OutputRates& rates() const { return rates_; }
   int dgpsMode() const { return dgpsMode_; }
   int datum() const { return datum_; }
+  const ReceiverSettings& settings() const { return settings_; }
+  // In standby ($PMTK161): silent until a byte arrives.
+  bool inStandby() const { return standby_; }
   EpoState epoState() const { return epo_; }
   FixMode fixModeAt(SimMs now) const;
   bool replayFinished() const { return !options_.replayLines.empty() && replayDone_; }
@@ -206,6 +229,9 @@ class ReceiverModel {
   std::vector<OutChunk> handlePmtk(int number, const std::vector<std::string>& fields, SimMs now);
   std::vector<OutChunk> handleBinary(const BinaryPacket& packet, SimMs now);
   std::vector<OutChunk> handleLocus(int number, const std::vector<std::string>& fields, SimMs now);
+  std::vector<OutChunk> handleSetting(int number, const std::vector<std::string>& fields, SimMs now);
+  // A periodic power mode is asleep at this time: no output.
+  bool asleepAt(SimMs at) const;
   std::vector<OutChunk> ackChunks(std::string ack) const;
   int ackFlag(int command, int natural) const;
   // Appends $PMTK001,number,flag (the flag as --ack-flag makes it); true when it is "accepted".
@@ -229,6 +255,9 @@ class ReceiverModel {
   OutputRates rates_ = kDefaultRates;
   int dgpsMode_ = 0;
   int datum_ = 0;  // PMTK330: 0 WGS84
+  ReceiverSettings settings_;
+  bool standby_ = false;
+  SimMs powerModeSince_ = 0;  // when the periodic mode began: its run times count from here
   SystemSet searched_ = kGpsOnly;
   long gsvBursts_ = 0;
   EpoState epo_;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "sim/sim_text.h"
 
@@ -109,6 +110,8 @@ Receiver:
                        0 invalid, 1 unsupported, 2 failed: the setting is then not applied)
   --ack-flag CMD=N     the same for one command number only (repeatable)
   --seed N             seed of the fault generator (default 1)
+  --lacks CMD[,CMD...] commands this firmware lacks (386, 869 ...): each is answered
+                       $PMTK001,CMD,1 (unsupported), as any command it does not know is
 
 Satellite systems:
   --systems LIST       the systems the receiver has: a comma-separated subset of gps,
@@ -294,6 +297,17 @@ bool ParseSimArguments(const std::vector<std::string>& args, SimCommandLine& out
          return true;
        }},
       {"--seed", number(m.seed, 0, 0x7FFFFFFF)},
+      {"--lacks",
+       [&m](const std::string& v) {
+         std::set<int> lacking;
+         for (const std::string& f : splitFields(v)) {
+           long command = 0;
+           if (!toLong(f, command, 0, 999)) return false;
+           lacking.insert(static_cast<int>(command));
+         }
+         m.lacking = lacking;
+         return !lacking.empty();
+       }},
       {"--systems", [&m](const std::string& v) { return toSystems(v, m.systems); }},
       {"--gsa-system-id",
        [&m](const std::string& v) {

@@ -139,6 +139,127 @@ INSTANTIATE_TEST_SUITE_P(
                        9600,
                        ""}));
 
+// Each named setting against the simulated receiver: the bytes on the line are the manuals'
+// (written out here), the decoded replies are printed, and the receiver holds the setting.
+struct SettingRow {
+  const char* legend;
+  std::vector<std::string> words;  // after "send"
+  std::string bytes;               // everything on the line
+  std::string printed;             // part of standard output
+  std::function<bool(const sim::ReceiverModel&)> obeyed;
+  std::function<void(sim::SimOptions&)> receiver = {};
+};
+
+void PrintTo(const SettingRow& row, std::ostream* os) { *os << row.legend; }
+
+class CliSettingTest : public ::testing::TestWithParam<SettingRow> {};
+
+TEST_P(CliSettingTest, BytesRepliesAndTheReceiversState) {
+  const SettingRow& row = GetParam();
+  SimFixture sim(row.receiver);
+  ASSERT_TRUE(sim.started()) << sim.error();
+  std::vector<std::string> args = {"send", "--port", SimFixture::kPortText};
+  args.insert(args.end(), row.words.begin(), row.words.end());
+  const CliResult result = RunCli(args, sim.env());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(Contains(result.out, row.printed)) << result.out;
+  sim.receiver().waitUntil([&] { return sim.receiver().receivedBytes().size() >= row.bytes.size(); }, 10000);
+  EXPECT_EQ(sim.receiver().receivedBytes(), row.bytes);
+  if (row.obeyed) {
+    bool obeyed = false;
+    sim.receiver().withModel([&](sim::ReceiverModel& m) { obeyed = row.obeyed(m); });
+    EXPECT_TRUE(obeyed) << "the receiver holds the setting";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EverySetting, CliSettingTest,
+    ::testing::Values(
+        SettingRow{"SBAS off",
+                   {"sbas", "off"},
+                   "$PMTK313,0*2F\r\n$PMTK413*34\r\n",
+                   "PMTK513: SBAS off",
+                   [](const sim::ReceiverModel& m) { return !m.settings().sbas; }},
+        SettingRow{"SBAS query", {"query-sbas"}, "$PMTK413*34\r\n", "PMTK513: SBAS on", {}},
+        SettingRow{"SBAS test mode",
+                   {"sbas-mode", "test"},
+                   "$PMTK319,0*25\r\n$PMTK419*3E\r\n",
+                   "PMTK519: SBAS mode test",
+                   [](const sim::ReceiverModel& m) { return m.settings().sbasMode == 0; }},
+        SettingRow{"SBAS mode query", {"query-sbas-mode"}, "$PMTK419*3E\r\n", "PMTK519: SBAS mode integrity", {}},
+        SettingRow{"static navigation 1.2 m/s",
+                   {"static-nav", "1.2"},
+                   "$PMTK386,1.2*3E\r\n$PMTK447*35\r\n",
+                   "PMTK527: static-navigation threshold 1.20 m/s",
+                   [](const sim::ReceiverModel& m) { return m.settings().staticNavCmps == 120; }},
+        SettingRow{"static navigation query",
+                   {"query-static-nav"},
+                   "$PMTK447*35\r\n",
+                   "PMTK527: static-navigation threshold 0.00 m/s (off)",
+                   {}},
+        SettingRow{"periodic standby",
+                   {"power", "periodic-standby", "3000", "12000", "18000", "72000"},
+                   "$PMTK225,2,3000,12000,18000,72000*15\r\n",
+                   "command 225 acknowledged with flag 3",
+                   [](const sim::ReceiverModel& m) {
+                     const sim::ReceiverSettings& s = m.settings();
+                     return s.powerMode == 2 && s.runMs == 3000 && s.sleepMs == 12000 && s.secondRunMs == 18000 &&
+                            s.secondSleepMs == 72000;
+                   }},
+        SettingRow{"AlwaysLocate",
+                   {"power", "alwayslocate-standby"},
+                   "$PMTK225,8*23\r\n",
+                   "command 225 acknowledged with flag 3",
+                   [](const sim::ReceiverModel& m) { return m.settings().powerMode == 8; }},
+        SettingRow{"standby: the receiver falls silent",
+                   {"standby"},
+                   "$PMTK161,0*28\r\n",
+                   "The receiver is in standby; any byte sent to it wakes it.",
+                   [](const sim::ReceiverModel& m) { return m.inStandby(); }},
+        SettingRow{"AIC off",
+                   {"aic", "off"},
+                   "$PMTK286,0*22\r\n",
+                   "command 286 acknowledged with flag 3",
+                   [](const sim::ReceiverModel& m) { return !m.settings().aic; }},
+        SettingRow{"EASY off",
+                   {"easy", "off"},
+                   "$PMTK869,1,0*34\r\n$PMTK869,0*29\r\n",
+                   "PMTK869: EASY off, 3 days predicted",
+                   [](const sim::ReceiverModel& m) { return !m.settings().easy; }},
+        SettingRow{"EASY query", {"query-easy"}, "$PMTK869,0*29\r\n", "PMTK869: EASY on, 3 days predicted", {}}));
+
+struct UnsupportedRow {
+  const char* legend;
+  std::vector<std::string> words;
+  int lacking;
+};
+
+// A receiver without the command answers "unsupported": one line that says so, exit 1.
+TEST(CliSetting, AReceiverWithoutItSaysUnsupported) {
+  const std::vector<UnsupportedRow> rows = {
+      {"static navigation on a chip that takes PMTK397 instead", {"static-nav", "0.4"}, 386},
+      {"its query", {"query-static-nav"}, 447},
+      {"EASY on a chip without it", {"easy", "on"}, 869},
+      {"EASY's query", {"query-easy"}, 869},
+      {"AIC", {"aic", "on"}, 286},
+      {"the power modes", {"power", "normal"}, 225},
+      {"SBAS mode", {"sbas-mode", "integrity"}, 319},
+  };
+  for (const UnsupportedRow& row : rows) {
+    SCOPED_TRACE(row.legend);
+    SimFixture sim([&](sim::SimOptions& o) { o.model.lacking = {row.lacking}; });
+    ASSERT_TRUE(sim.started()) << sim.error();
+    std::vector<std::string> args = {"send", "--port", SimFixture::kPortText, "--timeout", "2"};
+    args.insert(args.end(), row.words.begin(), row.words.end());
+    const CliResult result = RunCli(args, sim.env());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err,
+              "torvikel-cli: the receiver refused the command: Set Failed! (acknowledgement flag 1): not "
+              "supported by this receiver\n");
+  }
+}
+
 }  // namespace
 
 #endif  // TORVIKEL_CLI_BINARY

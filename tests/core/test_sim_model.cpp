@@ -325,6 +325,119 @@ TEST(SimModel, LineSpeedMovesAfterItsAcknowledgement) {
   }
 }
 
+// The settings beyond the buttons: answered, obeyed, reported by their queries, kept by the
+// restarts a receiver's battery-backed memory survives and given back by a full cold start.
+TEST(SimModel, SettingsBeyondTheButtonsAndRestarts) {
+  struct Row {
+    const char* legend;
+    std::vector<std::string> commands;
+    std::string query;
+    std::vector<std::string> replies;  // of the query, after the commands
+  };
+  const std::string kNavOff = "PMTK527,0.00";
+  const std::vector<Row> rows = {
+      {"SBAS at start", {}, "$PMTK413*34\r\n", {"PMTK513,1"}},
+      {"SBAS off", {"$PMTK313,0*2F\r\n"}, "$PMTK413*34\r\n", {"PMTK513,0"}},
+      {"SBAS test mode", {"$PMTK319,0*25\r\n"}, "$PMTK419*3E\r\n", {"PMTK519,0"}},
+      {"static navigation", {"$PMTK386,1.2*3E\r\n"}, "$PMTK447*35\r\n", {"PMTK527,1.20"}},
+      {"static navigation in hundredths",
+       {testsupport::NmeaFramed("PMTK386,0.45")},
+       "$PMTK447*35\r\n",
+       {"PMTK527,0.45"}},
+      {"static navigation beyond 2 m/s refused",
+       {testsupport::NmeaFramed("PMTK386,2.5")},
+       "$PMTK447*35\r\n",
+       {kNavOff}},
+      {"EASY off", {"$PMTK869,1,0*34\r\n"}, "$PMTK869,0*29\r\n", {"PMTK869,2,0,3"}},
+      {"kept by a hot restart", {"$PMTK313,0*2F\r\n", "$PMTK101*32\r\n"}, "$PMTK413*34\r\n", {"PMTK513,0"}},
+      {"kept by a warm restart", {"$PMTK386,1.2*3E\r\n", "$PMTK102*31\r\n"}, "$PMTK447*35\r\n", {"PMTK527,1.20"}},
+      {"kept by a cold restart", {"$PMTK869,1,0*34\r\n", "$PMTK103*30\r\n"}, "$PMTK869,0*29\r\n", {"PMTK869,2,0,3"}},
+      {"the datum kept by a hot restart",
+       {testsupport::NmeaFramed("PMTK330,1"), "$PMTK101*32\r\n"},
+       "$PMTK430*35\r\n",
+       {"PMTK530,1"}},
+      {"a full cold start gives the first values back",
+       {"$PMTK313,0*2F\r\n", "$PMTK386,1.2*3E\r\n", testsupport::NmeaFramed("PMTK104")},
+       testsupport::NmeaFramed("PMTK413") + "$PMTK447*35\r\n",
+       {"PMTK513,1", kNavOff}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ReceiverModel model(simtest::quietOptions());
+    for (const std::string& c : row.commands) model.receive(c, 100);
+    EXPECT_EQ(repliesTo(model, row.query, 200), row.replies);
+  }
+}
+
+TEST(SimModel, SettingCommandsAcknowledged) {
+  struct Row {
+    const char* legend;
+    std::string command;
+    std::string ack;
+  };
+  const std::vector<Row> rows = {
+      {"SBAS on", "$PMTK313,1*2E\r\n", "PMTK001,313,3"},
+      {"SBAS with a 2", testsupport::NmeaFramed("PMTK313,2"), "PMTK001,313,0"},
+      {"SBAS integrity", "$PMTK319,1*24\r\n", "PMTK001,319,3"},
+      {"static navigation off", "$PMTK386,0.0*3D\r\n", "PMTK001,386,3"},
+      {"static navigation, no number", testsupport::NmeaFramed("PMTK386,fast"), "PMTK001,386,0"},
+      {"periodic standby", "$PMTK225,2,3000,12000,18000,72000*15\r\n", "PMTK001,225,3"},
+      {"periodic standby, one pair", testsupport::NmeaFramed("PMTK225,2,3000,12000"), "PMTK001,225,3"},
+      {"periodic, a run time too short", testsupport::NmeaFramed("PMTK225,1,500,12000,0,0"), "PMTK001,225,2"},
+      {"periodic, second run not longer", testsupport::NmeaFramed("PMTK225,2,3000,12000,2000,72000"), "PMTK001,225,2"},
+      {"periodic without times", testsupport::NmeaFramed("PMTK225,2"), "PMTK001,225,0"},
+      {"normal", "$PMTK225,0*2B\r\n", "PMTK001,225,3"},
+      {"AlwaysLocate", "$PMTK225,8*23\r\n", "PMTK001,225,3"},
+      {"perpetual backup: no wake-up line here", testsupport::NmeaFramed("PMTK225,4"), "PMTK001,225,1"},
+      {"standby", "$PMTK161,0*28\r\n", "PMTK001,161,3"},
+      {"standby of another kind", testsupport::NmeaFramed("PMTK161,1"), "PMTK001,161,0"},
+      {"AIC on", "$PMTK286,1*23\r\n", "PMTK001,286,3"},
+      {"EASY on", "$PMTK869,1,1*35\r\n", "PMTK001,869,3"},
+      {"EASY malformed", testsupport::NmeaFramed("PMTK869,1,5"), "PMTK001,869,0"},
+      {"a command no receiver knows", testsupport::NmeaFramed("PMTK397,0.4"), "PMTK001,397,1"},
+      {"another", testsupport::NmeaFramed("PMTK262,3"), "PMTK001,262,1"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    sim::ReceiverModel model(simtest::quietOptions());
+    EXPECT_EQ(repliesTo(model, row.command), std::vector<std::string>{row.ack});
+  }
+  // A firmware that lacks one: its commands and queries are unknown to it.
+  sim::ModelOptions options = simtest::quietOptions();
+  options.lacking = {869, 447};
+  sim::ReceiverModel without(options);
+  EXPECT_EQ(repliesTo(without, "$PMTK869,0*29\r\n"), std::vector<std::string>{"PMTK001,869,1"});
+  EXPECT_EQ(repliesTo(without, "$PMTK447*35\r\n"), std::vector<std::string>{"PMTK001,447,1"});
+  EXPECT_EQ(repliesTo(without, "$PMTK413*34\r\n"), std::vector<std::string>{"PMTK513,1"});
+}
+
+// Standby: silent from the acknowledgement on, awake again at the first byte. A periodic mode:
+// output only in its run times.
+TEST(SimModel, StandbyAndPeriodicModesSilenceTheOutput) {
+  sim::ReceiverModel standby(simtest::quietOptions());
+  EXPECT_FALSE(runFor(standby, 0, 2000).empty());
+  EXPECT_EQ(repliesTo(standby, "$PMTK161,0*28\r\n", 2050), std::vector<std::string>{"PMTK001,161,3"});
+  EXPECT_TRUE(standby.inStandby());
+  EXPECT_EQ(runFor(standby, 2100, 6000), "") << "nothing while in standby";
+  standby.receive("\r\n", 6050);
+  EXPECT_FALSE(standby.inStandby());
+  EXPECT_FALSE(bodiesOf(runFor(standby, 6100, 8000)).empty()) << "awake again";
+
+  sim::ReceiverModel periodic(simtest::quietOptions());
+  periodic.receive(testsupport::NmeaFramed("PMTK225,2,3000,12000,0,0"), 10000);
+  std::set<sim::SimMs> burstSeconds;
+  for (sim::SimMs t = 10100; t <= 40000; t += 100) {
+    if (!bodiesOf(joinChunks(periodic.advance(t, true))).empty()) burstSeconds.insert((t - 10000) / 1000);
+  }
+  // Run 3 s, sleep 12 s, over and over.
+  for (const sim::SimMs second : burstSeconds) {
+    EXPECT_LT(second % 15, 3) << "output in a sleep time, " << second << " s in";
+  }
+  EXPECT_TRUE(burstSeconds.count(0) && burstSeconds.count(15)) << "output in each run time";
+  periodic.receive("$PMTK225,0*2B\r\n", 40050);
+  EXPECT_FALSE(bodiesOf(runFor(periodic, 44000, 46000)).empty()) << "normal again: every fix";
+}
+
 TEST(SimModel, RatesDecideWhichSentencesGoOut) {
   sim::ReceiverModel model(simtest::quietOptions());
   // GLL every fix, GGA every second fix, ZDA and MCHN every fix, nothing else.
