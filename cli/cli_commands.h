@@ -15,6 +15,7 @@ int RunSend(const CliArgs& args);
 int RunLog(const CliArgs& args);
 int RunEpoUpdate(const CliArgs& args);
 int RunLocus(const CliArgs& args);
+int RunConfig(const CliArgs& args);
 
 extern const char* const kPortsHelp;
 extern const char* const kMonitorHelp;
@@ -22,3 +23,4 @@ extern const char* const kSendHelp;
 extern const char* const kLogHelp;
 extern const char* const kEpoUpdateHelp;
 extern const char* const kLocusHelp;
+extern const char* const kConfigHelp;

@@ -4,6 +4,7 @@
 // main thread.
 #include "cli/cli_common.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -154,4 +155,36 @@ int UsageError(std::string_view command, std::string_view message) {
   if (!command.empty()) hint += " " + std::string(command);
   PrintError(std::string(message) + " (see " + hint + " --help)");
   return kExitUsage;
+}
+
+bool WriteFileWhole(const std::string& path, const std::string& text, std::string* why) {
+  const std::string part = path + ".part-" + std::to_string(::getpid());
+  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *why = "cannot create " + part + " (" + std::strerror(errno) + ")";
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *why = "cannot write " + part + " (" + std::strerror(errno) + ")";
+      ::close(fd);
+      ::unlink(part.c_str());
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    *why = "cannot write " + part + " (" + std::strerror(errno) + ")";
+    ::unlink(part.c_str());
+    return false;
+  }
+  if (::rename(part.c_str(), path.c_str()) != 0) {
+    *why = "cannot rename " + part + " to " + path + " (" + std::strerror(errno) + ")";
+    ::unlink(part.c_str());
+    return false;
+  }
+  return true;
 }

@@ -76,5 +76,10 @@ std::optional<double> ParseSeconds(const std::string& text);
 // Such a time as the messages say it: "3 s", "0.5 s".
 std::string SecondsText(double seconds);
 
+// Writes text to path whole or not at all: into a file beside it (FILE.part-PID), synced,
+// then renamed over it, so an interrupted or failed write leaves no half file. False, the
+// cause in *why, and nothing of it left otherwise.
+bool WriteFileWhole(const std::string& path, const std::string& text, std::string* why);
+
 // Prints a usage error and the hint to --help; returns kExitUsage.
 int UsageError(std::string_view command, std::string_view message);

@@ -4,7 +4,6 @@
 // its name and renamed into place, so an interrupted download leaves nothing.
 //
 // Thread rule: main thread, plus the link's reader thread.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -99,39 +98,6 @@ class DumpProgress {
   long shownTenths_ = 0;
 };
 
-// Writes text to path whole or not at all: into a file beside it, then renamed over it.
-bool WriteWhole(const std::string& path, const std::string& text, std::string* why) {
-  const std::string part = path + ".part-" + std::to_string(::getpid());
-  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *why = "cannot create " + part + " (" + std::strerror(errno) + ")";
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *why = "cannot write " + part + " (" + std::strerror(errno) + ")";
-      ::close(fd);
-      ::unlink(part.c_str());
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    *why = "cannot write " + part + " (" + std::strerror(errno) + ")";
-    ::unlink(part.c_str());
-    return false;
-  }
-  if (::rename(part.c_str(), path.c_str()) != 0) {
-    *why = "cannot rename " + part + " to " + path + " (" + std::strerror(errno) + ")";
-    ::unlink(part.c_str());
-    return false;
-  }
-  return true;
-}
-
 std::string ArrivedText(const LocusDumpAssembly& dump) {
   if (!dump.begun()) return "no line of the dump had arrived";
   return std::to_string(dump.receivedLines()) + " of " + std::to_string(dump.announcedLines()) + " lines had arrived";
@@ -194,7 +160,7 @@ int Download(LinkSession& link, SentenceQueue& queue, const std::string& path, T
     case TrackFormat::Raw: text = bytes; break;
   }
   std::string why;
-  if (!WriteWhole(path, text, &why)) {
+  if (!WriteFileWhole(path, text, &why)) {
     PrintError(why + "; no file written");
     return kExitFailure;
   }

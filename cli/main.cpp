@@ -23,11 +23,13 @@ const char* const kMainHelp =
     "Commands:\n"
     "  ports                    what Com1 ... Com99 resolve to, with the device description\n"
     "  monitor                  the receiver's state, live on a terminal or as JSON lines\n"
-    "  send COMMAND [ARGS]      a command of the window's buttons; prints the decoded reply\n"
+    "  send COMMAND [ARGS]      a command of the window's buttons, a setting no button has,\n"
+    "                           the line speed, or any command; prints the decoded reply\n"
     "  log FILE                 records the valid sentences into FILE until interrupted\n"
     "  epo-update               uploads assisted-GPS (EPO) data, downloaded or from a file\n"
     "  locus SUBCOMMAND         the receiver's own logbook: status, start, stop, erase, now,\n"
     "                           interval, download to GPX, CSV or raw\n"
+    "  config save|apply FILE   the receiver's settings into a text file, or from one\n"
     "\n"
     "Common options:\n"
     "  --port P     Com1 ... Com99 as in the window, or a device path (default Com1)\n"
@@ -52,8 +54,13 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"ports", RunPorts, &kPortsHelp}, {"monitor", RunMonitor, &kMonitorHelp},        {"send", RunSend, &kSendHelp},
-    {"log", RunLog, &kLogHelp},       {"epo-update", RunEpoUpdate, &kEpoUpdateHelp}, {"locus", RunLocus, &kLocusHelp},
+    {"ports", RunPorts, &kPortsHelp},
+    {"monitor", RunMonitor, &kMonitorHelp},
+    {"send", RunSend, &kSendHelp},
+    {"log", RunLog, &kLogHelp},
+    {"epo-update", RunEpoUpdate, &kEpoUpdateHelp},
+    {"locus", RunLocus, &kLocusHelp},
+    {"config", RunConfig, &kConfigHelp},
 };
 
 const Command* findCommand(const std::string& name) {
@@ -66,7 +73,7 @@ const Command* findCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return UsageError("", "which command? ports, monitor, send, log, epo-update or locus");
+  if (argc < 2) return UsageError("", "which command? ports, monitor, send, log, epo-update, locus or config");
   const std::string first = argv[1];
   if (first == "--help" || first == "-h") {
     return WriteOut(kMainHelp) ? kExitSuccess : kExitFailure;
