@@ -51,15 +51,20 @@ constexpr auto kPollSlice = std::chrono::milliseconds(10);
 // floorBytes in every whole `stall` period since it opened.
 struct DataPace {
   curl_socket_t socket = CURL_SOCKET_BAD;
+  bool wholeTransfer = false;  // watched from the transfer's start (a URL: no data connection of its own to wait for)
   Clock::time_point periodStart{};
   Clock::time_point lastByte{};
   long long periodBytes = 0;
 
-  bool open() const { return socket != CURL_SOCKET_BAD; }
+  bool open() const { return wholeTransfer || socket != CURL_SOCKET_BAD; }
   void opened(curl_socket_t s) {
     socket = s;
     periodStart = lastByte = Clock::now();
     periodBytes = 0;
+  }
+  void watchFromNow() {
+    wholeTransfer = true;
+    opened(CURL_SOCKET_BAD);
   }
   void received(std::size_t bytes) {
     lastByte = Clock::now();
@@ -200,7 +205,31 @@ std::string describeFailure(const char* step, CURLcode code, const char* errorTe
   return text;
 }
 
+constexpr std::string_view kUrlSchemes[] = {"ftp", "http", "https", "file"};
+constexpr long kMostRedirects = 5;
+
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
 }  // namespace
+
+std::optional<std::string> EpoUrlProblem(std::string_view url) {
+  const std::size_t colon = url.find("://");
+  const std::string scheme = colon == std::string_view::npos ? std::string() : LowerCase(url.substr(0, colon));
+  if (std::find(std::begin(kUrlSchemes), std::end(kUrlSchemes), scheme) == std::end(kUrlSchemes))
+    return "a URL begins with ftp://, http://, https:// or file://";
+  if (url.size() == colon + 3) return "the URL names nothing after " + scheme + "://";
+  for (const char c : url) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F) return "a URL holds no blanks, control bytes or non-ASCII letters";
+  }
+  return std::nullopt;
+}
+
+bool EpoLooksLikeUrl(std::string_view text) { return text.find("://") != std::string_view::npos; }
 
 std::optional<EpoServer> EpoParseServer(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -251,6 +280,16 @@ EpoServerChoice EpoChooseServer(std::string_view given) {
     choice.detail = "default server " + std::string(kEpoDefaultServerHost);
     return choice;
   }
+  // The environment may name the file itself, from any source.
+  if (source == kEpoServerEnvironment && EpoLooksLikeUrl(text)) {
+    if (const std::optional<std::string> problem = EpoUrlProblem(text)) {
+      choice.detail = source + " \"" + std::string(text) + "\": " + *problem;
+    } else {
+      choice.url = std::string(text);
+      choice.detail = source + " " + std::string(text);
+    }
+    return choice;
+  }
   choice.server = EpoParseServer(text);
   if (choice.server) {
     choice.detail = source + " server " + std::string(text);
@@ -260,9 +299,100 @@ EpoServerChoice EpoChooseServer(std::string_view given) {
   return choice;
 }
 
+namespace {
+
+// One URL fetched into directory, with the FTP download's bounds: the connect, each FTP reply,
+// the data's pace and the file's size; its failures said the same way.
+EpoDownloadResult DownloadUrl(const std::string& url, const EpoDownloadOptions& options) {
+  EpoDownloadResult result;
+  ensureCurlGlobal();
+  Sink sink;
+  char errorText[CURL_ERROR_SIZE] = {};
+  CurlPtr curl(curl_easy_init());
+  CurlMultiPtr multi(curl_multi_init());
+  if (!curl || !multi) {
+    result.detail = "cannot start the download client";
+    return result;
+  }
+  const PaceLimits pace{std::chrono::milliseconds(options.stallTimeoutMs > 0 ? options.stallTimeoutMs : 1L),
+                        std::max(0L, options.minBytesPerSecond) * std::max(0L, options.stallTimeoutMs) / 1000};
+  const std::string directory = options.directory.empty() ? std::string(".") : options.directory;
+  // The same name as the server's file: the window's working directory holds no other file
+  // of ours that a name from a URL could overwrite.
+  const std::string finalPath = directory + "/" + kEpoFileName;
+  std::string tempPath = finalPath + ".XXXXXX";
+  const int fd = ::mkstemp(tempPath.data());
+  if (fd < 0) {
+    result.detail = "cannot create a file in " + directory + ": " + std::strerror(errno);
+    return result;
+  }
+  ::fchmod(fd, 0644);
+  std::FILE* out = ::fdopen(fd, "wb");
+  if (out == nullptr) {
+    ::close(fd);
+    ::unlink(tempPath.c_str());
+    result.detail = "cannot write " + tempPath + ": " + std::strerror(errno);
+    return result;
+  }
+  sink.out = out;
+  sink.limit = options.maxFileBytes;
+  sink.data.watchFromNow();
+
+  CURL* h = curl.get();
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp,http,https,file");
+  // A server may send us on, but only to another server: never into this machine's files.
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMostRedirects);
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
+  curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);  // an HTTP error page is no EPO file
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs > 0 ? options.connectTimeoutMs : 1L);
+  curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, secondsCeil(options.responseTimeoutMs));
+  curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 0L);  // FTP: TYPE I
+  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxFileBytes));
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeToSink);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
+  curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &sink);
+  const CURLcode code = performBounded(multi.get(), h, sink, pace, options.cancel);
+  multi.reset();  // every connection closed before the file is judged
+  const bool closed = std::fclose(out) == 0;
+  result.bytes = sink.received;
+  if (code != CURLE_OK || !closed) {
+    ::unlink(tempPath.c_str());
+    result.detail = code != CURLE_OK ? describeFailure(("retrieve " + url).c_str(), code, errorText, sink, options,
+                                                       options.maxFileBytes)
+                                     : "cannot write " + tempPath + ": " + std::strerror(errno);
+    return result;
+  }
+  if (std::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(tempPath.c_str());
+    result.detail = "cannot rename " + tempPath + " to " + finalPath + ": " + std::strerror(error);
+    return result;
+  }
+  result.ok = true;
+  result.localPath = finalPath;
+  result.detail = "downloaded " + std::to_string(sink.received) + " bytes from " + url;
+  return result;
+}
+
+}  // namespace
+
 EpoDownloadResult EpoDownload(const EpoDownloadOptions& options) {
+  if (!options.url.empty()) {
+    if (const std::optional<std::string> problem = EpoUrlProblem(options.url)) {
+      EpoDownloadResult refused;
+      refused.detail = "\"" + options.url + "\": " + *problem;
+      return refused;
+    }
+    return DownloadUrl(options.url, options);
+  }
   EpoDownloadResult result;
   const EpoServerChoice choice = EpoChooseServer(options.server);
+  if (!choice.url.empty()) return DownloadUrl(choice.url, options);
   if (!choice.server) {
     result.detail = choice.detail;
     return result;

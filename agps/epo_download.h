@@ -10,6 +10,11 @@
 // Server: EpoDownloadOptions::server, else the environment variable TORVIKEL_EPO_SERVER
 // (host[:port], "[v6addr]:port" for IPv6), else kEpoDefaultServerHost on port 21.
 //
+// From any source: EpoDownloadOptions::url, or a URL in TORVIKEL_EPO_SERVER, fetches that
+// file instead (ftp:// in passive mode, as FTP clients do by default and firewalls let
+// through; http://, https://; file:// for a file on this machine), with the same bounds and
+// the same temporary name, and without the listing the EPO server is asked for.
+//
 // Thread rule: EpoDownload blocks the calling thread only; run it on a worker thread to keep a
 // window responsive and set the cancel flag from any thread to end it early.
 #pragma once
@@ -39,13 +44,23 @@ struct EpoServer {
 std::optional<EpoServer> EpoParseServer(std::string_view text);
 
 struct EpoServerChoice {
-  std::optional<EpoServer> server;  // nullopt: the given text was malformed (see detail)
+  std::optional<EpoServer> server;  // nullopt: the given text was malformed (see detail), or a URL
+  std::string url;                  // TORVIKEL_EPO_SERVER named a URL: fetch that
   std::string detail;               // where the choice came from, or what was wrong
 };
-// The given text if not empty, else TORVIKEL_EPO_SERVER if set and not empty, else the default.
+// The given text if not empty, else TORVIKEL_EPO_SERVER if set and not empty (host[:port] or
+// a URL), else the default.
 EpoServerChoice EpoChooseServer(std::string_view given = {});
 
+// Why text cannot be a URL to fetch the file from, in words; nullopt when it can: ftp://,
+// http://, https:// or file:// (any case), something after it, and no blank, control byte or
+// non-ASCII byte.
+std::optional<std::string> EpoUrlProblem(std::string_view url);
+// Whether text is meant as a URL ("scheme://...") rather than host[:port].
+bool EpoLooksLikeUrl(std::string_view text);
+
 struct EpoDownloadOptions {
+  std::string url;                 // not empty: fetch this file, from any source (see above)
   std::string server;              // host[:port]; empty: environment or default
   std::string directory = ".";     // where "MTK7d.EPO" is written
   long connectTimeoutMs = 15000;   // TCP connect and the server's greeting
@@ -66,7 +81,8 @@ struct EpoDownloadResult {
   std::string detail;     // what happened, for logs and the command-line tool
 };
 
-// Connect, log in, list, retrieve, quit; the connection is closed on every path. On success
-// localPath holds the server's file byte for byte (whether it is an acceptable EPO file is
+// Connect, log in, list, retrieve, quit (or, for a URL, fetch it); the connection is closed
+// on every path. On success localPath ("MTK7d.EPO" in the directory, whatever the URL calls
+// it) holds the server's file byte for byte (whether it is an acceptable EPO file is
 // for EpoOpenFile to say). On failure no file of that name has been created or changed.
 EpoDownloadResult EpoDownload(const EpoDownloadOptions& options);

@@ -206,7 +206,8 @@ class TerminalSide : public EpoUpdateSide {
 }  // namespace
 
 const char* const kEpoUpdateHelp =
-    "Usage: torvikel-cli epo-update [--port P] [--baud B] [--file F | --server HOST[:PORT]]\n"
+    "Usage: torvikel-cli epo-update [--port P] [--baud B]\n"
+    "                               [--file F | --server HOST[:PORT] | --from URL]\n"
     "                               [--timeout SEC]\n"
     "\n"
     "Updates the receiver's assisted-GPS (EPO) data, as the window's \"Update\" does: gets the\n"
@@ -214,10 +215,14 @@ const char* const kEpoUpdateHelp =
     "by packet against the receiver's acknowledgements, then returns the receiver to NMEA\n"
     "output at the rate of --baud (with auto, at the rate found).\n"
     "\n"
-    "The file: --file F uploads F, which belongs to you and is kept. Without --file,\n"
-    "\"MTK7d.EPO\" is downloaded by FTP from --server, else from $TORVIKEL_EPO_SERVER, else\n"
-    "from localhost (port 21), into a private temporary directory, and deleted after the\n"
-    "upload.\n"
+    "The file: --file F uploads F, which belongs to you and is kept. --from URL downloads\n"
+    "it from any source: ftp:// (passive mode), http://, https:// or file://. Otherwise\n"
+    "\"MTK7d.EPO\" is downloaded by FTP from --server, else from $TORVIKEL_EPO_SERVER (which\n"
+    "may be a URL too), else from localhost (port 21). A download goes into a private\n"
+    "temporary directory and is deleted after the upload; it is bounded as the window's is\n"
+    "(15 s to connect, 20 s for each FTP reply, no pause of 20 s, 20000 bytes in every 20 s,\n"
+    "at most 268800 bytes), and a file that is not 1 to 4480 records of 60 bytes is refused\n"
+    "with \"Cannot open EPO file.\" before anything is sent to the receiver.\n"
     "\n"
     "Progress: a bar on a terminal, else one line per percentage. The endings print the\n"
     "window's messages: \"Update completed.\" and \"Update Success\"; \"ACK Failed,Please Try\n"
@@ -236,6 +241,7 @@ const char* const kEpoUpdateHelp =
     "                    auto: find it, see torvikel-cli --help)\n"
     "  --file F          upload this EPO file (60-byte records, at most 268800 bytes)\n"
     "  --server H[:P]    the EPO server to download from\n"
+    "  --from URL        the file to download, from any source\n"
     "  --timeout SEC     the longest silence of the receiver during the upload (default 20)\n"
     "\n"
     "Exit codes: 0 update completed and the receiver reported its EPO data, 1 any other\n"
@@ -244,16 +250,25 @@ const char* const kEpoUpdateHelp =
 int RunEpoUpdate(const CliArgs& args) {
   int exitCode = kExitSuccess;
   const std::optional<ParsedArgs> parsed = ParseReceiverCommand(
-      args, "epo-update", {{"--file", true}, {"--server", true}, {"--timeout", true}}, kEpoUpdateHelp, &exitCode);
+      args, "epo-update", {{"--file", true}, {"--server", true}, {"--from", true}, {"--timeout", true}}, kEpoUpdateHelp,
+      &exitCode);
   if (!parsed) return exitCode;
   if (!parsed->positional.empty())
     return UsageError("epo-update", "unexpected argument \"" + parsed->positional[0] + "\"");
-  if (parsed->has("--file") && parsed->has("--server"))
-    return UsageError("epo-update", "--file and --server exclude each other");
+  if (parsed->has("--file") + parsed->has("--server") + parsed->has("--from") > 1)
+    return UsageError("epo-update", "--file, --server and --from exclude each other");
   if (parsed->has("--file") && parsed->value("--file", "").empty())
     return UsageError("epo-update", "--file needs a file name");
   if (parsed->has("--server") && !EpoParseServer(parsed->value("--server", ""))) {
-    return UsageError("epo-update", "--server takes HOST or HOST:PORT, not \"" + parsed->value("--server", "") + "\"");
+    const std::string server = parsed->value("--server", "");
+    return UsageError("epo-update", "--server takes HOST or HOST:PORT, not \"" + server + "\"" +
+                                        (EpoLooksLikeUrl(server) ? " (a URL goes with --from)" : ""));
+  }
+  if (parsed->has("--from")) {
+    if (const std::optional<std::string> problem = EpoUrlProblem(parsed->value("--from", ""))) {
+      return UsageError("epo-update",
+                        "--from takes a URL: " + *problem + ", not \"" + parsed->value("--from", "") + "\"");
+    }
   }
   const std::optional<double> silenceSec = ParseSeconds(parsed->value("--timeout", "20"));
   if (!silenceSec)
@@ -281,6 +296,7 @@ int RunEpoUpdate(const CliArgs& args) {
       return kExitFailure;
     }
     options.download.server = parsed->value("--server", "");
+    options.download.url = parsed->value("--from", "");
     options.download.directory = downloads->path();
     options.deleteFile = true;
   }

@@ -2,7 +2,8 @@
 """A local EPO server for the download tests.
 
 Serves one directory on 127.0.0.1 to the user "qpd3702" with the password "plovix", active
-mode only (PASV and EPSV are refused, so a client that tries passive mode fails). Prints
+mode only (PASV and EPSV are refused, so a client that tries passive mode fails; --passive
+takes them, for the clients of any FTP server). Prints
 "PORT <n>" on one line when it listens, then runs until SIGTERM or until its standard input
 closes (so it never outlives the test that started it).
 
@@ -104,7 +105,7 @@ class MeteredDTP(DTPHandler):
         super().handle_close()
 
 
-def make_handler(log, drop, password, no_size):
+def make_handler(log, drop, password, no_size, passive=False):
     class HalfFileProducer(FileProducer):
         """Gives half of the file, then drops the whole session."""
 
@@ -130,11 +131,11 @@ def make_handler(log, drop, password, no_size):
             self.sent += len(data)
             return data
 
-    refused = ("PASV", "EPSV") + (("SIZE",) if no_size else ())
+    refused = (() if passive else ("PASV", "EPSV")) + (("SIZE",) if no_size else ())
     commands = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in refused}
 
     class Handler(FTPHandler):
-        # Active mode only: no passive data connections.
+        # Active mode only unless asked otherwise: no passive data connections.
         proto_cmds = commands
 
         def pre_process_command(self, line, cmd, arg):
@@ -181,6 +182,7 @@ def main():
     parser.add_argument("--mode", choices=("normal", "drop", "stall", "trickle", "silent"), default="normal")
     parser.add_argument("--password", default=PASSWORD, help="the password the server expects")
     parser.add_argument("--no-size", action="store_true", help="refuse SIZE: file sizes stay unknown")
+    parser.add_argument("--passive", action="store_true", help="take PASV and EPSV too")
     args = parser.parse_args()
 
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
@@ -192,7 +194,7 @@ def main():
     log = Log()
     authorizer = DummyAuthorizer()
     authorizer.add_user(USER, args.password, os.path.abspath(args.root), perm="elr")
-    handler = make_handler(log, args.mode == "drop", args.password, args.no_size)
+    handler = make_handler(log, args.mode == "drop", args.password, args.no_size, args.passive)
     handler.authorizer = authorizer
     handler.banner = "torvikel test EPO server"
     handler.permit_foreign_addresses = False

@@ -3,12 +3,16 @@
 // local FTP server is uploaded the same way and deleted; every other ending (a refused or
 // corrupt acknowledgement, too many other packets, a receiver that never switches, Ctrl-C in
 // the middle) ends with its message and exit code 1 and leaves the receiver in NMEA output;
-// a bad file and a failed download end before the receiver is touched.
+// a bad file and a failed download end before the receiver is touched. --from fetches the file
+// from any source: a real local web server (Python's http.server), a file:// URL, an FTP
+// server in passive mode; a download that is no whole number of records is refused before
+// the receiver hears anything.
 #ifdef TORVIKEL_CLI_BINARY
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,7 @@
 #include "sim/binary_frame.h"
 #include "tests/core/test_cli_support.h"
 #include "tests/ftp_fixture.h"
+#include "tests/http_fixture.h"
 
 namespace {
 
@@ -29,6 +34,7 @@ constexpr std::size_t kFileBytes = 7680;  // 128 records: 43 packets, the last o
 constexpr int kPackets = 43;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool OneLineOf(const std::string& text) { return !text.empty() && text.find('\n') == text.size() - 1; }
 
 sim::SimOptions& Prompt(sim::SimOptions& o) {
   o.model.binaryFirstAckDelayMs = 20;
@@ -285,6 +291,114 @@ TEST(CliEpoUpdate, FailedDownloadLeavesTheReceiverAlone) {
   EXPECT_FALSE(SwitchedToBinary(sim.receiver()));
   EXPECT_EQ(sim.receiver().receivedBytes(), "");
   EXPECT_TRUE(work.names().empty());
+}
+
+// Where the file comes from: a real server on 127.0.0.1, or this machine's own file.
+enum class Source { Http, File, PassiveFtp };
+
+struct SourceRow {
+  const char* legend;
+  Source source;
+  std::string name;              // the served file's name
+  bool fromEnvironment = false;  // named by TORVIKEL_EPO_SERVER instead of --from
+};
+
+void PrintTo(const SourceRow& row, std::ostream* os) { *os << row.legend; }
+
+class CliEpoSourceTest : public ::testing::TestWithParam<SourceRow> {};
+
+TEST_P(CliEpoSourceTest, FromAnySourceArrivesAsItsRecords) {
+  const SourceRow& row = GetParam();
+  SimFixture sim([](sim::SimOptions& o) { Prompt(o); });
+  ASSERT_TRUE(sim.started()) << sim.error();
+  epotest::TempDir served;
+  epotest::TempDir work;
+  const Bytes content = epotest::MakeEpoBytes(kFileBytes);
+  epotest::WriteBytes(served.file(row.name), content);
+  std::optional<httptest::HttpFixture> http;
+  std::optional<ftptest::FtpFixture> ftp;
+  std::string url;
+  switch (row.source) {
+    case Source::Http:
+      http.emplace(served.path());
+      ASSERT_TRUE(http->started()) << "python3 -m http.server did not start";
+      url = http->url(row.name);
+      break;
+    case Source::File: url = "file://" + served.file(row.name); break;
+    case Source::PassiveFtp:
+      ftp.emplace(served.path(), "normal", std::vector<std::string>{"--passive"});
+      ASSERT_GT(ftp->port(), 0) << "the FTP fixture (python3-pyftpdlib) did not start";
+      url = "ftp://" + std::string(kEpoFtpUser) + ":" + kEpoFtpPassword + "@" + ftp->address() + "/" + row.name;
+      break;
+  }
+
+  clitest::Env env = sim.env();
+  env.emplace_back("TMPDIR", work.path());
+  std::vector<std::string> args = {"epo-update", "--port", SimFixture::kPortText};
+  if (row.fromEnvironment) {
+    env.emplace_back(kEpoServerEnvironment, url);
+  } else {
+    args.insert(args.end(), {"--from", url});
+  }
+  const CliResult result = RunCli(args, env);
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out.rfind("Downloading EPO File...\n", 0), 0u) << result.out;
+  EXPECT_TRUE(Contains(result.out, "Update completed.\nUpdate Success\n")) << result.out;
+  EXPECT_TRUE(sim.receiver().waitUntil([&] { return !sim.receiver().binaryMode(); }, 10000));
+  std::string records = RecordsReceived(sim.receiver());
+  ASSERT_GE(records.size(), content.size());
+  records.resize(content.size());
+  EXPECT_EQ(Bytes(records.begin(), records.end()), content);
+  EXPECT_TRUE(work.names().empty()) << "the downloaded file and its directory are gone";
+  EXPECT_EQ(epotest::ReadBytes(served.file(row.name)), content) << "the source is left as it was";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, CliEpoSourceTest,
+                         ::testing::Values(SourceRow{"http:// from a local web server", Source::Http, "MTK14.EPO"},
+                                           SourceRow{"file:// of a file here", Source::File, "MTK7d.EPO"},
+                                           SourceRow{"ftp:// with its login, in passive mode", Source::PassiveFtp,
+                                                     "MTK7d.EPO"},
+                                           SourceRow{"a URL in TORVIKEL_EPO_SERVER, as the window's Update takes it",
+                                                     Source::Http, "EPO.DAT", true}));
+
+struct SourceRefusalRow {
+  const char* legend;
+  std::size_t bytes;       // of the served file
+  std::string servedName;  // what is served; the URL asks for MTK14.EPO
+  std::string message;     // part of the one line on standard error
+};
+
+TEST(CliEpoUpdate, ADownloadThatIsNoEpoFileEndsBeforeTheReceiverHearsAnything) {
+  const std::vector<SourceRefusalRow> rows = {
+      {"61 bytes: no whole record", 61, "MTK14.EPO", "Cannot open EPO file. (" /* the private copy's path */},
+      {"nothing there", 7680, "other.EPO",
+       "Failed to connect to AGPS server. Please check your network connection. (retrieve http://127.0.0.1:"},
+  };
+  for (const SourceRefusalRow& row : rows) {
+    SCOPED_TRACE(row.legend);
+    SimFixture sim([](sim::SimOptions& o) { Prompt(o); });
+    ASSERT_TRUE(sim.started()) << sim.error();
+    epotest::TempDir served;
+    epotest::TempDir work;
+    epotest::WriteBytes(served.file(row.servedName), epotest::MakeEpoBytes(row.bytes));
+    httptest::HttpFixture http(served.path());
+    ASSERT_TRUE(http.started()) << "python3 -m http.server did not start";
+    clitest::Env env = sim.env();
+    env.emplace_back("TMPDIR", work.path());
+    const CliResult result =
+        RunCli({"epo-update", "--port", SimFixture::kPortText, "--from", http.url("MTK14.EPO")}, env);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err.rfind("torvikel-cli: " + row.message, 0), 0u) << result.err;
+    EXPECT_TRUE(OneLineOf(result.err)) << result.err;
+    if (row.bytes == 61) {
+      EXPECT_TRUE(Contains(result.err, "/MTK7d.EPO: 61 bytes; an EPO file holds 1 to 4480 records of 60 bytes"))
+          << result.err;
+    } else {
+      EXPECT_TRUE(Contains(result.err, "404")) << result.err;
+    }
+    EXPECT_EQ(sim.receiver().receivedBytes(), "") << "nothing sent to the receiver";
+    EXPECT_TRUE(work.names().empty());
+  }
 }
 
 }  // namespace

@@ -517,6 +517,9 @@ TEST(CliUsage, HelpForEveryCommandAndUsageErrors) {
       {"log without a file", {"log"}, 2, "log takes one FILE"},
       {"file and server together", {"epo-update", "--file", "a", "--server", "b"}, 2, "exclude each other"},
       {"malformed server", {"epo-update", "--server", "[::1"}, 2, "--server takes HOST"},
+      {"a URL as the server", {"epo-update", "--server", "http://a/b"}, 2, "(a URL goes with --from)"},
+      {"a source no download takes", {"epo-update", "--from", "gopher://a/b"}, 2, "--from takes a URL: a URL begins"},
+      {"a source and a file", {"epo-update", "--from", "http://a/b", "--file", "x"}, 2, "exclude each other"},
   };
   for (const UsageRow& row : rows) {
     SCOPED_TRACE(row.legend);

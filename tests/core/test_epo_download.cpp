@@ -291,6 +291,80 @@ TEST(EpoServerAddress, GivenBeatsEnvironmentBeatsDefault) {
   }
 }
 
+// TORVIKEL_EPO_SERVER may name the file itself, from any source: the window's "Update" then
+// fetches it from there; an argument still names a server only.
+TEST(EpoServerAddress, EnvironmentMayNameAUrl) {
+  const char* saved = std::getenv(kEpoServerEnvironment);
+  const std::string savedText = saved != nullptr ? saved : "";
+  const struct {
+    const char* legend;
+    const char* given;
+    const char* environment;
+    const char* url;     // chosen URL; "" none
+    const char* detail;  // part of the detail
+  } rows[] = {
+      {"an http URL", "", "http://mirror.lan/MTK14.EPO", "http://mirror.lan/MTK14.EPO", "TORVIKEL_EPO_SERVER"},
+      {"a file URL", "", "file:///srv/epo/MTK7d.EPO", "file:///srv/epo/MTK7d.EPO", ""},
+      {"the scheme in capitals", "", "HTTPS://mirror.lan/e", "HTTPS://mirror.lan/e", ""},
+      {"a scheme not taken", "", "gopher://mirror.lan/e", "", "begins with ftp://, http://, https:// or file://"},
+      {"nothing after the scheme", "", "http://", "", "names nothing after http://"},
+      {"a blank in it", "", "http://mirror.lan/my file", "", "holds no blanks"},
+      {"an argument is a server, whatever the environment", "cli.lan", "http://mirror.lan/e", "", "given server"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.legend);
+    ::setenv(kEpoServerEnvironment, row.environment, 1);
+    const EpoServerChoice choice = EpoChooseServer(row.given);
+    EXPECT_EQ(choice.url, row.url);
+    EXPECT_EQ(choice.server.has_value(), row.given[0] != '\0');
+    EXPECT_NE(choice.detail.find(row.detail), std::string::npos) << choice.detail;
+  }
+  if (saved != nullptr) {
+    ::setenv(kEpoServerEnvironment, savedText.c_str(), 1);
+  } else {
+    ::unsetenv(kEpoServerEnvironment);
+  }
+}
+
+// A URL with the FTP download's bounds and its temporary name: the file lands as MTK7d.EPO
+// whatever the URL calls it (no other file of the directory is touched), a file too large is
+// cut off while it arrives, and a failure leaves nothing behind.
+TEST(EpoDownload, FromAUrlWithTheSameBounds) {
+  epotest::TempDir served;
+  const Bytes good = epotest::MakeEpoBytes(7680);
+  epotest::WriteBytes(served.file("MTK14.EPO"), good);
+  epotest::WriteBytes(served.file("huge.EPO"), epotest::MakeEpoBytes(268800 + 60));
+  const struct {
+    const char* legend;
+    std::string url;
+    bool ok;
+    const char* localName;  // ok: the file's name in the directory
+    const char* detail;     // !ok: part of the detail
+  } rows[] = {
+      {"a file here", "file://" + served.file("MTK14.EPO"), true, "MTK7d.EPO", ""},
+      {"too large: cut off", "file://" + served.file("huge.EPO"), false, "", "larger than 268800 bytes"},
+      {"not there", "file://" + served.file("none.EPO"), false, "", "retrieve file://"},
+      {"no URL at all", "ftp:" + served.file("MTK14.EPO"), false, "", "begins with ftp://"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.legend);
+    epotest::TempDir local;
+    EpoDownloadOptions options;
+    options.url = row.url;
+    options.directory = local.path();
+    const EpoDownloadResult result = EpoDownload(options);
+    EXPECT_EQ(result.ok, row.ok) << result.detail;
+    if (row.ok) {
+      EXPECT_EQ(result.localPath, local.file(row.localName));
+      EXPECT_EQ(epotest::ReadBytes(result.localPath), good);
+      EXPECT_EQ(local.names(), std::vector<std::string>{row.localName});
+    } else {
+      EXPECT_NE(result.detail.find(row.detail), std::string::npos) << result.detail;
+      EXPECT_TRUE(local.names().empty()) << "nothing left behind";
+    }
+  }
+}
+
 TEST(EpoDownload, MalformedServerFailsBeforeConnecting) {
   epotest::TempDir local;
   EpoDownloadOptions options;
