@@ -1,9 +1,12 @@
 // The sky plot and the signal chart as rendered: where bubbles and bars stand, their colours,
-// labels and value marks, the invisible anchors, and the axes of both chart components.
+// labels and value marks, the invisible anchors, and the axes of both chart components; when
+// the window repaints a change, and what the repaint covers.
 #include <QScrollBar>
 #include <QtTest>
 #include <cmath>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/chart_widgets.h"
 #include "app/message_box.h"
@@ -42,6 +45,54 @@ double shareOfColour(const QImage& image, QPointF centre, double radiusPx, QColo
 
 const QColor kBlue(0, 0, 255);
 const QColor kSilver(192, 192, 192);
+
+// The paint events each watched widget has received.
+class PaintCounter : public QObject {
+ public:
+  void watch(QWidget* widget) {
+    counts_[widget] = 0;
+    widget->installEventFilter(this);
+  }
+  int count(QWidget* widget) const { return counts_.value(widget); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++counts_[watched];
+    return false;
+  }
+
+ private:
+  QHash<QObject*, int> counts_;
+};
+
+// A change that the window repaints where it shows, and the widgets beside and beneath it
+// whose repaint the window's painting economies spare.
+struct LocalRepaint {
+  const char* name;
+  std::function<void(TForm1&)> change;
+  std::function<QWidget*(TForm1&)> shown;  // repainted for the change
+  std::function<std::vector<QWidget*>(TForm1&)> spared;
+};
+
+void consoleLine(TForm1& form) {
+  form.sentenceBuffer = framed("GPVTG,,T,,M,,N,,K,N");
+  form.sentenceLength = static_cast<int>(form.sentenceBuffer.size());
+  form.UpdateSentenceDisplay();
+}
+
+const std::vector<LocalRepaint>& localRepaints() {
+  static const std::vector<LocalRepaint> rows = {
+      {"an edit field's new text spares its group box",
+       [](TForm1& f) { f.EdDate->setText(QStringLiteral("2015/04/13")); }, [](TForm1& f) { return f.EdDate; },
+       [](TForm1& f) { return std::vector<QWidget*>{f.GroupBox2}; }},
+      // The line is as wide as those before it and the console is full, so the vertical bar's
+      // range and value change and the horizontal bar's do not.
+      {"a console line spares the horizontal bar and what lies behind the vertical one", consoleLine,
+       [](TForm1& f) { return f.Memo1->verticalScrollBar(); },
+       [](TForm1& f) { return std::vector<QWidget*>{f.Memo1->horizontalScrollBar(), f.Memo1, f.GroupBox4}; }},
+  };
+  return rows;
+}
 
 }  // namespace
 
@@ -277,6 +328,28 @@ class ChartsTest : public QObject {
     const QScrollBar* lines = form->Memo1->verticalScrollBar();
     QVERIFY(lines->maximum() > 0);
     QCOMPARE(lines->value(), lines->maximum());
+  }
+
+  // A change repaints the widget that shows it and leaves the others as they are painted.
+  void aChangeRepaintsWhereItShows_data() {
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < static_cast<int>(localRepaints().size()); ++i)
+      QTest::newRow(localRepaints()[static_cast<std::size_t>(i)].name) << i;
+  }
+  void aChangeRepaintsWhereItShows() {
+    QFETCH(int, row);
+    const LocalRepaint& r = localRepaints()[static_cast<std::size_t>(row)];
+    for (int i = 0; i < 12; ++i) consoleLine(*form);  // more lines than the console shows
+    // The console is scrolled to its end just before the repaint that shows these lines.
+    const QScrollBar* lines = form->Memo1->verticalScrollBar();
+    QTRY_VERIFY_WITH_TIMEOUT(lines->maximum() > 0 && lines->value() == lines->maximum(), 5000);
+    PaintCounter paints;
+    QWidget* const shown = r.shown(*form);
+    paints.watch(shown);
+    for (QWidget* w : r.spared(*form)) paints.watch(w);
+    r.change(*form);
+    QTRY_VERIFY_WITH_TIMEOUT(paints.count(shown) > 0, 5000);
+    for (QWidget* w : r.spared(*form)) QVERIFY2(paints.count(w) == 0, qPrintable(w->metaObject()->className()));
   }
 
   // --------------------------------------------------------------- the components alone
