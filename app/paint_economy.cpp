@@ -1,5 +1,5 @@
-// The window's painting economies: repaints held to a frame, scroll bars and edit fields
-// that repaint only themselves and only when what they show changes.
+// The window's painting economies: repaints held to a frame, scroll bars that stay in place
+// and, like the edit fields, repaint only themselves.
 //
 // Thread rule: window thread only.
 #include "app/paint_economy.h"
@@ -11,12 +11,11 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <QScrollBar>
+#include <utility>
 
 RepaintPacer::RepaintPacer(QWidget* window, std::function<void()> beforeRepaint)
     : QObject(window), window_(window), beforeRepaint_(std::move(beforeRepaint)) {
@@ -54,10 +53,7 @@ void RepaintPacer::repaintNow() {
 }
 
 void OpaqueScrollBars(QAbstractScrollArea* area) {
-  for (QScrollBar* bar : {area->horizontalScrollBar(), area->verticalScrollBar()}) {
-    if (std::getenv("TORVIKEL_WITHOUT") && std::strstr(std::getenv("TORVIKEL_WITHOUT"), "quietfill")) return;  // TEMPORARY
-    bar->setAutoFillBackground(true);
-  }
+  for (QScrollBar* bar : {area->horizontalScrollBar(), area->verticalScrollBar()}) bar->setAutoFillBackground(true);
 }
 
 void KeepScrollBarsInPlace(QAbstractScrollArea* area) {

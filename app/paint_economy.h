@@ -2,13 +2,25 @@
 // receiver delivers hundreds of sentences a second, each changing the console and some
 // fields; painting after every change would cost far more than handling the sentences. Each
 // economy here rests on a way Qt repaints that Qt does not promise, so each says what it
-// saves and what it relies on; tests/app/test_charts.cpp and test_window_layout.cpp fail
-// when what they rely on is gone.
+// saves and what it relies on. tests/app/test_charts.cpp fails when what they rely on is
+// gone: qtStillDoesWhatAnEconomyRestsOn checks what Qt does for each, aChangeRepaintsWhereItShows
+// that the window's repaints stay where the change shows.
 //
-// The savings were measured with bench/window_cost.py (medians of alternating runs with and
-// without the economy, on a shared two-core machine whose runs spread by about ±0.3 points):
-// "paced" is the window's CPU on a saturated 115200 line, about 174 sentences a second,
-// "drain" the sentences a second it handles when it is the bottleneck.
+// The savings were measured with bench/window_cost.py against the window of the same build
+// with that one economy switched off, runs alternating, medians of five (seven where said), on
+// a two-core machine shared with other work, whose runs spread by about ±0.3 points paced and
+// ±25 % drained. "paced" is the window's CPU on a saturated 115200 line (about 174 sentences
+// a second, read about 20 times a second); "drained" the sentences a second it handles when
+// it is the bottleneck.
+//
+// Gone since the reader hands over each read's sentences at once, and the console takes them
+// in one insertion:
+// - keeping the console's shaped lines (a document layout that enabled each line's layout
+//   cache): with one insertion and at most one repaint a read, shaping the visible lines
+//   again costs nothing measurable: paced 2.62 % with it, 2.60 % without;
+// - scroll bars that skipped repaints for a page step set to the one they had: Qt 6 no longer
+//   calls sliderChange for such a step (none in a hundred console lines), so there was
+//   nothing left to skip: paced 2.68 % with it, 2.81 % without, within the spread.
 //
 // Thread rule: window thread only.
 #pragma once
@@ -31,9 +43,10 @@ class QWidget;
 // click or a key still answers without delay. 25 frames a second, the rate of film, keeps
 // lines scrolling through the console smooth to the eye.
 //
-// Saves: drained, 35 000 sentences a second without it, 66 000 with it (runs without: 42 294
-// 39 724 35 056 35 452 32 344; with: 66 359 67 963 58 304 63 765 68 488). On a 115200 line
-// nothing: the reader's gathering already leaves fewer reads than frames.
+// Saves: drained, 54 800 sentences a second with it, 37 000 without (runs with: 46 245
+// 45 205 54 793 56 348 56 404; without: 32 169 37 030 32 511 40 046 44 199). Paced little:
+// 2.85 % with it, 2.97 % without, as the reader's gathering already leaves fewer reads than
+// frames.
 //
 // Relies on: Qt asks for a widget window's repaint by posting one QEvent::UpdateRequest to
 // the top-level widget, and posts no further one while that one is pending, so the changes
@@ -63,9 +76,13 @@ class RepaintPacer : public QObject {
 };
 
 // The reader and the painter. The reader lets a trickling line fill for a while before it
-// reads again; that pause is longer than the shortest repaint frame, so the repaint after each
-// read goes through at once. With a pause of a frame or less, the repaints could settle a
-// fraction of a frame behind the reads and each cost a wake-up of its own.
+// reads again (kReaderGatherMs); that pause is longer than the shortest repaint frame, so the
+// repaint after each read goes through at once. With a pause of a frame or less, the repaints
+// could settle a fraction of a frame behind the reads and each cost a wake-up of its own.
+//
+// Saves: paced, 2.33 % with the 50 ms pause, 2.90 % with a 35 ms one (runs with: 2.41 2.34
+// 2.33 2.19 2.23; with 35 ms: 2.95 2.90 2.84 2.63 2.97). The shorter pause also reads more
+// often, which accounts for some of it.
 static_assert(kReaderGatherMs > RepaintPacer::kMinFrameMs, "a read's repaint must not wait for a frame's end");
 
 // The scroll bars of an area fill their own background, so a repaint of a bar alone (the
@@ -73,8 +90,8 @@ static_assert(kReaderGatherMs > RepaintPacer::kMinFrameMs, "a read's repaint mus
 // the group box behind it. The style covers the whole bar anyway, so what is shown is the
 // same.
 //
-// Saves: paced, 3.02% without it, 2.67% with it (runs without: 3.05 3.01 2.75 3.02 3.17 2.67
-// 3.04 2.90 3.12; with: 2.83 2.84 2.54 2.65 3.04 2.58 2.93 2.67 2.62).
+// Saves: paced, 2.73 % with it, 3.00 % without (runs with: 2.79 2.42 2.73 3.00 2.71;
+// without: 2.86 3.00 3.20 3.14 2.90).
 //
 // Relies on: a widget that fills its background with an opaque colour is painted without
 // the widgets beneath it.
@@ -86,8 +103,8 @@ void OpaqueScrollBars(QAbstractScrollArea* area);
 // that grows with every read would repaint its bars on every frame for nothing. Does nothing
 // unless both of the area's bars are always shown.
 //
-// Saves: paced, 3.50% without it, 2.90% with it (runs without: 3.42 3.39 3.60 3.72 3.50;
-// with: 2.90 2.88 3.19 2.82 3.27).
+// Saves: paced, 2.68 % with it, 3.23 % without (runs with: 2.68 2.58 2.73 2.93 2.49;
+// without: 3.19 3.23 3.66 3.09 3.62).
 //
 // Relies on: QAbstractScrollArea connects each bar's rangeChanged to its private slot
 // _q_showOrHideScrollBars(), by that name. Where the slot goes by another name the link stays
@@ -101,10 +118,11 @@ void KeepScrollBarsInPlace(QAbstractScrollArea* area);
 // as the style draws it (its frame picture tints the inside a little), so what is shown stays
 // the same to the pixel; a field with anything else behind it is left as it is.
 //
-// Saves: paced, 3.48% without it, 3.25% with it (runs without: 3.73 3.34 3.50 3.40 3.48;
-// with: 3.38 3.37 3.25 3.21 3.23).
+// Saves: paced, 2.44 % with it, 2.70 % without (runs with: 2.50 2.35 2.41 2.44 2.49;
+// without: 2.82 2.79 2.58 2.69 2.70).
 //
-// Relies on: a widget that fills its background with an opaque colour is painted without
-// the widgets beneath it; the style's line edit frame leaves the field's own background
-// where it does not draw.
+// Relies on: rendering the group box with its window background alone draws what lies behind
+// its fields; a widget that fills its background with an opaque colour is painted without the
+// widgets beneath it; the style's line edit frame leaves the field's own background where it
+// does not draw.
 void FillBehindEditFields(QGroupBox* group);

@@ -11,8 +11,6 @@
 #include <QFont>
 #include <QScrollBar>
 #include <QStringList>
-#include <cstdlib>
-#include <cstring>
 
 #include "app/message_box.h"
 #include "app/paint_economy.h"
@@ -24,11 +22,6 @@
 TForm1* Form1 = nullptr;
 
 namespace {
-
-bool Without(const char* name) {  // TEMPORARY measuring switch
-  const char* list = std::getenv("TORVIKEL_WITHOUT");
-  return list != nullptr && std::strstr(list, name) != nullptr;
-}
 
 constexpr int kClientWidthPx = 655;
 constexpr int kClientHeightPx = 432;
@@ -195,7 +188,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   logHandle.setWritePolicy({&TerminationRequested(), SentenceLog::kDefaultStallLimitMs});
 
   connectHandlers();
-  if (!Without("pacer")) new RepaintPacer(this, [this] { ScrollConsoleToEnd(); });
+  new RepaintPacer(this, [this] { ScrollConsoleToEnd(); });
   RefreshPortTooltips();
   Timer1->start();
   FormCreate();
@@ -232,7 +225,7 @@ void TForm1::buildStatusTab() {
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   OpaqueScrollBars(Memo1);
-  if (!Without("keepbars")) KeepScrollBarsInPlace(Memo1);
+  KeepScrollBarsInPlace(Memo1);
   Memo1->setPlainText(QStringLiteral("Memo1"));  // design-time text; FormCreate empties it
 
   // Date and time.
@@ -513,7 +506,7 @@ void TForm1::FormCreate() {
        {GroupBox1, GroupBox2, GroupBox3, GroupBox4, GroupBox5, GroupBox6, GroupBox7, GroupBox8, GroupBox9, GroupBox10,
         GroupBox11, GroupBox12, GroupBox13, GroupBox14, GroupBox15, GroupBox16, GroupBox17, GroupBox19}) {
     setBackColour(g, kWindowBlue);
-    if (!Without("fillbehind")) FillBehindEditFields(g);
+    FillBehindEditFields(g);
   }
   Chart1->setColor(kWindowBlue);
   setBackColour(Label2, kWindowBlue);
