@@ -1,5 +1,5 @@
 // The window's painting economies: repaints held to a frame, scroll bars that stay in place
-// and, like the edit fields, repaint only themselves.
+// and, like the edit fields, repaint only themselves, console lines shaped once.
 //
 // Thread rule: window thread only.
 #include "app/paint_economy.h"
@@ -12,6 +12,9 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -66,6 +69,17 @@ void KeepScrollBarsInPlace(QAbstractScrollArea* area) {
   for (const QScrollBar* bar : {area->horizontalScrollBar(), area->verticalScrollBar()}) {
     QObject::disconnect(bar, SIGNAL(rangeChanged(int, int)), area, SLOT(_q_showOrHideScrollBars()));
   }
+}
+
+void KeptLinesLayout::documentChanged(int from, int charsRemoved, int charsAdded) {
+  // Set before the base class lays the new lines out: the layout drops the glyphs at the end of
+  // laying out unless its cache is on.
+  const QTextDocument* doc = document();
+  for (QTextBlock block = doc->findBlock(from); block.isValid() && block.position() <= from + charsAdded;
+       block = block.next()) {
+    block.layout()->setCacheEnabled(true);
+  }
+  QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
 }
 
 void FillBehindEditFields(QGroupBox* group) {

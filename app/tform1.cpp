@@ -226,6 +226,7 @@ void TForm1::buildStatusTab() {
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   OpaqueScrollBars(Memo1);
   KeepScrollBarsInPlace(Memo1);
+  Memo1->document()->setDocumentLayout(new KeptLinesLayout(Memo1->document()));
   Memo1->setPlainText(QStringLiteral("Memo1"));  // design-time text; FormCreate empties it
 
   // Date and time.

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QtTest>
 #include <cmath>
 #include <functional>
@@ -13,6 +15,7 @@
 
 #include "app/chart_widgets.h"
 #include "app/message_box.h"
+#include "app/paint_economy.h"
 #include "app/sky_background.h"
 #include "app/tform1.h"
 
@@ -166,6 +169,28 @@ const std::vector<QtBehaviour>& qtBehaviours() {
          QEvent request(QEvent::UpdateRequest);
          QCoreApplication::sendEvent(&window, &request);
          if (paints.count(&field) != 1) return QStringLiteral("the request sent in its place did not paint the change");
+         return {};
+       }},
+      {"the console keeps its layout through clearing and new lines (KeptLinesLayout)",
+       [](TForm1& f) -> QString {
+         f.ClearConsole();
+         for (int i = 0; i < 3; ++i) consoleLine(f);
+         if (dynamic_cast<const KeptLinesLayout*>(f.Memo1->document()->documentLayout()) == nullptr)
+           return QStringLiteral("the console's layout was replaced");
+         return {};
+       }},
+      {"a plain text layout lays a line out keeping its cache as set before (KeptLinesLayout)",
+       [](TForm1& f) -> QString {
+         for (int i = 0; i < 3; ++i) consoleLine(f);
+         f.Memo1->document()->documentLayout()->documentSize();  // every line laid out
+         int lines = 0;
+         for (QTextBlock block = f.Memo1->document()->begin(); block.isValid(); block = block.next()) {
+           if (block.length() <= 1) continue;  // the empty block after the last line end
+           ++lines;
+           if (block.layout()->lineCount() == 0) return QStringLiteral("line %1 not laid out").arg(lines);
+           if (!block.layout()->cacheEnabled()) return QStringLiteral("line %1 without its cache").arg(lines);
+         }
+         if (lines < 3) return QStringLiteral("%1 lines in the console").arg(lines);
          return {};
        }},
       {"a group box's background is one colour behind the status fields (FillBehindEditFields)",
