@@ -13,11 +13,10 @@
 // a second, read about 20 times a second); "drained" the sentences a second it handles when
 // it is the bottleneck.
 //
-// Gone since the reader hands over each read's sentences at once and the console takes them in
-// one insertion: scroll bars that skipped the repaint for a page step set to the one they had.
-// Qt 6 no longer calls sliderChange for such a step (not once in a hundred console lines), so
-// there was nothing left to skip: paced 2.68 % with the check, 2.81 % without, within the
-// spread.
+// Dropped: scroll bars that skipped the repaint for a page step set to the one it was. This Qt
+// (6.4) calls sliderChange only for a step that changes, not once in a hundred console lines
+// inserted one by one, so there was nothing left to skip: paced 2.68 % with the check, 2.81 %
+// without, within the spread.
 //
 // Thread rule: window thread only.
 #pragma once
