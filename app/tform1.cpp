@@ -9,16 +9,11 @@
 #include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFont>
-#include <QImage>
-#include <QPlainTextDocumentLayout>
 #include <QScrollBar>
 #include <QStringList>
-#include <QTextBlock>
-#include <QTextLayout>
 
 #include "app/message_box.h"
-#include "app/quiet_scroll_bar.h"
-#include "app/repaint_pacer.h"
+#include "app/paint_economy.h"
 #include "app/sky_background.h"
 #include "app/thread1.h"
 #include "link/port_names.h"
@@ -132,73 +127,6 @@ class PortComboBox : public QComboBox {
   std::function<void()> beforePopup_;
 };
 
-// A scroll area lays its bars out anew after every change of a bar's range, in case a bar
-// must appear or go; that raises both bar containers, one above the other, which repaints
-// both bars whole. With both bars always shown the layout has nothing to do, and a console
-// that grows by a line a sentence would repaint its bars on every frame for nothing. The
-// slot is the toolkit's own: where it goes by another name the link stays as it is, and
-// only the saving is lost.
-void KeepScrollBarsInPlace(QAbstractScrollArea* area) {
-  if (area->horizontalScrollBarPolicy() != Qt::ScrollBarAlwaysOn ||
-      area->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOn) {
-    return;
-  }
-  if (area->metaObject()->indexOfSlot("_q_showOrHideScrollBars()") < 0) return;
-  for (const QScrollBar* bar : {area->horizontalScrollBar(), area->verticalScrollBar()}) {
-    QObject::disconnect(bar, SIGNAL(rangeChanged(int, int)), area, SLOT(_q_showOrHideScrollBars()));
-  }
-}
-
-// The console's layout keeps each line's shaped text. A plain text edit throws it away once a
-// line is laid out and shapes every visible line again on every repaint; with the console
-// scrolling on every frame that doubled the cost of each line. The console holds at most
-// fifty lines, so keeping them costs next to nothing.
-class KeptLinesLayout : public QPlainTextDocumentLayout {
- public:
-  using QPlainTextDocumentLayout::QPlainTextDocumentLayout;
-
- protected:
-  void documentChanged(int from, int charsRemoved, int charsAdded) override {
-    const QTextDocument* doc = document();
-    for (QTextBlock block = doc->findBlock(from); block.isValid() && block.position() <= from + charsAdded;
-         block = block.next()) {
-      block.layout()->setCacheEnabled(true);
-    }
-    QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
-  }
-};
-
-// An edit field paints its rounded frame over whatever lies behind its corners, so each
-// change of its text first repaints the group box around it, frame picture and all. Where the
-// group is one plain colour behind a field, the field fills its rectangle with that colour
-// itself and the group box is no longer repainted for it. The colour is read from the group
-// as the style draws it (its frame picture tints the inside a little), so what is shown stays
-// the same to the pixel; a field with anything else behind it is left as it is.
-void FillBehindEditFields(QGroupBox* group) {
-  const QList<QLineEdit*> fields = group->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly);
-  if (fields.isEmpty()) return;
-  QImage behind(group->size(), QImage::Format_ARGB32);
-  behind.fill(Qt::transparent);
-  group->render(&behind, QPoint(), QRegion(), QWidget::DrawWindowBackground);  // without the children
-  for (QLineEdit* field : fields) {
-    const QRect area = field->geometry() & behind.rect();
-    if (area != field->geometry()) continue;
-    const QRgb colour = behind.pixel(area.topLeft());
-    bool plain = qAlpha(colour) == 255;
-    for (int y = area.top(); plain && y <= area.bottom(); ++y) {
-      for (int x = area.left(); plain && x <= area.right(); ++x) plain = behind.pixel(x, y) == colour;
-    }
-    if (!plain) continue;
-    // A role the field's own painting does not use: the style derives the frame's outline
-    // from the window colour, which must stay as it is.
-    QPalette palette = field->palette();
-    palette.setColor(QPalette::AlternateBase, QColor::fromRgb(colour));
-    field->setPalette(palette);
-    field->setBackgroundRole(QPalette::AlternateBase);
-    field->setAutoFillBackground(true);
-  }
-}
-
 }  // namespace
 
 void MakeTypedTextDeselect(QComboBox* box) {
@@ -260,7 +188,6 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   logHandle.setWritePolicy({&TerminationRequested(), SentenceLog::kDefaultStallLimitMs});
 
   connectHandlers();
-  static_assert(kReaderGatherMs > RepaintPacer::kMinFrameMs, "a read's repaint must not wait for a frame's end");
   new RepaintPacer(this, [this] { ScrollConsoleToEnd(); });
   RefreshPortTooltips();
   Timer1->start();
@@ -297,8 +224,7 @@ void TForm1::buildStatusTab() {
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setHorizontalScrollBar(new QuietScrollBar(Qt::Horizontal));
-  Memo1->setVerticalScrollBar(new QuietScrollBar(Qt::Vertical));
+  OpaqueScrollBars(Memo1);
   KeepScrollBarsInPlace(Memo1);
   Memo1->document()->setDocumentLayout(new KeptLinesLayout(Memo1->document()));
   Memo1->setPlainText(QStringLiteral("Memo1"));  // design-time text; FormCreate empties it

@@ -1,12 +1,21 @@
 // The sky plot and the signal chart as rendered: where bubbles and bars stand, their colours,
-// labels and value marks, the invisible anchors, and the axes of both chart components.
+// labels and value marks, the invisible anchors, and the axes of both chart components; when
+// the window repaints a change, what the repaint covers, and what Qt does that the window's
+// painting economies rest on.
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QtTest>
 #include <cmath>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/chart_widgets.h"
 #include "app/message_box.h"
+#include "app/paint_economy.h"
 #include "app/sky_background.h"
 #include "app/tform1.h"
 
@@ -42,6 +51,172 @@ double shareOfColour(const QImage& image, QPointF centre, double radiusPx, QColo
 
 const QColor kBlue(0, 0, 255);
 const QColor kSilver(192, 192, 192);
+
+// The paint events each watched widget has received.
+class PaintCounter : public QObject {
+ public:
+  void watch(QWidget* widget) {
+    counts_[widget] = 0;
+    widget->installEventFilter(this);
+  }
+  int count(QWidget* widget) const { return counts_.value(widget); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++counts_[watched];
+    return false;
+  }
+
+ private:
+  QHash<QObject*, int> counts_;
+};
+
+// A change that the window repaints where it shows, and the widgets beside and beneath it
+// whose repaint the window's painting economies spare.
+struct LocalRepaint {
+  const char* name;
+  std::function<void(TForm1&)> change;
+  std::function<QWidget*(TForm1&)> shown;  // repainted for the change
+  std::function<std::vector<QWidget*>(TForm1&)> spared;
+};
+
+void consoleLine(TForm1& form) {
+  form.sentenceBuffer = framed("GPVTG,,T,,M,,N,,K,N");
+  form.sentenceLength = static_cast<int>(form.sentenceBuffer.size());
+  form.UpdateSentenceDisplay();
+}
+
+const std::vector<LocalRepaint>& localRepaints() {
+  static const std::vector<LocalRepaint> rows = {
+      {"an edit field's new text spares its group box",
+       [](TForm1& f) { f.EdDate->setText(QStringLiteral("2015/04/13")); }, [](TForm1& f) { return f.EdDate; },
+       [](TForm1& f) { return std::vector<QWidget*>{f.GroupBox2}; }},
+      // The line is as wide as those before it and the console is full, so the vertical bar's
+      // range and value change and the horizontal bar's do not.
+      {"a console line spares the horizontal bar and what lies behind the vertical one", consoleLine,
+       [](TForm1& f) { return f.Memo1->verticalScrollBar(); },
+       [](TForm1& f) {
+         return std::vector<QWidget*>{f.Memo1->horizontalScrollBar(), f.Memo1, f.GroupBox4};
+       }},
+  };
+  return rows;
+}
+
+// Eats the repaint requests Qt posts to a window, as the window's pacer does within a frame,
+// and lets through only the one sent in their place.
+class RequestHolder : public QObject {
+ public:
+  int held = 0;
+  bool passing = false;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::UpdateRequest || passing) return false;
+    ++held;
+    return true;
+  }
+};
+
+// What Qt does, without promising it, that an economy of app/paint_economy.h rests on. Each
+// row checks it on widgets of its own or on the window; it returns what differs, empty when
+// Qt still does it. A Qt without it would otherwise only cost the saving, unnoticed.
+struct QtBehaviour {
+  const char* name;
+  std::function<QString(TForm1&)> differs;
+};
+
+const char* const kShowOrHideSlot = "_q_showOrHideScrollBars()";
+
+QString showOrHideLinks(QAbstractScrollArea& area, bool linked) {
+  if (area.metaObject()->indexOfSlot(kShowOrHideSlot) < 0) return QStringLiteral("no slot of that name");
+  for (const QScrollBar* bar : {area.horizontalScrollBar(), area.verticalScrollBar()}) {
+    // A disconnect by name takes only a link that exists.
+    if (QObject::disconnect(bar, SIGNAL(rangeChanged(int, int)), &area, SLOT(_q_showOrHideScrollBars())) != linked)
+      return QStringLiteral("%1 bar %2 linked to the slot")
+          .arg(bar->orientation() == Qt::Horizontal ? "horizontal" : "vertical", linked ? "not" : "still");
+  }
+  return {};
+}
+
+const std::vector<QtBehaviour>& qtBehaviours() {
+  static const std::vector<QtBehaviour> rows = {
+      {"a scroll area links its bars' ranges to a private slot by its name (KeepScrollBarsInPlace)",
+       [](TForm1&) {
+         QPlainTextEdit area;
+         return showOrHideLinks(area, true);
+       }},
+      {"the console's bars are no longer linked to that slot (KeepScrollBarsInPlace)",
+       [](TForm1& f) { return showOrHideLinks(*f.Memo1, false); }},
+      {"a change posts one repaint request to its window, and no other while it is held (RepaintPacer)",
+       [](TForm1&) -> QString {
+         QWidget window;
+         QLineEdit field(&window);
+         window.resize(200, 50);
+         window.show();
+         if (!QTest::qWaitForWindowExposed(&window)) return QStringLiteral("not shown");
+         QCoreApplication::sendPostedEvents(&window, QEvent::UpdateRequest);  // the showing's own
+         RequestHolder holder;
+         window.installEventFilter(&holder);
+         field.setText(QStringLiteral("a"));
+         QCoreApplication::sendPostedEvents(&window, QEvent::UpdateRequest);
+         if (holder.held != 1) return QStringLiteral("%1 requests to the window for a change").arg(holder.held);
+         field.setText(QStringLiteral("b"));
+         QCoreApplication::sendPostedEvents(&window, QEvent::UpdateRequest);
+         if (holder.held != 1) return QStringLiteral("another request while the first was held");
+         PaintCounter paints;
+         paints.watch(&field);
+         holder.passing = true;
+         QEvent request(QEvent::UpdateRequest);
+         QCoreApplication::sendEvent(&window, &request);
+         if (paints.count(&field) != 1) return QStringLiteral("the request sent in its place did not paint the change");
+         return {};
+       }},
+      {"the console keeps its layout through clearing and new lines (KeptLinesLayout)",
+       [](TForm1& f) -> QString {
+         f.ClearConsole();
+         for (int i = 0; i < 3; ++i) consoleLine(f);
+         if (dynamic_cast<const KeptLinesLayout*>(f.Memo1->document()->documentLayout()) == nullptr)
+           return QStringLiteral("the console's layout was replaced");
+         return {};
+       }},
+      {"a plain text layout lays a line out keeping its cache as set before (KeptLinesLayout)",
+       [](TForm1& f) -> QString {
+         for (int i = 0; i < 3; ++i) consoleLine(f);
+         f.Memo1->document()->documentLayout()->documentSize();  // every line laid out
+         int lines = 0;
+         for (QTextBlock block = f.Memo1->document()->begin(); block.isValid(); block = block.next()) {
+           if (block.length() <= 1) continue;  // the empty block after the last line end
+           ++lines;
+           if (block.layout()->lineCount() == 0) return QStringLiteral("line %1 not laid out").arg(lines);
+           if (!block.layout()->cacheEnabled()) return QStringLiteral("line %1 without its cache").arg(lines);
+         }
+         if (lines < 3) return QStringLiteral("%1 lines in the console").arg(lines);
+         return {};
+       }},
+      {"a group box's background is one colour behind the status fields (FillBehindEditFields)",
+       [](TForm1& f) -> QString {
+         for (QLineEdit* field :
+              {f.EdDate, f.EdTime, f.EdMode, f.Edit1, f.EdLat, f.EdLon, f.EdSpeed, f.EdPDOP, f.EdHeight}) {
+           if (!field->autoFillBackground()) return field->objectName() + QStringLiteral(" not filled");
+         }
+         return {};
+       }},
+      {"a field filled with the colour behind it looks as it did (FillBehindEditFields)",
+       [](TForm1& f) -> QString {
+         for (QLineEdit* field : f.findChildren<QLineEdit*>()) {
+           if (!field->autoFillBackground()) continue;
+           QWidget* group = field->parentWidget();
+           const QImage filled = group->grab().toImage();
+           field->setAutoFillBackground(false);
+           const QImage unfilled = group->grab().toImage();
+           field->setAutoFillBackground(true);
+           if (filled != unfilled) return field->objectName() + QStringLiteral(" looks different");
+         }
+         return {};
+       }},
+  };
+  return rows;
+}
 
 }  // namespace
 
@@ -277,6 +452,39 @@ class ChartsTest : public QObject {
     const QScrollBar* lines = form->Memo1->verticalScrollBar();
     QVERIFY(lines->maximum() > 0);
     QCOMPARE(lines->value(), lines->maximum());
+  }
+
+  // A change repaints the widget that shows it and leaves the others as they are painted.
+  void aChangeRepaintsWhereItShows_data() {
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < static_cast<int>(localRepaints().size()); ++i)
+      QTest::newRow(localRepaints()[static_cast<std::size_t>(i)].name) << i;
+  }
+  void aChangeRepaintsWhereItShows() {
+    QFETCH(int, row);
+    const LocalRepaint& r = localRepaints()[static_cast<std::size_t>(row)];
+    for (int i = 0; i < 12; ++i) consoleLine(*form);  // more lines than the console shows
+    // The console is scrolled to its end just before the repaint that shows these lines.
+    const QScrollBar* lines = form->Memo1->verticalScrollBar();
+    QTRY_VERIFY_WITH_TIMEOUT(lines->maximum() > 0 && lines->value() == lines->maximum(), 5000);
+    PaintCounter paints;
+    QWidget* const shown = r.shown(*form);
+    paints.watch(shown);
+    for (QWidget* w : r.spared(*form)) paints.watch(w);
+    r.change(*form);
+    QTRY_VERIFY_WITH_TIMEOUT(paints.count(shown) > 0, 5000);
+    for (QWidget* w : r.spared(*form)) QVERIFY2(paints.count(w) == 0, qPrintable(w->metaObject()->className()));
+  }
+
+  void qtStillDoesWhatAnEconomyRestsOn_data() {
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < static_cast<int>(qtBehaviours().size()); ++i)
+      QTest::newRow(qtBehaviours()[static_cast<std::size_t>(i)].name) << i;
+  }
+  void qtStillDoesWhatAnEconomyRestsOn() {
+    QFETCH(int, row);
+    const QString differs = qtBehaviours()[static_cast<std::size_t>(row)].differs(*form);
+    QVERIFY2(differs.isEmpty(), qPrintable(differs));
   }
 
   // --------------------------------------------------------------- the components alone
