@@ -214,6 +214,35 @@ std::string LowerCase(std::string_view text) {
   return lower;
 }
 
+// The file a download goes into: a temporary one beside the final name, renamed over it only
+// when the download is complete, so an interrupted one never leaves a half file under the
+// name the upload reads.
+struct PartFile {
+  std::string finalPath;
+  std::string tempPath;
+  std::FILE* out = nullptr;  // nullptr: it could not be made, and *problem says why
+};
+
+PartFile OpenPartFile(const EpoDownloadOptions& options, std::string* problem) {
+  PartFile part;
+  const std::string directory = options.directory.empty() ? std::string(".") : options.directory;
+  part.finalPath = directory + "/" + kEpoFileName;
+  part.tempPath = part.finalPath + ".XXXXXX";
+  const int fd = ::mkstemp(part.tempPath.data());
+  if (fd < 0) {
+    *problem = "cannot create a file in " + directory + ": " + std::strerror(errno);
+    return part;
+  }
+  ::fchmod(fd, 0644);
+  part.out = ::fdopen(fd, "wb");
+  if (part.out == nullptr) {
+    *problem = "cannot write " + part.tempPath + ": " + std::strerror(errno);
+    ::close(fd);
+    ::unlink(part.tempPath.c_str());
+  }
+  return part;
+}
+
 }  // namespace
 
 std::optional<std::string> EpoUrlProblem(std::string_view url) {
@@ -316,24 +345,13 @@ EpoDownloadResult DownloadUrl(const std::string& url, const EpoDownloadOptions& 
   }
   const PaceLimits pace{std::chrono::milliseconds(options.stallTimeoutMs > 0 ? options.stallTimeoutMs : 1L),
                         std::max(0L, options.minBytesPerSecond) * std::max(0L, options.stallTimeoutMs) / 1000};
-  const std::string directory = options.directory.empty() ? std::string(".") : options.directory;
   // The same name as the server's file: the window's working directory holds no other file
   // of ours that a name from a URL could overwrite.
-  const std::string finalPath = directory + "/" + kEpoFileName;
-  std::string tempPath = finalPath + ".XXXXXX";
-  const int fd = ::mkstemp(tempPath.data());
-  if (fd < 0) {
-    result.detail = "cannot create a file in " + directory + ": " + std::strerror(errno);
-    return result;
-  }
-  ::fchmod(fd, 0644);
-  std::FILE* out = ::fdopen(fd, "wb");
-  if (out == nullptr) {
-    ::close(fd);
-    ::unlink(tempPath.c_str());
-    result.detail = "cannot write " + tempPath + ": " + std::strerror(errno);
-    return result;
-  }
+  const PartFile part = OpenPartFile(options, &result.detail);
+  if (part.out == nullptr) return result;
+  const std::string& finalPath = part.finalPath;
+  const std::string& tempPath = part.tempPath;
+  std::FILE* const out = part.out;
   sink.out = out;
   sink.limit = options.maxFileBytes;
   sink.data.watchFromNow();
@@ -439,22 +457,11 @@ EpoDownloadResult EpoDownload(const EpoDownloadOptions& options) {
   }
 
   // Retrieve into a temporary file beside the final one; rename only when complete.
-  const std::string directory = options.directory.empty() ? std::string(".") : options.directory;
-  const std::string finalPath = directory + "/" + kEpoFileName;
-  std::string tempPath = finalPath + ".XXXXXX";
-  const int fd = ::mkstemp(tempPath.data());
-  if (fd < 0) {
-    result.detail = "cannot create a file in " + directory + ": " + std::strerror(errno);
-    return result;
-  }
-  ::fchmod(fd, 0644);
-  std::FILE* out = ::fdopen(fd, "wb");
-  if (out == nullptr) {
-    ::close(fd);
-    ::unlink(tempPath.c_str());
-    result.detail = "cannot write " + tempPath + ": " + std::strerror(errno);
-    return result;
-  }
+  const PartFile part = OpenPartFile(options, &result.detail);
+  if (part.out == nullptr) return result;
+  const std::string& finalPath = part.finalPath;
+  const std::string& tempPath = part.tempPath;
+  std::FILE* const out = part.out;
   errorText[0] = '\0';
   sink = Sink{};
   sink.out = out;

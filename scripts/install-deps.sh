@@ -12,7 +12,7 @@ PKGS=(
   libcurl4-openssl-dev
   clang libclang-rt-14-dev clang-format
   python3 python3-pyftpdlib
-  gpsd gpsd-clients socat gpsbabel libxml2-utils
+  gpsd gpsd-clients socat gpsbabel libxml2-utils chromium
   fonts-dejavu-core fonts-wqy-microhei fontconfig
   dpkg-dev file librsvg2-bin man-db groff-base lintian desktop-file-utils appstream
 )

@@ -1,7 +1,8 @@
 // torvikel-cli report: the scatter alone is well-formed SVG (read by xmllint) and its circles
 // carry the very figures --json prints; the page is one file that fetches nothing and runs no
 // script; a live report from the simulated receiver says what the report of the log it wrote
-// says; and what cannot be done is said in one line.
+// says; Chromium opens the page without a word on its console; and what cannot be done is
+// said in one line.
 #ifdef TORVIKEL_CLI_BINARY
 
 #include <stdio.h>
@@ -80,6 +81,43 @@ TEST(CliReport, PageNeedsNothingElse) {
   EXPECT_EQ(noNamespaces.find("http"), std::string::npos);
   EXPECT_EQ(noNamespaces.find("url("), std::string::npos);
   EXPECT_NE(page.find("CEP50"), std::string::npos);
+}
+
+// Debian's Chromium, headless, opens the page without a word on its console, draws it, and
+// reads the scatter's circles out of the inline SVG as SVG. Its profile and temporary files
+// stay in the test's directory.
+TEST(CliReport, ChromiumRendersThePage) {
+  testsupport::TempDir dir;
+  const std::string html = dir.file("report.html");
+  ASSERT_EQ(RunCli({"report", "-o", html, kCapture}).exitCode, 0);
+  const std::string browser = "TMPDIR=" + dir.path() + " HOME=" + dir.path() +
+                              " timeout 120 chromium --headless=new --no-sandbox --disable-gpu --hide-scrollbars"
+                              " --user-data-dir=" +
+                              dir.file("profile") + " --enable-logging=stderr --v=0 ";
+  std::string log;
+  const auto run = [&log](const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return std::string();
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, got);
+    const int status = ::pclose(pipe);
+    log += out;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? out : std::string("(failed) ") + out;
+  };
+  const std::string shot = dir.file("report.png");
+  run(browser + "--window-size=1240,3600 --screenshot=" + shot + " file://" + html);
+  const std::string dom = run(browser + "--dump-dom file://" + html);
+  EXPECT_EQ(log.find(":CONSOLE"), std::string::npos) << log;
+  EXPECT_GT(testsupport::ReadFile(shot).size(), 20000u) << log;
+  const std::string json = RunCli({"report", "--json", kCapture}).out;
+  for (const char* circle : {"cep50", "cep95", "drms2"}) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_search(dom, m, std::regex("<circle[^>]*class=\"" + std::string(circle) + "\"[^>]*>")))
+        << circle;
+    EXPECT_NE(m.str().find("data-metres=\"" + JsonFigure(json, std::string(circle) + "_m") + "\""), std::string::npos)
+        << m.str();
+  }
 }
 
 // Fed sentence by sentence as they arrive, the report says what the report of the log it
