@@ -64,12 +64,13 @@ void AppendMark(std::string& d, FixKind kind, double x, double y) {
   }
 }
 
-// The <path> element that draws marks of a kind with the given path data.
-std::string MarkPath(FixKind kind, const std::string& d) {
+// The <path> element that draws marks of a kind with the given path data; the plot's own carry
+// the kind's class, the legend's samples none.
+std::string MarkPath(FixKind kind, const std::string& d, bool inPlot = true) {
   const KindStyle& style = kKinds[IndexOf(kind)];
-  std::string out = "<path class=\"";
-  out += style.cssClass;
-  out += "\" d=\"" + d + "\"";
+  std::string out = "<path";
+  if (inPlot) out += std::string(" class=\"") + style.cssClass + "\"";
+  out += " d=\"" + d + "\"";
   switch (kind) {
     case FixKind::None:
       out += " fill=\"none\" stroke=\"" + std::string(style.colour) + "\" stroke-width=\"1.4\"";
@@ -321,7 +322,7 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   for (const FixKind kind : {FixKind::Fix3D, FixKind::Fix2D, FixKind::DGPS, FixKind::None}) {
     std::string d;
     AppendMark(d, kind, kLegendLeft + 8, y - 4);
-    svg += MarkPath(kind, d);
+    svg += MarkPath(kind, d, false);
     svg += Text(kLegendLeft + 22, y, kKinds[IndexOf(kind)].name, "font-size=\"13\"");
     svg += Text(kWidth - 16, y, std::to_string(survey.fixesByKind[IndexOf(kind)]),
                 "text-anchor=\"end\" font-size=\"13\" font-variant-numeric=\"tabular-nums\"");
