@@ -131,7 +131,10 @@ ScatterStatistics StatisticsOf(const std::vector<ScatterPoint>& points) {
   return s;
 }
 
-enum class Spread { Gaussian, Uniform };
+// Gaussian: a receiver at rest. Uniform: fixes spread evenly over a square. FillsThePlot: the
+// same, with statistics that make the plot's edge the square's, so that marks of every kind
+// occupy nearly every cell of the plot: the most a scatter can have to draw.
+enum class Spread { Gaussian, Uniform, FillsThePlot };
 
 // A survey of `fixes` fixes of every kind, spread as asked about a point off the origin, with
 // columns and strips of a receiver that sees 40 satellites of three systems.
@@ -139,13 +142,14 @@ Survey MakeSurvey(std::size_t fixes, Spread spread, std::uint32_t seed, std::siz
                   std::size_t satellites = 40) {
   std::mt19937 random(seed);
   std::normal_distribution<double> gaussian(0, 2);
-  std::uniform_real_distribution<double> uniform(-30, 30);
+  const double side = spread == Spread::FillsThePlot ? 57 : 30;
+  std::uniform_real_distribution<double> uniform(-side, side);
   std::uniform_int_distribution<int> kind(0, 9);
   Survey survey;
   survey.points.reserve(fixes);
   for (std::size_t i = 0; i < fixes; ++i) {
     ScatterPoint point;
-    const bool even = spread == Spread::Uniform;
+    const bool even = spread != Spread::Gaussian;
     point.east = static_cast<float>(12 + (even ? uniform(random) : gaussian(random)));
     point.north = static_cast<float>(-7 + (even ? uniform(random) : gaussian(random) * 1.5));
     const int k = kind(random);
@@ -154,10 +158,14 @@ Survey MakeSurvey(std::size_t fixes, Spread spread, std::uint32_t seed, std::siz
     ++survey.fixesByKind[IndexOf(point.kind)];
   }
   if (fixes >= 2) survey.statistics = StatisticsOf(survey.points);
+  if (spread == Spread::FillsThePlot && survey.statistics) {
+    survey.statistics->cep50 = 30;
+    survey.statistics->cep95 = survey.statistics->drms2 = 40;
+  }
   for (std::size_t i = 0; i < std::min<std::size_t>(fixes / 10, kMaxNoFixPositions); ++i) {
     NoFixPosition position;
-    position.east = static_cast<float>(uniform(random));
-    position.north = static_cast<float>(uniform(random));
+    position.east = static_cast<float>(uniform(random) + 12 - survey.statistics->meanEast);
+    position.north = static_cast<float>(uniform(random) - 7 - survey.statistics->meanNorth);
     survey.noFixPositions.push_back(position);
   }
   survey.epochs = fixes + survey.noFixPositions.size();
@@ -346,7 +354,8 @@ TEST(ReportDrawing, MillionFixesGiveABoundedDrawing) {
     const char* name;
     Spread spread;
   };
-  const std::vector<Row> rows{{"gaussian", Spread::Gaussian}, {"uniform", Spread::Uniform}};
+  const std::vector<Row> rows{
+      {"gaussian", Spread::Gaussian}, {"uniform", Spread::Uniform}, {"filling the plot", Spread::FillsThePlot}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     TempDir dir;
