@@ -16,6 +16,7 @@ int RunLog(const CliArgs& args);
 int RunEpoUpdate(const CliArgs& args);
 int RunLocus(const CliArgs& args);
 int RunConfig(const CliArgs& args);
+int RunReport(const CliArgs& args);
 
 extern const char* const kPortsHelp;
 extern const char* const kMonitorHelp;
@@ -24,3 +25,4 @@ extern const char* const kLogHelp;
 extern const char* const kEpoUpdateHelp;
 extern const char* const kLocusHelp;
 extern const char* const kConfigHelp;
+extern const char* const kReportHelp;

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -89,7 +90,12 @@ std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args, const 
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+    // A one-letter option ("-o") is an option only where the command has it: elsewhere a
+    // "-" text stays an argument as it always was.
+    const bool shortOption =
+        !optionsEnded && arg.size() == 2 && arg[0] == '-' &&
+        std::any_of(defs.begin(), defs.end(), [&arg](const OptionDef& d) { return d.name == arg; });
+    if (!shortOption && (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0)) {
       parsed.positional.push_back(arg);
       continue;
     }

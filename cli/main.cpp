@@ -30,6 +30,8 @@ const char* const kMainHelp =
     "  locus SUBCOMMAND         the receiver's own logbook: status, start, stop, erase, now,\n"
     "                           interval, download to GPX, CSV or raw\n"
     "  config save|apply FILE   the receiver's settings into a text file, or from one\n"
+    "  report LOG               how good the fix was: scatter, CEP, signals, DOPs, time to fix,\n"
+    "                           as an HTML page, SVG or JSON; from a log or live\n"
     "\n"
     "Common options:\n"
     "  --port P     Com1 ... Com99 as in the window, or a device path (default Com1)\n"
@@ -61,6 +63,7 @@ const Command kCommands[] = {
     {"epo-update", RunEpoUpdate, &kEpoUpdateHelp},
     {"locus", RunLocus, &kLocusHelp},
     {"config", RunConfig, &kConfigHelp},
+    {"report", RunReport, &kReportHelp},
 };
 
 const Command* findCommand(const std::string& name) {
@@ -73,7 +76,7 @@ const Command* findCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return UsageError("", "which command? ports, monitor, send, log, epo-update, locus or config");
+  if (argc < 2) return UsageError("", "which command? ports, monitor, send, log, epo-update, locus, config or report");
   const std::string first = argv[1];
   if (first == "--help" || first == "-h") {
     return WriteOut(kMainHelp) ? kExitSuccess : kExitFailure;

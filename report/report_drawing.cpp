@@ -23,7 +23,7 @@ constexpr const char* kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\
 
 std::string Count(std::uint64_t value) { return std::to_string(value); }
 
-std::string Seconds(double seconds) { return SecondsText(seconds) + " s"; }
+std::string Seconds(double seconds) { return SecondsFigure(seconds) + " s"; }
 std::string Metres(double metres) { return MetresText(metres) + " m"; }
 
 // One sentence instead of a drawing or a table.
@@ -107,7 +107,7 @@ std::string StartsTable(const Survey& survey) {
 std::string GapsTable(const Survey& survey) {
   if (survey.gapCount == 0 && survey.gaps.empty()) return "<p>No gaps.</p>\n";
   std::string out = "<p>" + Count(survey.gapCount) + (survey.gapCount == 1 ? " gap, " : " gaps, ") +
-                    SecondsText(survey.gapTotal) + " s in all";
+                    SecondsFigure(survey.gapTotal) + " s in all";
   if (survey.typicalStep > 0) out += " (the receiver's step is " + Seconds(survey.typicalStep) + ")";
   if (survey.gapCount > survey.gaps.size()) out += "; the first " + Count(survey.gaps.size()) + " listed";
   out += ".</p>\n";

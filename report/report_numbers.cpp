@@ -21,7 +21,7 @@ std::string Fixed(double value, int decimals) {
 }  // namespace
 
 std::string MetresText(double metres) { return Fixed(metres, 3); }
-std::string SecondsText(double seconds) { return Fixed(seconds, 1); }
+std::string SecondsFigure(double seconds) { return Fixed(seconds, 1); }
 std::string DegreesText(double degrees) { return Fixed(degrees, 8); }
 std::string TwoDecimals(double value) { return Fixed(value, 2); }
 

@@ -9,7 +9,7 @@
 // Metres with three decimals (millimetres): "1.234". Not finite: "nan".
 std::string MetresText(double metres);
 // Seconds with one decimal: "34.0".
-std::string SecondsText(double seconds);
+std::string SecondsFigure(double seconds);
 // Degrees with eight decimals (about a millimetre): "40.81060333".
 std::string DegreesText(double degrees);
 // A DOP or a mean count with two decimals: "1.42".

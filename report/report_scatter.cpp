@@ -341,7 +341,7 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
       svg += Text(kWidth - 16, y, MetresText(circle.metres) + " m", "text-anchor=\"end\" font-size=\"13\"");
       y += 20;
     }
-    svg += Text(kLegendLeft, y + 4, "CEP50 holds half the fixes, CEP95 95 %", "font-size=\"11\" fill=\"#57606a\"");
+    svg += Text(kLegendLeft, y + 4, "within CEP50: half the fixes; CEP95: 95 %", "font-size=\"11\" fill=\"#57606a\"");
     y += 28;
     svg += Text(kLegendLeft, y, "Mean position", "font-weight=\"bold\" font-size=\"13\"");
     y += 22;

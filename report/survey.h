@@ -76,10 +76,10 @@ struct SeriesColumn {
 
 // One satellite's signal over time, one cell per column.
 struct SignalCell {
-  float snrSum = 0;            // [dB-Hz] over the reports that had a signal
-  std::uint32_t reports = 0;   // epochs the satellite was in view
-  std::uint32_t signals = 0;   // ... with a signal (SNR field not empty)
-  std::uint32_t used = 0;      // ... used in the fix
+  float snrSum = 0;           // [dB-Hz] over the reports that had a signal
+  std::uint32_t reports = 0;  // epochs the satellite was in view
+  std::uint32_t signals = 0;  // ... with a signal (SNR field not empty)
+  std::uint32_t used = 0;     // ... used in the fix
 };
 struct SatelliteStrip {
   GnssSystem system = GnssSystem::GPS;
@@ -89,16 +89,16 @@ struct SatelliteStrip {
 
 // Where a receiver started, and how long it took to a fix.
 struct StartToFix {
-  double elapsed = 0;      // [s] of the first epoch after the start
-  std::string cause;       // "first sentence" or "restart ($PMTK010,001)"
+  double elapsed = 0;          // [s] of the first epoch after the start
+  std::string cause;           // "first sentence" or "restart ($PMTK010,001)"
   std::optional<double> to2D;  // [s] from the start to the first epoch with a fix of 2D or better
   std::optional<double> to3D;  // [s] ... with a 3D fix (or DGPS)
 };
 
 // A stretch of time without an epoch, longer than the receiver's rhythm allows.
 struct LogGap {
-  double elapsed = 0;  // [s] of the last epoch before it
-  double length = 0;   // [s] from that epoch to the next
+  double elapsed = 0;     // [s] of the last epoch before it
+  double length = 0;      // [s] from that epoch to the next
   std::string utcBefore;  // "14:31:07" (time of day of the epoch before it), may be empty
 };
 
@@ -108,7 +108,7 @@ struct SentenceCounts {
   std::uint64_t badChecksum = 0;  // a checksum that does not match
   std::uint64_t noChecksum = 0;   // no "*" with two digits: cut short or never had one
   std::uint64_t gga = 0, rmc = 0, gsa = 0, gsv = 0, other = 0;
-  bool lastLineCut = false;       // the log ends inside a sentence
+  bool lastLineCut = false;  // the log ends inside a sentence
 };
 
 struct Survey {
@@ -116,9 +116,9 @@ struct Survey {
   std::uint64_t epochs = 0;
   std::array<std::uint64_t, kFixKindCount> fixesByKind{};  // epochs by the kind of their fix
   // The time axis: seconds since the first epoch, never going back (see the notes).
-  double duration = 0;      // [s] elapsed at the last epoch
-  double typicalStep = 0;   // [s] the receiver's usual interval between epochs (0: unknown)
-  std::string firstUtc;     // "2019-12-14 14:29:01 UTC", or the time of day alone when no date
+  double duration = 0;     // [s] elapsed at the last epoch
+  double typicalStep = 0;  // [s] the receiver's usual interval between epochs (0: unknown)
+  std::string firstUtc;    // "2019-12-14 14:29:01 UTC", or the time of day alone when no date
   std::string lastUtc;
 
   // Every fix; statistics when there are at least two.
