@@ -141,6 +141,10 @@ class MarkGrid {
 std::string NothingToScatter(const Survey& survey) {
   std::string sentence = "No fix in this log: nothing to scatter.";
   if (survey.epochs == 0) sentence = "No epochs in this log: no fix, nothing to scatter.";
+  const std::uint64_t withoutFix = survey.noFixPositions.size() + survey.noFixPositionsDropped;
+  if (survey.epochs != 0 && withoutFix != 0)
+    sentence = "No fix in this log: nothing to scatter (the receiver gave " +
+               Plural(withoutFix, "position", "positions") + " without a fix, which have no mean to be placed around).";
   return sentence;
 }
 
@@ -275,6 +279,13 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   svg += Text(18, originY, "metres north of the mean",
               "text-anchor=\"middle\" font-size=\"13\" transform=\"rotate(-90 18 " + Coord(originY) + ")\"");
 
+  // The mean, under the marks: the zero lines cross there too, and a cloud on it stays visible.
+  // A lone fix is the centre itself, and needs no cross to hide it.
+  if (fixCount > 1) {
+    svg += "<path d=\"M" + Coord(originX - 6) + " " + Coord(originY) + "h12M" + Coord(originX) + " " +
+           Coord(originY - 6) + "v12\" stroke=\"#1f2328\" stroke-width=\"1.5\"/>";
+  }
+
   // The marks, the rarest kinds last so that they stay visible on a dense cloud.
   std::array<std::size_t, kFixKindCount> order{0, 1, 2, 3};
   std::stable_sort(order.begin(), order.end(),
@@ -299,6 +310,8 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   }
   for (const Circle& circle : circles) {
     const double r = std::isfinite(circle.metres) && circle.metres > 0 ? circle.metres * scale : 0;
+    // A circle of a few pixels has its name in the legend only: on the plot the three would pile up.
+    if (r < 12) continue;
     const double angle = circle.angle * 3.14159265358979323846 / 180;
     const double x = originX + (r + 4) * std::cos(angle);
     const double y = originY - (r + 4) * std::sin(angle);
@@ -309,9 +322,6 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
              std::string("text-anchor=\"") + (left ? "end" : "start") + "\" font-size=\"12\" fill=\"" + circle.stroke +
                  "\" stroke=\"#ffffff\" stroke-width=\"3\" stroke-linejoin=\"round\" paint-order=\"stroke\"");
   }
-  // The centre.
-  svg += "<path d=\"M" + Coord(originX - 6) + " " + Coord(originY) + "h12M" + Coord(originX) + " " +
-         Coord(originY - 6) + "v12\" stroke=\"#1f2328\" stroke-width=\"1.5\"/>";
   svg += "<rect x=\"" + Int(kLeft) + "\" y=\"" + Int(kTop) + "\" width=\"" + Int(kPlot) + "\" height=\"" + Int(kPlot) +
          "\" fill=\"none\" stroke=\"#8c959f\"/>";
 
