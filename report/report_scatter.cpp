@@ -9,7 +9,6 @@
 // Thread rule: pure.
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -64,12 +63,16 @@ void AppendMark(std::string& d, FixKind kind, double x, double y) {
   }
 }
 
-// The <path> element that draws marks of a kind with the given path data; the plot's own carry
-// the kind's class, the legend's samples none.
-std::string MarkPath(FixKind kind, const std::string& d, bool inPlot = true) {
+// The <path> element that draws marks of a kind with the given path data. The plot's own carry
+// the kind's class (and the layer's, if any); the legend's samples none.
+std::string MarkPath(FixKind kind, const std::string& d, const char* layer, bool inPlot = true) {
   const KindStyle& style = kKinds[IndexOf(kind)];
   std::string out = "<path";
-  if (inPlot) out += std::string(" class=\"") + style.cssClass + "\"";
+  if (inPlot) {
+    out += std::string(" class=\"") + style.cssClass;
+    if (layer[0] != '\0') out += std::string(" ") + layer;
+    out += "\"";
+  }
   out += " d=\"" + d + "\"";
   switch (kind) {
     case FixKind::None:
@@ -80,13 +83,16 @@ std::string MarkPath(FixKind kind, const std::string& d, bool inPlot = true) {
       break;
     case FixKind::Fix3D:
       out += " fill=\"none\" stroke=\"" + std::string(style.colour) +
-             "\" stroke-width=\"5\" stroke-linecap=\"round\" stroke-opacity=\"0.6\"";
+             "\" stroke-width=\"5\" stroke-linecap=\"round\" stroke-opacity=\"0.75\"";
       break;
     case FixKind::DGPS:
       out += " fill=\"none\" stroke=\"" + std::string(style.colour) +
              "\" stroke-width=\"6\" stroke-linecap=\"square\" stroke-opacity=\"0.8\"";
       break;
   }
+  // Beneath another kind's marks only the edges show: paler, so that they tint the cloud no more
+  // than they make of it.
+  if (inPlot && layer[0] != '\0') out += " opacity=\"0.45\"";
   out += "/>";
   return out;
 }
@@ -110,31 +116,39 @@ struct Circle {
   double angle;      // [deg] where the label sits, counter-clockwise from east
 };
 
-// The plot's cells, one bit per kind; merged into coarser cells when there are too many marks.
+// The plot's cells with the count of each kind's fixes in them; merged into coarser cells when
+// there would be too many marks.
+using KindCounts = std::array<std::uint32_t, kFixKindCount>;
 class MarkGrid {
  public:
-  MarkGrid() : bits_(static_cast<std::size_t>(kFineCells) * kFineCells, 0) {}
-  void Set(int column, int row, FixKind kind) {
-    bits_[static_cast<std::size_t>(row) * kFineCells + column] |= static_cast<std::uint8_t>(1u << IndexOf(kind));
+  MarkGrid() : counts_(static_cast<std::size_t>(kFineCells) * kFineCells, KindCounts{}) {}
+  void Add(int column, int row, FixKind kind) {
+    std::uint32_t& count = counts_[static_cast<std::size_t>(row) * kFineCells + column][IndexOf(kind)];
+    if (count < UINT32_MAX) ++count;
   }
-  // The bits of the block of `factor` x `factor` fine cells at coarse (column, row).
-  std::uint8_t Block(int column, int row, int factor) const {
-    std::uint8_t out = 0;
-    for (int r = row * factor; r < std::min(kFineCells, (row + 1) * factor); ++r)
-      for (int c = column * factor; c < std::min(kFineCells, (column + 1) * factor); ++c)
-        out |= bits_[static_cast<std::size_t>(r) * kFineCells + c];
+  // The counts of the block of `factor` x `factor` fine cells at coarse (column, row).
+  KindCounts Block(int column, int row, int factor) const {
+    KindCounts out{};
+    for (int r = row * factor; r < std::min(kFineCells, (row + 1) * factor); ++r) {
+      for (int c = column * factor; c < std::min(kFineCells, (column + 1) * factor); ++c) {
+        const KindCounts& cell = counts_[static_cast<std::size_t>(r) * kFineCells + c];
+        for (std::size_t k = 0; k < kFixKindCount; ++k)
+          out[k] = cell[k] > UINT32_MAX - out[k] ? UINT32_MAX : out[k] + cell[k];
+      }
+    }
     return out;
   }
   std::size_t MarksAt(int factor) const {
     std::size_t marks = 0;
     const int cells = (kFineCells + factor - 1) / factor;
     for (int r = 0; r < cells; ++r)
-      for (int c = 0; c < cells; ++c) marks += static_cast<std::size_t>(std::popcount(Block(c, r, factor)));
+      for (int c = 0; c < cells; ++c)
+        for (const std::uint32_t count : Block(c, r, factor)) marks += count != 0 ? 1 : 0;
     return marks;
   }
 
  private:
-  std::vector<std::uint8_t> bits_;
+  std::vector<KindCounts> counts_;
 };
 
 // A sentence for the scatter section when there is no scatter at all.
@@ -208,7 +222,7 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
       }
       return;
     }
-    grid.Set(static_cast<int>(u) / kFineCell, static_cast<int>(v) / kFineCell, kind);
+    grid.Add(static_cast<int>(u) / kFineCell, static_cast<int>(v) / kFineCell, kind);
   };
   for (const ScatterPoint& point : survey.points) place(point.east - centreEast, point.north - centreNorth, point.kind);
   // Positions without a fix are kept relative to the mean: without a mean there is no place.
@@ -220,15 +234,21 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   while (factor < kFineCells && grid.MarksAt(factor) > kMarkBudget) factor *= 2;
   const int cells = (kFineCells + factor - 1) / factor;
   const double cellPx = static_cast<double>(factor * kFineCell);
-  std::array<std::string, kFixKindCount> marks;
+  // Two layers per kind: in each cell the kind with the most fixes there goes on top, the others
+  // beneath. A dense cloud then shows what it is mostly made of, and a fix of a rare kind
+  // standing alone still shows.
+  std::array<std::string, kFixKindCount> beneath, onTop;
   for (int r = 0; r < cells; ++r) {
     for (int c = 0; c < cells; ++c) {
-      const std::uint8_t bits = grid.Block(c, r, factor);
-      if (bits == 0) continue;
+      const KindCounts counts = grid.Block(c, r, factor);
+      std::size_t top = kFixKindCount;
+      for (std::size_t k = 0; k < kFixKindCount; ++k)
+        if (counts[k] != 0 && (top == kFixKindCount || counts[k] > counts[top])) top = k;
+      if (top == kFixKindCount) continue;
       const double x = kLeft + (c + 0.5) * cellPx;
       const double y = kTop + (r + 0.5) * cellPx;
       for (std::size_t k = 0; k < kFixKindCount; ++k)
-        if ((bits & (1u << k)) != 0) AppendMark(marks[k], static_cast<FixKind>(k), x, y);
+        if (counts[k] != 0) AppendMark(k == top ? onTop[k] : beneath[k], static_cast<FixKind>(k), x, y);
     }
   }
 
@@ -286,12 +306,11 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
            Coord(originY - 6) + "v12\" stroke=\"#1f2328\" stroke-width=\"1.5\"/>";
   }
 
-  // The marks, the rarest kinds last so that they stay visible on a dense cloud.
-  std::array<std::size_t, kFixKindCount> order{0, 1, 2, 3};
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return marks[a].size() > marks[b].size(); });
-  for (const std::size_t k : order)
-    if (!marks[k].empty()) svg += MarkPath(static_cast<FixKind>(k), marks[k]);
+  // The marks: every kind's layer beneath, then every kind's on top.
+  for (std::size_t k = 0; k < kFixKindCount; ++k)
+    if (!beneath[k].empty()) svg += MarkPath(static_cast<FixKind>(k), beneath[k], "beneath");
+  for (std::size_t k = 0; k < kFixKindCount; ++k)
+    if (!onTop[k].empty()) svg += MarkPath(static_cast<FixKind>(k), onTop[k], "");
 
   // The circles about the mean, labelled each in its own quarter so that close radii stay legible.
   std::vector<Circle> circles;
@@ -302,9 +321,12 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   }
   for (const Circle& circle : circles) {
     const double r = std::isfinite(circle.metres) && circle.metres > 0 ? circle.metres * scale : 0;
+    // A pale ring under each circle keeps it legible over a dense cloud.
+    svg += "<circle cx=\"" + Coord(originX) + "\" cy=\"" + Coord(originY) + "\" r=\"" + Coord(r, 2) +
+           "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"4\" stroke-opacity=\"0.7\"/>";
     svg += "<circle class=\"" + std::string(circle.cssClass) + "\" data-metres=\"" + MetresText(circle.metres) +
            "\" cx=\"" + Coord(originX) + "\" cy=\"" + Coord(originY) + "\" r=\"" + Coord(r, 2) +
-           "\" fill=\"none\" stroke=\"" + circle.stroke + "\" stroke-width=\"1.6\"";
+           "\" fill=\"none\" stroke=\"" + circle.stroke + "\" stroke-width=\"1.8\"";
     if (circle.dash[0] != '\0') svg += " stroke-dasharray=\"" + std::string(circle.dash) + "\"";
     svg += "/>";
   }
@@ -332,7 +354,7 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   for (const FixKind kind : {FixKind::Fix3D, FixKind::Fix2D, FixKind::DGPS, FixKind::None}) {
     std::string d;
     AppendMark(d, kind, kLegendLeft + 8, y - 4);
-    svg += MarkPath(kind, d, false);
+    svg += MarkPath(kind, d, "", false);
     svg += Text(kLegendLeft + 22, y, kKinds[IndexOf(kind)].name, "font-size=\"13\"");
     svg += Text(kWidth - 16, y, std::to_string(survey.fixesByKind[IndexOf(kind)]),
                 "text-anchor=\"end\" font-size=\"13\" font-variant-numeric=\"tabular-nums\"");

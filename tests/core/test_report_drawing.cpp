@@ -222,14 +222,19 @@ Survey OneFix() {
   return survey;
 }
 
-// How many marks a path of the given class draws: each starts with a move.
+// How many marks the paths of a kind's class draw, in whatever layers: each mark starts with a
+// move.
 std::size_t MarksOfClass(const std::string& svg, const std::string& cssClass) {
-  const std::size_t at = svg.find("class=\"" + cssClass + "\"");
-  if (at == std::string::npos) return 0;
-  const std::size_t d = svg.find(" d=\"", at);
-  const std::size_t end = svg.find('"', d + 4);
-  const std::string data = svg.substr(d + 4, end - d - 4);
-  return static_cast<std::size_t>(std::count(data.begin(), data.end(), 'M'));
+  std::size_t marks = 0;
+  const std::string attribute = "class=\"" + cssClass;
+  for (std::size_t at = svg.find(attribute); at != std::string::npos; at = svg.find(attribute, at + 1)) {
+    const char after = svg[at + attribute.size()];
+    if (after != '"' && after != ' ') continue;
+    const std::size_t d = svg.find(" d=\"", at);
+    const std::size_t end = svg.find('"', d + 4);
+    marks += static_cast<std::size_t>(std::count(svg.begin() + d + 4, svg.begin() + end, 'M'));
+  }
+  return marks;
 }
 
 const ReportTitle kTitle{"capture.nmea", "torvikel-cli test"};
