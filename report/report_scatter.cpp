@@ -238,6 +238,7 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   // beneath. A dense cloud then shows what it is mostly made of, and a fix of a rare kind
   // standing alone still shows.
   std::array<std::string, kFixKindCount> beneath, onTop;
+  std::size_t drawn = 0;
   for (int r = 0; r < cells; ++r) {
     for (int c = 0; c < cells; ++c) {
       const KindCounts counts = grid.Block(c, r, factor);
@@ -248,9 +249,15 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
       const double x = kLeft + (c + 0.5) * cellPx;
       const double y = kTop + (r + 0.5) * cellPx;
       for (std::size_t k = 0; k < kFixKindCount; ++k)
-        if (counts[k] != 0) AppendMark(k == top ? onTop[k] : beneath[k], static_cast<FixKind>(k), x, y);
+        if (counts[k] != 0) {
+          AppendMark(k == top ? onTop[k] : beneath[k], static_cast<FixKind>(k), x, y);
+          ++drawn;
+        }
     }
   }
+
+  // A cloud of this many marks hides what lies under it; fewer leave the circles legible as they are.
+  const bool dense = drawn > 400;
 
   // Lines under the plot.
   std::vector<std::string> lines;
@@ -306,11 +313,14 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
            Coord(originY - 6) + "v12\" stroke=\"#1f2328\" stroke-width=\"1.5\"/>";
   }
 
-  // The marks: every kind's layer beneath, then every kind's on top.
+  // The marks: every kind's layer beneath, then every kind's on top. A dense cloud goes under the
+  // circles, a few marks over them, so that none hides under a line.
+  std::string markPaths;
   for (std::size_t k = 0; k < kFixKindCount; ++k)
-    if (!beneath[k].empty()) svg += MarkPath(static_cast<FixKind>(k), beneath[k], "beneath");
+    if (!beneath[k].empty()) markPaths += MarkPath(static_cast<FixKind>(k), beneath[k], "beneath");
   for (std::size_t k = 0; k < kFixKindCount; ++k)
-    if (!onTop[k].empty()) svg += MarkPath(static_cast<FixKind>(k), onTop[k], "");
+    if (!onTop[k].empty()) markPaths += MarkPath(static_cast<FixKind>(k), onTop[k], "");
+  if (dense) svg += markPaths;
 
   // The circles about the mean, labelled each in its own quarter so that close radii stay legible.
   std::vector<Circle> circles;
@@ -321,15 +331,19 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   }
   for (const Circle& circle : circles) {
     const double r = std::isfinite(circle.metres) && circle.metres > 0 ? circle.metres * scale : 0;
-    // A pale ring under each circle keeps it legible over a dense cloud.
-    svg += "<circle cx=\"" + Coord(originX) + "\" cy=\"" + Coord(originY) + "\" r=\"" + Coord(r, 2) +
-           "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"4\" stroke-opacity=\"0.7\"/>";
+    // A pale ring under each circle keeps it legible over a dense cloud; over a few marks it
+    // would hide those that lie on it.
+    if (dense) {
+      svg += "<circle cx=\"" + Coord(originX) + "\" cy=\"" + Coord(originY) + "\" r=\"" + Coord(r, 2) +
+             "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"4\" stroke-opacity=\"0.7\"/>";
+    }
     svg += "<circle class=\"" + std::string(circle.cssClass) + "\" data-metres=\"" + MetresText(circle.metres) +
            "\" cx=\"" + Coord(originX) + "\" cy=\"" + Coord(originY) + "\" r=\"" + Coord(r, 2) +
            "\" fill=\"none\" stroke=\"" + circle.stroke + "\" stroke-width=\"1.8\"";
     if (circle.dash[0] != '\0') svg += " stroke-dasharray=\"" + std::string(circle.dash) + "\"";
     svg += "/>";
   }
+  if (!dense) svg += markPaths;
   for (const Circle& circle : circles) {
     const double r = std::isfinite(circle.metres) && circle.metres > 0 ? circle.metres * scale : 0;
     // A circle of a few pixels has its name in the legend only: on the plot the three would pile up.
@@ -339,10 +353,11 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
     const double y = originY - (r + 4) * std::sin(angle);
     const bool left = std::cos(angle) < 0;
     const bool below = std::sin(angle) < 0;
-    svg +=
-        Text(x, below ? y + 12 : y, std::string(circle.name) + " " + MetresText(circle.metres) + " m",
-             std::string("text-anchor=\"") + (left ? "end" : "start") + "\" font-size=\"12\" fill=\"" + circle.stroke +
-                 "\" stroke=\"#ffffff\" stroke-width=\"3\" stroke-linejoin=\"round\" paint-order=\"stroke\"");
+    svg += Text(
+        x, below ? y + 12 : y, std::string(circle.name) + " " + MetresText(circle.metres) + " m",
+        std::string("text-anchor=\"") + (left ? "end" : "start") + "\" font-size=\"12\" fill=\"" + circle.stroke +
+            "\"" +
+            (dense ? " stroke=\"#ffffff\" stroke-width=\"3\" stroke-linejoin=\"round\" paint-order=\"stroke\"" : ""));
   }
   svg += "<rect x=\"" + Int(kLeft) + "\" y=\"" + Int(kTop) + "\" width=\"" + Int(kPlot) + "\" height=\"" + Int(kPlot) +
          "\" fill=\"none\" stroke=\"#8c959f\"/>";
