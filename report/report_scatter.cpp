@@ -47,14 +47,18 @@ constexpr std::array<KindStyle, kFixKindCount> kKinds{{
 
 std::string Int(long long value) { return std::to_string(value); }
 
-// One mark's path data, centred on (x, y).
-void AppendMark(std::string& d, FixKind kind, double x, double y) {
+// One mark's path data, centred on (x, y); `size` 1 is the mark of a few fixes, larger when the
+// grid has coarsened so that the marks of neighbouring cells still touch.
+void AppendMark(std::string& d, FixKind kind, double x, double y, double size) {
+  const std::string s3 = Coord(3 * size), s6 = Coord(6 * size);
   switch (kind) {
     case FixKind::None:  // a cross
-      d += "M" + Coord(x - 3) + " " + Coord(y - 3) + "l6 6m0-6l-6 6";
+      d += "M" + Coord(x - 3 * size) + " " + Coord(y - 3 * size) + "l" + s6 + " " + s6 + "m0-" + s6 + "l-" + s6 + " " +
+           s6;
       break;
     case FixKind::Fix2D:  // a triangle, point up
-      d += "M" + Coord(x) + " " + Coord(y - 4) + "l4 6.5h-8z";
+      d += "M" + Coord(x) + " " + Coord(y - 4 * size) + "l" + Coord(4 * size) + " " + Coord(6.5 * size) + "h-" +
+           Coord(8 * size) + "z";
       break;
     case FixKind::Fix3D:  // a dot: a round cap on a segment of no length
     case FixKind::DGPS:   // a square: the same with a square cap
@@ -65,7 +69,7 @@ void AppendMark(std::string& d, FixKind kind, double x, double y) {
 
 // The <path> element that draws marks of a kind with the given path data. The plot's own carry
 // the kind's class (and the layer's, if any); the legend's samples none.
-std::string MarkPath(FixKind kind, const std::string& d, const char* layer, bool inPlot = true) {
+std::string MarkPath(FixKind kind, const std::string& d, const char* layer, double size, bool inPlot = true) {
   const KindStyle& style = kKinds[IndexOf(kind)];
   std::string out = "<path";
   if (inPlot) {
@@ -76,18 +80,18 @@ std::string MarkPath(FixKind kind, const std::string& d, const char* layer, bool
   out += " d=\"" + d + "\"";
   switch (kind) {
     case FixKind::None:
-      out += " fill=\"none\" stroke=\"" + std::string(style.colour) + "\" stroke-width=\"1.4\"";
+      out += " fill=\"none\" stroke=\"" + std::string(style.colour) + "\" stroke-width=\"" + Coord(1.4 * size) + "\"";
       break;
     case FixKind::Fix2D:
       out += " fill=\"" + std::string(style.colour) + "\" stroke=\"none\" fill-opacity=\"0.85\"";
       break;
     case FixKind::Fix3D:
-      out += " fill=\"none\" stroke=\"" + std::string(style.colour) +
-             "\" stroke-width=\"5\" stroke-linecap=\"round\" stroke-opacity=\"0.75\"";
+      out += " fill=\"none\" stroke=\"" + std::string(style.colour) + "\" stroke-width=\"" + Coord(5 * size) +
+             "\" stroke-linecap=\"round\" stroke-opacity=\"0.75\"";
       break;
     case FixKind::DGPS:
-      out += " fill=\"none\" stroke=\"" + std::string(style.colour) +
-             "\" stroke-width=\"6\" stroke-linecap=\"square\" stroke-opacity=\"0.8\"";
+      out += " fill=\"none\" stroke=\"" + std::string(style.colour) + "\" stroke-width=\"" + Coord(6 * size) +
+             "\" stroke-linecap=\"square\" stroke-opacity=\"0.8\"";
       break;
   }
   // Beneath another kind's marks only the edges show: paler, so that they tint the cloud no more
@@ -234,6 +238,7 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   while (factor < kFineCells && grid.MarksAt(factor) > kMarkBudget) factor *= 2;
   const int cells = (kFineCells + factor - 1) / factor;
   const double cellPx = static_cast<double>(factor * kFineCell);
+  const double markSize = std::max(1.0, (cellPx + 1) / 5);
   // Two layers per kind: in each cell the kind with the most fixes there goes on top, the others
   // beneath. A dense cloud then shows what it is mostly made of, and a fix of a rare kind
   // standing alone still shows.
@@ -246,11 +251,12 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
       for (std::size_t k = 0; k < kFixKindCount; ++k)
         if (counts[k] != 0 && (top == kFixKindCount || counts[k] > counts[top])) top = k;
       if (top == kFixKindCount) continue;
-      const double x = kLeft + (c + 0.5) * cellPx;
-      const double y = kTop + (r + 0.5) * cellPx;
+      // The middle of the cell's part inside the plot: the last cells of a row may be cut short.
+      const double x = kLeft + (c * cellPx + std::min((c + 1) * cellPx, static_cast<double>(kPlot))) / 2;
+      const double y = kTop + (r * cellPx + std::min((r + 1) * cellPx, static_cast<double>(kPlot))) / 2;
       for (std::size_t k = 0; k < kFixKindCount; ++k)
         if (counts[k] != 0) {
-          AppendMark(k == top ? onTop[k] : beneath[k], static_cast<FixKind>(k), x, y);
+          AppendMark(k == top ? onTop[k] : beneath[k], static_cast<FixKind>(k), x, y, markSize);
           ++drawn;
         }
     }
@@ -317,9 +323,9 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   // circles, a few marks over them, so that none hides under a line.
   std::string markPaths;
   for (std::size_t k = 0; k < kFixKindCount; ++k)
-    if (!beneath[k].empty()) markPaths += MarkPath(static_cast<FixKind>(k), beneath[k], "beneath");
+    if (!beneath[k].empty()) markPaths += MarkPath(static_cast<FixKind>(k), beneath[k], "beneath", markSize);
   for (std::size_t k = 0; k < kFixKindCount; ++k)
-    if (!onTop[k].empty()) markPaths += MarkPath(static_cast<FixKind>(k), onTop[k], "");
+    if (!onTop[k].empty()) markPaths += MarkPath(static_cast<FixKind>(k), onTop[k], "", markSize);
   if (dense) svg += markPaths;
 
   // The circles about the mean, labelled each in its own quarter so that close radii stay legible.
@@ -368,8 +374,8 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   y += 22;
   for (const FixKind kind : {FixKind::Fix3D, FixKind::Fix2D, FixKind::DGPS, FixKind::None}) {
     std::string d;
-    AppendMark(d, kind, kLegendLeft + 8, y - 4);
-    svg += MarkPath(kind, d, "", false);
+    AppendMark(d, kind, kLegendLeft + 8, y - 4, 1);
+    svg += MarkPath(kind, d, "", 1, false);
     svg += Text(kLegendLeft + 22, y, kKinds[IndexOf(kind)].name, "font-size=\"13\"");
     svg += Text(kWidth - 16, y, std::to_string(survey.fixesByKind[IndexOf(kind)]),
                 "text-anchor=\"end\" font-size=\"13\" font-variant-numeric=\"tabular-nums\"");
