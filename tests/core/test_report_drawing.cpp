@@ -354,6 +354,32 @@ TEST(ReportDrawing, LogNameCannotBreakOut) {
   }
 }
 
+TEST(ReportDrawing, WildFixesAreCountedBeyondTheEdge) {
+  // A cloud of metres with a few fixes hundreds of metres away: the plot stops at a few times
+  // the larger of CEP95 and 2DRMS, says how many it left out and how far the farthest was.
+  for (const std::size_t wild : {std::size_t{1}, std::size_t{5}}) {
+    SCOPED_TRACE(wild);
+    Survey survey = MakeSurvey(1000, Spread::Gaussian, 6);
+    for (std::size_t i = 0; i < wild; ++i) {
+      const double angle = 2 * 3.14159265358979 * static_cast<double>(i) / static_cast<double>(wild);
+      const double distance = 400 + 10 * static_cast<double>(i);
+      survey.points.push_back({static_cast<float>(12 + distance * std::cos(angle)),
+                               static_cast<float>(-7 + distance * std::sin(angle)), FixKind::Fix3D});
+    }
+    survey.statistics = StatisticsOf(survey.points);
+    double farthest = 0;
+    for (const ScatterPoint& p : survey.points)
+      farthest =
+          std::max(farthest, std::hypot(p.east - survey.statistics->meanEast, p.north - survey.statistics->meanNorth));
+    const std::string svg = ScatterSvg(survey);
+    const std::string counted = std::to_string(wild) + (wild == 1 ? " fix" : " fixes") + " beyond the edge";
+    EXPECT_NE(svg.find(counted), std::string::npos) << counted;
+    EXPECT_NE(svg.find(MetresText(farthest) + " m"), std::string::npos) << MetresText(farthest);
+    // The cloud itself is drawn, not squeezed into a dot: its thousand fixes take many cells.
+    EXPECT_GT(MarksOfClass(svg, "marks-3d"), 20u);
+  }
+}
+
 TEST(ReportDrawing, MillionFixesGiveABoundedDrawing) {
   struct Row {
     const char* name;
