@@ -59,7 +59,7 @@ table{border-collapse:collapse;font-variant-numeric:tabular-nums;margin:4px 0}
 th,td{padding:4px 12px;border-bottom:1px solid #e3e6ea;text-align:left;vertical-align:top}
 thead th{border-bottom:2px solid #d0d7de;font-weight:600}
 td.n{text-align:right}
-table.summary th{font-weight:normal;color:#57606a;width:260px}
+table.summary th{font-weight:normal;color:#57606a;width:320px;white-space:nowrap}
 footer{margin-top:32px;color:#8c959f;font-size:13px}
 )css";
 

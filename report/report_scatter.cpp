@@ -9,7 +9,6 @@
 // Thread rule: pure.
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -48,14 +47,18 @@ constexpr std::array<KindStyle, kFixKindCount> kKinds{{
 
 std::string Int(long long value) { return std::to_string(value); }
 
-// One mark's path data, centred on (x, y).
-void AppendMark(std::string& d, FixKind kind, double x, double y) {
+// One mark's path data, centred on (x, y); `size` 1 is the mark of a few fixes, larger when the
+// grid has coarsened so that the marks of neighbouring cells still touch.
+void AppendMark(std::string& d, FixKind kind, double x, double y, double size) {
+  const std::string s3 = Coord(3 * size), s6 = Coord(6 * size);
   switch (kind) {
     case FixKind::None:  // a cross
-      d += "M" + Coord(x - 3) + " " + Coord(y - 3) + "l6 6m0-6l-6 6";
+      d += "M" + Coord(x - 3 * size) + " " + Coord(y - 3 * size) + "l" + s6 + " " + s6 + "m0-" + s6 + "l-" + s6 + " " +
+           s6;
       break;
     case FixKind::Fix2D:  // a triangle, point up
-      d += "M" + Coord(x) + " " + Coord(y - 4) + "l4 6.5h-8z";
+      d += "M" + Coord(x) + " " + Coord(y - 4 * size) + "l" + Coord(4 * size) + " " + Coord(6.5 * size) + "h-" +
+           Coord(8 * size) + "z";
       break;
     case FixKind::Fix3D:  // a dot: a round cap on a segment of no length
     case FixKind::DGPS:   // a square: the same with a square cap
@@ -64,28 +67,36 @@ void AppendMark(std::string& d, FixKind kind, double x, double y) {
   }
 }
 
-// The <path> element that draws marks of a kind with the given path data.
-std::string MarkPath(FixKind kind, const std::string& d) {
+// The <path> element that draws marks of a kind with the given path data. The plot's own carry
+// the kind's class (and the layer's, if any); the legend's samples none.
+std::string MarkPath(FixKind kind, const std::string& d, const char* layer, double size, bool inPlot = true) {
   const KindStyle& style = kKinds[IndexOf(kind)];
-  std::string out = "<path class=\"";
-  out += style.cssClass;
-  out += "\" d=\"" + d + "\"";
+  std::string out = "<path";
+  if (inPlot) {
+    out += std::string(" class=\"") + style.cssClass;
+    if (layer[0] != '\0') out += std::string(" ") + layer;
+    out += "\"";
+  }
+  out += " d=\"" + d + "\"";
   switch (kind) {
     case FixKind::None:
-      out += " fill=\"none\" stroke=\"" + std::string(style.colour) + "\" stroke-width=\"1.4\"";
+      out += " fill=\"none\" stroke=\"" + std::string(style.colour) + "\" stroke-width=\"" + Coord(1.4 * size) + "\"";
       break;
     case FixKind::Fix2D:
       out += " fill=\"" + std::string(style.colour) + "\" stroke=\"none\" fill-opacity=\"0.85\"";
       break;
     case FixKind::Fix3D:
-      out += " fill=\"none\" stroke=\"" + std::string(style.colour) +
-             "\" stroke-width=\"5\" stroke-linecap=\"round\" stroke-opacity=\"0.6\"";
+      out += " fill=\"none\" stroke=\"" + std::string(style.colour) + "\" stroke-width=\"" + Coord(5 * size) +
+             "\" stroke-linecap=\"round\" stroke-opacity=\"0.75\"";
       break;
     case FixKind::DGPS:
-      out += " fill=\"none\" stroke=\"" + std::string(style.colour) +
-             "\" stroke-width=\"6\" stroke-linecap=\"square\" stroke-opacity=\"0.8\"";
+      out += " fill=\"none\" stroke=\"" + std::string(style.colour) + "\" stroke-width=\"" + Coord(6 * size) +
+             "\" stroke-linecap=\"square\" stroke-opacity=\"0.8\"";
       break;
   }
+  // Beneath another kind's marks only the edges show: paler, so that they tint the cloud no more
+  // than they make of it.
+  if (inPlot && layer[0] != '\0') out += " opacity=\"0.45\"";
   out += "/>";
   return out;
 }
@@ -109,37 +120,49 @@ struct Circle {
   double angle;      // [deg] where the label sits, counter-clockwise from east
 };
 
-// The plot's cells, one bit per kind; merged into coarser cells when there are too many marks.
+// The plot's cells with the count of each kind's fixes in them; merged into coarser cells when
+// there would be too many marks.
+using KindCounts = std::array<std::uint32_t, kFixKindCount>;
 class MarkGrid {
  public:
-  MarkGrid() : bits_(static_cast<std::size_t>(kFineCells) * kFineCells, 0) {}
-  void Set(int column, int row, FixKind kind) {
-    bits_[static_cast<std::size_t>(row) * kFineCells + column] |= static_cast<std::uint8_t>(1u << IndexOf(kind));
+  MarkGrid() : counts_(static_cast<std::size_t>(kFineCells) * kFineCells, KindCounts{}) {}
+  void Add(int column, int row, FixKind kind) {
+    std::uint32_t& count = counts_[static_cast<std::size_t>(row) * kFineCells + column][IndexOf(kind)];
+    if (count < UINT32_MAX) ++count;
   }
-  // The bits of the block of `factor` x `factor` fine cells at coarse (column, row).
-  std::uint8_t Block(int column, int row, int factor) const {
-    std::uint8_t out = 0;
-    for (int r = row * factor; r < std::min(kFineCells, (row + 1) * factor); ++r)
-      for (int c = column * factor; c < std::min(kFineCells, (column + 1) * factor); ++c)
-        out |= bits_[static_cast<std::size_t>(r) * kFineCells + c];
+  // The counts of the block of `factor` x `factor` fine cells at coarse (column, row).
+  KindCounts Block(int column, int row, int factor) const {
+    KindCounts out{};
+    for (int r = row * factor; r < std::min(kFineCells, (row + 1) * factor); ++r) {
+      for (int c = column * factor; c < std::min(kFineCells, (column + 1) * factor); ++c) {
+        const KindCounts& cell = counts_[static_cast<std::size_t>(r) * kFineCells + c];
+        for (std::size_t k = 0; k < kFixKindCount; ++k)
+          out[k] = cell[k] > UINT32_MAX - out[k] ? UINT32_MAX : out[k] + cell[k];
+      }
+    }
     return out;
   }
   std::size_t MarksAt(int factor) const {
     std::size_t marks = 0;
     const int cells = (kFineCells + factor - 1) / factor;
     for (int r = 0; r < cells; ++r)
-      for (int c = 0; c < cells; ++c) marks += static_cast<std::size_t>(std::popcount(Block(c, r, factor)));
+      for (int c = 0; c < cells; ++c)
+        for (const std::uint32_t count : Block(c, r, factor)) marks += count != 0 ? 1 : 0;
     return marks;
   }
 
  private:
-  std::vector<std::uint8_t> bits_;
+  std::vector<KindCounts> counts_;
 };
 
 // A sentence for the scatter section when there is no scatter at all.
 std::string NothingToScatter(const Survey& survey) {
   std::string sentence = "No fix in this log: nothing to scatter.";
   if (survey.epochs == 0) sentence = "No epochs in this log: no fix, nothing to scatter.";
+  const std::uint64_t withoutFix = survey.noFixPositions.size() + survey.noFixPositionsDropped;
+  if (survey.epochs != 0 && withoutFix != 0)
+    sentence = "No fix in this log: nothing to scatter (the receiver gave " +
+               Plural(withoutFix, "position", "positions") + " without a fix, which have no mean to be placed around).";
   return sentence;
 }
 
@@ -203,7 +226,7 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
       }
       return;
     }
-    grid.Set(static_cast<int>(u) / kFineCell, static_cast<int>(v) / kFineCell, kind);
+    grid.Add(static_cast<int>(u) / kFineCell, static_cast<int>(v) / kFineCell, kind);
   };
   for (const ScatterPoint& point : survey.points) place(point.east - centreEast, point.north - centreNorth, point.kind);
   // Positions without a fix are kept relative to the mean: without a mean there is no place.
@@ -215,17 +238,32 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   while (factor < kFineCells && grid.MarksAt(factor) > kMarkBudget) factor *= 2;
   const int cells = (kFineCells + factor - 1) / factor;
   const double cellPx = static_cast<double>(factor * kFineCell);
-  std::array<std::string, kFixKindCount> marks;
+  const double markSize = std::max(1.0, (cellPx + 1) / 5);
+  // Two layers per kind: in each cell the kind with the most fixes there goes on top, the others
+  // beneath. A dense cloud then shows what it is mostly made of, and a fix of a rare kind
+  // standing alone still shows.
+  std::array<std::string, kFixKindCount> beneath, onTop;
+  std::size_t drawn = 0;
   for (int r = 0; r < cells; ++r) {
     for (int c = 0; c < cells; ++c) {
-      const std::uint8_t bits = grid.Block(c, r, factor);
-      if (bits == 0) continue;
-      const double x = kLeft + (c + 0.5) * cellPx;
-      const double y = kTop + (r + 0.5) * cellPx;
+      const KindCounts counts = grid.Block(c, r, factor);
+      std::size_t top = kFixKindCount;
       for (std::size_t k = 0; k < kFixKindCount; ++k)
-        if ((bits & (1u << k)) != 0) AppendMark(marks[k], static_cast<FixKind>(k), x, y);
+        if (counts[k] != 0 && (top == kFixKindCount || counts[k] > counts[top])) top = k;
+      if (top == kFixKindCount) continue;
+      // The middle of the cell's part inside the plot: the last cells of a row may be cut short.
+      const double x = kLeft + (c * cellPx + std::min((c + 1) * cellPx, static_cast<double>(kPlot))) / 2;
+      const double y = kTop + (r * cellPx + std::min((r + 1) * cellPx, static_cast<double>(kPlot))) / 2;
+      for (std::size_t k = 0; k < kFixKindCount; ++k)
+        if (counts[k] != 0) {
+          AppendMark(k == top ? onTop[k] : beneath[k], static_cast<FixKind>(k), x, y, markSize);
+          ++drawn;
+        }
     }
   }
+
+  // A cloud of this many marks hides what lies under it; fewer leave the circles legible as they are.
+  const bool dense = drawn > 400;
 
   // Lines under the plot.
   std::vector<std::string> lines;
@@ -274,12 +312,21 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   svg += Text(18, originY, "metres north of the mean",
               "text-anchor=\"middle\" font-size=\"13\" transform=\"rotate(-90 18 " + Coord(originY) + ")\"");
 
-  // The marks, the rarest kinds last so that they stay visible on a dense cloud.
-  std::array<std::size_t, kFixKindCount> order{0, 1, 2, 3};
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return marks[a].size() > marks[b].size(); });
-  for (const std::size_t k : order)
-    if (!marks[k].empty()) svg += MarkPath(static_cast<FixKind>(k), marks[k]);
+  // The mean, under the marks: the zero lines cross there too, and a cloud on it stays visible.
+  // A lone fix is the centre itself, and needs no cross to hide it.
+  if (fixCount > 1) {
+    svg += "<path d=\"M" + Coord(originX - 6) + " " + Coord(originY) + "h12M" + Coord(originX) + " " +
+           Coord(originY - 6) + "v12\" stroke=\"#1f2328\" stroke-width=\"1.5\"/>";
+  }
+
+  // The marks: every kind's layer beneath, then every kind's on top. A dense cloud goes under the
+  // circles, a few marks over them, so that none hides under a line.
+  std::string markPaths;
+  for (std::size_t k = 0; k < kFixKindCount; ++k)
+    if (!beneath[k].empty()) markPaths += MarkPath(static_cast<FixKind>(k), beneath[k], "beneath", markSize);
+  for (std::size_t k = 0; k < kFixKindCount; ++k)
+    if (!onTop[k].empty()) markPaths += MarkPath(static_cast<FixKind>(k), onTop[k], "", markSize);
+  if (dense) svg += markPaths;
 
   // The circles about the mean, labelled each in its own quarter so that close radii stay legible.
   std::vector<Circle> circles;
@@ -290,27 +337,34 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   }
   for (const Circle& circle : circles) {
     const double r = std::isfinite(circle.metres) && circle.metres > 0 ? circle.metres * scale : 0;
+    // A pale ring under each circle keeps it legible over a dense cloud; over a few marks it
+    // would hide those that lie on it.
+    if (dense) {
+      svg += "<circle cx=\"" + Coord(originX) + "\" cy=\"" + Coord(originY) + "\" r=\"" + Coord(r, 2) +
+             "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"4\" stroke-opacity=\"0.7\"/>";
+    }
     svg += "<circle class=\"" + std::string(circle.cssClass) + "\" data-metres=\"" + MetresText(circle.metres) +
            "\" cx=\"" + Coord(originX) + "\" cy=\"" + Coord(originY) + "\" r=\"" + Coord(r, 2) +
-           "\" fill=\"none\" stroke=\"" + circle.stroke + "\" stroke-width=\"1.6\"";
+           "\" fill=\"none\" stroke=\"" + circle.stroke + "\" stroke-width=\"1.8\"";
     if (circle.dash[0] != '\0') svg += " stroke-dasharray=\"" + std::string(circle.dash) + "\"";
     svg += "/>";
   }
+  if (!dense) svg += markPaths;
   for (const Circle& circle : circles) {
     const double r = std::isfinite(circle.metres) && circle.metres > 0 ? circle.metres * scale : 0;
+    // A circle of a few pixels has its name in the legend only: on the plot the three would pile up.
+    if (r < 12) continue;
     const double angle = circle.angle * 3.14159265358979323846 / 180;
     const double x = originX + (r + 4) * std::cos(angle);
     const double y = originY - (r + 4) * std::sin(angle);
     const bool left = std::cos(angle) < 0;
     const bool below = std::sin(angle) < 0;
-    svg +=
-        Text(x, below ? y + 12 : y, std::string(circle.name) + " " + MetresText(circle.metres) + " m",
-             std::string("text-anchor=\"") + (left ? "end" : "start") + "\" font-size=\"12\" fill=\"" + circle.stroke +
-                 "\" stroke=\"#ffffff\" stroke-width=\"3\" stroke-linejoin=\"round\" paint-order=\"stroke\"");
+    svg += Text(
+        x, below ? y + 12 : y, std::string(circle.name) + " " + MetresText(circle.metres) + " m",
+        std::string("text-anchor=\"") + (left ? "end" : "start") + "\" font-size=\"12\" fill=\"" + circle.stroke +
+            "\"" +
+            (dense ? " stroke=\"#ffffff\" stroke-width=\"3\" stroke-linejoin=\"round\" paint-order=\"stroke\"" : ""));
   }
-  // The centre.
-  svg += "<path d=\"M" + Coord(originX - 6) + " " + Coord(originY) + "h12M" + Coord(originX) + " " +
-         Coord(originY - 6) + "v12\" stroke=\"#1f2328\" stroke-width=\"1.5\"/>";
   svg += "<rect x=\"" + Int(kLeft) + "\" y=\"" + Int(kTop) + "\" width=\"" + Int(kPlot) + "\" height=\"" + Int(kPlot) +
          "\" fill=\"none\" stroke=\"#8c959f\"/>";
 
@@ -320,8 +374,8 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
   y += 22;
   for (const FixKind kind : {FixKind::Fix3D, FixKind::Fix2D, FixKind::DGPS, FixKind::None}) {
     std::string d;
-    AppendMark(d, kind, kLegendLeft + 8, y - 4);
-    svg += MarkPath(kind, d);
+    AppendMark(d, kind, kLegendLeft + 8, y - 4, 1);
+    svg += MarkPath(kind, d, "", 1, false);
     svg += Text(kLegendLeft + 22, y, kKinds[IndexOf(kind)].name, "font-size=\"13\"");
     svg += Text(kWidth - 16, y, std::to_string(survey.fixesByKind[IndexOf(kind)]),
                 "text-anchor=\"end\" font-size=\"13\" font-variant-numeric=\"tabular-nums\"");
@@ -340,7 +394,7 @@ Drawing ScatterDrawing(const Survey& survey, bool remarkInside) {
       svg += Text(kWidth - 16, y, MetresText(circle.metres) + " m", "text-anchor=\"end\" font-size=\"13\"");
       y += 20;
     }
-    svg += Text(kLegendLeft, y + 4, "CEP50 holds half the fixes, CEP95 95 %", "font-size=\"11\" fill=\"#57606a\"");
+    svg += Text(kLegendLeft, y + 4, "within CEP50: half the fixes; CEP95: 95 %", "font-size=\"11\" fill=\"#57606a\"");
     y += 28;
     svg += Text(kLegendLeft, y, "Mean position", "font-weight=\"bold\" font-size=\"13\"");
     y += 22;

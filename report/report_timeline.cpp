@@ -81,12 +81,13 @@ struct ValueAxis {
   double Y(double value) const { return bottom - (value - low) / (high - low) * (bottom - top); }
 };
 
-// An axis over [low, high] widened to whole steps; a range of nothing gets a little room.
-ValueAxis MakeValueAxis(double low, double high, double top, double bottom) {
-  if (!(high > low)) {
-    const double pad = std::max(1.0, std::abs(low) * 1e-3);
-    low -= pad;
-    high += pad;
+// An axis over [low, high] widened to whole steps, and to at least minSpan about its middle so
+// that a value that does not change is a line in the middle, not ticks of millionths.
+ValueAxis MakeValueAxis(double low, double high, double top, double bottom, double minSpan) {
+  if (!(high - low >= minSpan)) {
+    const double middle = (low + high) / 2;
+    low = middle - minSpan / 2;
+    high = middle + minSpan / 2;
   }
   ValueAxis axis;
   axis.step = NiceStep(high - low, 4);
@@ -119,7 +120,7 @@ std::string Frame(double top, double bottom) {
 }
 
 // A line through the columns' centres; a column without a value breaks it, and a value alone
-// between two breaks is a dot.
+// between two breaks is a dash across its column (at least a few pixels, to be seen).
 std::string SeriesPath(const TimeAxis& time, const ValueAxis& axis, const std::vector<double>& values,
                        double columnWidth) {
   std::string d;
@@ -128,8 +129,12 @@ std::string SeriesPath(const TimeAxis& time, const ValueAxis& axis, const std::v
     const bool first = k == 0 || !std::isfinite(values[k - 1]);
     const bool last = k + 1 == values.size() || !std::isfinite(values[k + 1]);
     const double x = time.X((static_cast<double>(k) + 0.5) * columnWidth);
+    if (first && last) {
+      const double half = std::max(3.0, (time.X(columnWidth) - time.X(0)) / 2);
+      d += "M" + Coord(x - half) + " " + Coord(axis.Y(values[k])) + "h" + Coord(2 * half);
+      continue;
+    }
     d += (first ? "M" : "L") + Coord(x) + " " + Coord(axis.Y(values[k]));
-    if (first && last) d += "h0.01";
   }
   return d;
 }
@@ -188,7 +193,8 @@ Drawing LinesChart(const Survey& survey, std::vector<Line> lines, const char* ti
   constexpr double kPlotHeight = 150;
   const double top = kLegendHeight;
   const double bottom = top + kPlotHeight;
-  const ValueAxis axis = MakeValueAxis(0, std::max(high, 1.0), top, bottom);
+  // From zero, with a little room above the highest value so that it does not run along the frame.
+  const ValueAxis axis = MakeValueAxis(0, std::max(high * 1.05, 1.0), top, bottom, 1);
   const int height = static_cast<int>(bottom) + kAxisHeight;
   std::string& svg = drawing.svg;
   svg = SvgOpen(height, title);
@@ -236,15 +242,15 @@ Drawing AltitudeDrawing(const Survey& survey) {
     }
   }
   if (!std::isfinite(low) || !std::isfinite(high)) {
-    drawing.remark = survey.columns.empty() ? "No epochs: no altitude over time."
-                                            : "No altitude in this log (no GGA with a fix): no altitude chart.";
+    drawing.remark = survey.epochs == 0 ? "No epochs: no altitude over time."
+                                        : "No altitude in this log (no GGA with a fix): no altitude chart.";
     return drawing;
   }
   const TimeAxis time = AxisOf(survey);
   constexpr double kPlotHeight = 200;
   const double top = kLegendHeight;
   const double bottom = top + kPlotHeight;
-  const ValueAxis axis = MakeValueAxis(low, high, top, bottom);
+  const ValueAxis axis = MakeValueAxis(low, high, top, bottom, 2);
   std::string& svg = drawing.svg;
   svg = SvgOpen(static_cast<int>(bottom) + kAxisHeight, "Altitude over time, mean and range per column");
   svg += ValueGrid(axis, "altitude [m]") + TimeGrid(time, top, bottom);
@@ -298,8 +304,8 @@ Drawing SatelliteCountDrawing(const Survey& survey) {
   }
   if (!any) {
     Drawing drawing;
-    drawing.remark = survey.columns.empty() ? "No epochs: no satellites over time."
-                                            : "No GSV sentences: no satellites in view over time.";
+    drawing.remark = survey.epochs == 0 ? "No epochs: no satellites over time."
+                                        : "No GSV sentences: no satellites in view over time.";
     return drawing;
   }
   return LinesChart(survey,
@@ -321,7 +327,7 @@ Drawing DopDrawing(const Survey& survey) {
   }
   if (!any) {
     Drawing drawing;
-    drawing.remark = n == 0 ? "No epochs: no DOPs." : "No GSA sentences: no DOPs.";
+    drawing.remark = survey.epochs == 0 ? "No epochs: no DOPs." : "No GSA sentences: no DOPs.";
     return drawing;
   }
   // Without a fix receivers say 99.99: a scale for that would flatten every useful value.
@@ -337,7 +343,7 @@ Drawing DopDrawing(const Survey& survey) {
 Drawing StripDrawing(const Survey& survey) {
   Drawing drawing;
   if (survey.strips.empty() || survey.columns.empty()) {
-    drawing.remark = survey.columns.empty() ? "No epochs: no signal strips." : "No GSV sentences: no signal strips.";
+    drawing.remark = survey.epochs == 0 ? "No epochs: no signal strips." : "No GSV sentences: no signal strips.";
     return drawing;
   }
   const TimeAxis time = AxisOf(survey);
