@@ -1,21 +1,20 @@
 #include "report/report_numbers.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
 namespace {
 
+// to_chars, not printf: a "." whatever locale the process has set.
 std::string Fixed(double value, int decimals) {
   if (!std::isfinite(value)) return "nan";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  char text[400];
+  const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  std::string out(text, written.ec == std::errc{} ? written.ptr : text);
   // No "-0.000": a value that rounds to zero is zero.
-  if (text[0] == '-') {
-    bool zero = true;
-    for (const char* c = text + 1; *c != '\0'; ++c) zero = zero && (*c == '0' || *c == '.');
-    if (zero) return text + 1;
-  }
-  return text;
+  if (!out.empty() && out[0] == '-' && out.find_first_not_of("0.", 1) == std::string::npos) out.erase(0, 1);
+  return out;
 }
 
 }  // namespace
