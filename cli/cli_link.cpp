@@ -44,3 +44,16 @@ std::unique_ptr<LinkSession> OpenReceiver(const LinkOpenRequest& request) {
   }
   return link;
 }
+
+bool ReportedEnd(const ExchangeResult& result, double timeoutSec, std::string (*refused)(const PmtkAck&)) {
+  switch (result.end) {
+    case ExchangeEnd::Accepted: return true;
+    case ExchangeEnd::Refused:
+      PrintError("the receiver refused the command: " + (result.refusal ? refused(*result.refusal) : "refused"));
+      return false;
+    case ExchangeEnd::NoReply: PrintError("no reply from the receiver within " + SecondsText(timeoutSec)); return false;
+    case ExchangeEnd::Stopped: PrintError("interrupted before the receiver replied"); return false;
+    case ExchangeEnd::Lost: PrintLinkError(*result.lost); return false;
+  }
+  return false;
+}

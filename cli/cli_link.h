@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,6 +25,11 @@ LinkOpenRequest ReceiverRequest(const ParsedArgs& parsed);
 
 // Opens it. The failure in one line (and null); with --baud auto, the rate found.
 std::unique_ptr<LinkSession> OpenReceiver(const LinkOpenRequest& request);
+
+// The end of an exchange that did not go through, in one line on standard error: the
+// refusal in the words `refused` gives it, silence for timeoutSec, an interruption, or the
+// line's loss. True, and nothing said, when the receiver accepted.
+bool ReportedEnd(const ExchangeResult& result, double timeoutSec, std::string (*refused)(const PmtkAck&));
 
 // Ctrl-C or SIGTERM has come: what ends the waits of a link's queue.
 inline bool StopRequestedNow() { return StopRequested().load(); }

@@ -35,21 +35,9 @@ std::string FlagWords(long flag) {
   return words.empty() ? "flag " + std::to_string(flag) : words;
 }
 
-// The end of an exchange that did not go through, said in one line; true when it did.
-bool Reported(const ExchangeResult& result, double timeoutSec) {
-  switch (result.end) {
-    case ExchangeEnd::Accepted: return true;
-    case ExchangeEnd::Refused:
-      PrintError("the receiver refused the command: " +
-                 (result.refusal ? FlagWords(result.refusal->flag) + " (acknowledgement flag " +
-                                       std::to_string(result.refusal->flag) + ")"
-                                 : std::string("refused")));
-      return false;
-    case ExchangeEnd::NoReply: PrintError("no reply from the receiver within " + SecondsText(timeoutSec)); return false;
-    case ExchangeEnd::Stopped: PrintError("interrupted before the receiver replied"); return false;
-    case ExchangeEnd::Lost: PrintLinkError(*result.lost); return false;
-  }
-  return false;
+// A refusal as the logbook's lines say it: the flag's words, then the flag.
+std::string LocusRefusal(const PmtkAck& ack) {
+  return FlagWords(ack.flag) + " (acknowledgement flag " + std::to_string(ack.flag) + ")";
 }
 
 std::string StatusLines(const PmtkLocusStatus& s) {
@@ -127,8 +115,7 @@ int Download(LinkSession& link, SentenceQueue& queue, const std::string& path, T
   }
   progress.finish();
   if (ack && !AckAccepted(*ack)) {
-    PrintError("the receiver refused the dump: " + FlagWords(ack->flag) + " (acknowledgement flag " +
-               std::to_string(ack->flag) + ")");
+    PrintError("the receiver refused the dump: " + LocusRefusal(*ack));
     return kExitFailure;
   }
   if (!dump.complete()) {
@@ -300,7 +287,7 @@ int RunLocus(const CliArgs& args) {
                  }
                });
   link->stopReader();
-  if (!Reported(result, *timeoutSec)) return kExitFailure;
+  if (!ReportedEnd(result, *timeoutSec, LocusRefusal)) return kExitFailure;
   if (sub == "status") {
     if (!status) {
       PrintError("the receiver acknowledged the query but sent no status");

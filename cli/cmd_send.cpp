@@ -219,17 +219,7 @@ int RunSend(const CliArgs& args) {
                });
   link->stopReader();
 
-  switch (result.end) {
-    case ExchangeEnd::Stopped: PrintError("interrupted before the receiver replied"); return kExitFailure;
-    case ExchangeEnd::Lost: PrintLinkError(*result.lost); return kExitFailure;
-    case ExchangeEnd::NoReply:
-      PrintError("no reply from the receiver within " + SecondsText(*timeoutSec));
-      return kExitFailure;
-    case ExchangeEnd::Refused:
-      PrintError("the receiver refused the command: " + (result.refusal ? RefusalText(*result.refusal) : "refused"));
-      return kExitFailure;
-    case ExchangeEnd::Accepted: break;
-  }
+  if (!ReportedEnd(result, *timeoutSec, RefusalText)) return kExitFailure;
   if (!command->acceptedText.empty()) outputOk = WriteOut(std::string(command->acceptedText) + "\n") && outputOk;
   return outputOk ? kExitSuccess : kExitFailure;
 }
