@@ -358,6 +358,10 @@ EpoDownloadResult DownloadUrl(const std::string& url, const EpoDownloadOptions& 
 
   CURL* h = curl.get();
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075700
+  // A stop during a name look-up that hangs must not wait for the resolver's thread.
+  curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
+#endif
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp,http,https,file");
@@ -431,6 +435,10 @@ EpoDownloadResult EpoDownload(const EpoDownloadOptions& options) {
 
   CURL* h = curl.get();
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075700
+  // A stop during a name look-up that hangs must not wait for the resolver's thread.
+  curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
+#endif
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp");
   curl_easy_setopt(h, CURLOPT_USERNAME, kEpoFtpUser);

@@ -310,10 +310,12 @@ class TForm1 : public QWidget {
   // The sentence being handled, as the reader cut it: "$" up to the next "$".
   std::string sentenceBuffer;
   int sentenceLength = 0;
-  // A connect to a network receiver, running off the window thread: its host may take
-  // seconds to answer, or never answer, and the window must stay usable (and "Off" cancel it).
+  // A connect that may take long, running off the window thread: to a network receiver,
+  // whose host may take seconds to answer or never answer, or with the rate to be found. The
+  // window stays usable, and "Off" cancels it.
   struct PendingConnect {
-    ~PendingConnect();  // cancels the attempt and waits for it, which ends within 100 ms
+    ~PendingConnect();  // cancels the attempt and waits for it, which ends within 100 ms once
+                        // a host name has been looked up
     std::atomic<bool> cancel{false};
     std::thread worker;
     std::unique_ptr<LinkSession> link;  // the result, set by the worker before it posts
@@ -322,8 +324,8 @@ class TForm1 : public QWidget {
   };
   std::unique_ptr<PendingConnect> pendingConnect;
   unsigned connectAttempts = 0;
-  void StartNetworkConnect(LinkOpenRequest request);
-  void FinishNetworkConnect(unsigned attemptNumber);
+  void StartBackgroundConnect(LinkOpenRequest request);
+  void FinishBackgroundConnect(unsigned attemptNumber);
   // The request of the port and speed boxes.
   LinkOpenRequest ConnectRequest() const;
   // An opened link becomes the window's: the reader, then the first queries.

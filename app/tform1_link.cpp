@@ -70,13 +70,15 @@ int MemoCharCount(const QPlainTextEdit* memo, const QString& held) {
 
 void TForm1::Button1Click() {
   if (Button1->text() != QLatin1String("On")) {
-    Disconnect();  // also cancels a network connect still under way
+    Disconnect();  // also cancels a connect still under way
     return;
   }
   LinkOpenRequest request = ConnectRequest();
   const ResolvedPort where = ResolvePort(request.portText, request.allowDevicePath);
-  if (where.devicePath && IsNetworkPortName(*where.devicePath)) {
-    StartNetworkConnect(std::move(request));
+  // A network host may take seconds to answer or never answer, and finding the rate listens
+  // up to 2.5 s at each of ten: both run off the window thread, and "Off" cancels them.
+  if ((where.devicePath && IsNetworkPortName(*where.devicePath)) || request.baudText == kAutoBaudText) {
+    StartBackgroundConnect(std::move(request));
     return;
   }
   try {
@@ -93,7 +95,7 @@ TForm1::PendingConnect::~PendingConnect() {
   if (worker.joinable()) worker.join();
 }
 
-void TForm1::StartNetworkConnect(LinkOpenRequest request) {
+void TForm1::StartBackgroundConnect(LinkOpenRequest request) {
   // The boxes as while connected, and "Off" to cancel; the controls come with the link.
   Button1->setText(QStringLiteral("Off"));
   ComboBox1->setEnabled(false);
@@ -107,11 +109,11 @@ void TForm1::StartNetworkConnect(LinkOpenRequest request) {
     // Queued to the window thread; dropped with the window if it goes first (it joins this
     // thread before it does).
     QMetaObject::invokeMethod(
-        this, [this, number = attempt->number] { FinishNetworkConnect(number); }, Qt::QueuedConnection);
+        this, [this, number = attempt->number] { FinishBackgroundConnect(number); }, Qt::QueuedConnection);
   });
 }
 
-void TForm1::FinishNetworkConnect(unsigned attemptNumber) {
+void TForm1::FinishBackgroundConnect(unsigned attemptNumber) {
   // A cancelled attempt's answer, or one overtaken by a newer attempt, is dropped.
   if (!pendingConnect || pendingConnect->number != attemptNumber) return;
   pendingConnect->worker.join();

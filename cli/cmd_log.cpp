@@ -60,6 +60,9 @@ int RunLog(const CliArgs& args) {
   const bool reconnect = parsed->has("--reconnect");
   // Where the name led: a port map entry, or detection. Coming back, it must lead there again.
   const bool fromMapEntry = !ResolvePort(portText, /*allowDevicePath=*/true).mapEntry.empty();
+  // The queue is declared before the link, so that it outlives the reader it takes sentences
+  // from on every way out of this function.
+  std::unique_ptr<SentenceQueue> queue;
   std::unique_ptr<LinkSession> link = OpenReceiver(request);
   if (!link) return kExitFailure;
   // A receiver that comes back is the same receiver: it is looked for at the rate it had.
@@ -75,7 +78,7 @@ int RunLog(const CliArgs& args) {
   WriteOut("Logging " + link->devicePath() + " to " + path + "; Ctrl-C ends.\n");
   // Every link's queue: a link that went away takes its queue's sentences with it only once
   // they are all in FILE.
-  std::unique_ptr<SentenceQueue> queue = std::make_unique<SentenceQueue>(StopRequestedNow);
+  queue = std::make_unique<SentenceQueue>(StopRequestedNow);
   link->startReader(*queue);
 
   NmeaSession session;

@@ -194,11 +194,13 @@ int RunMonitor(const CliArgs& args) {
   const LinkOpenRequest request = ReceiverRequest(*parsed);
   const std::string& portText = request.portText;
 
+  // The queue before the link, so that it outlives the reader it takes sentences from on
+  // every way out of this function.
+  SentenceQueue queue(StopRequestedNow);
   std::unique_ptr<LinkSession> link = OpenReceiver(request);
   if (!link) return kExitFailure;
   NmeaSession session;
   session.state.fixTimerSeconds = 0;
-  SentenceQueue queue(StopRequestedNow);
   link->connect(queue);  // the reader, then the first queries; nothing is written through gpsd
 
   LiveScreen screen(portText, link->devicePath(), std::to_string(link->baud()));

@@ -110,6 +110,8 @@ std::string SummaryOf(const Survey& s, const std::string& logName) {
 // kExitSuccess, or kExitFailure when the port or the file could not be opened (nothing is
 // surveyed then) or the line went away (what came before is surveyed).
 int LiveLog(const ParsedArgs& parsed, double seconds, const std::string& path, LogSurvey& survey, bool* surveyed) {
+  // The queue before the link, so that it outlives the reader it takes sentences from.
+  auto queue = std::make_unique<SentenceQueue>(StopRequestedNow);
   std::unique_ptr<LinkSession> link = OpenReceiver(ReceiverRequest(parsed));
   if (!link) return kExitFailure;
   SentenceLog log;
@@ -120,7 +122,6 @@ int LiveLog(const ParsedArgs& parsed, double seconds, const std::string& path, L
   }
   *surveyed = true;
   PrintError("Logging " + link->devicePath() + " to " + path + " for " + SecondsText(seconds) + "; Ctrl-C ends early.");
-  auto queue = std::make_unique<SentenceQueue>(StopRequestedNow);
   link->startReader(*queue);
   NmeaSession session;
   std::uint64_t failed = 0;

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -60,15 +61,84 @@ long lockHolder(const struct stat& device) {
   return 0;
 }
 
+// The group and user records, copied out of the reentrant look-ups: several ports may be
+// explained at once on threads of their own, and getgrgid's and getpwuid's records are
+// shared by every thread of the process.
+struct GroupRecord {
+  bool found = false;
+  gid_t gid = 0;
+  std::string name;
+  std::vector<std::string> members;
+};
+struct UserRecord {
+  bool found = false;
+  gid_t gid = 0;
+  std::string name;
+};
+
+// Calls lookup(buffer, size, &result) with a buffer that grows while it is too small.
+template <typename Record, typename Lookup>
+bool LookUp(Record& record, Lookup lookup) {
+  std::vector<char> buffer(1024);
+  Record* result = nullptr;
+  for (;;) {
+    const int error = lookup(&record, buffer.data(), buffer.size(), &result);
+    if (error == ERANGE && buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 4);
+      continue;
+    }
+    return error == 0 && result != nullptr;
+  }
+}
+
+GroupRecord CopyOf(const struct group& g) {
+  GroupRecord r{true, g.gr_gid, g.gr_name != nullptr ? g.gr_name : "", {}};
+  for (char** member = g.gr_mem; member != nullptr && *member != nullptr; ++member) r.members.emplace_back(*member);
+  return r;
+}
+
+GroupRecord GroupById(gid_t gid) {
+  struct group g {};
+  GroupRecord r;
+  if (LookUp(g, [gid](struct group* into, char* buffer, std::size_t size, struct group** result) {
+        return ::getgrgid_r(gid, into, buffer, size, result);
+      })) {
+    r = CopyOf(g);
+  }
+  return r;
+}
+
+GroupRecord GroupByName(const char* name) {
+  struct group g {};
+  GroupRecord r;
+  if (LookUp(g, [name](struct group* into, char* buffer, std::size_t size, struct group** result) {
+        return ::getgrnam_r(name, into, buffer, size, result);
+      })) {
+    r = CopyOf(g);
+  }
+  return r;
+}
+
+UserRecord UserById(uid_t uid) {
+  struct passwd p {};
+  UserRecord r;
+  if (LookUp(p, [uid](struct passwd* into, char* buffer, std::size_t size, struct passwd** result) {
+        return ::getpwuid_r(uid, into, buffer, size, result);
+      })) {
+    r = {true, p.pw_gid, p.pw_name != nullptr ? p.pw_name : ""};
+  }
+  return r;
+}
+
 // Whether this user is listed in the group (or has it as the primary group) in the group
 // database: a user added to a group holds it only from the next login on.
-bool listedIn(const struct group& g) {
-  if (g.gr_gid == ::getgid()) return true;
-  const struct passwd* me = ::getpwuid(::getuid());
-  if (me == nullptr || me->pw_name == nullptr) return false;
-  if (me->pw_gid == g.gr_gid) return true;
-  for (char** member = g.gr_mem; member != nullptr && *member != nullptr; ++member) {
-    if (std::strcmp(*member, me->pw_name) == 0) return true;
+bool listedIn(const GroupRecord& g) {
+  if (g.gid == ::getgid()) return true;
+  const UserRecord me = UserById(::getuid());
+  if (!me.found || me.name.empty()) return false;
+  if (me.gid == g.gid) return true;
+  for (const std::string& member : g.members) {
+    if (member == me.name) return true;
   }
   return false;
 }
@@ -97,29 +167,28 @@ std::pair<std::string, std::string> usbIdsOf(const std::string& devicePath) {
 std::string ExplainPermission(const std::string& devicePath) {
   struct stat device {};
   if (::stat(devicePath.c_str(), &device) != 0) return "You may not open " + devicePath + ".";
-  const struct group* owningGroup = ::getgrgid(device.st_gid);
+  const GroupRecord owningGroup = GroupById(device.st_gid);
   const std::string group =
-      owningGroup != nullptr && owningGroup->gr_name != nullptr ? owningGroup->gr_name : std::to_string(device.st_gid);
+      owningGroup.found && !owningGroup.name.empty() ? owningGroup.name : std::to_string(device.st_gid);
   const bool groupMayUse = (device.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
   if (groupMayUse && device.st_gid != 0) {
-    if (owningGroup != nullptr && listedIn(*owningGroup)) {
+    if (owningGroup.found && listedIn(owningGroup)) {
       return "You may not open " + devicePath + " yet: it belongs to the group " + group +
              ", which you joined after this session began. Log out and in again.";
     }
     return "You may not open " + devicePath + ": it belongs to the group " + group +
            ". Join the group with \"sudo usermod -aG " + group + " $USER\", then log out and in again.";
   }
-  const struct passwd* owner = ::getpwuid(device.st_uid);
-  const std::string ownerName =
-      owner != nullptr && owner->pw_name != nullptr ? owner->pw_name : std::to_string(device.st_uid);
+  const UserRecord owner = UserById(device.st_uid);
+  const std::string ownerName = owner.found && !owner.name.empty() ? owner.name : std::to_string(device.st_uid);
   char mode[8];
   std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(device.st_mode & 0777));
   const std::string why =
       groupMayUse ? "it belongs to the group " + group + ", which is not one to join (mode " + std::string(mode) + ")"
                   : "only its owner " + ownerName + " may read and write it (mode " + std::string(mode) + ")";
-  const struct group* dialout = ::getgrnam("dialout");
-  const std::string target = dialout != nullptr ? "dialout" : "a group of yours";
-  const bool mustJoin = dialout != nullptr && !listedIn(*dialout);
+  const GroupRecord dialout = GroupByName("dialout");
+  const std::string target = dialout.found ? "dialout" : "a group of yours";
+  const bool mustJoin = dialout.found && !listedIn(dialout);
   const auto [vendor, product] = usbIdsOf(devicePath);
   const std::string match = vendor.empty()
                                 ? "KERNEL==\"" + fs::path(devicePath).filename().string() + "\""

@@ -109,7 +109,13 @@ std::string describe(const PortRoots& roots, const Family& family, const std::st
 
 std::string homeDirectory() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
+  // The reentrant look-up: the window's connect worker may resolve a name meanwhile.
+  std::vector<char> buffer(16384);
+  passwd record{};
+  passwd* pw = nullptr;
+  if (::getpwuid_r(::getuid(), &record, buffer.data(), buffer.size(), &pw) == 0 && pw != nullptr &&
+      pw->pw_dir != nullptr)
+    return pw->pw_dir;
   return ".";
 }
 

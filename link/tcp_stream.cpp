@@ -31,6 +31,12 @@ TcpStream::~TcpStream() { close(); }
 LinkError TcpStream::open(const std::string& portName, const NetworkAddress& address, int timeoutMs,
                           const std::function<bool()>& cancelled) {
   close();
+  // Without its wake-up event a reader waiting on a quiet socket could never be stopped.
+  if (!hasWakeEvent()) {
+    const LinkError error = ConnectFailed(portName, address, EMFILE);
+    failText("cannot create the wake-up event");
+    return error;
+  }
   drainWake();  // only a stop made during this attempt may end it
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;

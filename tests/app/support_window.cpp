@@ -41,10 +41,13 @@ bool WindowFixture::start(std::string* error) {
     return boxAnswer;
   });
   form_ = std::make_unique<TForm1>();
-  QObject::connect(form_->Memo1->document(), &QTextDocument::contentsChange,
-                   [this](int position, int /*removed*/, int added) {
+  // The document itself, not through form_: a window being destroyed still shows (and logs)
+  // what its reader read last, while form_ no longer points at it.
+  QTextDocument* const document = form_->Memo1->document();
+  QObject::connect(document, &QTextDocument::contentsChange,
+                   [this, document](int position, int /*removed*/, int added) {
                      if (added <= 0) return;
-                     QTextDocument* doc = form_->Memo1->document();
+                     QTextDocument* doc = document;
                      memoInserted_ += doc->toPlainText().mid(position, added);
                    });
   return true;

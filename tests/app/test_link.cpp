@@ -176,6 +176,28 @@ class LinkTest : public QObject {
     ::close(listener);
   }
 
+  // "auto" in the speed box: the rate is found off the window thread (it may listen for
+  // seconds at each rate), the window goes on answering meanwhile, and the link comes up at
+  // the receiver's rate.
+  void autoRateIsFoundWhileTheWindowAnswers() {
+    sim::SimOptions options = WindowFixture::DefaultSimOptions();
+    options.model.baud = 9600;
+    WindowFixture fx(options);
+    QVERIFY(fx.start());
+    TForm1& f = fx.form();
+    f.ComboBox2->setEditText(QStringLiteral("auto"));
+    f.Button1->click();
+    QCOMPARE(f.Button1->text(), QStringLiteral("Off"));
+    QVERIFY(f.pendingConnect != nullptr);
+    bool answered = false;
+    QTimer::singleShot(10, &f, [&] { answered = true; });
+    QVERIFY(fx.pumpUntil([&] { return answered; }, 2000));
+    QVERIFY(fx.pumpUntil([&] { return f.pendingConnect == nullptr; }, 30000));
+    QVERIFY2(f.comHandle != nullptr, "connected");
+    QCOMPARE(f.comHandle->baud(), 9600u);
+    QVERIFY(fx.boxes().empty());
+  }
+
   void prefixedTextIsRefusedLikeAnyOther() {
     WindowFixture fx;
     QVERIFY(fx.start());
