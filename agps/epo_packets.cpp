@@ -4,7 +4,9 @@
 // Thread rule: no shared state; a ReplyFramer is used by one thread at a time.
 #include "agps/epo_packets.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -78,19 +80,28 @@ std::int16_t EpoPacketCount(std::FILE* file) {
 }
 
 EpoFilePtr EpoOpenFile(const std::string& path, std::string* detail) {
-  // What the path is comes first: a directory would open and read as garbage sizes, and a
-  // FIFO would block the open until some writer came.
+  // Opened without waiting, then asked what it is: a FIFO would block a plain open until some
+  // writer came (even one put in the file's place after a look at the path), and a directory
+  // would read as garbage sizes.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (detail != nullptr) *detail = "cannot open " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
   struct stat what {};
-  if (::stat(path.c_str(), &what) == 0 && !S_ISREG(what.st_mode)) {
+  if (::fstat(fd, &what) != 0 || !S_ISREG(what.st_mode)) {
+    ::close(fd);
     if (detail != nullptr) {
       *detail = path + (S_ISDIR(what.st_mode) ? " is a directory" : " is not a regular file") +
                 "; an EPO file is a file of 1 to 4480 records of 60 bytes";
     }
     return nullptr;
   }
-  EpoFilePtr file(std::fopen(path.c_str(), "rb"));
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  EpoFilePtr file(::fdopen(fd, "rb"));
   if (!file) {
     if (detail != nullptr) *detail = "cannot open " + path + ": " + std::strerror(errno);
+    ::close(fd);
     return nullptr;
   }
   if (!EpoFileIsValid(file.get())) {
