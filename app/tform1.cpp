@@ -195,9 +195,6 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 }
 
 TForm1::~TForm1() {
-  // Closing the window is an "Off" and a stop of the log: what the reader read last is
-  // handled and logged, not dropped with a hand-over that no event loop will run.
-  Shutdown();
   if (Form1 == this) Form1 = nullptr;
 }
 

@@ -76,10 +76,12 @@ struct UserRecord {
   std::string name;
 };
 
-// Calls lookup(buffer, size, &result) with a buffer that grows while it is too small.
-template <typename Record, typename Lookup>
-bool LookUp(Record& record, Lookup lookup) {
+// Calls lookup(record, buffer, size, &result) with a buffer that grows while it is too small,
+// and copy(record) while the buffer the record's texts point into still lives.
+template <typename Record, typename Lookup, typename Copy>
+void LookUp(Lookup lookup, Copy copy) {
   std::vector<char> buffer(1024);
+  Record record{};
   Record* result = nullptr;
   for (;;) {
     const int error = lookup(&record, buffer.data(), buffer.size(), &result);
@@ -87,7 +89,8 @@ bool LookUp(Record& record, Lookup lookup) {
       buffer.resize(buffer.size() * 4);
       continue;
     }
-    return error == 0 && result != nullptr;
+    if (error == 0 && result != nullptr) copy(record);
+    return;
   }
 }
 
@@ -98,35 +101,28 @@ GroupRecord CopyOf(const struct group& g) {
 }
 
 GroupRecord GroupById(gid_t gid) {
-  struct group g {};
   GroupRecord r;
-  if (LookUp(g, [gid](struct group* into, char* buffer, std::size_t size, struct group** result) {
-        return ::getgrgid_r(gid, into, buffer, size, result);
-      })) {
-    r = CopyOf(g);
-  }
+  LookUp<struct group>([gid](struct group* into, char* buffer, std::size_t size,
+                             struct group** result) { return ::getgrgid_r(gid, into, buffer, size, result); },
+                       [&r](const struct group& g) { r = CopyOf(g); });
   return r;
 }
 
 GroupRecord GroupByName(const char* name) {
-  struct group g {};
   GroupRecord r;
-  if (LookUp(g, [name](struct group* into, char* buffer, std::size_t size, struct group** result) {
-        return ::getgrnam_r(name, into, buffer, size, result);
-      })) {
-    r = CopyOf(g);
-  }
+  LookUp<struct group>([name](struct group* into, char* buffer, std::size_t size,
+                              struct group** result) { return ::getgrnam_r(name, into, buffer, size, result); },
+                       [&r](const struct group& g) { r = CopyOf(g); });
   return r;
 }
 
 UserRecord UserById(uid_t uid) {
-  struct passwd p {};
   UserRecord r;
-  if (LookUp(p, [uid](struct passwd* into, char* buffer, std::size_t size, struct passwd** result) {
-        return ::getpwuid_r(uid, into, buffer, size, result);
-      })) {
-    r = {true, p.pw_gid, p.pw_name != nullptr ? p.pw_name : ""};
-  }
+  LookUp<struct passwd>([uid](struct passwd* into, char* buffer, std::size_t size,
+                              struct passwd** result) { return ::getpwuid_r(uid, into, buffer, size, result); },
+                        [&r](const struct passwd& p) {
+                          r = {true, p.pw_gid, p.pw_name != nullptr ? p.pw_name : ""};
+                        });
   return r;
 }
 
