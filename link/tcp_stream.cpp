@@ -12,59 +12,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
-#include <string>
 
 #include "link/deadline.h"
 
 namespace {
 
 constexpr int kCancelCheckMs = 100;
-
-// A name look-up that a stop can cut short: the system resolver runs it on a thread of its
-// own, and it is waited for in slices so that a stop (Off, Ctrl-C) need not wait for a name
-// server that does not answer. A look-up that cannot be cancelled any more keeps running on
-// that thread and must find its request alive: that request is left to it.
-struct LookUp {
-  std::string host, port;
-  addrinfo hints{};
-  gaicb request{};
-};
-
-// The addresses of host and port; *answer is getaddrinfo's code, or nothing when stopped.
-addrinfo* Resolve(const NetworkAddress& address, const std::function<bool()>& cancelled, int* answer, bool* stopped) {
-  auto* lookUp = new LookUp{address.host, address.port, {}, {}};
-  lookUp->hints.ai_family = AF_UNSPEC;
-  lookUp->hints.ai_socktype = SOCK_STREAM;
-  lookUp->hints.ai_flags = AI_ADDRCONFIG;
-  lookUp->request.ar_name = lookUp->host.c_str();
-  lookUp->request.ar_service = lookUp->port.c_str();
-  lookUp->request.ar_request = &lookUp->hints;
-  gaicb* list[1] = {&lookUp->request};
-  *stopped = false;
-  *answer = ::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr);
-  if (*answer != 0) {
-    delete lookUp;
-    return nullptr;
-  }
-  for (;;) {
-    const timespec slice{0, kCancelCheckMs * 1000000L};
-    ::gai_suspend(list, 1, &slice);
-    *answer = ::gai_error(&lookUp->request);
-    if (*answer != EAI_INPROGRESS) break;
-    if (cancelled && cancelled()) {
-      *stopped = true;
-      if (::gai_cancel(&lookUp->request) == EAI_NOTCANCELED) return nullptr;  // lookUp stays with the resolver
-      // Cancelled, or it ended just then: either way the resolver is done with the request.
-      if (::gai_error(&lookUp->request) == 0) ::freeaddrinfo(lookUp->request.ar_result);
-      delete lookUp;
-      return nullptr;
-    }
-  }
-  addrinfo* found = *answer == 0 ? lookUp->request.ar_result : nullptr;
-  delete lookUp;
-  return found;
-}
 
 // A socket whose peer has gone must fail the write, not raise SIGPIPE.
 ssize_t sendSome(int fd, const void* data, std::size_t size) {
@@ -85,15 +38,14 @@ LinkError TcpStream::open(const std::string& portName, const NetworkAddress& add
     return error;
   }
   drainWake();  // only a stop made during this attempt may end it
-  int lookup = 0;
-  bool lookUpStopped = false;
-  addrinfo* found = Resolve(address, cancelled, &lookup, &lookUpStopped);
-  if (lookUpStopped) {
-    const LinkError error = ConnectStopped(portName, address);
-    failText(error.detail);
-    return error;
-  }
-  if (found == nullptr) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_ADDRCONFIG;
+  addrinfo* found = nullptr;
+  // The look-up itself cannot be cut short; the system resolver bounds it.
+  const int lookup = ::getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found);
+  if (lookup != 0) {
     const LinkError error =
         HostNotFound(portName, address, lookup == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(lookup));
     failText(error.detail);
