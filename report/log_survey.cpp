@@ -287,6 +287,15 @@ struct LogSurvey::State {
   }
 
   void sentence(std::string_view text);
+  // A GGA or RMC of time t: it begins a new epoch unless the open one has the same time and
+  // no sentence of its kind yet (`hasKind`).
+  void enterEpoch(std::string_view t, bool hasKind) {
+    if (epoch.any && (hasKind || !epoch.sameTime(t))) endEpoch();
+    if (!epoch.any) {
+      epoch.any = true;
+      epoch.setTime(t);
+    }
+  }
   void endEpoch();
   double stepTo(const Epoch& e, bool fix);
   void addToSeries(const Epoch& e, FixKind kind, double elapsed);
@@ -324,12 +333,7 @@ void LogSurvey::State::sentence(std::string_view text) {
   switch (RouteOf(address)) {
     case SentenceRoute::GGA: {
       ++counts.gga;
-      const std::string_view t = fields[1];
-      if (epoch.any && (epoch.hasGga || !epoch.sameTime(t))) endEpoch();
-      if (!epoch.any) {
-        epoch.any = true;
-        epoch.setTime(t);
-      }
+      enterEpoch(fields[1], epoch.hasGga);
       epoch.hasGga = true;
       epoch.ggaLat = DegreesOf(fields[2], fields[3], 90);
       epoch.ggaLon = DegreesOf(fields[4], fields[5], 180);
@@ -341,12 +345,7 @@ void LogSurvey::State::sentence(std::string_view text) {
     }
     case SentenceRoute::RMC: {
       ++counts.rmc;
-      const std::string_view t = fields[1];
-      if (epoch.any && (epoch.hasRmc || !epoch.sameTime(t))) endEpoch();
-      if (!epoch.any) {
-        epoch.any = true;
-        epoch.setTime(t);
-      }
+      enterEpoch(fields[1], epoch.hasRmc);
       epoch.hasRmc = true;
       epoch.rmcStatus = fields[2].size() == 1 ? fields[2][0] : '\0';
       epoch.rmcLat = DegreesOf(fields[3], fields[4], 90);
